@@ -1,0 +1,484 @@
+// The lenient XML reader: one forward pass over a NUL-terminated buffer, building the tree in the
+// document's arena. Names and undecoded values stay as views into the buffer, which the document
+// keeps; only decoded texts are copied.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "xml/XMLDocument.h"
+
+namespace {
+
+bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isNameChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == ':' || c == '-';
+}
+
+bool startsAttributeName(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' || c == ':';
+}
+
+bool isPrefixOf(std::string_view word, std::string_view of) {
+  return word.size() <= of.size() && of.substr(0, word.size()) == word;
+}
+
+// Decodes the reference that starts with the "&" at token[i]. Returns the byte it stands for and
+// leaves i on its last byte; returns "&" with i unchanged when the bytes are not a reference.
+char decodeReference(std::string_view token, std::size_t& i) {
+  std::string_view rest = token.substr(i);
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
+  for (const auto& [text, byte] : kNamed) {
+    if (rest.starts_with(text)) {
+      i += text.size() - 1;
+      return byte;
+    }
+  }
+  if (rest.size() < 2 || rest[1] != '#') return '&';
+  std::size_t start = 2;
+  unsigned base = 10;
+  if (rest.size() > 2 && rest[2] == 'x') {
+    start = 3;
+    base = 16;
+  }
+  std::size_t semicolon = rest.find(';', start);
+  if (semicolon == std::string_view::npos) return '&';
+  unsigned value = 0;
+  for (std::size_t k = start; k < semicolon; ++k) {
+    unsigned char c = rest[k];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'z') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'Z') {
+      digit = c - 'A' + 10;
+    } else {
+      return '&';
+    }
+    value = value * base + digit;  // only the low byte matters; wrapping keeps it exact
+  }
+  i += semicolon;
+  return static_cast<char>(value & 0xFF);
+}
+
+class Parser {
+ public:
+  Parser(XMLDocument& document, const char* text, std::size_t size)
+      : doc_(document), begin_(text), p_(text), end_(text + size) {}
+
+  XMLElement* parse();
+  int errorCode() const { return error_; }
+  // The line counter at the cursor: line feeds between the second byte and the cursor.
+  std::int32_t lineAtCursor() {
+    if (p_ > lineMark_) {
+      const char* from = std::max(lineMark_ + 1, begin_ + 1);
+      if (from <= p_) line_ += static_cast<std::int32_t>(std::count(from, p_ + 1, '\n'));
+      lineMark_ = p_;
+    }
+    return line_;
+  }
+
+ private:
+  bool atEnd() const { return p_ >= end_; }
+  unsigned char cur() const { return atEnd() ? 0 : static_cast<unsigned char>(*p_); }
+  void advance() {
+    if (p_ < end_) ++p_;
+  }
+  void skipSpace() {
+    while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_))) ++p_;
+  }
+  std::string_view scanName() {
+    const char* start = p_;
+    while (p_ < end_ && isNameChar(static_cast<unsigned char>(*p_))) ++p_;
+    std::string_view name(start, p_ - start);
+    skipSpace();
+    return name;
+  }
+  // Reads a quoted value starting at the opening quote; leaves the cursor after the closing one.
+  std::string_view scanQuoted() {
+    char quote = *p_;
+    ++p_;
+    const char* start = p_;
+    const char* close = static_cast<const char*>(std::memchr(p_, quote, end_ - p_));
+    p_ = close ? close : end_;
+    std::string_view value(start, p_ - start);
+    advance();
+    return value;
+  }
+
+  std::string_view decode(std::string_view token, bool dropCarriageReturns);
+  bool declaration();  // false when the whole parse ends
+  void markupBang();
+  void startTag(const char* lt);
+  void endTag();
+  void closeInnermost();
+  void appendToOpen(XMLNode* node) {
+    if (!open_.empty()) open_.back()->appendChild(node);
+  }
+
+  XMLDocument& doc_;
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+  const char* lineMark_ = nullptr;
+  std::int32_t line_ = 0;
+  int error_ = 0;
+  bool finished_ = false;
+  std::vector<XMLElement*> open_;
+  std::vector<XMLAttribute> scratch_;
+  XMLElement* root_ = nullptr;
+};
+
+std::string_view Parser::decode(std::string_view token, bool dropCarriageReturns) {
+  bool plain = token.find('&') == std::string_view::npos &&
+               (!dropCarriageReturns || token.find('\r') == std::string_view::npos);
+  if (plain) return token;
+  char* out = doc_.arena().allocateArray<char>(token.size() + 1);
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    char c = token[i];
+    if (c == '&') {
+      c = decodeReference(token, i);
+      if (c == '\0') break;  // a reference to byte 0 ends the string
+    } else if (c == '\r' && dropCarriageReturns) {
+      continue;
+    }
+    out[n++] = c;
+  }
+  out[n] = '\0';
+  return {out, n};
+}
+
+XMLElement* Parser::parse() {
+  lineMark_ = begin_;
+  skipSpace();
+  if (atEnd() || cur() != '<') return nullptr;
+  while (!finished_ && !error_) {
+    // The cursor is on "<".
+    const char* lt = p_;
+    advance();
+    switch (cur()) {
+      case '?':
+        if (!declaration()) return nullptr;
+        break;
+      case '!':
+        markupBang();
+        break;
+      case '/':
+        endTag();
+        break;
+      default:
+        startTag(lt);
+        break;
+    }
+    if (finished_ || error_) break;
+    // Text step: the run up to the next "<".
+    const char* start = p_;
+    const char* lt2 = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
+    p_ = lt2 ? lt2 : end_;
+    if (!open_.empty() && doc_.keepText) {
+      std::string_view text = decode(std::string_view(start, p_ - start), true);
+      const char* saved = p_;
+      p_ = start;
+      std::int32_t line = lineAtCursor();
+      p_ = saved;
+      XMLData* data = doc_.make<XMLData>(text);
+      data->line = line;
+      appendToOpen(data);
+    }
+    if (atEnd()) break;
+  }
+  return root_;
+}
+
+bool Parser::declaration() {
+  advance();
+  std::string_view target = scanName();
+  if (!isPrefixOf(target, "xml")) return true;  // not recognised: the rest is read as text
+  std::string_view name = scanName();
+  while (!atEnd() && cur() != '?') {
+    skipSpace();
+    if (cur() != '=') {
+      // A byte that can start neither a name nor "=" ends the declaration.
+      if (!isNameChar(cur())) return true;
+      name = scanName();
+      continue;
+    }
+    advance();
+    skipSpace();
+    if (cur() != '"' && cur() != '\'') {
+      finished_ = true;
+      return false;
+    }
+    std::string_view value = scanQuoted();
+    skipSpace();
+    if (name == "version") {
+      doc_.version = doc_.duplicateString(value);
+    } else if (name == "encoding") {
+      doc_.encoding = doc_.duplicateString(value);
+    }
+    name = scanName();
+  }
+  if (cur() == '?') {
+    advance();
+    if (cur() == '>') advance();
+  }
+  return true;
+}
+
+void Parser::markupBang() {
+  const char* lt = p_ - 1;
+  advance();
+  if (cur() == '-') {
+    advance();
+    if (cur() != '-') return;
+    advance();
+    const char* body = p_;
+    while (true) {
+      const char* dash = static_cast<const char*>(std::memchr(p_, '-', end_ - p_));
+      if (!dash) {
+        p_ = end_;
+        finished_ = true;  // an unterminated comment is dropped and ends the parse
+        return;
+      }
+      p_ = dash;
+      const char* bodyEnd = p_;
+      advance();
+      if (cur() == '-') {
+        advance();
+        if (cur() == '>') {
+          if (doc_.keepText && !open_.empty()) {
+            const char* saved = p_;
+            p_ = lt;
+            std::int32_t line = lineAtCursor();
+            p_ = saved;
+            XMLComment* comment = doc_.make<XMLComment>(
+                doc_.duplicateString(std::string_view(body, bodyEnd - body)));
+            comment->line = line;
+            appendToOpen(comment);
+          }
+          advance();
+          return;
+        }
+      }
+    }
+  }
+  std::string_view word = scanName();
+  if (word.empty()) {
+    // CDATA section.
+    advance();
+    scanName();
+    advance();
+    const char* content = p_;
+    while (true) {
+      const char* bracket = static_cast<const char*>(std::memchr(p_, ']', end_ - p_));
+      if (!bracket) {
+        p_ = end_;
+        finished_ = true;
+        return;
+      }
+      p_ = bracket;
+      const char* contentEnd = p_;
+      advance();
+      if (cur() == ']') {
+        advance();
+        if (cur() == '>') {
+          if (!open_.empty()) {
+            const char* saved = p_;
+            p_ = lt;
+            std::int32_t line = lineAtCursor();
+            p_ = saved;
+            XMLCDATASection* section =
+                doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content));
+            section->line = line;
+            appendToOpen(section);
+          }
+          advance();
+          return;
+        }
+      }
+    }
+  }
+  if (isPrefixOf(word, "DOCTYPE")) {
+    std::string_view name = scanName();
+    if (cur() == '>') {
+      doc_.doctype = name;
+      advance();
+    }
+  }
+}
+
+void Parser::startTag(const char* lt) {
+  const char* saved = p_;
+  p_ = lt;
+  std::int32_t line = lineAtCursor();
+  p_ = saved;
+  XMLElement* element = doc_.createElement(scanName());
+  element->line = line;
+  open_.push_back(element);
+  scratch_.clear();
+  while (true) {
+    if (atEnd() || cur() == '/' || cur() == '>') break;
+    if (!startsAttributeName(cur())) {
+      error_ = 1;
+      return;
+    }
+    std::string_view name = scanName();
+    if (cur() != '=') continue;
+    advance();
+    skipSpace();
+    if (atEnd()) break;
+    if (cur() != '"' && cur() != '\'') continue;
+    std::string_view value = decode(scanQuoted(), false);
+    skipSpace();
+    auto same = std::find_if(scratch_.begin(), scratch_.end(),
+                             [&](const XMLAttribute& a) { return a.name == name; });
+    if (same != scratch_.end()) {
+      same->value = value;
+    } else {
+      scratch_.push_back(XMLAttribute{name, value, false});
+    }
+  }
+  if (!scratch_.empty()) {
+    auto count = static_cast<std::uint32_t>(scratch_.size());
+    XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
+    std::copy(scratch_.begin(), scratch_.end(), records);
+    element->adoptAttributes(records, count);
+  }
+  if (cur() == '>') {
+    advance();
+  } else if (cur() == '/') {
+    endTag();
+  } else {
+    finished_ = true;
+  }
+}
+
+void Parser::closeInnermost() {
+  if (open_.empty()) return;
+  XMLElement* element = open_.back();
+  open_.pop_back();
+  if (!open_.empty()) {
+    open_.back()->appendChild(element);
+  } else {
+    root_ = element;
+  }
+}
+
+void Parser::endTag() {
+  advance();
+  if (cur() == '>') {
+    closeInnermost();
+    advance();
+    return;
+  }
+  std::string_view name = scanName();
+  if (open_.empty()) {
+    if (cur() == '>') advance();
+    return;
+  }
+  std::string_view openName = open_.back()->name();
+  if (openName.substr(0, name.size()) != name) {
+    error_ = 2;
+    return;
+  }
+  if (cur() == '>') {
+    closeInnermost();
+    advance();
+  }
+}
+
+}  // namespace
+
+bool XMLDocument::loadBuffer(std::unique_ptr<char[]> buffer, std::size_t size) {
+  const char* text = buffer.get();
+  arena().adopt(std::move(buffer));
+  // A NUL byte ends the text wherever it stands.
+  if (const void* nul = std::memchr(text, '\0', size)) size = static_cast<const char*>(nul) - text;
+  if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+    text += 3;
+    size -= 3;
+  }
+  Parser parser(*this, text, size);
+  root = parser.parse();
+  switch (parser.errorCode()) {
+    case 0:
+      return true;
+    case 1:
+      errorText = "bad tagName";
+      break;
+    default:
+      errorText = "tagName mismatch";
+      break;
+  }
+  errorLine = parser.lineAtCursor();
+  return false;
+}
+
+bool XMLDocument::loadText(std::string_view text) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(text.size() + 1);
+  std::memcpy(buffer.get(), text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return loadBuffer(std::move(buffer), text.size());
+}
+
+bool XMLDocument::load(const std::string& fileName) {
+  auto fail = [&] {
+    errorText = "couldn't read " + fileName;
+    errorLine = 0;
+    return false;
+  };
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail();
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return fail();
+  }
+  // Regular files are read in one go into an exactly sized buffer; pipes and other streams
+  // without a size are read to their end into a growing one.
+  std::size_t capacity = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536;
+  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  std::size_t size = 0;
+  while (true) {
+    if (size + 1 >= capacity) {
+      // Full: probe for more before growing, so an exactly sized buffer is never doubled.
+      char probe[4096];
+      ssize_t n = ::read(fd, probe, sizeof probe);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        return fail();
+      }
+      if (n == 0) break;
+      std::size_t grown = std::max(capacity * 2, size + static_cast<std::size_t>(n) + 1);
+      auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+      std::memcpy(bigger.get(), buffer.get(), size);
+      std::memcpy(bigger.get() + size, probe, static_cast<std::size_t>(n));
+      buffer = std::move(bigger);
+      capacity = grown;
+      size += static_cast<std::size_t>(n);
+      continue;
+    }
+    ssize_t n = ::read(fd, buffer.get() + size, capacity - 1 - size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return fail();
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  buffer[size] = '\0';
+  return loadBuffer(std::move(buffer), size);
+}

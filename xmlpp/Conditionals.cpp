@@ -1,0 +1,62 @@
+// The conditional directives: "if", "ifnot", "ifex", "ifdef", "ifndef" and "switch". A condition
+// that holds replaces the directive by its processed children; one that fails removes it.
+
+#include "xmlpp/Walker.h"
+
+namespace {
+
+bool listContains(std::string_view list, std::string_view value) {
+  bool found = false;
+  forEachItem(list, ',', [&](std::string_view item) { found = found || item == value; });
+  return found;
+}
+
+}  // namespace
+
+void Walker::doIf(std::size_t f, XMLElement* element, bool negated) {
+  if (element->attributeCount() != 1) {
+    reportError("one condition required for <if[not]>");
+    return keep(f, element);
+  }
+  const XMLAttribute& condition = element->attributes()[0];
+  std::string_view list = condition.isNull ? std::string_view() : condition.value;
+  // The inserting lookup: an undefined name becomes defined, empty, in this scope.
+  const std::string& current = frames_[f].scope.findOrInsert(condition.name);
+  bool holds = listContains(list, current) != negated;
+  if (holds) return replaceByChildren(f, element, element);
+  remove(f, element);
+}
+
+void Walker::doIfex(std::size_t f, XMLElement* element) {
+  std::string_view expression = attributeText(element, "expression");
+  if (expression.empty()) return keep(f, element);  // not a directive without an expression
+  bool ok = false;
+  bool value = parser_.evaluateBoolean(expand(frames_[f].scope, expression), ok);
+  if (ok && value) return replaceByChildren(f, element, element);
+  remove(f, element);
+}
+
+void Walker::doIfdef(std::size_t f, XMLElement* element, bool negated) {
+  bool defined = frames_[f].scope.find(attributeText(element, "name")) != nullptr;
+  if (defined != negated) return replaceByChildren(f, element, element);
+  remove(f, element);
+}
+
+void Walker::doSwitch(std::size_t f, XMLElement* element) {
+  std::string current = frames_[f].scope.findOrInsert(attributeText(element, "name"));
+  XMLElement* chosen = nullptr;
+  XMLElement* fallback = nullptr;
+  for (XMLNode* child = element->firstChild; child && !chosen; child = child->next) {
+    XMLElement* branch = asElement(child);
+    if (!branch) continue;
+    if (branch->name() == "case") {
+      // Case values are compared as written: "case" elements are never walked themselves.
+      if (listContains(attributeText(branch, "value"), current)) chosen = branch;
+    } else if (branch->name() == "default") {
+      fallback = branch;
+    }
+  }
+  if (!chosen) chosen = fallback;
+  if (chosen) return replaceByChildren(f, chosen, element);
+  remove(f, element);
+}

@@ -1,0 +1,125 @@
+// The loop directives "for" and "foreach": copies of the body, expanded with the loop variables,
+// are inserted after the loop element, which is then removed, so the walk goes on with the first
+// copy in the enclosing scope.
+
+#include "xmlpp/Walker.h"
+
+namespace {
+
+// True when counting from `start` by `increment` (modulo 2^32) never reaches `end`: the largest
+// value the counter can take is 2^32 - g + (start mod g), g the largest power of two dividing the
+// increment (2^32 for an increment of 0).
+bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) {
+  std::uint64_t g = increment == 0 ? std::uint64_t{1} << 32 : (increment & (0u - increment));
+  std::uint64_t largest = (std::uint64_t{1} << 32) - g + start % g;
+  return largest < end;
+}
+
+}  // namespace
+
+void combineValueLists(const std::vector<std::vector<std::string>>& lists,
+                       const std::function<void(const std::vector<std::size_t>&)>& visit) {
+  for (const auto& list : lists) {
+    if (list.empty()) return;
+  }
+  // An odometer over the lists, the last one turning fastest; the combinations are produced one
+  // at a time because their number is the product of the list lengths.
+  std::vector<std::size_t> index(lists.size(), 0);
+  while (true) {
+    visit(index);
+    std::size_t k = lists.size();
+    while (k > 0 && ++index[k - 1] == lists[k - 1].size()) index[--k] = 0;
+    if (k == 0) return;
+  }
+}
+
+void Walker::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint) {
+  for (XMLNode* child = loop->firstChild; child; child = child->next) {
+    const XMLElement* body = asElement(child);
+    if (!body) continue;  // only elements are copied
+    XMLElement* copy = copyWithMacros(doc_, body, iteration);
+    copy->parent = loop->parent;
+    copy->next = (*insertionPoint)->next;
+    (*insertionPoint)->next = copy;
+    *insertionPoint = copy;
+  }
+}
+
+void Walker::doFor(std::size_t f, XMLElement* loop) {
+  bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
+                  loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
+  if (!complete) {
+    reportError("<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
+    return remove(f, loop);
+  }
+  const Scope& scope = frames_[f].scope;
+  bool ok = false;
+  auto evaluateSigned = [&](std::string_view name) {
+    return static_cast<std::uint32_t>(
+        parser_.evaluateSigned(expand(scope, attributeText(loop, name)), ok));
+  };
+  auto evaluateUnsigned = [&](std::string_view name) {
+    return static_cast<std::uint32_t>(parser_.evaluateUnsigned(attributeText(loop, name), ok));
+  };
+  std::uint32_t offset = 0;
+  if (loop->hasAttribute("add")) {
+    offset = evaluateSigned("add");
+  } else if (loop->hasAttribute("sub")) {
+    offset = 0u - evaluateSigned("sub");
+  }
+  std::uint32_t factor = loop->hasAttribute("mul") ? evaluateSigned("mul") : 1;
+  std::string index(attributeText(loop, "index"));
+  std::uint32_t start = evaluateUnsigned("start");
+  std::uint32_t end = evaluateUnsigned("end");
+  std::uint32_t increment = evaluateUnsigned("incr");
+  if (start < end) {
+    if (neverEnds(start, end, increment)) {
+      reportError("<for index=\"" + index + "\"> never ends");
+      return remove(f, loop);
+    }
+    MacroMap iteration;
+    std::string& valueText = iteration[index];
+    std::string& alphaText = iteration[index + "_alpha"];
+    std::string& hexText = iteration[index + "_hex"];
+    std::string& apText = iteration[index + "_ap"];
+    std::string& apHexText = iteration[index + "_ap_hex"];
+    std::uint32_t i = start;
+    std::uint32_t ap = factor * start + offset;
+    auto character = static_cast<std::uint16_t>(65 + start);
+    XMLNode* insertionPoint = loop;
+    do {
+      valueText = std::to_string(i);
+      // A character code that is not one non-NUL byte is written as "?".
+      alphaText.assign(1, character >= 1 && character <= 255 ? static_cast<char>(character) : '?');
+      hexText = upperHex(i);
+      apText = std::to_string(ap);
+      apHexText = upperHex(ap);
+      insertBody(loop, iteration, &insertionPoint);
+      i += increment;
+      character = static_cast<std::uint16_t>(character + increment);
+      ap += increment * factor;
+    } while (i < end);
+  }
+  remove(f, loop);
+}
+
+void Walker::doForeach(std::size_t f, XMLElement* loop) {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> lists;
+  for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
+    const XMLAttribute& a = loop->attributes()[k];
+    names.emplace_back(a.name);
+    auto& list = lists.emplace_back();
+    std::string values = withoutLineFeeds(a.isNull ? std::string_view() : a.value);
+    forEachItem(values, ',', [&](std::string_view item) { list.emplace_back(item); });
+  }
+  MacroMap iteration;
+  std::vector<std::string*> slots;
+  for (const std::string& name : names) slots.push_back(&iteration[name]);
+  XMLNode* insertionPoint = loop;
+  combineValueLists(lists, [&](const std::vector<std::size_t>& chosen) {
+    for (std::size_t k = 0; k < lists.size(); ++k) *slots[k] = lists[k][chosen[k]];
+    insertBody(loop, iteration, &insertionPoint);
+  });
+  remove(f, loop);
+}
