@@ -31,8 +31,7 @@ int runXmlpp(int argc, char** argv) {
   setMacroEnvironment(environment.get());
   Directories directories = setupDirectories(executablePath(invocationName), 1);
   if (argc < 3) {
-    std::fprintf(stderr, "%s: <infile> <outfile> [macro1=value;macro2=value;..]\n",
-                 invocationName);
+    std::fprintf(stderr, "%s: <infile> <outfile> [macro1=value;macro2=value;..]\n", invocationName);
     return 1;
   }
   environment->setMacro("ZuruvaDez", installDirectoryMacroValue(directories), "");

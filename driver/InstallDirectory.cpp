@@ -83,7 +83,8 @@ Directories setupDirectories(const std::string& executable, int levelsUp) {
   Directories result;
   result.binDirectory = canonical(directory);
   std::string up = result.binDirectory;
-  for (int level = 0; level < levelsUp; ++level) up = parentOf(up);
+  for (int level = 0; level < levelsUp; ++level)
+    up = parentOf(up);
   result.installDirectory = canonical(up);
   return result;
 }

@@ -21,8 +21,12 @@ std::string twoDigits(int value) {
 
 }  // namespace
 
-MacroEnvironment* macroEnvironment() { return gEnvironment; }
-void setMacroEnvironment(MacroEnvironment* environment) { gEnvironment = environment; }
+MacroEnvironment* macroEnvironment() {
+  return gEnvironment;
+}
+void setMacroEnvironment(MacroEnvironment* environment) {
+  gEnvironment = environment;
+}
 
 MacroPropertyClass::MacroPropertyClass(std::string_view name, bool systemMacro,
                                        std::string_view description)
@@ -42,7 +46,8 @@ MacroEnvironment::MacroEnvironment() {
   setMacro("TimeMinute", "", "Minute e.g. 34.");
   setMacro("TimeSecond", "", "Seconds e.g. 03.");
   setMacro("UnixTime", "", "Seconds since 00:00, Jan 1 1970 UTC");
-  setMacro("HostArch", "x86", withProduct("The CPU architecture that ", " is running on e.g. x86."));
+  setMacro("HostArch", "x86",
+           withProduct("The CPU architecture that ", " is running on e.g. x86."));
   setMacro("HostOS", "linux",
            withProduct("The name of the operating system that ", " is running on e.g. win."));
   setMacro("Micro", "RISCV", withProduct("The ", " target e.g. ARM."));
@@ -66,8 +71,8 @@ void MacroEnvironment::setMacro(std::string_view name, std::string_view value,
 }
 
 bool MacroEnvironment::dateTimeMacroValue(std::string_view name, std::string& value) {
-  static constexpr std::string_view kNames[] = {"Date",     "DateYear",   "DateMonth",
-                                                "DateDay",  "Time",       "TimeHour",
+  static constexpr std::string_view kNames[] = {"Date",       "DateYear",   "DateMonth",
+                                                "DateDay",    "Time",       "TimeHour",
                                                 "TimeMinute", "TimeSecond", "UnixTime"};
   int which = -1;
   for (int i = 0; i < 9; ++i) {
@@ -81,9 +86,9 @@ bool MacroEnvironment::dateTimeMacroValue(std::string_view name, std::string& va
   }
   std::tm local{};
   localtime_r(&now, &local);
-  static constexpr const char* kMonths[] = {"January", "February", "March",     "April",
-                                            "May",     "June",     "July",      "August",
-                                            "September", "October", "November", "December"};
+  static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                            "May",       "June",     "July",     "August",
+                                            "September", "October",  "November", "December"};
   std::string year = std::to_string(local.tm_year + 1900);
   switch (which) {
     case 0:
@@ -99,8 +104,8 @@ bool MacroEnvironment::dateTimeMacroValue(std::string_view name, std::string& va
       value = twoDigits(local.tm_mday);
       break;
     case 4:
-      value = twoDigits(local.tm_hour) + ":" + twoDigits(local.tm_min) + ":" +
-              twoDigits(local.tm_sec);
+      value =
+          twoDigits(local.tm_hour) + ":" + twoDigits(local.tm_min) + ":" + twoDigits(local.tm_sec);
       break;
     case 5:
       value = twoDigits(local.tm_hour);

@@ -1,1 +1,141 @@
+// Runs the built tool over every folder in tests/cases. A case folder holds:
+//   args             the arguments, one per line (an empty line is an empty argument)
+//   expected.xml     the bytes `out.xml` must hold afterwards; without it, `out.xml` must not exist
+//   expected.stderr  what the tool prints on stderr (default: nothing)
+//   expected.status  the exit status (default: 0)
+//   install/         when present, the tool is run from a copy at <work>/inst/bin/xmlpp with this
+//                    folder's files under <work>/inst, so $(ZuruvaDez) is <work>/inst
+//   setup            optional shell script run in the work folder before the tool
+// Every other file is copied into a fresh work folder, in which the tool runs. In args and the
+// expected files, @WORK@ stands for the work folder and @INSTALL@ for <work>/inst.
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string substitute(std::string text, const std::string& work) {
+  for (auto [key, value] :
+       {std::pair<std::string, std::string>{"@INSTALL@", work + "/inst"}, {"@WORK@", work}}) {
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+struct Result {
+  int status = -1;
+  std::string stderrText;
+};
+
+Result run(const std::string& binary, const std::vector<std::string>& args, const fs::path& cwd) {
+  fs::path errPath = cwd / ".stderr";
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary.c_str()));
+    for (const auto& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Result result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.stderrText = readFile(errPath);
+  fs::remove(errPath);
+  return result;
+}
+
+std::vector<std::string> caseNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(XMLPP_CASES_DIR)) {
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class EndToEnd : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EndToEnd, Case) {
+  fs::path source = fs::path(XMLPP_CASES_DIR) / GetParam();
+  fs::path work =
+      fs::temp_directory_path() / ("xmlpp-e2e-" + GetParam() + "-" + std::to_string(getpid()));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  std::string workText = work.string();
+  for (const auto& entry : fs::directory_iterator(source)) {
+    std::string name = entry.path().filename().string();
+    if (name.starts_with("expected.") || name == "args" || name == "install" || name == "setup")
+      continue;
+    fs::copy(entry.path(), work / name,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  std::string binary = XMLPP_BINARY;
+  if (fs::exists(source / "install")) {
+    fs::create_directories(work / "inst" / "bin");
+    fs::copy(source / "install", work / "inst", fs::copy_options::recursive);
+    fs::copy_file(binary, work / "inst" / "bin" / "xmlpp");
+    binary = (work / "inst" / "bin" / "xmlpp").string();
+  }
+  if (fs::exists(source / "setup")) {
+    std::string command = "cd '" + workText + "' && sh '" + (source / "setup").string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "setup failed";
+  }
+  std::vector<std::string> args;
+  {
+    std::istringstream lines(substitute(readFile(source / "args"), workText));
+    for (std::string line; std::getline(lines, line);)
+      args.push_back(line);
+  }
+  Result result = run(binary, args, work);
+
+  auto expectedOr = [&](const char* name, const std::string& fallback) {
+    fs::path path = source / name;
+    return fs::exists(path) ? substitute(readFile(path), workText) : fallback;
+  };
+  EXPECT_EQ(result.status, std::stoi(expectedOr("expected.status", "0")));
+  EXPECT_EQ(result.stderrText, expectedOr("expected.stderr", ""));
+  fs::path out = work / "out.xml";
+  if (fs::exists(source / "expected.xml")) {
+    ASSERT_TRUE(fs::exists(out)) << "no out.xml";
+    EXPECT_EQ(readFile(out), expectedOr("expected.xml", ""));
+  } else {
+    EXPECT_FALSE(fs::exists(out)) << "out.xml written:\n" << readFile(out);
+  }
+  if (!HasFailure()) fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(caseNames()), [](const auto& info) {
+  std::string name = info.param;
+  for (char& c : name) {
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+});
+
+}  // namespace

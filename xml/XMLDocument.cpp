@@ -12,7 +12,8 @@ XMLNode* XMLDocument::copyNode(const XMLNode* source, XMLNode* newParent) {
       if (count) {
         // Names and values are never changed in place, so the copy may share them.
         XMLAttribute* records = arena_.allocateArray<XMLAttribute>(count);
-        for (std::uint32_t i = 0; i < count; ++i) records[i] = element->attributes()[i];
+        for (std::uint32_t i = 0; i < count; ++i)
+          records[i] = element->attributes()[i];
         result->adoptAttributes(records, count);
       }
       copy = result;

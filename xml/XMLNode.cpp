@@ -10,7 +10,8 @@ void XMLNode::appendChild(XMLNode* node) {
     firstChild = node;
   } else {
     XMLNode* last = firstChild;
-    while (last->next) last = last->next;
+    while (last->next)
+      last = last->next;
     last->next = node;
   }
   node->parent = this;
@@ -40,7 +41,8 @@ void XMLNode::replaceChild(XMLNode* oldNode, XMLNode* newNode) {
     firstChild = newNode;
   } else {
     XMLNode* child = firstChild;
-    while (child && child->next != oldNode) child = child->next;
+    while (child && child->next != oldNode)
+      child = child->next;
     if (!child) return;
     child->next = newNode;
   }
@@ -69,7 +71,8 @@ void XMLNode::insertAfter(XMLNode* reference, XMLNode* chain) {
   }
   if (!after) {
     after = firstChild;
-    while (after->next) after = after->next;
+    while (after->next)
+      after = after->next;
   }
   chainLast->next = after->next;
   after->next = chain;
@@ -101,7 +104,8 @@ void XMLElement::setAttribute(Arena& arena, std::string_view name, std::string_v
   if (count_ == capacity_) {
     std::uint32_t capacity = capacity_ ? capacity_ * 2 : 4;
     XMLAttribute* records = arena.allocateArray<XMLAttribute>(capacity);
-    if (count_) std::memcpy(static_cast<void*>(records), attributes_, sizeof(XMLAttribute) * count_);
+    if (count_)
+      std::memcpy(static_cast<void*>(records), attributes_, sizeof(XMLAttribute) * count_);
     attributes_ = records;
     capacity_ = capacity;
   }
@@ -111,7 +115,8 @@ void XMLElement::setAttribute(Arena& arena, std::string_view name, std::string_v
 void XMLElement::removeAttribute(std::string_view name) {
   for (std::uint32_t i = 0; i < count_; ++i) {
     if (attributes_[i].name == name) {
-      for (std::uint32_t j = i + 1; j < count_; ++j) attributes_[j - 1] = attributes_[j];
+      for (std::uint32_t j = i + 1; j < count_; ++j)
+        attributes_[j - 1] = attributes_[j];
       --count_;
       return;
     }

@@ -15,7 +15,9 @@
 
 namespace {
 
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 bool isNameChar(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -94,11 +96,13 @@ class Parser {
     if (p_ < end_) ++p_;
   }
   void skipSpace() {
-    while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_))) ++p_;
+    while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_)))
+      ++p_;
   }
   std::string_view scanName() {
     const char* start = p_;
-    while (p_ < end_ && isNameChar(static_cast<unsigned char>(*p_))) ++p_;
+    while (p_ < end_ && isNameChar(static_cast<unsigned char>(*p_)))
+      ++p_;
     std::string_view name(start, p_ - start);
     skipSpace();
     return name;
@@ -121,9 +125,24 @@ class Parser {
   void startTag(const char* lt);
   void endTag();
   void closeInnermost();
+  // Links a node as the last child of the innermost open element, which remembers its last
+  // child so that long child chains are built in linear time.
   void appendToOpen(XMLNode* node) {
-    if (!open_.empty()) open_.back()->appendChild(node);
+    if (open_.empty()) return;
+    OpenElement& top = open_.back();
+    node->parent = top.element;
+    if (top.lastChild) {
+      top.lastChild->next = node;
+    } else {
+      top.element->firstChild = node;
+    }
+    top.lastChild = node;
   }
+
+  struct OpenElement {
+    XMLElement* element;
+    XMLNode* lastChild;
+  };
 
   XMLDocument& doc_;
   const char* begin_;
@@ -133,7 +152,7 @@ class Parser {
   std::int32_t line_ = 0;
   int error_ = 0;
   bool finished_ = false;
-  std::vector<XMLElement*> open_;
+  std::vector<OpenElement> open_;
   std::vector<XMLAttribute> scratch_;
   XMLElement* root_ = nullptr;
 };
@@ -261,8 +280,8 @@ void Parser::markupBang() {
             p_ = lt;
             std::int32_t line = lineAtCursor();
             p_ = saved;
-            XMLComment* comment = doc_.make<XMLComment>(
-                doc_.duplicateString(std::string_view(body, bodyEnd - body)));
+            XMLComment* comment =
+                doc_.make<XMLComment>(doc_.duplicateString(std::string_view(body, bodyEnd - body)));
             comment->line = line;
             appendToOpen(comment);
           }
@@ -324,7 +343,7 @@ void Parser::startTag(const char* lt) {
   p_ = saved;
   XMLElement* element = doc_.createElement(scanName());
   element->line = line;
-  open_.push_back(element);
+  open_.push_back({element, nullptr});
   scratch_.clear();
   while (true) {
     if (atEnd() || cur() == '/' || cur() == '>') break;
@@ -365,10 +384,10 @@ void Parser::startTag(const char* lt) {
 
 void Parser::closeInnermost() {
   if (open_.empty()) return;
-  XMLElement* element = open_.back();
+  XMLElement* element = open_.back().element;
   open_.pop_back();
   if (!open_.empty()) {
-    open_.back()->appendChild(element);
+    appendToOpen(element);
   } else {
     root_ = element;
   }
@@ -386,7 +405,7 @@ void Parser::endTag() {
     if (cur() == '>') advance();
     return;
   }
-  std::string_view openName = open_.back()->name();
+  std::string_view openName = open_.back().element->name();
   if (openName.substr(0, name.size()) != name) {
     error_ = 2;
     return;

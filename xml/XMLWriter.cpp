@@ -32,7 +32,8 @@ namespace {
 struct PlainTable {
   bool plain[256] = {};
   constexpr PlainTable() {
-    for (int c = 0x20; c <= 0x7E; ++c) plain[c] = c != '"' && c != '&' && c != '<' && c != '>';
+    for (int c = 0x20; c <= 0x7E; ++c)
+      plain[c] = c != '"' && c != '&' && c != '<' && c != '>';
   }
 };
 constexpr PlainTable kPlain;

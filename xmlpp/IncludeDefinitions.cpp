@@ -26,7 +26,8 @@ Walker::ContentSetup Walker::contentSetup(const XMLElement* directive, const Fra
         macroListToMap(splitMacroList(withoutLineFeeds(attributeText(directive, "macros"))));
     if (!extra.empty()) {
       MacroMap& map = scope.mutableMap();
-      for (auto& [name, value] : extra) map.insert_or_assign(name, std::move(value));
+      for (auto& [name, value] : extra)
+        map.insert_or_assign(name, std::move(value));
     }
     return {std::move(scope), true, true};
   }
@@ -117,7 +118,8 @@ void Walker::doDefine(std::size_t f, XMLElement* directive) {
     scope.set(name, std::string(attributeText(directive, "value")));
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
-    std::string text = expand(scope, attributeText(directive, hex ? "hex_expression" : "expression"));
+    std::string text =
+        expand(scope, attributeText(directive, hex ? "hex_expression" : "expression"));
     bool ok = false;
     auto value = static_cast<std::uint32_t>(parser_.evaluateUnsigned(text, ok));
     if (ok) scope.set(name, hex ? upperHex(value) : std::to_string(value));

@@ -28,7 +28,8 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
   while (true) {
     visit(index);
     std::size_t k = lists.size();
-    while (k > 0 && ++index[k - 1] == lists[k - 1].size()) index[--k] = 0;
+    while (k > 0 && ++index[k - 1] == lists[k - 1].size())
+      index[--k] = 0;
     if (k == 0) return;
   }
 }
@@ -115,10 +116,12 @@ void Walker::doForeach(std::size_t f, XMLElement* loop) {
   }
   MacroMap iteration;
   std::vector<std::string*> slots;
-  for (const std::string& name : names) slots.push_back(&iteration[name]);
+  for (const std::string& name : names)
+    slots.push_back(&iteration[name]);
   XMLNode* insertionPoint = loop;
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen) {
-    for (std::size_t k = 0; k < lists.size(); ++k) *slots[k] = lists[k][chosen[k]];
+    for (std::size_t k = 0; k < lists.size(); ++k)
+      *slots[k] = lists[k][chosen[k]];
     insertBody(loop, iteration, &insertionPoint);
   });
   remove(f, loop);
