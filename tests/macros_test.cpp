@@ -1,1 +1,125 @@
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "macros/MacroEnvironment.h"
+
+namespace {
+
+struct ExpandCase {
+  const char* input;
+  const char* expected;
+};
+
+class ExpandTest : public ::testing::TestWithParam<ExpandCase> {};
+
+TEST_P(ExpandTest, WithLocalTable) {
+  MacroEnvironment env;
+  MacroMap local{{"A", "1"},        {"B", "x"},       {"R", "$(B)"}, {"D", "$(A:$)$(A:$)"},
+                 {"N", "$(N)$(N)"}, {"Date", "fixed"}};
+  EXPECT_EQ(env.expandMacros(local, GetParam().input, false), GetParam().expected)
+      << GetParam().input;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ExpandTest,
+    ::testing::Values(ExpandCase{"$(A)", "1"}, ExpandCase{"[$(A)]", "[1]"},
+                      ExpandCase{"$(A)$(B)", "1x"}, ExpandCase{"$(C)", "$(C)"},
+                      ExpandCase{"$(C:none)", "none"}, ExpandCase{"$(C:)", ""},
+                      ExpandCase{"$(A:none)", "1"}, ExpandCase{"$(R)", "$(B)"},
+                      ExpandCase{"$(C:$(A))", "1"}, ExpandCase{"$(C::$(A))", "$(A)"},
+                      ExpandCase{"$$(A)", "$(A)"}, ExpandCase{"$(C:x)$$(A)", "x$(A)"},
+                      ExpandCase{"$(C:$(B))$$(A)", "x1"}, ExpandCase{"cost: 5$", "cost: 5$"},
+                      ExpandCase{"a$b", "a$b"}, ExpandCase{"$(f(x))", "$(f(x))"},
+                      ExpandCase{"", ""},
+                      // A literal default clears the re-scan flag for the whole pass.
+                      ExpandCase{"$(C:$(B))$(E::y)", "$(B)y"}, ExpandCase{"$(C:a:b)", "a:b"},
+                      ExpandCase{"$(C:::x)", ":x"},
+                      // Bounded: a fixed point, nested names, unterminated references.
+                      ExpandCase{"$($(A))", "$($(A))"}, ExpandCase{"$(N)", "$(N)$(N)"},
+                      ExpandCase{"$(A", "$(A"}, ExpandCase{"$(A $(B)", "$(A x"},
+                      ExpandCase{"$($($(A)", "$($(1"}, ExpandCase{"$(C:(A)", "$(C:(A)"},
+                      ExpandCase{"$(A)$", "1$"}, ExpandCase{"$(D)x", "$(A:$)$(A:$)x"}));
+
+TEST(Expand, DateFoundInATableIsTheCurrentDate) {
+  MacroEnvironment env;
+  std::string date = env.expandMacros({{"Date", "fixed"}}, "$(Date)", false);
+  EXPECT_TRUE(std::regex_match(date, std::regex("[1-9][0-9]? [A-Z][a-z]+ [0-9]{4}"))) << date;
+  EXPECT_EQ(env.expandMacros({}, "$(Date)", false), "$(Date)");
+  EXPECT_NE(env.expandWithSystemMacros("$(Date)"), "$(Date)");
+}
+
+TEST(Expand, DoublingValueStopsPastTheSizeBound) {
+  MacroEnvironment env;
+  // "$(D)" alone stops after one pass (its inner text holds no "$"); the value itself doubles.
+  EXPECT_EQ(env.expandMacros({{"D", "$(D:$)$(D:$)"}}, "$(D)", false), "$(D:$)$(D:$)");
+  std::string result = env.expandMacros({{"D", "$(D:$)$(D:$)"}}, "$(D:$)", false);
+  EXPECT_GT(result.size(), std::size_t{16} << 20);
+  EXPECT_LT(result.size(), std::size_t{40} << 20);
+}
+
+TEST(Expand, ManyUnterminatedReferencesStayLinear) {
+  MacroEnvironment env;
+  std::string text;
+  for (int i = 0; i < 200000; ++i)
+    text += "$(";
+  EXPECT_EQ(env.expandMacros({}, text, false), text);
+}
+
+TEST(Expand, SystemMacros) {
+  MacroEnvironment env;
+  env.setMacro("ZuruvaDez", "/opt/t", "");
+  EXPECT_EQ(env.expandWithSystemMacros("$(HostOS)/$(ZuruvaDez)/$(Micro)$(TargetID)$(HostEXE)"),
+            "linux//opt/t/RISCV20");
+  EXPECT_EQ(env.expandMacros({}, "$(HostOS)", false), "$(HostOS)");
+  EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
+}
+
+TEST(DateTime, Formats) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+  } cases[] = {{"Date",
+                "[1-9][0-9]? (January|February|March|April|May|June|July|August|"
+                "September|October|November|December) [0-9]{4}"},
+               {"DateYear", "[0-9]{4}"},
+               {"DateMonth", "(0[1-9]|1[0-2])"},
+               {"DateDay", "[0-3][0-9]"},
+               {"Time", "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"},
+               {"TimeHour", "[0-2][0-9]"},
+               {"TimeMinute", "[0-5][0-9]"},
+               {"TimeSecond", "[0-6][0-9]"},
+               {"UnixTime", "[1-9][0-9]{9,}"}};
+  for (const Case& c : cases) {
+    std::string value;
+    ASSERT_TRUE(MacroEnvironment::dateTimeMacroValue(c.name, value)) << c.name;
+    EXPECT_TRUE(std::regex_match(value, std::regex(c.pattern))) << c.name << " " << value;
+  }
+  std::string value;
+  EXPECT_FALSE(MacroEnvironment::dateTimeMacroValue("date", value));
+  EXPECT_FALSE(MacroEnvironment::dateTimeMacroValue("HostOS", value));
+}
+
+TEST(Environment, SystemMacroTable) {
+  MacroEnvironment env;
+  EXPECT_EQ(env.systemMacros().size(), 16u);
+  EXPECT_EQ(env.descriptors().size(), 16u);
+  EXPECT_EQ(env.systemMacros().at("HostArch"), "x86");
+  EXPECT_EQ(env.systemMacros().at("HostDLLExt"), ".so");
+  EXPECT_EQ(env.systemMacros().at("HostEXE"), "");
+  const MacroPropertyClass& hostOs = env.descriptors()[10];
+  EXPECT_EQ(hostOs.displayName, "$(HostOS)");
+  EXPECT_EQ(hostOs.group, "System Macro Values");
+  EXPECT_EQ(hostOs.category, "Properties");
+  EXPECT_EQ(hostOs.description,
+            "The name of the operating system that Vexlor Quenfield is running on e.g. win.");
+  env.setMacro("ZuruvaDez", "/x", "");
+  EXPECT_EQ(env.descriptors().size(), 16u);
+  env.setMacro("HostOS", "other", "again");
+  EXPECT_EQ(env.descriptors().size(), 17u);
+  EXPECT_EQ(env.systemMacros().at("HostOS"), "other");
+  EXPECT_EQ(env.systemMacros().size(), 17u);
+}
+
+}  // namespace
