@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= 2
 
-.PHONY: all build build-asan demo test test-asan clean
+.PHONY: all build build-asan demo test bench fuzz clean
 
 all: build
 
@@ -27,5 +27,13 @@ test: build build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# Release build and the benchmark workloads (bench/run.sh), with xmllint for comparison.
+bench:
+	bench/run.sh
+
+# libFuzzer targets built with clang, each run for FUZZ_SECONDS (default 60).
+fuzz:
+	fuzz/run.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-release build-fuzz

@@ -1,11 +1,14 @@
 // Runs the built tool over every folder in tests/cases. A case folder holds:
 //   args             the arguments, one per line (an empty line is an empty argument)
-//   expected.xml     the bytes `out.xml` must hold afterwards; without it, `out.xml` must not exist
+//   expected.xml     the bytes `out.xml` must hold afterwards; without it (and without a check
+//                    script), `out.xml` must not exist
 //   expected.stderr  what the tool prints on stderr (default: nothing)
 //   expected.status  the exit status (default: 0)
 //   install/         when present, the tool is run from a copy at <work>/inst/bin/xmlpp with this
 //                    folder's files under <work>/inst, so $(ZuruvaDez) is <work>/inst
 //   setup            optional shell script run in the work folder before the tool
+//   check            optional shell script run in the work folder after the tool; must exit 0
+//   env              optional NAME=VALUE lines added to the tool's environment
 // Every other file is copied into a fresh work folder, in which the tool runs. In args and the
 // expected files, @WORK@ stands for the work folder and @INSTALL@ for <work>/inst.
 
@@ -46,7 +49,8 @@ struct Result {
   std::string stderrText;
 };
 
-Result run(const std::string& binary, const std::vector<std::string>& args, const fs::path& cwd) {
+Result run(const std::string& binary, const std::vector<std::string>& args, const fs::path& cwd,
+           const std::vector<std::string>& environment) {
   fs::path errPath = cwd / ".stderr";
   pid_t pid = fork();
   if (pid == 0) {
@@ -58,6 +62,8 @@ Result run(const std::string& binary, const std::vector<std::string>& args, cons
     for (const auto& a : args)
       argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    for (const auto& assignment : environment)
+      putenv(const_cast<char*>(assignment.c_str()));
     execv(binary.c_str(), argv.data());
     _exit(127);
   }
@@ -90,8 +96,10 @@ TEST_P(EndToEnd, Case) {
   std::string workText = work.string();
   for (const auto& entry : fs::directory_iterator(source)) {
     std::string name = entry.path().filename().string();
-    if (name.starts_with("expected.") || name == "args" || name == "install" || name == "setup")
+    if (name.starts_with("expected.") || name == "args" || name == "install" || name == "setup" ||
+        name == "check" || name == "env") {
       continue;
+    }
     fs::copy(entry.path(), work / name,
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   }
@@ -112,7 +120,14 @@ TEST_P(EndToEnd, Case) {
     for (std::string line; std::getline(lines, line);)
       args.push_back(line);
   }
-  Result result = run(binary, args, work);
+  std::vector<std::string> environment;
+  if (fs::exists(source / "env")) {
+    std::istringstream lines(substitute(readFile(source / "env"), workText));
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty()) environment.push_back(line);
+    }
+  }
+  Result result = run(binary, args, work, environment);
 
   auto expectedOr = [&](const char* name, const std::string& fallback) {
     fs::path path = source / name;
@@ -124,8 +139,12 @@ TEST_P(EndToEnd, Case) {
   if (fs::exists(source / "expected.xml")) {
     ASSERT_TRUE(fs::exists(out)) << "no out.xml";
     EXPECT_EQ(readFile(out), expectedOr("expected.xml", ""));
-  } else {
-    EXPECT_FALSE(fs::exists(out)) << "out.xml written:\n" << readFile(out);
+  } else if (!fs::exists(source / "check")) {
+    EXPECT_FALSE(fs::exists(out)) << "out.xml written";
+  }
+  if (fs::exists(source / "check")) {
+    std::string command = "cd '" + workText + "' && sh '" + (source / "check").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "check failed";
   }
   if (!HasFailure()) fs::remove_all(work);
 }

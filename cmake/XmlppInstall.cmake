@@ -1,0 +1,1 @@
+# Install rules and the CMake package are added here.
