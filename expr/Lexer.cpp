@@ -1,0 +1,90 @@
+#include "expr/Lexer.h"
+
+#include <stdexcept>
+
+#include "expr/ParserException.h"
+
+void Lexer::addRule(std::string_view pattern, TokenKind kind, int precedence) {
+  if (rules_.size() >= 0xFFFF) throw std::length_error("too many token rules");
+  rules_.push_back(TokenRule{std::string(pattern), TokenPattern(pattern), kind, precedence});
+}
+
+void Lexer::buildIndex() {
+  candidates_.clear();
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    groupStart_[byte] = static_cast<std::uint16_t>(candidates_.size());
+    for (std::size_t rule = 0; rule < rules_.size(); ++rule)
+      if (rules_[rule].compiled.firstBytes()[byte])
+        candidates_.push_back(static_cast<std::uint16_t>(rule));
+  }
+  groupStart_[256] = static_cast<std::uint16_t>(candidates_.size());
+  indexedRules_ = rules_.size();
+}
+
+void Lexer::reset(std::string_view text) {
+  if (indexedRules_ != rules_.size()) buildIndex();
+  inputs_.clear();
+  inputs_.push_back(Input{nullptr, text, 0});
+  next();
+}
+
+std::size_t Lexer::position() const {
+  return inputs_.empty() ? 0 : inputs_.back().position;
+}
+
+std::string Lexer::expandIdentifier(std::string_view) {
+  return {};
+}
+
+void Lexer::next() {
+  while (!inputs_.empty()) {
+    Input& input = inputs_.back();
+    if (input.position < input.text.size()) {
+      scan();
+      if (kind_ != TokenKind::Whitespace) return;
+    } else if (inputs_.size() == 1) {
+      break;
+    } else {
+      inputs_.pop_back();
+    }
+  }
+  kind_ = TokenKind::End;
+  precedence_ = kNoPrecedence;
+  text_ = {};
+}
+
+// Reads one token at the current position of the newest text; an identifier with a replacement
+// is dropped and the first token of the replacement is read instead.
+void Lexer::scan() {
+  while (true) {
+    Input& input = inputs_.back();
+    const auto byte = static_cast<unsigned char>(input.text[input.position]);
+    const TokenRule* winner = nullptr;
+    std::size_t length = 0;
+    for (std::size_t i = groupStart_[byte]; i < groupStart_[byte + 1]; ++i) {
+      const TokenRule& rule = rules_[candidates_[i]];
+      length = rule.compiled.matchAt(input.text, input.position);
+      if (length != TokenPattern::npos) {
+        winner = &rule;
+        break;
+      }
+    }
+    if (winner == nullptr)
+      throw ParserException("unrecognised token: " +
+                            std::string(input.text.substr(input.position)));
+    kind_ = winner->kind;
+    precedence_ = winner->precedence;
+    text_ = input.text.substr(input.position, length);
+    input.position += length;
+    if (kind_ != TokenKind::Identifier) return;
+    std::string replacement = expandIdentifier(text_);
+    if (replacement.empty()) return;
+    // A replacement is read before the text below it; a chain of replacements that keeps
+    // expanding would otherwise grow the stack without end.
+    if (inputs_.size() >= kMaxExpansionDepth)
+      throw ParserException("identifier expansion nested too deeply");
+    auto storage = std::make_unique<std::string>(std::move(replacement));
+    const std::string_view view = *storage;
+    inputs_.push_back(Input{std::move(storage), view, 0});
+  }
+}
