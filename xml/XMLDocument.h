@@ -49,8 +49,8 @@ class XMLDocument {
   bool load(const std::string& fileName);
   // Parses a text; the document keeps its own copy of the bytes.
   bool loadText(std::string_view text);
-  // Parses a buffer that the document takes over; `size` bytes of text followed by a NUL.
-  bool loadBuffer(std::unique_ptr<char[]> buffer, std::size_t size);
+  // Parses `size` bytes that live as long as the document (in its arena).
+  bool loadBuffer(const char* text, std::size_t size);
 
   // Serialises the document (see XMLWriter.cpp). `save` writes the file atomically.
   bool save(const std::string& fileName, std::uint32_t indent, std::uint32_t wrap);

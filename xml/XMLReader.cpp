@@ -83,7 +83,8 @@ class Parser {
   std::int32_t lineAtCursor() {
     if (p_ > lineMark_) {
       const char* from = std::max(lineMark_ + 1, begin_ + 1);
-      if (from <= p_) line_ += static_cast<std::int32_t>(std::count(from, p_ + 1, '\n'));
+      const char* to = std::min(p_ + 1, end_);
+      if (from < to) line_ += static_cast<std::int32_t>(std::count(from, to, '\n'));
       lineMark_ = p_;
     }
     return line_;
@@ -418,9 +419,7 @@ void Parser::endTag() {
 
 }  // namespace
 
-bool XMLDocument::loadBuffer(std::unique_ptr<char[]> buffer, std::size_t size) {
-  const char* text = buffer.get();
-  arena().adopt(std::move(buffer));
+bool XMLDocument::loadBuffer(const char* text, std::size_t size) {
   // A NUL byte ends the text wherever it stands.
   if (const void* nul = std::memchr(text, '\0', size)) size = static_cast<const char*>(nul) - text;
   if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
@@ -444,11 +443,26 @@ bool XMLDocument::loadBuffer(std::unique_ptr<char[]> buffer, std::size_t size) {
 }
 
 bool XMLDocument::loadText(std::string_view text) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(text.size() + 1);
-  std::memcpy(buffer.get(), text.data(), text.size());
-  buffer[text.size()] = '\0';
-  return loadBuffer(std::move(buffer), text.size());
+  char* buffer = arena().allocateBlock(text.size());
+  if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
+  return loadBuffer(buffer, text.size());
 }
+
+namespace {
+
+// Reads from the descriptor until its end, appending to `data`; false on a read error.
+bool readToEnd(int fd, std::string& data) {
+  char chunk[65536];
+  while (true) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    data.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
 
 bool XMLDocument::load(const std::string& fileName) {
   auto fail = [&] {
@@ -463,41 +477,32 @@ bool XMLDocument::load(const std::string& fileName) {
     ::close(fd);
     return fail();
   }
-  // Regular files are read in one go into an exactly sized buffer; pipes and other streams
-  // without a size are read to their end into a growing one.
-  std::size_t capacity = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536;
-  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  // A regular file is read straight into a block of its size, in as few reads as it takes;
+  // anything that turns up beyond that size, and streams without a size (pipes), are read to
+  // their end and then moved into the document.
+  std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0;
+  char* buffer = expected ? arena().allocateBlock(expected) : nullptr;
   std::size_t size = 0;
-  while (true) {
-    if (size + 1 >= capacity) {
-      // Full: probe for more before growing, so an exactly sized buffer is never doubled.
-      char probe[4096];
-      ssize_t n = ::read(fd, probe, sizeof probe);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(fd);
-        return fail();
-      }
-      if (n == 0) break;
-      std::size_t grown = std::max(capacity * 2, size + static_cast<std::size_t>(n) + 1);
-      auto bigger = std::make_unique_for_overwrite<char[]>(grown);
-      std::memcpy(bigger.get(), buffer.get(), size);
-      std::memcpy(bigger.get() + size, probe, static_cast<std::size_t>(n));
-      buffer = std::move(bigger);
-      capacity = grown;
-      size += static_cast<std::size_t>(n);
-      continue;
-    }
-    ssize_t n = ::read(fd, buffer.get() + size, capacity - 1 - size);
+  while (size < expected) {
+    ssize_t n = ::read(fd, buffer + size, expected - size);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (errno == EINTR) continue;
       ::close(fd);
       return fail();
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
   }
+  std::string rest;
+  bool ok = readToEnd(fd, rest);
   ::close(fd);
-  buffer[size] = '\0';
-  return loadBuffer(std::move(buffer), size);
+  if (!ok) return fail();
+  if (!rest.empty()) {
+    char* whole = arena().allocateBlock(size + rest.size());
+    if (size) std::memcpy(whole, buffer, size);
+    std::memcpy(whole + size, rest.data(), rest.size());
+    buffer = whole;
+    size += rest.size();
+  }
+  return loadBuffer(buffer ? buffer : "", size);
 }

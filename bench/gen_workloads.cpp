@@ -1,0 +1,155 @@
+// Writes the benchmark inputs into a folder (default: the current one). Deterministic: the same
+// files every time, so output checksums can be compared across versions of the tool.
+//
+//   1-plain.xml      ~100 MB of nested elements with 3 to 6 attributes each, no directives
+//   2-macros.xml     the same shape with $(...) references in half the values (20-item list)
+//   3-loops.xml      nested for/foreach loops producing 1,000,000 elements
+//   4-ifex.xml       200,000 "ifex" conditions inside a loop
+//   5-include.xml    an include tree of 2,000 small files (in 5-include/)
+//   6-deep-if.xml    100,000 nested "if" elements around one element
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+class Random {
+ public:
+  std::uint32_t next() {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state_ >> 33);
+  }
+  std::uint32_t below(std::uint32_t n) { return next() % n; }
+
+ private:
+  std::uint64_t state_ = 42;
+};
+
+const char* const kNames[] = {"module", "register", "field", "signal",  "port", "clock",
+                              "reset",  "memory",   "bank",  "channel", "irq",  "pin"};
+const char* const kAttributes[] = {"name",  "offset", "width", "access",
+                                   "reset", "desc",   "group", "mask"};
+
+std::string attributeValue(Random& random, bool withMacro) {
+  if (withMacro) {
+    return "$(M" + std::to_string(random.below(20)) + ")_" + std::to_string(random.below(1000));
+  }
+  static const char* const kWords[] = {"read-write", "0x4000", "enabled", "peripheral bus",
+                                       "32",         "status", "ctrl",    "data & control"};
+  return std::string(kWords[random.below(8)]) + std::to_string(random.below(100000));
+}
+
+void writeNested(const std::filesystem::path& path, std::size_t targetBytes, bool macros) {
+  std::ofstream out(path, std::ios::binary);
+  Random random;
+  std::string chunk;
+  std::size_t written = 0;
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<device>\n";
+  while (written < targetBytes) {
+    // One subtree: up to 5 levels, a few children per level.
+    chunk.clear();
+    int depth = 1 + static_cast<int>(random.below(5));
+    std::string closing;
+    for (int level = 0; level < depth; ++level) {
+      const char* name = kNames[random.below(12)];
+      chunk.append(2 * (level + 1), ' ').append("<").append(name);
+      int count = 3 + static_cast<int>(random.below(4));
+      for (int a = 0; a < count; ++a) {
+        bool withMacro = macros && random.below(2) == 0;
+        std::string value = attributeValue(random, withMacro);
+        std::string escaped;
+        for (char c : value)
+          escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+        chunk.append(" ").append(kAttributes[a]).append("=\"").append(escaped).append("\"");
+      }
+      if (level + 1 == depth) {
+        chunk.append("/>\n");
+      } else {
+        chunk.append(">\n");
+        closing.insert(0, std::string(2 * (level + 1), ' ') + "</" + name + ">\n");
+      }
+    }
+    chunk += closing;
+    out << chunk;
+    written += chunk.size();
+  }
+  out << "</device>\n";
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  fs::path dir = argc > 1 ? argv[1] : ".";
+  fs::create_directories(dir);
+  writeNested(dir / "1-plain.xml", 100u << 20, false);
+  writeNested(dir / "2-macros.xml", 100u << 20, true);
+  std::string list;
+  for (int i = 0; i < 20; ++i)
+    list += "M" + std::to_string(i) + "=value" + std::to_string(i) + ";";
+  writeFile(dir / "2-macros.list", list);
+
+  writeFile(
+      dir / "3-loops.xml",
+      "<root>\n"
+      "  <for index=\"i\" start=\"0\" end=\"1000\" incr=\"1\" add=\"16\" mul=\"4\">\n"
+      "    <foreach a=\"x,y,z,w,v\" b=\"" +
+          [] {
+            std::string values;
+            for (int k = 0; k < 200; ++k)
+              values += (k ? "," : "") + std::to_string(k);
+            return values;
+          }() +
+          "\">\n"
+          "      <item id=\"$(i)-$(a)-$(b)\" reg=\"$(i_ap_hex)\" name=\"n$(i_alpha)$(b)\"/>\n"
+          "    </foreach>\n"
+          "  </for>\n"
+          "</root>\n");
+
+  writeFile(dir / "4-ifex.xml",
+            "<root>\n"
+            "  <for index=\"i\" start=\"0\" end=\"200000\" incr=\"1\">\n"
+            "    <ifex expression=\"($(i) % 7) * 3 + 1 &lt; 10 &amp;&amp; $(i) != 5\">\n"
+            "      <hit n=\"$(i)\"/>\n"
+            "    </ifex>\n"
+            "  </for>\n"
+            "</root>\n");
+
+  fs::create_directories(dir / "5-include");
+  std::string top = "<root>\n";
+  for (int d = 0; d < 40; ++d) {
+    std::string folder = "d" + std::to_string(d);
+    fs::create_directories(dir / "5-include" / folder);
+    top += "  <include filename=\"5-include/" + folder + "/index.xml\"/>\n";
+    std::string index = "<envelope>\n";
+    for (int f = 0; f < 49; ++f) {
+      std::string name = "part" + std::to_string(f) + ".xml";
+      index += "  <include filename=\"" + name + "\" macros=\"N=" + std::to_string(f) + "\"/>\n";
+      writeFile(
+          dir / "5-include" / folder / name,
+          "<part id=\"$(N)\" dir=\"" + folder +
+              "\">\n  <reg name=\"r$(N)\" offset=\"0x10\"/>\n  <reg name=\"s$(N)\"/>\n</part>\n");
+    }
+    index += "</envelope>\n";
+    writeFile(dir / "5-include" / folder / "index.xml", index);
+  }
+  top += "</root>\n";
+  writeFile(dir / "5-include.xml", top);
+
+  std::string deep = "<root>";
+  for (int i = 0; i < 100000; ++i)
+    deep += "<if A=\"1\">";
+  deep += "<x/>";
+  for (int i = 0; i < 100000; ++i)
+    deep += "</if>";
+  deep += "</root>\n";
+  writeFile(dir / "6-deep-if.xml", deep);
+  return 0;
+}
