@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 #include "macros/MacroEnvironment.h"
 #include "xmlpp/Preprocessor.h"
@@ -44,8 +45,18 @@ int runXmlpp(int argc, char** argv) {
     return 1;
   }
   if (argc == 5) document.doctype = document.duplicateString(argv[4]);
+  // XMLPP_DEPFILE: opened before the output is written, completed after it.
+  DepFile depFile(std::getenv("XMLPP_DEPFILE"));
+  if (!depFile.open(argv[2], document.loadedFiles)) {
+    std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
+    return 1;
+  }
   if (!document.save(argv[2], 2, 0)) {
     std::fprintf(stderr, "%s\n", document.errorText.c_str());
+    return 1;
+  }
+  if (!depFile.commit()) {
+    std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
     return 1;
   }
   setMacroEnvironment(nullptr);

@@ -1,0 +1,89 @@
+#include "driver/DepFile.h"
+
+#include <set>
+
+#include "driver/InstallDirectory.h"
+#include "xml/ByteSink.h"
+
+namespace {
+
+// Characters that GNU Make reads specially inside a name and that a backslash makes literal.
+bool quotedByBackslash(char c) {
+  return c == ' ' || c == '\t' || c == '#' || c == ':';
+}
+
+}  // namespace
+
+std::string escapeDepFileName(std::string_view name) {
+  std::string text;
+  text.reserve(name.size() + 8);
+  std::size_t i = 0;
+  while (i < name.size()) {
+    if (name[i] == '\\') {
+      std::size_t end = name.find_first_not_of('\\', i);
+      if (end == std::string_view::npos) end = name.size();
+      std::size_t count = end - i;
+      // Before a special character or at the end, Make reads 2N backslashes as N.
+      bool doubled = end == name.size() || quotedByBackslash(name[end]);
+      text.append(doubled ? 2 * count : count, '\\');
+      i = end;
+      continue;
+    }
+    char c = name[i++];
+    if (quotedByBackslash(c)) {
+      text.push_back('\\');
+    } else if (c == '$') {
+      text.push_back('$');
+    }
+    text.push_back(c);
+  }
+  return text;
+}
+
+std::optional<std::string> depFileRule(std::string_view target,
+                                       const std::vector<std::string>& dependencies) {
+  auto hasLineBreak = [](std::string_view name) {
+    return name.find_first_of("\n\r") != std::string_view::npos;
+  };
+  if (hasLineBreak(target)) return std::nullopt;
+  std::string rule = escapeDepFileName(target);
+  rule.push_back(':');
+  std::string targetPath = normalizePath(target);
+  std::set<std::string_view> listed;
+  for (const std::string& name : dependencies) {
+    if (!listed.insert(name).second || normalizePath(name) == targetPath) continue;
+    if (hasLineBreak(name)) return std::nullopt;
+    rule.push_back(' ');
+    rule.append(escapeDepFileName(name));
+  }
+  // A name that ends in backslashes needs the blank after it to be read with half of them.
+  if (rule.back() == '\\') rule.push_back(' ');
+  rule.push_back('\n');
+  return rule;
+}
+
+bool DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {
+  if (path_.empty()) return true;
+  std::optional<std::string> rule = depFileRule(target, dependencies);
+  if (!rule) {
+    errorText_ = "couldn't write " + path_ + ": a file name holds a line break";
+    return false;
+  }
+  rule_ = std::move(*rule);
+  if (!file_.open(path_)) {
+    errorText_ = "couldn't write " + path_;
+    return false;
+  }
+  return true;
+}
+
+bool DepFile::commit() {
+  if (path_.empty()) return true;
+  ByteSink sink(file_.fd());
+  sink.append(rule_);
+  if (!sink.flush() || !file_.commit()) {
+    errorText_ = "couldn't write " + path_;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/OutputFile.h"
+
+// The dependency file that a run writes when the environment variable XMLPP_DEPFILE names a path:
+// one Make-style rule "OUTFILE: INFILE DEP...\n" that lists every file the run loaded, so that a
+// build system (GNU Make, Ninja, CMake's DEPFILE) regenerates the output when any of them changes.
+
+// Writes `name` the way GNU Make reads a target or prerequisite name back:
+//   blank, tab -> "\ ", "\<tab>"     "#" -> "\#"     ":" -> "\:"     "$" -> "$$"
+// Backslashes that directly precede a blank, a tab, "#", ":" or the end of the name are doubled
+// (Make halves them there); every other backslash is written as it is. Blanks, "#", "$", ":" and
+// ordinary backslashes read back the same with Ninja. Ninja differs only where a backslash directly
+// precedes "#", ":", "$" or ends the name, and for tabs. Line breaks cannot be written at all.
+std::string escapeDepFileName(std::string_view name);
+
+// The whole rule, with a trailing newline. The dependencies are listed in the order given, each
+// text once; a dependency that names the target itself (compared after removing "." and ".."
+// components) is left out, since build tools reject a file that depends on itself. Returns nothing
+// when a name holds a line break.
+std::optional<std::string> depFileRule(std::string_view target,
+                                       const std::vector<std::string>& dependencies);
+
+// The dependency file of one run. It is opened before the output is written, so that an unusable
+// path fails the run while the output is still untouched, and it is completed after the output,
+// atomically: readers see the old rule or the complete new one. Without a path (XMLPP_DEPFILE
+// unset or empty) both steps succeed and do nothing.
+class DepFile {
+ public:
+  explicit DepFile(const char* path) : path_(path ? path : "") {}
+
+  // Builds the rule and opens the file; false (with `errorText`) when a name cannot be written or
+  // the file cannot be created.
+  bool open(std::string_view target, const std::vector<std::string>& dependencies);
+  // Writes the rule and replaces the file; false (with `errorText`) on any failure.
+  bool commit();
+  const std::string& errorText() const { return errorText_; }
+
+ private:
+  std::string path_;
+  std::string rule_;
+  std::string errorText_;
+  OutputFile file_;
+};
