@@ -3,6 +3,7 @@
 // keeps; only decoded texts are copied.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,25 @@ bool isNameChar(unsigned char c) {
 
 bool startsAttributeName(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' || c == ':';
+}
+
+// Counts the line feeds in [from, to), eight bytes at a time.
+std::size_t countLineFeeds(const char* from, const char* to) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr std::uint64_t kFeeds = 0x0A0A0A0A0A0A0A0AULL;
+  std::size_t count = 0;
+  for (; to - from >= 8; from += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, from, 8);
+    std::uint64_t x = word ^ kFeeds;  // a zero byte where a line feed was
+    // The high bit of each byte is set exactly for the zero bytes of x.
+    std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+    // One bit per line feed at the bottom of each byte; the multiply sums the bytes into the top.
+    count += static_cast<std::size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
+  }
+  for (; from < to; ++from)
+    count += *from == '\n';
+  return count;
 }
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
@@ -84,7 +104,7 @@ class Parser {
     if (p_ > lineMark_) {
       const char* from = std::max(lineMark_ + 1, begin_ + 1);
       const char* to = std::min(p_ + 1, end_);
-      if (from < to) line_ += static_cast<std::int32_t>(std::count(from, to, '\n'));
+      if (from < to) line_ += static_cast<std::int32_t>(countLineFeeds(from, to));
       lineMark_ = p_;
     }
     return line_;
@@ -450,6 +470,9 @@ bool XMLDocument::loadText(std::string_view text) {
 
 namespace {
 
+// Files from this size on are mapped instead of read.
+constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
+
 // Reads from the descriptor until its end, appending to `data`; false on a read error.
 bool readToEnd(int fd, std::string& data) {
   char chunk[65536];
@@ -477,10 +500,20 @@ bool XMLDocument::load(const std::string& fileName) {
     ::close(fd);
     return fail();
   }
+  std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0;
+  if (expected >= kMapThreshold) {
+    // Large files are mapped rather than copied: the pages come straight from the page cache,
+    // prefaulted in one go. The mapping is private, and the output replaces files by renaming,
+    // so writing the output over the input leaves these pages as they were.
+    void* data = ::mmap(nullptr, expected, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    if (data == MAP_FAILED) return fail();
+    arena().adoptMapping(data, expected);
+    return loadBuffer(static_cast<const char*>(data), expected);
+  }
   // A regular file is read straight into a block of its size, in as few reads as it takes;
   // anything that turns up beyond that size, and streams without a size (pipes), are read to
   // their end and then moved into the document.
-  std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0;
   char* buffer = expected ? arena().allocateBlock(expected) : nullptr;
   std::size_t size = 0;
   while (size < expected) {
