@@ -23,7 +23,7 @@ std::string dump(const XMLNode* node) {
         for (std::uint32_t i = 0; i < e->attributeCount(); ++i) {
           const XMLAttribute& a = e->attributes()[i];
           if (i) out += ',';
-          out += std::string(a.name) + (a.isNull ? "~" : "=" + std::string(a.value));
+          out += std::string(a.name) + (a.isNull() ? "~" : "=" + std::string(a.value));
         }
         out += ']';
       }

@@ -91,14 +91,13 @@ XMLAttribute* XMLElement::find(std::string_view name) {
 
 const std::string_view* XMLElement::attribute(std::string_view name) const {
   const XMLAttribute* record = find(name);
-  return record && !record->isNull ? &record->value : nullptr;
+  return record && !record->isNull() ? &record->value : nullptr;
 }
 
 void XMLElement::setAttribute(Arena& arena, std::string_view name, std::string_view value,
                               bool isNull) {
   if (XMLAttribute* record = find(name)) {
-    record->value = value;
-    record->isNull = isNull;
+    record->value = isNull ? std::string_view() : value.data() ? value : std::string_view("");
     return;
   }
   if (count_ == capacity_) {
@@ -109,7 +108,9 @@ void XMLElement::setAttribute(Arena& arena, std::string_view name, std::string_v
     attributes_ = records;
     capacity_ = capacity;
   }
-  attributes_[count_++] = XMLAttribute{name, value, isNull};
+  attributes_[count_++] = XMLAttribute{name, isNull         ? std::string_view()
+                                             : value.data() ? value
+                                                            : std::string_view("")};
 }
 
 void XMLElement::removeAttribute(std::string_view name) {

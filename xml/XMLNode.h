@@ -40,11 +40,13 @@ class XMLNode {
   XMLNodeKind kind_;
 };
 
-// An attribute: a name and a value that may be null (written as an empty value).
+// An attribute: a name and a value that may be null (written as an empty value). A null value
+// is one without data; every other value, empty ones included, points at its bytes.
 struct XMLAttribute {
   std::string_view name;
   std::string_view value;
-  bool isNull = false;
+
+  bool isNull() const { return value.data() == nullptr; }
 };
 
 class XMLElement : public XMLNode {

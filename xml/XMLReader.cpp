@@ -385,7 +385,7 @@ void Parser::startTag(const char* lt) {
     if (same != scratch_.end()) {
       same->value = value;
     } else {
-      scratch_.push_back(XMLAttribute{name, value, false});
+      scratch_.push_back(XMLAttribute{name, value});
     }
   }
   if (!scratch_.empty()) {

@@ -113,7 +113,7 @@ class Writer {
     std::uint64_t estimate = std::uint64_t{level} * indent_ + element.name().size() + 1;
     for (std::uint32_t i = 0; i < element.attributeCount() && estimate <= wrap_; ++i) {
       const XMLAttribute& a = element.attributes()[i];
-      estimate += a.name.size() + (a.isNull ? 0 : a.value.size()) + 4;
+      estimate += a.name.size() + a.value.size() + 4;
     }
     return estimate > wrap_;
   }
@@ -147,7 +147,7 @@ class Writer {
     bool wrapping = wraps(*element, level);
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
       const XMLAttribute& a = element->attributes()[i];
-      if (a.isNull) {
+      if (a.isNull()) {
         out_.append(' ');
         out_.append(a.name);
         out_.append("=\"\"");

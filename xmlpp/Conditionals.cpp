@@ -19,7 +19,7 @@ void Walker::doIf(std::size_t f, XMLElement* element, bool negated) {
     return keep(f, element);
   }
   const XMLAttribute& condition = element->attributes()[0];
-  std::string_view list = condition.isNull ? std::string_view() : condition.value;
+  std::string_view list = condition.value;
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const std::string& current = frames_[f].scope.findOrInsert(condition.name);
   bool holds = listContains(list, current) != negated;

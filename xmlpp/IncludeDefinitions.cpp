@@ -91,7 +91,7 @@ void Walker::finishInclude(Frame& fr, const Finish& finish) {
   const XMLElement* directive = finish.directive;
   forEachItem(attributeText(directive, "inherit_attributes"), ';', [&](std::string_view name) {
     const XMLAttribute* inherited = directive->find(name);
-    if (inherited && !inherited->isNull) {
+    if (inherited && !inherited->isNull()) {
       root->setAttribute(doc_.arena(), name, inherited->value, false);
     } else {
       root->setAttribute(doc_.arena(), name, std::string_view(), true);

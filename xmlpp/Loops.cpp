@@ -111,7 +111,7 @@ void Walker::doForeach(std::size_t f, XMLElement* loop) {
     const XMLAttribute& a = loop->attributes()[k];
     names.emplace_back(a.name);
     auto& list = lists.emplace_back();
-    std::string values = withoutLineFeeds(a.isNull ? std::string_view() : a.value);
+    std::string values = withoutLineFeeds(a.value);
     forEachItem(values, ',', [&](std::string_view item) { list.emplace_back(item); });
   }
   MacroMap iteration;

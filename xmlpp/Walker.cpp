@@ -102,7 +102,7 @@ void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroM
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    if (a.isNull || a.value.find('$') == std::string_view::npos) continue;
+    if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
     std::string result = env.expandMacros(macros, a.value, false);
     if (result != a.value) a.value = document.duplicateString(result);
   }
@@ -117,12 +117,12 @@ XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const Ma
       XMLAttribute* records = document.arena().allocateArray<XMLAttribute>(count);
       for (std::uint32_t i = 0; i < count; ++i) {
         const XMLAttribute& a = source->attributes()[i];
-        std::string_view value = a.isNull ? std::string_view() : a.value;
+        std::string_view value = a.isNull() ? std::string_view("") : a.value;
         // Expansion leaves a value without "$" as it is, so such a value is shared.
         if (value.find('$') != std::string_view::npos) {
           value = document.duplicateString(env.expandMacros(macros, value, false));
         }
-        records[i] = XMLAttribute{a.name, value, false};
+        records[i] = XMLAttribute{a.name, value};
       }
       copy->adoptAttributes(records, count);
     }
