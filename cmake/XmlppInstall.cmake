@@ -1,1 +1,51 @@
-# Install rules and the CMake package are added here.
+# Installed layout, the CMake package and the tests that use them.
+#
+#   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
+#   <prefix>/share/man/man1/xmlpp.1          the manual page
+#   <prefix>/share/xmlpp/examples/           the examples
+#   <prefix>/lib/cmake/xmlpp/                the package: find_package(xmlpp CONFIG) gives the
+#                                            imported executable xmlpp::xmlpp and xmlpp_preprocess()
+
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(XMLPP_INSTALL_CMAKEDIR "lib/cmake/xmlpp" CACHE STRING
+  "Where the CMake package files are installed, relative to the prefix")
+
+install(TARGETS xmlpp EXPORT xmlppTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/xmlpp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/xmlpp/examples)
+
+install(EXPORT xmlppTargets
+  NAMESPACE xmlpp::
+  FILE xmlppTargets.cmake
+  DESTINATION ${XMLPP_INSTALL_CMAKEDIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/xmlppConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/xmlppConfig.cmake
+  INSTALL_DESTINATION ${XMLPP_INSTALL_CMAKEDIR}
+  NO_SET_AND_CHECK_MACRO
+  NO_CHECK_REQUIRED_COMPONENTS_MACRO)
+# The package holds only an executable, so any architecture may use it.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/xmlppConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion
+  ARCH_INDEPENDENT)
+install(FILES
+  ${PROJECT_BINARY_DIR}/xmlppConfig.cmake
+  ${PROJECT_BINARY_DIR}/xmlppConfigVersion.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/xmlppPreprocess.cmake
+  DESTINATION ${XMLPP_INSTALL_CMAKEDIR})
+
+if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
+  # Installs into a temporary prefix and builds examples/cmake with Ninja and with Makefiles.
+  add_test(NAME install_and_cmake_package
+    COMMAND ${CMAKE_COMMAND} -E env
+      "CMAKE_COMMAND=${CMAKE_COMMAND}"
+      "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
+      bash ${PROJECT_SOURCE_DIR}/tests/install/run.sh)
+  set_tests_properties(install_and_cmake_package PROPERTIES TIMEOUT 120)
+  # The manual page renders without warnings.
+  add_test(NAME man_page_renders
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1)
+endif()

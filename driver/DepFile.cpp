@@ -7,7 +7,7 @@
 
 namespace {
 
-// Characters that GNU Make reads specially inside a name and that a backslash makes literal.
+// Characters that end or cut a name in GNU Make unless a backslash precedes them.
 bool quotedByBackslash(char c) {
   return c == ' ' || c == '\t' || c == '#' || c == ':';
 }
@@ -23,7 +23,7 @@ std::string escapeDepFileName(std::string_view name) {
       std::size_t end = name.find_first_not_of('\\', i);
       if (end == std::string_view::npos) end = name.size();
       std::size_t count = end - i;
-      // Before a special character or at the end, Make reads 2N backslashes as N.
+      // Before such a character or at the end, Make reads 2N backslashes as N.
       bool doubled = end == name.size() || quotedByBackslash(name[end]);
       text.append(doubled ? 2 * count : count, '\\');
       i = end;
@@ -56,8 +56,6 @@ std::optional<std::string> depFileRule(std::string_view target,
     rule.push_back(' ');
     rule.append(escapeDepFileName(name));
   }
-  // A name that ends in backslashes needs the blank after it to be read with half of them.
-  if (rule.back() == '\\') rule.push_back(' ');
   rule.push_back('\n');
   return rule;
 }

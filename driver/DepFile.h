@@ -14,9 +14,11 @@
 // Writes `name` the way GNU Make reads a target or prerequisite name back:
 //   blank, tab -> "\ ", "\<tab>"     "#" -> "\#"     ":" -> "\:"     "$" -> "$$"
 // Backslashes that directly precede a blank, a tab, "#", ":" or the end of the name are doubled
-// (Make halves them there); every other backslash is written as it is. Blanks, "#", "$", ":" and
-// ordinary backslashes read back the same with Ninja. Ninja differs only where a backslash directly
-// precedes "#", ":", "$" or ends the name, and for tabs. Line breaks cannot be written at all.
+// (Make halves them there; at the end of a line it keeps them, so a name ending in a backslash
+// reads back right only when another name follows it). Every other backslash is written as it
+// is. Blanks, "#", "$", ":" and ordinary backslashes read back the same with Ninja, which differs
+// only where a backslash directly precedes "#", ":", "$" or ends the name, and for tabs. Line
+// breaks cannot be written at all.
 std::string escapeDepFileName(std::string_view name);
 
 // The whole rule, with a trailing newline. The dependencies are listed in the order given, each

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Installs xmlpp from a build tree into a temporary prefix and checks the installed layout, then
+# configures and builds examples/cmake against that prefix (find_package(xmlpp CONFIG) and
+# xmlpp_preprocess) with the Ninja and with the Unix Makefiles generator: the output must be right,
+# an unchanged tree must not rebuild it, and editing a file that the input includes must
+# regenerate it.
+#
+#   tests/install/run.sh [build-dir [cmake]]
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+build_dir=$(cd "${1:-$source_dir/build}" && pwd)
+cmake=${2:-cmake}
+# Run from make or with a staging variable set, the nested tools must not inherit either.
+unset MAKEFLAGS MFLAGS MAKELEVEL DESTDIR CMAKE_GENERATOR
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/xmlpp-install-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+log=$work/log
+
+fail() {
+  echo "FAIL: $*" >&2
+  [ -s "$log" ] && cat "$log" >&2
+  exit 1
+}
+
+# Runs a command with its output in $log; shows the log when it fails.
+quiet() {
+  "$@" >"$log" 2>&1 || fail "$*"
+}
+
+# --- The installed layout -------------------------------------------------------------------------
+prefix=$work/prefix
+quiet "$cmake" --install "$build_dir" --prefix "$prefix"
+for file in bin/xmlpp share/man/man1/xmlpp.1 \
+  lib/cmake/xmlpp/xmlppConfig.cmake lib/cmake/xmlpp/xmlppConfigVersion.cmake \
+  lib/cmake/xmlpp/xmlppTargets.cmake lib/cmake/xmlpp/xmlppPreprocess.cmake \
+  share/xmlpp/examples/board/board.xml share/xmlpp/examples/cmake/CMakeLists.txt; do
+  [ -f "$prefix/$file" ] || fail "not installed: $file"
+done
+[ -x "$prefix/bin/xmlpp" ] || fail "bin/xmlpp is not executable"
+
+# The installed tool finds the installed files through $(ZuruvaDez) and lists them in the
+# dependency file by the path it opened.
+prefix_real=$(cd "$prefix" && pwd -P)
+cat >"$work/uses-share.xml" <<'XML'
+<root><include filename="$(ZuruvaDez)/share/xmlpp/examples/cmake/parts/radio.xml"/></root>
+XML
+(cd "$work" && XMLPP_DEPFILE=uses-share.d "$prefix/bin/xmlpp" uses-share.xml uses-share.out) ||
+  fail "installed tool"
+printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' >"$work/want"
+cmp -s "$work/want" "$work/uses-share.out" || fail "installed tool: unexpected output"
+printf 'uses-share.out: uses-share.xml %s/share/xmlpp/examples/cmake/parts/radio.xml\n' \
+  "$prefix_real" >"$work/want"
+cmp -s "$work/want" "$work/uses-share.d" || fail "installed tool: unexpected dependency file"
+
+# --- The example project, with each generator -----------------------------------------------------
+expected() {
+  cat <<XML
+<?xml  version="1.0" encoding="UTF-8" ?>
+<!DOCTYPE node>
+<node name="kitchen">
+  <radio band="868MHz" power="10dBm" />
+  <channel id="ch0" input="adc0" rate="$1" />
+  <channel id="ch1" input="adc1" rate="$1" />
+</node>
+XML
+}
+
+for generator in Ninja "Unix Makefiles"; do
+  name=${generator// /-}
+  src=$work/src-$name
+  bld=$work/build-$name
+  out=$bld/sensor-node.xml
+  cp -R "$source_dir/examples/cmake" "$src"
+
+  quiet "$cmake" -S "$src" -B "$bld" -G "$generator" -DCMAKE_PREFIX_PATH="$prefix"
+  ! grep -q "CMake Warning\|CMake Deprecation" "$log" || fail "$generator: configure warned"
+  quiet "$cmake" --build "$bld"
+  expected 100Hz >"$work/want"
+  cmp -s "$work/want" "$out" || fail "$generator: first build: unexpected $out"
+
+  # Nothing changed: the output stays as it is.
+  stamp=$(stat -c %y "$out")
+  quiet "$cmake" --build "$bld"
+  [ "$(stat -c %y "$out")" = "$stamp" ] || fail "$generator: rebuilt without a change"
+
+  # Edit an included file; make sure its time stamp is later than the output's.
+  sed -i 's/100Hz/250Hz/' "$src/parts/channel.xml"
+  until [ "$src/parts/channel.xml" -nt "$out" ]; do
+    sleep 0.01
+    touch "$src/parts/channel.xml"
+  done
+  quiet "$cmake" --build "$bld"
+  expected 250Hz >"$work/want"
+  cmp -s "$work/want" "$out" || fail "$generator: not regenerated after editing an included file"
+done
+
+echo "install and CMake package: ok"
