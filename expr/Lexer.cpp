@@ -55,27 +55,31 @@ void Lexer::next() {
 
 // Reads one token at the current position of the newest text; an identifier with a replacement
 // is dropped and the first token of the replacement is read instead.
+bool Lexer::matchToken(std::string_view text, std::size_t position, TokenMatch& match) {
+  if (indexedRules_ != rules_.size()) buildIndex();
+  const auto byte = static_cast<unsigned char>(text[position]);
+  for (std::size_t i = groupStart_[byte]; i < groupStart_[byte + 1]; ++i) {
+    const TokenRule& rule = rules_[candidates_[i]];
+    std::size_t length = rule.compiled.matchAt(text, position);
+    if (length != TokenPattern::npos) {
+      match = TokenMatch{rule.kind, rule.precedence, length};
+      return true;
+    }
+  }
+  return false;
+}
+
 void Lexer::scan() {
   while (true) {
     Input& input = inputs_.back();
-    const auto byte = static_cast<unsigned char>(input.text[input.position]);
-    const TokenRule* winner = nullptr;
-    std::size_t length = 0;
-    for (std::size_t i = groupStart_[byte]; i < groupStart_[byte + 1]; ++i) {
-      const TokenRule& rule = rules_[candidates_[i]];
-      length = rule.compiled.matchAt(input.text, input.position);
-      if (length != TokenPattern::npos) {
-        winner = &rule;
-        break;
-      }
-    }
-    if (winner == nullptr)
+    TokenMatch match{};
+    if (!matchToken(input.text, input.position, match))
       throw ParserException("unrecognised token: " +
                             std::string(input.text.substr(input.position)));
-    kind_ = winner->kind;
-    precedence_ = winner->precedence;
-    text_ = input.text.substr(input.position, length);
-    input.position += length;
+    kind_ = match.kind;
+    precedence_ = match.precedence;
+    text_ = input.text.substr(input.position, match.length);
+    input.position += match.length;
     if (kind_ != TokenKind::Identifier) return;
     std::string replacement = expandIdentifier(text_);
     if (replacement.empty()) return;

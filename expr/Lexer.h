@@ -74,6 +74,13 @@ enum class TokenKind : int {
 // The precedence of a token that is not a binary operator (End included).
 inline constexpr int kNoPrecedence = 10;
 
+// A token recognised at some position: its kind, precedence and length in bytes.
+struct TokenMatch {
+  TokenKind kind;
+  int precedence;
+  std::size_t length;
+};
+
 // One row of a token table: the pattern as written, its compiled form, the kind it produces and
 // the binary-operator precedence of that kind.
 struct TokenRule {
@@ -115,6 +122,11 @@ class Lexer {
  protected:
   // Compiles and appends a rule; only constructors add rules.
   void addRule(std::string_view pattern, TokenKind kind, int precedence);
+
+  // Finds the first rule, in table order, whose match begins at `position` (which is inside the
+  // text); false when none does. A lexer with a fixed table may override this with an equivalent
+  // hand-written scanner.
+  virtual bool matchToken(std::string_view text, std::size_t position, TokenMatch& match);
 
  private:
   struct Input {

@@ -22,7 +22,14 @@ class TokenPattern {
   // Length of the greedy match that begins at `position`, or npos when none begins there. An
   // empty match counts as none: a token must consume at least one byte.
   std::size_t matchAt(std::string_view text, std::size_t position) const {
-    if (isLiteral_) return text.substr(position).starts_with(literal_) ? literal_.size() : npos;
+    if (isLiteral_) {
+      // Literals are operators of one to four bytes: compared inline, no library call.
+      if (text.size() - position < literal_.size()) return npos;
+      for (std::size_t k = 0; k < literal_.size(); ++k) {
+        if (text[position + k] != literal_[k]) return npos;
+      }
+      return literal_.size();
+    }
     const std::size_t end =
         possessive_ ? matchPossessive(text, position) : matchFrom(0, text, position);
     return end == npos || end == position ? npos : end - position;

@@ -39,6 +39,8 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 
 std::string MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_view text,
                                            bool useSystemMacros) const {
+  // Without a macro character there is nothing to replace, and a pass would copy the text.
+  if (text.find(macroChar_) == std::string_view::npos) return std::string(text);
   std::string output;
   if (!expandPass(localMacros, text, useSystemMacros, output) || output == text ||
       output.size() > kMaxExpandedSize) {

@@ -74,6 +74,8 @@ bool MacroEnvironment::dateTimeMacroValue(std::string_view name, std::string& va
   static constexpr std::string_view kNames[] = {"Date",       "DateYear",   "DateMonth",
                                                 "DateDay",    "Time",       "TimeHour",
                                                 "TimeMinute", "TimeSecond", "UnixTime"};
+  // Most names looked up are not date or time names: turn them away by their first letter.
+  if (name.empty() || (name[0] != 'D' && name[0] != 'T' && name[0] != 'U')) return false;
   int which = -1;
   for (int i = 0; i < 9; ++i) {
     if (kNames[i] == name) which = i;

@@ -216,6 +216,36 @@ TEST(Lexer, ExpandedIdentifiersAreReadBeforeTheRestOfTheText) {
   EXPECT_EQ(tokenize(lexer, "LOOP"), "error: identifier expansion nested too deeply");
 }
 
+// The hand-written scanner of CStyleLexer must find exactly the token the rule table finds.
+class BothScanners : public CStyleLexer {
+ public:
+  bool fromTable(std::string_view text, std::size_t position, TokenMatch& match) {
+    return Lexer::matchToken(text, position, match);
+  }
+  bool fromScanner(std::string_view text, std::size_t position, TokenMatch& match) {
+    return CStyleLexer::matchToken(text, position, match);
+  }
+};
+
+TEST(Lexer, HandWrittenScannerAgreesWithTheTable) {
+  const std::string alphabet = "0123456789xXbBabcdefABCDEFUuLl_$@.\"' \t\n;:()[]{}-+!~*/%<>=^&|?,#";
+  BothScanners lexer;
+  std::mt19937 random(7);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text;
+    const int length = 1 + static_cast<int>(random() % 6);
+    for (int j = 0; j < length; ++j)
+      text += alphabet[random() % alphabet.size()];
+    TokenMatch table{}, scanner{};
+    const bool inTable = lexer.fromTable(text, 0, table);
+    ASSERT_EQ(lexer.fromScanner(text, 0, scanner), inTable) << text;
+    if (!inTable) continue;
+    ASSERT_EQ(scanner.kind, table.kind) << text;
+    ASSERT_EQ(scanner.precedence, table.precedence) << text;
+    ASSERT_EQ(scanner.length, table.length) << text;
+  }
+}
+
 TEST(TokenPattern, MatchesOnlyAtThePositionGreedily) {
   EXPECT_EQ(TokenPattern(R"(\d+\.\d+)").matchAt("x12.50y", 1), 5u);
   EXPECT_EQ(TokenPattern(R"(\d+\.\d+)").matchAt("12.", 0), TokenPattern::npos);
