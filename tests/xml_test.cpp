@@ -152,6 +152,17 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
     ++depth;
   EXPECT_EQ(depth, kDepth);
 
+  // Many attributes on one element, repeated names keeping their first position.
+  std::string many = "<a";
+  for (int i = 0; i < 200000; ++i)
+    many += " n" + std::to_string(i % 100000) + "='" + std::to_string(i) + "'";
+  many += "/>";
+  XMLDocument manyDoc(false);
+  ASSERT_TRUE(manyDoc.loadText(many));
+  ASSERT_EQ(manyDoc.root->attributeCount(), 100000u);
+  EXPECT_EQ(manyDoc.root->attributes()[7].name, "n7");
+  EXPECT_EQ(manyDoc.root->attributes()[7].value, "100007");
+
   std::string wide = "<r>";
   for (int i = 0; i < 1000000; ++i)
     wide += "<a/>";

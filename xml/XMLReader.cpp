@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "xml/XMLDocument.h"
@@ -146,6 +147,29 @@ class Parser {
   void startTag(const char* lt);
   void endTag();
   void closeInnermost();
+  // A repeated name keeps its first position and takes the new value.
+  void addAttribute(std::string_view name, std::string_view value) {
+    constexpr std::size_t kIndexFrom = 16;
+    if (scratch_.size() < kIndexFrom) {
+      for (XMLAttribute& a : scratch_) {
+        if (a.name == name) {
+          a.value = value;
+          return;
+        }
+      }
+    } else {
+      if (scratchIndex_.empty()) {
+        for (std::size_t k = 0; k < scratch_.size(); ++k)
+          scratchIndex_.emplace(scratch_[k].name, k);
+      }
+      auto [it, added] = scratchIndex_.emplace(name, scratch_.size());
+      if (!added) {
+        scratch_[it->second].value = value;
+        return;
+      }
+    }
+    scratch_.push_back(XMLAttribute{name, value});
+  }
   // Links a node as the last child of the innermost open element, which remembers its last
   // child so that long child chains are built in linear time.
   void appendToOpen(XMLNode* node) {
@@ -175,6 +199,8 @@ class Parser {
   bool finished_ = false;
   std::vector<OpenElement> open_;
   std::vector<XMLAttribute> scratch_;
+  // Positions in scratch_ by name, once an element has many attributes.
+  std::unordered_map<std::string_view, std::size_t> scratchIndex_;
   XMLElement* root_ = nullptr;
 };
 
@@ -366,6 +392,7 @@ void Parser::startTag(const char* lt) {
   element->line = line;
   open_.push_back({element, nullptr});
   scratch_.clear();
+  scratchIndex_.clear();
   while (true) {
     if (atEnd() || cur() == '/' || cur() == '>') break;
     if (!startsAttributeName(cur())) {
@@ -380,13 +407,7 @@ void Parser::startTag(const char* lt) {
     if (cur() != '"' && cur() != '\'') continue;
     std::string_view value = decode(scanQuoted(), false);
     skipSpace();
-    auto same = std::find_if(scratch_.begin(), scratch_.end(),
-                             [&](const XMLAttribute& a) { return a.name == name; });
-    if (same != scratch_.end()) {
-      same->value = value;
-    } else {
-      scratch_.push_back(XMLAttribute{name, value});
-    }
+    addAttribute(name, value);
   }
   if (!scratch_.empty()) {
     auto count = static_cast<std::uint32_t>(scratch_.size());
