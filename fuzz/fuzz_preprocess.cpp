@@ -1,0 +1,277 @@
+// The whole preprocessor. The input is up to four parts separated by NUL bytes: the main document,
+// the include files a.xml and b.xml, and the caller's macro list. The three files are written to a
+// private folder and the main one is run through preprocessFile, then written out.
+//
+// Failures reported by the walk throw a private exception that ends the run, since the tool's own
+// reportError ends the process. File access during a run is confined to the private folder: the
+// reader's open() is wrapped at link time (-Wl,--wrap=open), and a path that resolves outside the
+// folder, or to anything but a regular file, fails to open like a missing file. The output must
+// read back as itself whenever its form allows (see WrittenForm.h).
+//
+// Some valid inputs legitimately take unbounded time or memory, and those are skipped or cut short
+// here rather than reported as hangs:
+// - loops: a "for" whose start, end, incr, add, sub or mul uses a macro, or a "foreach" whose
+//   lists do, is skipped (the bounds are only known during the walk); otherwise the product of the
+//   iteration counts of all loops must stay below kMaxCopies (end="4000000000" is a valid loop);
+// - fragments that put themselves: two or more "xmlput" elements inside "xmldef" elements, or one
+//   together with a loop inside an "xmldef", can double the output on each of the 1,000 allowed
+//   nesting levels, so such inputs are skipped;
+// - includes: a file that includes itself twice does the same; a run may open at most kMaxLoads
+//   files, after which opening fails and the include reports its error.
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expr/SimpleExpressionParser.h"
+#include "fuzz/FuzzInput.h"
+#include "fuzz/WrittenForm.h"
+#include "macros/MacroEnvironment.h"
+#include "xml/XMLDocument.h"
+#include "xmlpp/Preprocessor.h"
+#include "xmlpp/XMLPP2.h"
+
+namespace {
+
+constexpr std::uint64_t kMaxCopies = 4096;
+constexpr int kMaxLoads = 1100;  // the 1,000-level include limit stays reachable
+constexpr std::size_t kMaxCheckedOutput = std::size_t{1} << 20;
+
+struct WalkFailed {};
+
+class FuzzDocument : public XMLPP2 {
+ public:
+  FuzzDocument() : XMLPP2(false) {}
+  void reportError(const std::string& message) override {
+    fuzz::check(message.starts_with("XmlPP::processConditionals(): "), "message prefix", message);
+    throw WalkFailed{};
+  }
+};
+
+// The private folder and the confinement of open() to it.
+struct Sandbox {
+  std::string folder;
+  bool confined = false;
+  int loads = 0;
+
+  bool allows(const char* path) {
+    if (++loads > kMaxLoads) return false;
+    char resolved[PATH_MAX];
+    if (!::realpath(path, resolved)) return false;
+    std::string_view real(resolved);
+    if (!real.starts_with(folder) || real.size() <= folder.size() || real[folder.size()] != '/') {
+      return false;
+    }
+    struct stat info {};
+    return ::stat(resolved, &info) == 0 && S_ISREG(info.st_mode);
+  }
+};
+
+Sandbox& sandbox() {
+  static Sandbox instance = [] {
+    Sandbox s;
+    char pattern[] = "/tmp/xmlpp-fuzz-XXXXXX";
+    if (!::mkdtemp(pattern)) std::abort();
+    char resolved[PATH_MAX];
+    if (!::realpath(pattern, resolved)) std::abort();
+    s.folder = resolved;
+    return s;
+  }();
+  return instance;
+}
+
+MacroEnvironment& environment() {
+  static const auto instance = [] {
+    auto env = std::make_unique<MacroEnvironment>();
+    env->setMacro("ZuruvaDez", sandbox().folder, "");
+    setMacroEnvironment(env.get());
+    return env;
+  }();
+  return *instance;
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) std::abort();
+}
+
+// The number of times a "for" body is inserted, computed as the walk does it, or a number above
+// kMaxCopies when it is larger or cannot be told before the walk.
+std::uint64_t forCopies(const XMLElement* loop, SimpleExpressionParser& parser) {
+  for (std::string_view name : {"start", "end", "incr", "add", "sub", "mul"}) {
+    const std::string_view* value = loop->attribute(name);
+    if (value && value->find('$') != std::string_view::npos) return kMaxCopies + 1;
+  }
+  auto number = [&](std::string_view name) {
+    const std::string_view* value = loop->attribute(name);
+    bool ok = false;
+    return static_cast<std::uint32_t>(parser.evaluateUnsigned(value ? *value : "", ok));
+  };
+  std::uint32_t start = number("start");
+  std::uint32_t end = number("end");
+  std::uint32_t increment = number("incr");
+  if (start >= end || increment == 0) return 0;
+  std::uint64_t copies = 0;
+  std::uint32_t i = start;
+  do {
+    ++copies;
+    i += increment;
+  } while (i < end && copies <= kMaxCopies);
+  return copies;
+}
+
+std::uint64_t foreachCopies(const XMLElement* loop) {
+  std::uint64_t copies = 1;
+  for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
+    const XMLAttribute& a = loop->attributes()[k];
+    if (a.value.find('$') != std::string_view::npos) return kMaxCopies + 1;
+    std::uint64_t items = 0;
+    std::size_t start = 0;
+    while (start <= a.value.size()) {
+      std::size_t comma = a.value.find(',', start);
+      if (comma == std::string_view::npos) comma = a.value.size();
+      std::string_view item = a.value.substr(start, comma - start);
+      if (item.find_first_not_of('\n') != std::string_view::npos) ++items;
+      start = comma + 1;
+    }
+    copies *= items;
+    if (copies > kMaxCopies) return kMaxCopies + 1;
+  }
+  return copies;
+}
+
+// The bytes of the names, values and texts in the tree: a lower bound of the written size.
+std::size_t storedBytes(const XMLDocument& document) {
+  std::size_t bytes = 0;
+  std::vector<const XMLNode*> stack;
+  if (document.root) stack.push_back(document.root);
+  while (!stack.empty()) {
+    const XMLNode* node = stack.back();
+    stack.pop_back();
+    if (node->isElement()) {
+      const auto* element = static_cast<const XMLElement*>(node);
+      bytes += element->name().size();
+      for (std::uint32_t i = 0; i < element->attributeCount(); ++i)
+        bytes += element->attributes()[i].name.size() + element->attributes()[i].value.size();
+    } else {
+      bytes += static_cast<const XMLCharacterData*>(node)->text().size();
+    }
+    for (const XMLNode* child = node->firstChild; child; child = child->next)
+      stack.push_back(child);
+  }
+  return bytes;
+}
+
+// True when the documents can be preprocessed in bounded time and memory (see the top comment).
+bool boundedWork(const std::vector<std::string_view>& texts) {
+  SimpleExpressionParser parser;
+  std::uint64_t copies = 1;
+  int putsInDefinitions = 0;
+  int loopsInDefinitions = 0;
+  for (std::string_view text : texts) {
+    XMLDocument document(false);
+    document.loadText(text);
+    struct Visit {
+      const XMLNode* node;
+      bool inDefinition;
+    };
+    std::vector<Visit> stack;
+    if (document.root) stack.push_back({document.root, false});
+    while (!stack.empty()) {
+      auto [node, inDefinition] = stack.back();
+      stack.pop_back();
+      if (!node->isElement()) continue;
+      const auto* element = static_cast<const XMLElement*>(node);
+      std::string_view name = element->name();
+      bool loop = name == "for" || name == "foreach";
+      if (loop) {
+        std::uint64_t n = name == "for" ? forCopies(element, parser) : foreachCopies(element);
+        if (n > kMaxCopies) return false;
+        copies *= n == 0 ? 1 : n;
+        if (copies > kMaxCopies) return false;
+        if (inDefinition) ++loopsInDefinitions;
+      }
+      if (name == "xmlput" && inDefinition) ++putsInDefinitions;
+      bool childrenInDefinition = inDefinition || name == "xmldef";
+      for (const XMLNode* child = node->firstChild; child; child = child->next)
+        stack.push_back({child, childrenInDefinition});
+    }
+  }
+  return putsInDefinitions < 2 && (putsInDefinitions == 0 || loopsInDefinitions == 0);
+}
+
+}  // namespace
+
+extern "C" int __real_open(const char* path, int flags, ...);
+
+extern "C" int __wrap_open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  Sandbox& s = sandbox();
+  if (s.confined && !s.allows(path)) {
+    errno = ENOENT;
+    return -1;
+  }
+  return __real_open(path, flags, mode);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  environment();
+  Sandbox& s = sandbox();
+  // A fifth part is ignored: a macro list comes from the command line and holds no NUL byte.
+  auto parts = fuzz::splitParts(fuzz::asText(data, size), 5);
+  if (!boundedWork({parts[0], parts[1], parts[2]})) return -1;  // -1: not added to the corpus
+
+  const std::string mainFile = s.folder + "/main.xml";
+  writeFile(mainFile, parts[0]);
+  writeFile(s.folder + "/a.xml", parts[1]);
+  writeFile(s.folder + "/b.xml", parts[2]);
+
+  FuzzDocument document;
+  s.loads = 0;
+  s.confined = true;
+  bool loaded = false;
+  try {
+    loaded = preprocessFile(document, mainFile, parts[3], true);
+  } catch (const WalkFailed&) {
+    s.confined = false;
+    return 0;
+  }
+  s.confined = false;
+  if (!loaded) return 0;
+
+  // A large output (a self-referencing macro can legitimately expand to 16 MB per attribute) is
+  // written the way the tool writes it, in blocks to a file, and not read back: that would take
+  // most of the time, and fuzz_roundtrip covers the reader.
+  if (storedBytes(document) > kMaxCheckedOutput) {
+    fuzz::check(document.save("/dev/null", 2, 0), "writing to /dev/null succeeds");
+    return 0;
+  }
+  std::string output;
+  document.write(output, 2, 0);
+  if (!fuzz::writtenFormReadsBack(document)) return 0;
+  XMLDocument reloaded(false);
+  fuzz::check(reloaded.loadText(output), "the output reloads without error", output);
+  std::string again;
+  reloaded.write(again, 2, 0);
+  fuzz::check(again == output, "the output is in the written form", output + "\n----\n" + again);
+  return 0;
+}
