@@ -6,7 +6,8 @@
 // reportError ends the process. File access during a run is confined to the private folder: the
 // reader's open() is wrapped at link time (-Wl,--wrap=open), and a path that resolves outside the
 // folder, or to anything but a regular file, fails to open like a missing file. The output must
-// read back as itself whenever its form allows (see WrittenForm.h).
+// read back as itself whenever its form allows (see WrittenForm.h), and saving it to a file must
+// give the same bytes as writing it to memory.
 //
 // Some valid inputs legitimately take unbounded time or memory, and those are skipped or cut short
 // here rather than reported as hangs:
@@ -29,7 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -89,6 +92,11 @@ Sandbox& sandbox() {
     s.folder = resolved;
     return s;
   }();
+  static const bool cleanup = [] {
+    std::atexit([] { std::filesystem::remove_all(sandbox().folder); });
+    return true;
+  }();
+  (void)cleanup;
   return instance;
 }
 
@@ -106,6 +114,11 @@ void writeFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) std::abort();
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The number of times a "for" body is inserted, computed as the walk does it, or a number above
@@ -267,6 +280,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string output;
   document.write(output, 2, 0);
+  // The tool's way of writing, through a temporary file renamed over the output, gives the same
+  // bytes.
+  const std::string outFile = s.folder + "/out.xml";
+  fuzz::check(document.save(outFile, 2, 0), "the output file is written");
+  fuzz::check(readFile(outFile) == output, "the output file holds the written bytes", output);
   if (!fuzz::writtenFormReadsBack(document)) return 0;
   XMLDocument reloaded(false);
   fuzz::check(reloaded.loadText(output), "the output reloads without error", output);
