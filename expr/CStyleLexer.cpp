@@ -6,6 +6,7 @@ CStyleLexer::CStyleLexer() {
   // strings come first, the prefixed and floating literals precede the decimal one, and every
   // operator precedes its prefixes.
   addRule(R"([\s]+)", Whitespace, 10);
+  setSkipsBlanks();
   addRule(R"("[^"]*")", String, 10);
   addRule(R"(0x[0-9A-Fa-f]*U?L?L?u?l?l?)", HexInteger, 10);
   addRule(R"(0b[0-1]*)", BinaryInteger, 10);

@@ -14,6 +14,56 @@ Expression::Expression(ExpressionParser& parser, unsigned height)
 
 Expression::~Expression() = default;
 
+namespace {
+
+// In front of every node: the pool its memory came from (null for the heap) and the size asked.
+struct alignas(std::max_align_t) NodeHeader {
+  NodePool* pool;
+  std::size_t size;
+};
+
+}  // namespace
+
+// Kept out of line: inlined into a caller, GCC pairs the header arithmetic with the wrong
+// allocation function and reports a mismatched new and delete.
+[[gnu::noinline]] void* Expression::operator new(std::size_t size) {
+  auto* header = static_cast<NodeHeader*>(::operator new(sizeof(NodeHeader) + size));
+  *header = NodeHeader{nullptr, size};
+  return header + 1;
+}
+
+[[gnu::noinline]] void* Expression::operator new(std::size_t size, NodePool& pool) {
+  auto* header = static_cast<NodeHeader*>(pool.allocate(sizeof(NodeHeader) + size));
+  *header = NodeHeader{&pool, size};
+  return header + 1;
+}
+
+[[gnu::noinline]] void Expression::operator delete(void* p) noexcept {
+  if (!p) return;
+  NodeHeader* header = static_cast<NodeHeader*>(p) - 1;
+  if (header->pool) {
+    header->pool->release(header, sizeof(NodeHeader) + header->size);
+  } else {
+    ::operator delete(header);
+  }
+}
+
+void Expression::operator delete(void* p, NodePool&) noexcept {
+  operator delete(p);
+}
+
+void* NodePool::carve(std::size_t size) {
+  if (static_cast<std::size_t>(limit_ - cursor_) < size) {
+    constexpr std::size_t kChunk = 16 * 1024;
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunk));
+    cursor_ = chunks_.back().get();
+    limit_ = cursor_ + kChunk;
+  }
+  void* block = cursor_;
+  cursor_ += size;
+  return block;
+}
+
 void Expression::bind(std::uint32_t, std::uint32_t) {}
 
 std::unique_ptr<Expression> Expression::duplicate() const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "expr/ExpressionValue.h"
+#include "expr/NodePool.h"
 
 class ExpressionParser;
 class BaseType;
@@ -34,6 +35,14 @@ class Expression {
 
   unsigned height() const { return height_; }
   ExpressionParser& parser() const { return parser_; }
+
+  // Nodes record where their memory came from: the heap, or a parser's pool of recycled blocks
+  // (the parser places nodes there while it evaluates a text and destroys the tree before it
+  // returns). Deleting a node gives its memory back to the same place.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, NodePool& pool);
+  static void operator delete(void* p) noexcept;
+  static void operator delete(void* p, NodePool& pool) noexcept;
 
  protected:
   Expression(ExpressionParser& parser, unsigned height);

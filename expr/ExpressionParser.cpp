@@ -57,47 +57,47 @@ std::unique_ptr<Expression> ExpressionParser::makeBinary(TokenKind kind,
     // The target is a copy of the left operand, taken before the operation node is built.
     auto target = left->duplicate();
     auto value = makeBinary(op, std::move(left), std::move(right));
-    return std::make_unique<AssignExpression>(p, std::move(target), std::move(value));
+    return makeNode<AssignExpression>(p, std::move(target), std::move(value));
   };
   switch (kind) {
     case TokenKind::Star:
-      return std::make_unique<MultiplyExpression>(p, std::move(left), std::move(right));
+      return makeNode<MultiplyExpression>(p, std::move(left), std::move(right));
     case TokenKind::Slash:
-      return std::make_unique<DivideExpression>(p, std::move(left), std::move(right));
+      return makeNode<DivideExpression>(p, std::move(left), std::move(right));
     case TokenKind::Percent:
-      return std::make_unique<ModExpression>(p, std::move(left), std::move(right));
+      return makeNode<ModExpression>(p, std::move(left), std::move(right));
     case TokenKind::Plus:
-      return std::make_unique<PlusExpression>(p, std::move(left), std::move(right));
+      return makeNode<PlusExpression>(p, std::move(left), std::move(right));
     case TokenKind::Minus:
-      return std::make_unique<MinusExpression>(p, std::move(left), std::move(right));
+      return makeNode<MinusExpression>(p, std::move(left), std::move(right));
     case TokenKind::ShiftLeft:
-      return std::make_unique<LshiftExpression>(p, std::move(left), std::move(right));
+      return makeNode<LshiftExpression>(p, std::move(left), std::move(right));
     case TokenKind::ShiftRight:
-      return std::make_unique<RshiftExpression>(p, std::move(left), std::move(right));
+      return makeNode<RshiftExpression>(p, std::move(left), std::move(right));
     case TokenKind::Less:
-      return std::make_unique<LtExpression>(p, std::move(left), std::move(right));
+      return makeNode<LtExpression>(p, std::move(left), std::move(right));
     case TokenKind::LessEqual:
-      return std::make_unique<LeExpression>(p, std::move(left), std::move(right));
+      return makeNode<LeExpression>(p, std::move(left), std::move(right));
     case TokenKind::Greater:
-      return std::make_unique<GtExpression>(p, std::move(left), std::move(right));
+      return makeNode<GtExpression>(p, std::move(left), std::move(right));
     case TokenKind::GreaterEqual:
-      return std::make_unique<GeExpression>(p, std::move(left), std::move(right));
+      return makeNode<GeExpression>(p, std::move(left), std::move(right));
     case TokenKind::Equal:
-      return std::make_unique<EqExpression>(p, std::move(left), std::move(right));
+      return makeNode<EqExpression>(p, std::move(left), std::move(right));
     case TokenKind::NotEqual:
-      return std::make_unique<NeExpression>(p, std::move(left), std::move(right));
+      return makeNode<NeExpression>(p, std::move(left), std::move(right));
     case TokenKind::Ampersand:
-      return std::make_unique<BitAndExpression>(p, std::move(left), std::move(right));
+      return makeNode<BitAndExpression>(p, std::move(left), std::move(right));
     case TokenKind::Caret:
-      return std::make_unique<BitXorExpression>(p, std::move(left), std::move(right));
+      return makeNode<BitXorExpression>(p, std::move(left), std::move(right));
     case TokenKind::Bar:
-      return std::make_unique<BitOrExpression>(p, std::move(left), std::move(right));
+      return makeNode<BitOrExpression>(p, std::move(left), std::move(right));
     case TokenKind::AndAnd:
-      return std::make_unique<LogicalAndExpression>(p, std::move(left), std::move(right));
+      return makeNode<LogicalAndExpression>(p, std::move(left), std::move(right));
     case TokenKind::OrOr:
-      return std::make_unique<LogicalOrExpression>(p, std::move(left), std::move(right));
+      return makeNode<LogicalOrExpression>(p, std::move(left), std::move(right));
     case TokenKind::Assign:
-      return std::make_unique<AssignExpression>(p, std::move(left), std::move(right));
+      return makeNode<AssignExpression>(p, std::move(left), std::move(right));
     case TokenKind::PlusAssign:
       return compound(TokenKind::Plus);
     case TokenKind::MinusAssign:
@@ -128,14 +128,14 @@ std::unique_ptr<Expression> ExpressionParser::makeBinary(TokenKind kind,
 std::unique_ptr<Expression> ExpressionParser::makeIncrement(bool increment,
                                                             std::unique_ptr<Expression> operand) {
   auto target = operand->duplicate();
-  auto one = std::make_unique<IntegerConstantExpression>(*this, ExpressionValue::signedInteger(1));
+  auto one = makeNode<IntegerConstantExpression>(*this, ExpressionValue::signedInteger(1));
   std::unique_ptr<Expression> value;
   if (increment) {
-    value = std::make_unique<PlusExpression>(*this, std::move(operand), std::move(one));
+    value = makeNode<PlusExpression>(*this, std::move(operand), std::move(one));
   } else {
-    value = std::make_unique<MinusExpression>(*this, std::move(operand), std::move(one));
+    value = makeNode<MinusExpression>(*this, std::move(operand), std::move(one));
   }
-  return std::make_unique<AssignExpression>(*this, std::move(target), std::move(value));
+  return makeNode<AssignExpression>(*this, std::move(target), std::move(value));
 }
 
 std::unique_ptr<Expression> ExpressionParser::parseUnary() {
@@ -176,18 +176,18 @@ std::unique_ptr<Expression> ExpressionParser::parseLiteral() {
   std::unique_ptr<Expression> result;
   switch (lex.kind()) {
     case TokenKind::Float:
-      result = std::make_unique<FloatConstantExpression>(
+      result = makeNode<FloatConstantExpression>(
           *this, ExpressionValue::floating(floatLiteralValue(text)));
       break;
     case TokenKind::String:
-      result = std::make_unique<StringConstantExpression>(
+      result = makeNode<StringConstantExpression>(
           *this, ExpressionValue::string(std::string(text.substr(1, text.size() - 2))));
       break;
     case TokenKind::Register:
-      result = std::make_unique<RegisterExpression>(*this, std::string(text.substr(1)));
+      result = makeNode<RegisterExpression>(*this, std::string(text.substr(1)));
       break;
     default:
-      result = std::make_unique<IntegerConstantExpression>(
+      result = makeNode<IntegerConstantExpression>(
           *this, ExpressionValue::signedInteger(integerLiteralValue(text)));
       break;
   }
@@ -230,41 +230,38 @@ std::unique_ptr<Expression> ExpressionParser::makePrefix(TokenKind kind,
                                                          std::unique_ptr<Expression> operand) {
   switch (kind) {
     case TokenKind::Ampersand:
-      return std::make_unique<AddressofExpression>(*this, std::move(operand));
+      return makeNode<AddressofExpression>(*this, std::move(operand));
     case TokenKind::Increment:
       return makeIncrement(true, std::move(operand));
     case TokenKind::Decrement:
       return makeIncrement(false, std::move(operand));
     case TokenKind::Tilde:
-      return std::make_unique<BitNotExpression>(*this, std::move(operand));
+      return makeNode<BitNotExpression>(*this, std::move(operand));
     case TokenKind::Not:
-      return std::make_unique<LogicalNotExpression>(*this, std::move(operand));
+      return makeNode<LogicalNotExpression>(*this, std::move(operand));
     case TokenKind::Star: {
       // *e is e[0], indexed by an unsigned short zero.
-      auto zero =
-          std::make_unique<ConstantExpression>(*this, ExpressionValue::unsignedInteger(0, 2));
-      return std::make_unique<LeftSquareBracketExpression>(*this, std::move(operand),
-                                                           std::move(zero));
+      auto zero = makeNode<ConstantExpression>(*this, ExpressionValue::unsignedInteger(0, 2));
+      return makeNode<LeftSquareBracketExpression>(*this, std::move(operand), std::move(zero));
     }
     default:
-      return std::make_unique<NegateExpression>(*this, std::move(operand));
+      return makeNode<NegateExpression>(*this, std::move(operand));
   }
 }
 
 std::unique_ptr<Expression> ExpressionParser::parseSizeof() {
   Lexer& lex = *lexer_;
   lex.next();
-  if (lex.kind() != TokenKind::LeftParen)
-    return std::make_unique<SizeofExpression>(*this, parseBinary(-4));
+  if (lex.kind() != TokenKind::LeftParen) return makeNode<SizeofExpression>(*this, parseBinary(-4));
   lex.next();
   std::unique_ptr<Expression> result;
   if (auto type = parseTypeName()) {
     expect(TokenKind::RightParen, "')' expected");
-    result = std::make_unique<SizeofExpression>(*this, std::move(type));
+    result = makeNode<SizeofExpression>(*this, std::move(type));
   } else {
     auto operand = parseBinary(-4);
     expect(TokenKind::RightParen, "')' expected");
-    result = std::make_unique<SizeofExpression>(*this, std::move(operand));
+    result = makeNode<SizeofExpression>(*this, std::move(operand));
   }
   lex.next();
   return result;
@@ -288,7 +285,7 @@ std::unique_ptr<Expression> ExpressionParser::parseAddressofLine() {
   lex.next();
   expect(TokenKind::RightParen, "')' expected");
   lex.next();
-  return std::make_unique<AddressofLineExpression>(*this, std::move(file), line);
+  return makeNode<AddressofLineExpression>(*this, std::move(file), line);
 }
 
 std::unique_ptr<Expression> ExpressionParser::parseName(bool global) {
@@ -303,8 +300,8 @@ std::unique_ptr<Expression> ExpressionParser::parseName(bool global) {
     lex.next();
   }
   if (parts.size() == 1 && !global)
-    return std::make_unique<IdentifierExpression>(*this, std::move(parts.front()));
-  return std::make_unique<ScopedIdentifierExpression>(*this, std::move(parts));
+    return makeNode<IdentifierExpression>(*this, std::move(parts.front()));
+  return makeNode<ScopedIdentifierExpression>(*this, std::move(parts));
 }
 
 std::unique_ptr<Expression> ExpressionParser::parsePostfix(std::unique_ptr<Expression> base) {
@@ -316,15 +313,14 @@ std::unique_ptr<Expression> ExpressionParser::parsePostfix(std::unique_ptr<Expre
         auto index = parseBinary(-4);
         expect(TokenKind::RightBracket, "expected ']'");
         lex.next();
-        base =
-            std::make_unique<LeftSquareBracketExpression>(*this, std::move(base), std::move(index));
+        base = makeNode<LeftSquareBracketExpression>(*this, std::move(base), std::move(index));
         break;
       }
       case TokenKind::Dot:
       case TokenKind::Arrow: {
         lex.next();
         auto member = parseName(false);
-        base = std::make_unique<DotExpression>(*this, std::move(base), std::move(member));
+        base = makeNode<DotExpression>(*this, std::move(base), std::move(member));
         break;
       }
       case TokenKind::Increment:
@@ -343,7 +339,7 @@ std::unique_ptr<Expression> ExpressionParser::parsePostfix(std::unique_ptr<Expre
           arguments.push_back(parseUnary());
           if (lex.kind() == TokenKind::Comma) lex.next();
         }
-        base = std::make_unique<CallExpression>(*this, std::move(base), std::move(arguments));
+        base = makeNode<CallExpression>(*this, std::move(base), std::move(arguments));
         lex.next();
         break;
       }

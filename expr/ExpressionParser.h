@@ -9,6 +9,8 @@
 
 #include "expr/ExpressionValue.h"
 
+class NodePool;
+
 class BaseType;
 class Expression;
 class Lexer;
@@ -63,6 +65,16 @@ class ExpressionParser {
 
   Lexer& lexer() { return *lexer_; }
 
+  // While set, new nodes are placed in this pool; the caller must destroy every tree made
+  // meanwhile before the pool goes. Used by evaluations that parse, evaluate and drop a tree.
+  void usePool(NodePool* pool) { pool_ = pool; }
+
+  template <class T, class... Args>
+  std::unique_ptr<T> makeNode(Args&&... args) {
+    if (pool_) return std::unique_ptr<T>(new (*pool_) T(std::forward<Args>(args)...));
+    return std::make_unique<T>(std::forward<Args>(args)...);
+  }
+
   std::unique_ptr<Expression> parseBinary(int level);
   std::unique_ptr<Expression> parseUnary();
   std::unique_ptr<Expression> parsePostfix(std::unique_ptr<Expression> base);
@@ -103,6 +115,7 @@ class ExpressionParser {
   void expect(TokenKind kind, const char* message);
 
   std::unique_ptr<Lexer> lexer_;
+  NodePool* pool_ = nullptr;
   unsigned nesting_ = 0;
   bool templateClosePending_ = false;  // a ">>" closed an inner template argument list
 };

@@ -39,6 +39,13 @@ std::string Lexer::expandIdentifier(std::string_view) {
 void Lexer::next() {
   while (!inputs_.empty()) {
     Input& input = inputs_.back();
+    if (skipsBlanks_) {
+      // The table's first rule reads runs of white space, and next() drops them: step over them
+      // here instead of making a token of each.
+      while (input.position < input.text.size() && isBlank(input.text[input.position])) {
+        ++input.position;
+      }
+    }
     if (input.position < input.text.size()) {
       scan();
       if (kind_ != TokenKind::Whitespace) return;

@@ -120,6 +120,11 @@ class Lexer {
   virtual std::string expandIdentifier(std::string_view identifier);
 
  protected:
+  // Declares that the table's first rule is "[\s]+" (ASCII white space), so next() may skip such
+  // bytes without scanning them as tokens.
+  void setSkipsBlanks() { skipsBlanks_ = true; }
+  static bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
   // Compiles and appends a rule; only constructors add rules.
   void addRule(std::string_view pattern, TokenKind kind, int precedence);
 
@@ -148,6 +153,7 @@ class Lexer {
   std::size_t indexedRules_ = 0;
 
   std::vector<Input> inputs_;
+  bool skipsBlanks_ = false;
   TokenKind kind_ = TokenKind::End;
   int precedence_ = kNoPrecedence;
   std::string_view text_;

@@ -10,6 +10,12 @@ SimpleExpressionParser::SimpleExpressionParser()
 SimpleExpressionParser::~SimpleExpressionParser() = default;
 
 ExpressionValue SimpleExpressionParser::evaluateText(std::string_view text) {
+  // The tree lives only inside this call, so its nodes can come from the recycling pool.
+  struct PoolScope {
+    SimpleExpressionParser& parser;
+    ~PoolScope() { parser.usePool(nullptr); }
+  } scope{*this};
+  usePool(&nodePool_);
   const auto tree = parseExpression(text);
   if (!tree) return ExpressionValue();
   return tree->evaluate();

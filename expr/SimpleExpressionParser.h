@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "expr/ExpressionParser.h"
+#include "expr/NodePool.h"
 
 // The expression parser the preprocessor uses: literals and operators only. Every environment
 // hook fails, so any name, register, assignment, subscript, member access, dereference,
@@ -47,4 +48,7 @@ class SimpleExpressionParser : public ExpressionParser {
                        const std::vector<ExpressionValue>& arguments) override;
   ExpressionValue pointerArithmetic(const ExpressionValue& pointer,
                                     const ExpressionValue& offset) override;
+
+ private:
+  NodePool nodePool_;
 };

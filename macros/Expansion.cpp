@@ -39,12 +39,21 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 
 std::string MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_view text,
                                            bool useSystemMacros) const {
+  std::string result;
+  expandMacros(localMacros, text, useSystemMacros, result);
+  return result;
+}
+
+void MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_view text,
+                                    bool useSystemMacros, std::string& output) const {
   // Without a macro character there is nothing to replace, and a pass would copy the text.
-  if (text.find(macroChar_) == std::string_view::npos) return std::string(text);
-  std::string output;
+  if (text.find(macroChar_) == std::string_view::npos) {
+    output.assign(text);
+    return;
+  }
   if (!expandPass(localMacros, text, useSystemMacros, output) || output == text ||
       output.size() > kMaxExpandedSize) {
-    return output;
+    return;
   }
   std::string input;
   for (int pass = 1; pass < kMaxPasses; ++pass) {
@@ -52,7 +61,6 @@ std::string MacroEnvironment::expandMacros(const MacroMap& localMacros, std::str
     bool rescan = expandPass(localMacros, input, useSystemMacros, output);
     if (!rescan || output == input || output.size() > kMaxExpandedSize) break;
   }
-  return output;
 }
 
 bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view in,

@@ -38,6 +38,10 @@ class MacroEnvironment {
   // no default stay as written.
   std::string expandMacros(const MacroMap& localMacros, std::string_view text,
                            bool useSystemMacros) const;
+  // The same, leaving the result in `result`, whose storage is reused: for callers that expand
+  // many values in a row.
+  void expandMacros(const MacroMap& localMacros, std::string_view text, bool useSystemMacros,
+                    std::string& result) const;
   // Expansion with the system macros only (used for include file names).
   std::string expandWithSystemMacros(std::string_view text) const;
 

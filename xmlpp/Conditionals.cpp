@@ -31,7 +31,9 @@ void Walker::doIfex(std::size_t f, XMLElement* element) {
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return keep(f, element);  // not a directive without an expression
   bool ok = false;
-  bool value = parser_.evaluateBoolean(expand(frames_[f].scope, expression), ok);
+  bool value = expression.find('$') == std::string_view::npos
+                   ? parser_.evaluateBoolean(expression, ok)  // expansion would return it as it is
+                   : parser_.evaluateBoolean(expand(frames_[f].scope, expression), ok);
   if (ok && value) return replaceByChildren(f, element, element);
   remove(f, element);
 }

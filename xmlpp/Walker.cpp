@@ -100,16 +100,18 @@ void processConditionals(XMLPP2& document, XMLNode* first, const std::string& fi
 void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros) {
   const MacroEnvironment& env = environment();
   XMLAttribute* attributes = element->attributes();
+  std::string result;
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
-    std::string result = env.expandMacros(macros, a.value, false);
+    env.expandMacros(macros, a.value, false, result);
     if (result != a.value) a.value = document.duplicateString(result);
   }
 }
 
 XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros) {
   const MacroEnvironment& env = environment();
+  std::string expanded;
   auto copyOne = [&](const XMLElement* source) {
     XMLElement* copy = document.createElement(source->name());
     std::uint32_t count = source->attributeCount();
@@ -120,7 +122,8 @@ XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const Ma
         std::string_view value = a.isNull() ? std::string_view("") : a.value;
         // Expansion leaves a value without "$" as it is, so such a value is shared.
         if (value.find('$') != std::string_view::npos) {
-          value = document.duplicateString(env.expandMacros(macros, value, false));
+          env.expandMacros(macros, value, false, expanded);
+          value = document.duplicateString(expanded);
         }
         records[i] = XMLAttribute{a.name, value};
       }
