@@ -1,13 +1,21 @@
 #include <cstdio>
+#include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "driver/Driver.h"
 
 int main(int argc, char** argv) {
+  // Resource exhaustion ends the run with one line and status 1; the output file is written
+  // through a temporary file, so nothing half-written is left behind.
   try {
     return runXmlpp(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("xmlpp: out of memory\n", stderr);
-    return 1;
+  } catch (const std::length_error&) {
+    std::fputs("xmlpp: out of memory\n", stderr);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "xmlpp: %s\n", error.what());
   }
+  return 1;
 }

@@ -57,7 +57,6 @@ class Walker {
 
   void step(std::size_t frameIndex);
   void finishFrame(Frame& parent, const Finish& finish);
-  Frame& frame(std::size_t index) { return frames_[index]; }
 
   // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
   void keep(std::size_t f, XMLElement* element);
