@@ -70,7 +70,7 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
   out.reserve(in.size());
   bool rescan = false;
   std::vector<bool> unclosed;  // built at the first unterminated reference only
-  std::size_t lastMacroChar = in.rfind(mc);
+  std::size_t lastMacroChar = std::string_view::npos;  // found at the first unterminated one
   std::size_t n = in.size();
   std::size_t i = 0;
   while (i < n) {
@@ -113,8 +113,11 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
     if (close == std::string_view::npos) {
       // Unterminated: the scan met every macro character up to the end. The "$" is kept and
       // reading goes on after it; later references are recognised again.
+      if (unclosed.empty()) {
+        unclosed = unclosedParentheses(in);
+        lastMacroChar = in.rfind(mc);
+      }
       if (lastMacroChar != std::string_view::npos && lastMacroChar >= i + 2) rescan = true;
-      if (unclosed.empty()) unclosed = unclosedParentheses(in);
       out.push_back(mc);
       i += 1;
       continue;
