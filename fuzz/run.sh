@@ -50,7 +50,10 @@ for target in $TARGETS; do
     status=$?
   execs=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  size=$(find "$corpus" -type f | wc -l)
+  # The corpus libFuzzer ended with (units/bytes) and its coverage, from its last status line.
+  last=$(grep -a -E '^#[0-9]+.* cov: ' "$log" | tail -1)
+  size=$(sed -n 's/.* corp: \([^ ]*\).*/\1/p' <<< "$last")
+  cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<< "$last")
   if [ "$status" -eq 0 ]; then
     result=clean
   else
@@ -61,11 +64,11 @@ for target in $TARGETS; do
       [ -e "$artifact" ] && result+=" [$artifact]"
     done
   fi
-  summary+=("$(printf '%-18s %10s %12s %10s   %s' "fuzz_$target" "${execs:-?}" "${units:-?}" \
-    "$size" "$result")")
+  summary+=("$(printf '%-16s %7s %11s %21s %5s   %s' "fuzz_$target" "${execs:-?}" "${units:-?}" \
+    "${size:-?}" "${cov:-?}" "$result")")
 done
 
 echo
-printf '%-18s %10s %12s %10s   %s\n' target 'exec/s' executions corpus result
+printf '%-16s %7s %11s %21s %5s   %s\n' target exec/s executions 'corpus (units/bytes)' cov result
 printf '%s\n' "${summary[@]}"
 exit "$failed"
