@@ -495,6 +495,7 @@ namespace {
 constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
 
 // Reads from the descriptor until its end, appending to `data`; false on a read error.
+// A NUL byte ends the text, so reading stops there: a stream such as /dev/zero ends at once.
 bool readToEnd(int fd, std::string& data) {
   char chunk[65536];
   while (true) {
@@ -502,6 +503,10 @@ bool readToEnd(int fd, std::string& data) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
+    if (const void* nul = std::memchr(chunk, '\0', static_cast<std::size_t>(n))) {
+      data.append(chunk, static_cast<const char*>(nul) - chunk);
+      return true;
+    }
     data.append(chunk, static_cast<std::size_t>(n));
   }
 }
