@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "xml/FilePath.h"
+
 std::string normalizePath(std::string_view path) {
   std::vector<std::string_view> kept;
   int depth = 0;
@@ -76,12 +78,8 @@ std::string parentOf(const std::string& directory) {
 }  // namespace
 
 Directories setupDirectories(const std::string& executable, int levelsUp) {
-  std::size_t slash = executable.rfind('/');
-  std::string directory = slash == std::string::npos ? "."
-                          : slash == 0               ? "/"
-                                                     : executable.substr(0, slash);
   Directories result;
-  result.binDirectory = canonical(directory);
+  result.binDirectory = canonical(directoryOf(executable));
   std::string up = result.binDirectory;
   for (int level = 0; level < levelsUp; ++level)
     up = parentOf(up);

@@ -9,14 +9,11 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
+#include "xml/FilePath.h"
 
-std::string directoryOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+#include "xml/FilePath.h"
+
+namespace {
 
 // Follows symbolic links (a bounded number of them) to the file that is finally written.
 std::string resolveLinks(std::string path) {

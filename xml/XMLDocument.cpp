@@ -1,9 +1,7 @@
 #include "xml/XMLDocument.h"
 
-#include <vector>
-
 XMLNode* XMLDocument::copyNode(const XMLNode* source, XMLNode* newParent) {
-  auto copyOne = [this](const XMLNode* node, XMLNode* parent) -> XMLNode* {
+  auto copyOne = [this](const XMLNode* node) -> XMLNode* {
     XMLNode* copy;
     if (node->isElement()) {
       auto* element = static_cast<const XMLElement*>(node);
@@ -31,37 +29,9 @@ XMLNode* XMLDocument::copyNode(const XMLNode* source, XMLNode* newParent) {
           break;
       }
     }
-    if (parent) parent->appendChild(copy);
     return copy;
   };
-
-  XMLNode* result = copyOne(source, newParent);
-  // Pairs of (source child to copy next, copy to append it to); appending to the copy's tail
-  // directly keeps the whole copy linear in the number of nodes.
-  struct Pending {
-    const XMLNode* source;
-    XMLNode* copy;
-    XMLNode* lastChild;
-  };
-  std::vector<Pending> stack;
-  if (source->firstChild) stack.push_back({source->firstChild, result, nullptr});
-  while (!stack.empty()) {
-    Pending& top = stack.back();
-    if (!top.source) {
-      stack.pop_back();
-      continue;
-    }
-    const XMLNode* node = top.source;
-    top.source = node->next;
-    XMLNode* copy = copyOne(node, nullptr);
-    copy->parent = top.copy;
-    if (top.lastChild) {
-      top.lastChild->next = copy;
-    } else {
-      top.copy->firstChild = copy;
-    }
-    top.lastChild = copy;
-    if (node->firstChild) stack.push_back({node->firstChild, copy, nullptr});
-  }
+  XMLNode* result = copyTree(source, copyOne);
+  if (newParent) newParent->appendChild(result);
   return result;
 }

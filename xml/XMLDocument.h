@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xml/Arena.h"
 #include "xml/XMLNode.h"
@@ -43,6 +44,41 @@ class XMLDocument {
   // Deep copy of `source` (attributes in order, children in order); appended to `newParent`
   // when one is given. Works iteratively, so any depth is fine.
   XMLNode* copyNode(const XMLNode* source, XMLNode* newParent);
+
+  // Copies the tree under `source` node by node with `copyOne` (a node to its detached copy, or
+  // null to leave the node and its subtree out), linking each copy under the copy of its parent
+  // in order. Iterative, and linear in the number of nodes.
+  template <class CopyOne>
+  static XMLNode* copyTree(const XMLNode* source, CopyOne copyOne) {
+    XMLNode* result = copyOne(source);
+    struct Pending {
+      const XMLNode* source;  // the next child to copy
+      XMLNode* copy;          // the copy it goes under
+      XMLNode* lastChild;     // that copy's last child so far
+    };
+    std::vector<Pending> stack;
+    if (source->firstChild) stack.push_back({source->firstChild, result, nullptr});
+    while (!stack.empty()) {
+      Pending& top = stack.back();
+      const XMLNode* node = top.source;
+      if (!node) {
+        stack.pop_back();
+        continue;
+      }
+      top.source = node->next;
+      XMLNode* copy = copyOne(node);
+      if (!copy) continue;
+      copy->parent = top.copy;
+      if (top.lastChild) {
+        top.lastChild->next = copy;
+      } else {
+        top.copy->firstChild = copy;
+      }
+      top.lastChild = copy;
+      if (node->firstChild) stack.push_back({node->firstChild, copy, nullptr});
+    }
+    return result;
+  }
 
   // Reads a whole file and parses it (see XMLReader.cpp). On failure `errorText` and
   // `errorLine` tell why.

@@ -1,20 +1,8 @@
 // The include and definition directives: "include", "define", "xmldef" and "xmlput".
 
 #include "driver/MacroList.h"
+#include "xml/FilePath.h"
 #include "xmlpp/Walker.h"
-
-namespace {
-
-// The directory part of a file name; "." for a name without one. Paths are joined by prefixing
-// and never normalised, so messages show the path exactly as it was opened.
-std::string directoryOf(const std::string& fileName) {
-  std::size_t slash = fileName.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return fileName.substr(0, slash);
-}
-
-}  // namespace
 
 Walker::ContentSetup Walker::contentSetup(const XMLElement* directive, const Frame& fr) const {
   if (!fr.expansion && !directive->hasAttribute("expand_macros")) {
@@ -40,6 +28,8 @@ void Walker::doInclude(std::size_t f, XMLElement* directive) {
     return keep(f, directive);
   }
   std::string name = env_.expandWithSystemMacros(attributeText(directive, "filename"));
+  // Relative names are joined to the including file's directory by plain prefixing, never
+  // normalised, so messages show the path exactly as it was opened.
   std::string path = name.starts_with('/') ? name : directoryOf(*frames_[f].fileName) + "/" + name;
   if (frames_[f].includeDepth >= kMaxNesting) {
     reportError("include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);

@@ -131,35 +131,10 @@ XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const Ma
     }
     return copy;
   };
-  XMLElement* result = copyOne(element);
-  struct Pending {
-    const XMLNode* source;
-    XMLElement* copy;
-    XMLNode* lastChild;
-  };
-  std::vector<Pending> stack;
-  if (element->firstChild) stack.push_back({element->firstChild, result, nullptr});
-  while (!stack.empty()) {
-    Pending& top = stack.back();
-    const XMLNode* node = top.source;
-    if (!node) {
-      stack.pop_back();
-      continue;
-    }
-    top.source = node->next;
-    if (!node->isElement()) continue;
-    auto* source = static_cast<const XMLElement*>(node);
-    XMLElement* copy = copyOne(source);
-    copy->parent = top.copy;
-    if (top.lastChild) {
-      top.lastChild->next = copy;
-    } else {
-      top.copy->firstChild = copy;
-    }
-    top.lastChild = copy;
-    if (source->firstChild) stack.push_back({source->firstChild, copy, nullptr});
-  }
-  return result;
+  return static_cast<XMLElement*>(
+      XMLDocument::copyTree(element, [&](const XMLNode* node) -> XMLNode* {
+        return node->isElement() ? copyOne(static_cast<const XMLElement*>(node)) : nullptr;
+      }));
 }
 
 void Walker::run(XMLNode* first, const std::string& fileName, Scope& scope, bool macroExpansion) {
