@@ -10,6 +10,12 @@ SimpleExpressionParser::SimpleExpressionParser()
 SimpleExpressionParser::~SimpleExpressionParser() = default;
 
 ExpressionValue SimpleExpressionParser::evaluateText(std::string_view text) {
+  ExpressionValue value;
+  if (direct_.evaluate(text, value)) return value;
+  return evaluateTree(text);
+}
+
+ExpressionValue SimpleExpressionParser::evaluateTree(std::string_view text) {
   // The tree lives only inside this call, so its nodes can come from the recycling pool.
   struct PoolScope {
     SimpleExpressionParser& parser;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "expr/DirectEvaluator.h"
 #include "expr/ExpressionParser.h"
 #include "expr/NodePool.h"
 
@@ -15,8 +16,11 @@ class SimpleExpressionParser : public ExpressionParser {
   SimpleExpressionParser();
   ~SimpleExpressionParser() override;
 
-  // The value of the text (the none value for an empty text); may throw ParserException.
+  // The value of the text (the none value for an empty text); may throw ParserException. Texts
+  // of literals and operators are evaluated directly, the others through a tree.
   ExpressionValue evaluateText(std::string_view text);
+  // The tree path alone, whatever the text.
+  ExpressionValue evaluateTree(std::string_view text);
 
   // The three entry points never throw ParserException: a failure, or a value of a kind the
   // entry does not accept, gives ok false. evaluateBoolean accepts booleans only (the truth of
@@ -51,4 +55,5 @@ class SimpleExpressionParser : public ExpressionParser {
 
  private:
   NodePool nodePool_;
+  DirectEvaluator direct_{lexer()};
 };

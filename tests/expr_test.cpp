@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "expr/CStyleLexer.h"
+#include "expr/DirectEvaluator.h"
 #include "expr/Expression.h"
 #include "expr/ExpressionValue.h"
 #include "expr/Limits.h"
@@ -745,6 +746,93 @@ TEST(Robustness, RandomTextsNeverCrash) {
     parser.evaluateUnsigned(text, ok);
     parser.evaluateSigned(text, ok);
   }
+}
+
+// The direct evaluation of literal-and-operator texts must give exactly what the tree gives: the
+// same kind, size, bit width, payload and text, and no value where the tree fails. Texts come
+// from a small grammar (mostly well formed) and from token soup (mostly not).
+std::string randomExpression(std::mt19937& random, int depth) {
+  static const std::vector<std::string> literals = {"0",
+                                                    "1",
+                                                    "7",
+                                                    "09",
+                                                    "0189",
+                                                    "255",
+                                                    "0x7fffffffffffffff",
+                                                    "0xFFu",
+                                                    "0b101",
+                                                    "0b",
+                                                    "10UL",
+                                                    "4294967296",
+                                                    "18446744073709551615",
+                                                    "2.5",
+                                                    "0.1",
+                                                    "1.0",
+                                                    "\"ab\"",
+                                                    "\"\"",
+                                                    "-1",
+                                                    "x",
+                                                    "(int)1",
+                                                    "@r"};
+  static const std::vector<std::string> binaries = {"*",  "/",  "%",   "+",  "-",  "<<", ">>", "<",
+                                                    "<=", ">",  ">=",  "==", "!=", "&",  "^",  "|",
+                                                    "&&", "||", ">>>", "=",  "+=", ",",  "?"};
+  static const std::vector<std::string> prefixes = {"-", "+", "!", "~", "--", "&", "*"};
+  auto space = [&] { return random() % 3 == 0 ? std::string(" ") : std::string(); };
+  const unsigned choice = depth <= 0 ? 0 : random() % 6;
+  if (choice <= 1) return literals[random() % literals.size()];
+  if (choice == 2)
+    return prefixes[random() % prefixes.size()] + randomExpression(random, depth - 1);
+  if (choice == 3) return "(" + space() + randomExpression(random, depth - 1) + space() + ")";
+  return randomExpression(random, depth - 1) + space() + binaries[random() % binaries.size()] +
+         space() + randomExpression(random, depth - 1);
+}
+
+TEST(DirectEvaluation, AgreesWithTheTree) {
+  const std::vector<std::string> pieces = {"1",  "0x1f", "2.5", "\"s\"", "(",  ")", "-",  "!",
+                                           "~",  "*",    "%",   "+",     "<<", "<", "==", "&&",
+                                           "||", " ",    "x",   "[",     "++", "#", "/"};
+  std::mt19937 random(2024);
+  SimpleExpressionParser parser;
+  CStyleLexer lexer;
+  DirectEvaluator direct(lexer);
+  int evaluatedDirectly = 0;
+  constexpr int kTexts = 40000;
+  for (int i = 0; i < kTexts; ++i) {
+    std::string text;
+    if (i % 2 == 0) {
+      text = randomExpression(random, static_cast<int>(random() % 6));
+    } else {
+      for (int j = static_cast<int>(random() % 12); j > 0; --j)
+        text += pieces[random() % pieces.size()];
+    }
+    ExpressionValue fast;
+    if (!direct.evaluate(text, fast)) continue;
+    ++evaluatedDirectly;
+    try {
+      const ExpressionValue tree = parser.evaluateTree(text);
+      ASSERT_EQ(fast.kind(), tree.kind()) << text;
+      ASSERT_EQ(fast.size(), tree.size()) << text;
+      ASSERT_EQ(fast.bitWidth(), tree.bitWidth()) << text;
+      ASSERT_EQ(fast.payload(), tree.payload()) << text;
+      ASSERT_EQ(fast.stringValue(), tree.stringValue()) << text;
+    } catch (const ParserException& e) {
+      FAIL() << text << " evaluated directly, but the tree fails: " << e.message();
+    }
+  }
+  EXPECT_GT(evaluatedDirectly, kTexts / 5);
+
+  // Outside the subset, or too deep for it: the tree path answers.
+  for (const std::string& text :
+       std::vector<std::string>{"x", "(int) 1", "1 ? 2 : 3", "1, 2", "a = 1", "1 >>> 2", "1[0]",
+                                "1++", "1(2)", "", "1 / 0", "1 #", std::string(300, '(') + "1"}) {
+    ExpressionValue value;
+    EXPECT_FALSE(direct.evaluate(text, value)) << text;
+  }
+  bool ok = false;
+  const std::string deep = std::string(300, '(') + "2" + std::string(300, ')') + " == 2";
+  EXPECT_TRUE(parser.evaluateBoolean(deep, ok));
+  EXPECT_TRUE(ok);
 }
 
 // --- An environment that knows names ------------------------------------------------------------
