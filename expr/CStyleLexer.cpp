@@ -96,129 +96,130 @@ bool CStyleLexer::matchToken(std::string_view text, std::size_t position, TokenM
   using enum TokenKind;
   const std::size_t n = text.size();
   const std::size_t p = position;
-  auto at = [&](std::size_t i) { return i < n ? text[i] : '\0'; };
-  auto found = [&](TokenKind kind, int precedence, std::size_t end) {
-    match = TokenMatch{kind, precedence, end - p};
+  // The byte `k` places after the start, or NUL past the end (no rule continues with NUL).
+  auto at = [&](std::size_t k) { return p + k < n ? text[p + k] : '\0'; };
+  auto found = [&](TokenKind kind, int precedence, std::size_t length) {
+    match = TokenMatch{kind, precedence, length};
     return true;
   };
-  // Operators: the first of the candidates (longest first, as in the table) that matches.
-  auto op = [&](std::initializer_list<std::pair<std::string_view, std::pair<TokenKind, int>>>
-                    candidates) {
-    for (const auto& [spelling, token] : candidates) {
-      if (text.substr(p, spelling.size()) == spelling) {
-        return found(token.first, token.second, p + spelling.size());
-      }
-    }
-    return false;
-  };
   const char c = text[p];
-  if (isSpace(c)) {
-    std::size_t i = p + 1;
-    while (i < n && isSpace(text[i]))
-      ++i;
-    return found(Whitespace, 10, i);
-  }
   if (isDigit(c)) {
-    if (c == '0' && at(p + 1) == 'x') {
+    if (c == '0' && at(1) == 'x') {
       std::size_t i = p + 2;
       while (i < n && isHexDigit(text[i]))
         ++i;
-      return found(HexInteger, 10, skipIntegerSuffix(text, i));
+      return found(HexInteger, 10, skipIntegerSuffix(text, i) - p);
     }
-    if (c == '0' && at(p + 1) == 'b') {
+    if (c == '0' && at(1) == 'b') {
       std::size_t i = p + 2;
       while (i < n && (text[i] == '0' || text[i] == '1'))
         ++i;
-      return found(BinaryInteger, 10, i);
+      return found(BinaryInteger, 10, i - p);
     }
     std::size_t i = p + 1;
     while (i < n && isDigit(text[i]))
       ++i;
-    if (at(i) == '.' && isDigit(at(i + 1))) {
+    if (i + 1 < n && text[i] == '.' && isDigit(text[i + 1])) {
       std::size_t j = i + 2;
       while (j < n && isDigit(text[j]))
         ++j;
-      return found(Float, 10, j);
+      return found(Float, 10, j - p);
     }
-    return found(DecimalInteger, 10, skipIntegerSuffix(text, i));
+    return found(DecimalInteger, 10, skipIntegerSuffix(text, i) - p);
   }
   if (startsIdentifier(c)) {
     std::size_t i = p + 1;
     while (i < n && continuesIdentifier(text[i]))
       ++i;
-    return found(Identifier, 10, i);
+    return found(Identifier, 10, i - p);
   }
+  // Operators: the longest spelling first, as in the table.
+  const char c1 = at(1);
   switch (c) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r': {
+      std::size_t i = p + 1;
+      while (i < n && isSpace(text[i]))
+        ++i;
+      return found(Whitespace, 10, i - p);
+    }
     case '"': {
       std::size_t close = text.find('"', p + 1);
       if (close == std::string_view::npos) return false;
-      return found(String, 10, close + 1);
+      return found(String, 10, close + 1 - p);
     }
     case '@': {
       std::size_t i = p + 1;
       while (i < n && (continuesIdentifier(text[i]) && text[i] != '$'))
         ++i;
-      return found(Register, 10, i);
+      return found(Register, 10, i - p);
     }
     case ';':
-      return found(Semicolon, 10, p + 1);
+      return found(Semicolon, 10, 1);
     case ':':
-      return op({{"::", {Scope, 10}}, {":", {Colon, 10}}});
+      return c1 == ':' ? found(Scope, 10, 2) : found(Colon, 10, 1);
     case '(':
-      return found(LeftParen, 10, p + 1);
+      return found(LeftParen, 10, 1);
     case ')':
-      return found(RightParen, 10, p + 1);
+      return found(RightParen, 10, 1);
     case '[':
-      return found(LeftBracket, 10, p + 1);
+      return found(LeftBracket, 10, 1);
     case ']':
-      return found(RightBracket, 10, p + 1);
+      return found(RightBracket, 10, 1);
     case '{':
-      return found(LeftBrace, 10, p + 1);
+      return found(LeftBrace, 10, 1);
     case '}':
-      return found(RightBrace, 10, p + 1);
+      return found(RightBrace, 10, 1);
     case '.':
-      return found(Dot, 10, p + 1);
+      return found(Dot, 10, 1);
     case '-':
-      return op({{"->", {Arrow, 10}},
-                 {"--", {Decrement, 10}},
-                 {"-=", {MinusAssign, -3}},
-                 {"-", {Minus, 8}}});
+      if (c1 == '>') return found(Arrow, 10, 2);
+      if (c1 == '-') return found(Decrement, 10, 2);
+      if (c1 == '=') return found(MinusAssign, -3, 2);
+      return found(Minus, 8, 1);
     case '+':
-      return op({{"++", {Increment, 10}}, {"+=", {PlusAssign, -3}}, {"+", {Plus, 8}}});
+      if (c1 == '+') return found(Increment, 10, 2);
+      if (c1 == '=') return found(PlusAssign, -3, 2);
+      return found(Plus, 8, 1);
     case '!':
-      return op({{"!=", {NotEqual, 5}}, {"!", {Not, 10}}});
+      return c1 == '=' ? found(NotEqual, 5, 2) : found(Not, 10, 1);
     case '~':
-      return found(Tilde, 10, p + 1);
+      return found(Tilde, 10, 1);
     case '*':
-      return op({{"*=", {StarAssign, -3}}, {"*", {Star, 9}}});
+      return c1 == '=' ? found(StarAssign, -3, 2) : found(Star, 9, 1);
     case '/':
-      return op({{"/=", {SlashAssign, -3}}, {"/", {Slash, 9}}});
+      return c1 == '=' ? found(SlashAssign, -3, 2) : found(Slash, 9, 1);
     case '%':
-      return op({{"%=", {PercentAssign, -3}}, {"%", {Percent, 9}}});
+      return c1 == '=' ? found(PercentAssign, -3, 2) : found(Percent, 9, 1);
     case '<':
-      return op({{"<<=", {ShiftLeftAssign, -3}},
-                 {"<<", {ShiftLeft, 7}},
-                 {"<=", {LessEqual, 6}},
-                 {"<", {Less, 6}}});
+      if (c1 == '<') return at(2) == '=' ? found(ShiftLeftAssign, -3, 3) : found(ShiftLeft, 7, 2);
+      return c1 == '=' ? found(LessEqual, 6, 2) : found(Less, 6, 1);
     case '>':
-      return op({{">>>=", {ShiftRightUnsignedAssign, -3}},
-                 {">>>", {ShiftRightUnsigned, 7}},
-                 {">>=", {ShiftRightAssign, -3}},
-                 {">>", {ShiftRight, 7}},
-                 {">=", {GreaterEqual, 6}},
-                 {">", {Greater, 6}}});
+      if (c1 == '>') {
+        if (at(2) == '>')
+          return at(3) == '=' ? found(ShiftRightUnsignedAssign, -3, 4)
+                              : found(ShiftRightUnsigned, 7, 3);
+        return at(2) == '=' ? found(ShiftRightAssign, -3, 3) : found(ShiftRight, 7, 2);
+      }
+      return c1 == '=' ? found(GreaterEqual, 6, 2) : found(Greater, 6, 1);
     case '=':
-      return op({{"==", {Equal, 5}}, {"=", {Assign, -2}}});
+      return c1 == '=' ? found(Equal, 5, 2) : found(Assign, -2, 1);
     case '^':
-      return op({{"^=", {XorAssign, -3}}, {"^", {Caret, 3}}});
+      return c1 == '=' ? found(XorAssign, -3, 2) : found(Caret, 3, 1);
     case '&':
-      return op({{"&=", {AndAssign, -3}}, {"&&", {AndAnd, 1}}, {"&", {Ampersand, 4}}});
+      if (c1 == '=') return found(AndAssign, -3, 2);
+      return c1 == '&' ? found(AndAnd, 1, 2) : found(Ampersand, 4, 1);
     case '|':
-      return op({{"|=", {OrAssign, -3}}, {"||", {OrOr, 0}}, {"|", {Bar, 2}}});
+      if (c1 == '=') return found(OrAssign, -3, 2);
+      return c1 == '|' ? found(OrOr, 0, 2) : found(Bar, 2, 1);
     case '?':
-      return found(Question, -1, p + 1);
+      return found(Question, -1, 1);
     case ',':
-      return found(Comma, -4, p + 1);
+      return found(Comma, -4, 1);
     default:
       return false;
   }

@@ -39,14 +39,17 @@ std::string Lexer::expandIdentifier(std::string_view) {
 void Lexer::next() {
   while (!inputs_.empty()) {
     Input& input = inputs_.back();
+    const std::size_t size = input.text.size();
+    std::size_t position = input.position;
     if (skipsBlanks_) {
       // The table's first rule reads runs of white space, and next() drops them: step over them
       // here instead of making a token of each.
-      while (input.position < input.text.size() && isBlank(input.text[input.position])) {
-        ++input.position;
-      }
+      const char* data = input.text.data();
+      while (position < size && isBlank(data[position]))
+        ++position;
+      input.position = position;
     }
-    if (input.position < input.text.size()) {
+    if (position < size) {
       scan();
       if (kind_ != TokenKind::Whitespace) return;
     } else if (inputs_.size() == 1) {
@@ -60,8 +63,6 @@ void Lexer::next() {
   text_ = {};
 }
 
-// Reads one token at the current position of the newest text; an identifier with a replacement
-// is dropped and the first token of the replacement is read instead.
 bool Lexer::matchToken(std::string_view text, std::size_t position, TokenMatch& match) {
   if (indexedRules_ != rules_.size()) buildIndex();
   const auto byte = static_cast<unsigned char>(text[position]);
@@ -79,23 +80,29 @@ bool Lexer::matchToken(std::string_view text, std::size_t position, TokenMatch& 
 void Lexer::scan() {
   while (true) {
     Input& input = inputs_.back();
-    TokenMatch match{};
-    if (!matchToken(input.text, input.position, match))
-      throw ParserException("unrecognised token: " +
-                            std::string(input.text.substr(input.position)));
+    TokenMatch match;
+    if (!matchToken(input.text, input.position, match)) unrecognised(input);
     kind_ = match.kind;
     precedence_ = match.precedence;
-    text_ = input.text.substr(input.position, match.length);
+    text_ = std::string_view(input.text.data() + input.position, match.length);
     input.position += match.length;
-    if (kind_ != TokenKind::Identifier) return;
-    std::string replacement = expandIdentifier(text_);
-    if (replacement.empty()) return;
-    // A replacement is read before the text below it; a chain of replacements that keeps
-    // expanding would otherwise grow the stack without end.
-    if (inputs_.size() >= kMaxExpansionDepth)
-      throw ParserException("identifier expansion nested too deeply");
-    auto storage = std::make_unique<std::string>(std::move(replacement));
-    const std::string_view view = *storage;
-    inputs_.push_back(Input{std::move(storage), view, 0});
+    if (kind_ != TokenKind::Identifier || !pushReplacement()) return;
   }
+}
+
+void Lexer::unrecognised(const Input& input) {
+  throw ParserException("unrecognised token: " + std::string(input.text.substr(input.position)));
+}
+
+bool Lexer::pushReplacement() {
+  std::string replacement = expandIdentifier(text_);
+  if (replacement.empty()) return false;
+  // A replacement is read before the text below it; a chain of replacements that keeps
+  // expanding would otherwise grow the stack without end.
+  if (inputs_.size() >= kMaxExpansionDepth)
+    throw ParserException("identifier expansion nested too deeply");
+  auto storage = std::make_unique<std::string>(std::move(replacement));
+  const std::string_view view = *storage;
+  inputs_.push_back(Input{std::move(storage), view, 0});
+  return true;
 }

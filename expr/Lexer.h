@@ -142,7 +142,12 @@ class Lexer {
 
   static constexpr std::size_t kMaxExpansionDepth = 256;
 
+  // Reads one token at the current position of the newest text; an identifier with a replacement
+  // is dropped and the first token of the replacement is read instead.
   void scan();
+  [[noreturn, gnu::noinline]] static void unrecognised(const Input& input);
+  // Pushes the replacement of the current identifier, if it has one, as the newest text.
+  [[gnu::noinline]] bool pushReplacement();
   void buildIndex();
 
   std::vector<TokenRule> rules_;
