@@ -35,14 +35,24 @@ ExpressionValue ExpressionValue::floating(double value, std::int32_t size) {
 
 ExpressionValue ExpressionValue::string(std::string text) {
   ExpressionValue value(ValueKind::String, 0, 0, 0);
-  value.string_ = std::move(text);
+  value.extra_ = std::make_shared<const Extra>(Extra{std::move(text), nullptr});
   return value;
 }
 
 ExpressionValue ExpressionValue::marker(std::shared_ptr<MarkerType> object) {
   ExpressionValue value(ValueKind::Marker, 0, 0, 0);
-  value.marker_ = std::move(object);
+  value.extra_ = std::make_shared<const Extra>(Extra{std::string(), std::move(object)});
   return value;
+}
+
+const std::string& ExpressionValue::stringValue() const {
+  static const std::string kEmpty;
+  return extra_ ? extra_->text : kEmpty;
+}
+
+const std::shared_ptr<MarkerType>& ExpressionValue::markerObject() const {
+  static const std::shared_ptr<MarkerType> kNone;
+  return extra_ ? extra_->marker : kNone;
 }
 
 double ExpressionValue::doubleValue() const {
@@ -140,7 +150,7 @@ std::string ExpressionValue::display() const {
     case ValueKind::Unsigned:
       return std::to_string(payload_) + "u";
     case ValueKind::String:
-      return '"' + string_ + '"';
+      return '"' + stringValue() + '"';
     case ValueKind::Marker:
       return "marker";
     case ValueKind::Floating: {

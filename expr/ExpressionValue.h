@@ -51,8 +51,10 @@ class ExpressionValue {
   std::uint64_t payload() const { return payload_; }
   // The payload read as a double (meaningful for floating values).
   double doubleValue() const;
-  const std::string& stringValue() const { return string_; }
-  const std::shared_ptr<MarkerType>& markerObject() const { return marker_; }
+  // The text of a string value; empty for the other kinds.
+  const std::string& stringValue() const;
+  // The object of a marker value; null for the other kinds.
+  const std::shared_ptr<MarkerType>& markerObject() const;
 
   // The lowest byte of the payload, whatever the kind.
   std::uint8_t lowByte() const { return static_cast<std::uint8_t>(payload_); }
@@ -79,8 +81,13 @@ class ExpressionValue {
   std::int32_t size_ = 2;
   std::int32_t bitWidth_ = 0;
   std::uint64_t payload_ = 0;
-  std::string string_;
-  std::shared_ptr<MarkerType> marker_;
+  // A string's text or a marker's object. Both are rare next to numbers, so they live behind one
+  // shared pointer, which keeps a value small and cheap to move; values never change it.
+  struct Extra {
+    std::string text;
+    std::shared_ptr<MarkerType> marker;
+  };
+  std::shared_ptr<const Extra> extra_;
 };
 
 // Replaces a marker operand by its object's current value; leaves any other value unchanged.

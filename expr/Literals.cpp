@@ -18,10 +18,11 @@ std::int64_t integerLiteralValue(std::string_view text) {
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == 'U' || c == 'u' || c == 'L' || c == 'l') break;
     unsigned digit = 0;
     if (c >= '0' && c <= '9') {
       digit = static_cast<unsigned>(c - '0');
+    } else if (c == 'U' || c == 'u' || c == 'L' || c == 'l') {
+      break;
     } else if (c >= 'a' && c <= 'z') {
       digit = static_cast<unsigned>(c - 'a') + 10;
     } else {

@@ -96,17 +96,25 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
       i += 1;
       continue;
     }
-    // A reference: its inner text runs to the ")" that balances the "(".
+    // A reference: its inner text runs to the ")" that balances the "(". The same scan notes the
+    // first ":" and whether a macro character occurs inside.
     std::size_t close = std::string_view::npos;
+    std::size_t colon = std::string_view::npos;
+    bool innerMacroChar = false;
     if (unclosed.empty() || !unclosed[i + 1]) {
       int depth = 1;
       for (std::size_t k = i + 2; k < n; ++k) {
-        char c = in[k];
+        const char c = in[k];
+        if (c == mc) innerMacroChar = true;
         if (c == '(') {
           ++depth;
-        } else if (c == ')' && --depth == 0) {
-          close = k;
-          break;
+        } else if (c == ')') {
+          if (--depth == 0) {
+            close = k;
+            break;
+          }
+        } else if (c == ':' && colon == std::string_view::npos) {
+          colon = k;
         }
       }
     }
@@ -123,11 +131,12 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
       continue;
     }
     std::string_view inner = in.substr(i + 2, close - i - 2);
-    if (inner.find(mc) != std::string_view::npos) rescan = true;
+    if (innerMacroChar) rescan = true;
     std::string_view name = inner;
     std::string_view fallback;
     bool hasDefault = false;
-    if (std::size_t colon = inner.find(':'); colon != std::string_view::npos) {
+    if (colon != std::string_view::npos) {
+      colon -= i + 2;
       name = inner.substr(0, colon);
       hasDefault = true;
       if (colon + 1 < inner.size() && inner[colon + 1] == ':') {

@@ -69,7 +69,7 @@ void Walker::doInclude(std::size_t f, XMLElement* directive) {
   finish.directive = directive;
   finish.unwrap = root->name() == "envelope";
   ContentSetup setup = contentSetup(directive, fr);
-  if (setup.expandRoot) expandElementAttributes(doc_, root, setup.scope.map());
+  if (setup.expandRoot) expandElementAttributes(doc_, root, setup.scope.map(), buffer_);
   if (!root->firstChild) return finishInclude(fr, finish);
   pushChildFrame(root->firstChild, std::move(setup.scope), setup.expansion,
                  std::make_shared<const std::string>(path), fr.includeDepth + 1, fr.xmlputDepth,

@@ -2,6 +2,8 @@
 // are inserted after the loop element, which is then removed, so the walk goes on with the first
 // copy in the enclosing scope.
 
+#include <charconv>
+
 #include "xmlpp/Walker.h"
 
 namespace {
@@ -9,6 +11,18 @@ namespace {
 // True when counting from `start` by `increment` (modulo 2^32) never reaches `end`: the largest
 // value the counter can take is 2^32 - g + (start mod g), g the largest power of two dividing the
 // increment (2^32 for an increment of 0).
+// Sets `text` to the decimal digits of `value`, reusing its storage.
+void setDecimal(std::string& text, std::uint32_t value) {
+  char digits[10];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  text.assign(digits, result.ptr);
+}
+
+void setUpperHex(std::string& text, std::uint32_t value) {
+  char buffer[10];
+  text.assign(formatUpperHex(value, buffer));
+}
+
 bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) {
   std::uint64_t g = increment == 0 ? std::uint64_t{1} << 32 : (increment & (0u - increment));
   std::uint64_t largest = (std::uint64_t{1} << 32) - g + start % g;
@@ -38,7 +52,7 @@ void Walker::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** i
   for (XMLNode* child = loop->firstChild; child; child = child->next) {
     const XMLElement* body = asElement(child);
     if (!body) continue;  // only elements are copied
-    XMLElement* copy = copyWithMacros(doc_, body, iteration);
+    XMLElement* copy = copyWithMacros(doc_, body, iteration, buffer_);
     copy->parent = loop->parent;
     copy->next = (*insertionPoint)->next;
     (*insertionPoint)->next = copy;
@@ -89,12 +103,12 @@ void Walker::doFor(std::size_t f, XMLElement* loop) {
     auto character = static_cast<std::uint16_t>(65 + start);
     XMLNode* insertionPoint = loop;
     do {
-      valueText = std::to_string(i);
+      setDecimal(valueText, i);
       // A character code that is not one non-NUL byte is written as "?".
       alphaText.assign(1, character >= 1 && character <= 255 ? static_cast<char>(character) : '?');
-      hexText = upperHex(i);
-      apText = std::to_string(ap);
-      apHexText = upperHex(ap);
+      setUpperHex(hexText, i);
+      setDecimal(apText, ap);
+      setUpperHex(apHexText, ap);
       insertBody(loop, iteration, &insertionPoint);
       i += increment;
       character = static_cast<std::uint16_t>(character + increment);

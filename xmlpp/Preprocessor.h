@@ -26,3 +26,9 @@ void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroM
 // A detached deep copy of the element and its element descendants, every attribute value
 // expanded with `macros`.
 XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros);
+
+// The same two, with scratch storage that callers expanding many elements reuse between calls.
+void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros,
+                             std::string& buffer);
+XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros,
+                           std::string& buffer);

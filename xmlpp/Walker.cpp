@@ -65,17 +65,21 @@ std::string withoutLineFeeds(std::string_view text) {
   return result;
 }
 
-std::string upperHex(std::uint32_t value) {
+std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  char text[10];
-  char* p = text + sizeof text;
+  char* p = buffer + sizeof buffer;
   do {
     *--p = kDigits[value & 15];
     value >>= 4;
   } while (value);
   *--p = 'x';
   *--p = '0';
-  return std::string(p, text + sizeof text - p);
+  return std::string_view(p, static_cast<std::size_t>(buffer + sizeof buffer - p));
+}
+
+std::string upperHex(std::uint32_t value) {
+  char buffer[10];
+  return std::string(formatUpperHex(value, buffer));
 }
 
 std::string_view attributeText(const XMLElement* element, std::string_view name) {
@@ -98,20 +102,31 @@ void processConditionals(XMLPP2& document, XMLNode* first, const std::string& fi
 }
 
 void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros) {
-  const MacroEnvironment& env = environment();
+  std::string buffer;
+  expandElementAttributes(document, element, macros, buffer);
+}
+
+void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros,
+                             std::string& buffer) {
   XMLAttribute* attributes = element->attributes();
-  std::string result;
+  const MacroEnvironment* env = nullptr;
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
-    env.expandMacros(macros, a.value, false, result);
-    if (result != a.value) a.value = document.duplicateString(result);
+    if (!env) env = &environment();
+    env->expandMacros(macros, a.value, false, buffer);
+    if (buffer != a.value) a.value = document.duplicateString(buffer);
   }
 }
 
 XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros) {
+  std::string buffer;
+  return copyWithMacros(document, element, macros, buffer);
+}
+
+XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros,
+                           std::string& buffer) {
   const MacroEnvironment& env = environment();
-  std::string expanded;
   auto copyOne = [&](const XMLElement* source) {
     XMLElement* copy = document.createElement(source->name());
     std::uint32_t count = source->attributeCount();
@@ -122,8 +137,8 @@ XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const Ma
         std::string_view value = a.isNull() ? std::string_view("") : a.value;
         // Expansion leaves a value without "$" as it is, so such a value is shared.
         if (value.find('$') != std::string_view::npos) {
-          env.expandMacros(macros, value, false, expanded);
-          value = document.duplicateString(expanded);
+          env.expandMacros(macros, value, false, buffer);
+          value = document.duplicateString(buffer);
         }
         records[i] = XMLAttribute{a.name, value};
       }
@@ -165,7 +180,7 @@ void Walker::step(std::size_t f) {
     return;
   }
   auto* element = static_cast<XMLElement*>(node);
-  if (fr.expansion) expandElementAttributes(doc_, element, fr.scope.map());
+  if (fr.expansion) expandElementAttributes(doc_, element, fr.scope.map(), buffer_);
   Directive directive = directiveOf(element->name());
   if (directive == Directive::None) return keep(f, element);
   if (!element->parent && directive != Directive::Include) {

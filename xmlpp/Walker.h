@@ -98,6 +98,7 @@ class Walker {
   const MacroEnvironment& env_;
   SimpleExpressionParser parser_;
   std::vector<Frame> frames_;
+  std::string buffer_;  // scratch for expansions and copies
 };
 
 // Text helpers shared by the directive groups.
@@ -121,5 +122,7 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
 std::string withoutLineFeeds(std::string_view text);
 // "0x" and the value in upper-case hexadecimal without leading zeros.
 std::string upperHex(std::uint32_t value);
+// The same text, written at the end of `buffer`.
+std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]);
 // The value of an attribute, or empty when it is absent or null.
 std::string_view attributeText(const XMLElement* element, std::string_view name);
