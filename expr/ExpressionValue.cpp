@@ -15,20 +15,6 @@ std::int64_t signExtend(std::uint64_t payload, int bits) {
 
 }  // namespace
 
-ExpressionValue ExpressionValue::boolean(std::uint8_t byte) {
-  return ExpressionValue(ValueKind::Boolean, byte, 0, 0);
-}
-
-ExpressionValue ExpressionValue::signedInteger(std::int64_t value, std::int32_t size,
-                                               std::int32_t bitWidth) {
-  return ExpressionValue(ValueKind::Signed, static_cast<std::uint64_t>(value), size, bitWidth);
-}
-
-ExpressionValue ExpressionValue::unsignedInteger(std::uint64_t value, std::int32_t size,
-                                                 std::int32_t bitWidth) {
-  return ExpressionValue(ValueKind::Unsigned, value, size, bitWidth);
-}
-
 ExpressionValue ExpressionValue::floating(double value, std::int32_t size) {
   return ExpressionValue(ValueKind::Floating, std::bit_cast<std::uint64_t>(value), size, 0);
 }

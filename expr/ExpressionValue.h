@@ -34,11 +34,17 @@ class ExpressionValue {
   // The none value: kind none, size 2, no payload.
   ExpressionValue() = default;
 
-  static ExpressionValue boolean(std::uint8_t byte);
+  static ExpressionValue boolean(std::uint8_t byte) {
+    return ExpressionValue(ValueKind::Boolean, byte, 0, 0);
+  }
   static ExpressionValue signedInteger(std::int64_t value, std::int32_t size = 8,
-                                       std::int32_t bitWidth = 0);
+                                       std::int32_t bitWidth = 0) {
+    return ExpressionValue(ValueKind::Signed, static_cast<std::uint64_t>(value), size, bitWidth);
+  }
   static ExpressionValue unsignedInteger(std::uint64_t value, std::int32_t size = 8,
-                                         std::int32_t bitWidth = 0);
+                                         std::int32_t bitWidth = 0) {
+    return ExpressionValue(ValueKind::Unsigned, value, size, bitWidth);
+  }
   static ExpressionValue floating(double value, std::int32_t size = 8);
   static ExpressionValue string(std::string text);
   static ExpressionValue marker(std::shared_ptr<MarkerType> object);

@@ -23,13 +23,9 @@ void Lexer::buildIndex() {
 
 void Lexer::reset(std::string_view text) {
   if (indexedRules_ != rules_.size()) buildIndex();
-  inputs_.clear();
-  inputs_.push_back(Input{nullptr, text, 0});
+  below_.clear();
+  current_ = Input{nullptr, text, 0};
   next();
-}
-
-std::size_t Lexer::position() const {
-  return inputs_.empty() ? 0 : inputs_.back().position;
 }
 
 std::string Lexer::expandIdentifier(std::string_view) {
@@ -37,25 +33,25 @@ std::string Lexer::expandIdentifier(std::string_view) {
 }
 
 void Lexer::next() {
-  while (!inputs_.empty()) {
-    Input& input = inputs_.back();
-    const std::size_t size = input.text.size();
-    std::size_t position = input.position;
+  while (true) {
+    const std::size_t size = current_.text.size();
+    std::size_t position = current_.position;
     if (skipsBlanks_) {
       // The table's first rule reads runs of white space, and next() drops them: step over them
       // here instead of making a token of each.
-      const char* data = input.text.data();
+      const char* data = current_.text.data();
       while (position < size && isBlank(data[position]))
         ++position;
-      input.position = position;
+      current_.position = position;
     }
     if (position < size) {
       scan();
       if (kind_ != TokenKind::Whitespace) return;
-    } else if (inputs_.size() == 1) {
+    } else if (below_.empty()) {
       break;
     } else {
-      inputs_.pop_back();
+      current_ = std::move(below_.back());
+      below_.pop_back();
     }
   }
   kind_ = TokenKind::End;
@@ -79,13 +75,12 @@ bool Lexer::matchToken(std::string_view text, std::size_t position, TokenMatch& 
 
 void Lexer::scan() {
   while (true) {
-    Input& input = inputs_.back();
     TokenMatch match;
-    if (!matchToken(input.text, input.position, match)) unrecognised(input);
+    if (!matchToken(current_.text, current_.position, match)) unrecognised(current_);
     kind_ = match.kind;
     precedence_ = match.precedence;
-    text_ = std::string_view(input.text.data() + input.position, match.length);
-    input.position += match.length;
+    text_ = std::string_view(current_.text.data() + current_.position, match.length);
+    current_.position += match.length;
     if (kind_ != TokenKind::Identifier || !pushReplacement()) return;
   }
 }
@@ -99,10 +94,11 @@ bool Lexer::pushReplacement() {
   if (replacement.empty()) return false;
   // A replacement is read before the text below it; a chain of replacements that keeps
   // expanding would otherwise grow the stack without end.
-  if (inputs_.size() >= kMaxExpansionDepth)
+  if (below_.size() + 1 >= kMaxExpansionDepth)
     throw ParserException("identifier expansion nested too deeply");
   auto storage = std::make_unique<std::string>(std::move(replacement));
   const std::string_view view = *storage;
-  inputs_.push_back(Input{std::move(storage), view, 0});
+  below_.push_back(std::move(current_));
+  current_ = Input{std::move(storage), view, 0};
   return true;
 }

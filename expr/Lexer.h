@@ -113,7 +113,7 @@ class Lexer {
   // The current token's text; valid until the next call of next() or reset().
   std::string_view text() const { return text_; }
   // The index of the next unread byte in the newest input text.
-  std::size_t position() const;
+  std::size_t position() const { return current_.position; }
   bool textIs(std::string_view word) const { return text_ == word; }
 
   // Replacement text for an identifier, or an empty string to keep the identifier.
@@ -157,7 +157,9 @@ class Lexer {
   std::array<std::uint16_t, 257> groupStart_{};
   std::size_t indexedRules_ = 0;
 
-  std::vector<Input> inputs_;
+  // The text being read, and below it the texts whose reading a replacement interrupted.
+  Input current_;
+  std::vector<Input> below_;
   bool skipsBlanks_ = false;
   TokenKind kind_ = TokenKind::End;
   int precedence_ = kNoPrecedence;
