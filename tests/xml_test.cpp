@@ -2,10 +2,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "xml/ByteSink.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -305,5 +308,43 @@ TEST_F(SaveTest, WritesAtomicallyAndThroughLinks) {
   EXPECT_TRUE(doc.save("/dev/null", 2, 0));
   EXPECT_FALSE(doc.save(dir_.string(), 2, 0));
   EXPECT_FALSE(doc.save((dir_ / "missing" / "x.xml").string(), 2, 0));
+}
+
+// Pieces of every size around the buffer's block, to a file and to memory: the bytes arrive whole
+// and in order.
+TEST_F(SaveTest, SinkKeepsEveryByteAcrossBlocks) {
+  constexpr std::size_t kBlock = 1 << 20;
+  const std::vector<std::size_t> sizes = {0,          1,     7,     kBlock - 1,    kBlock,
+                                          kBlock + 1, 4096,  3,     3 * kBlock,    1,
+                                          kBlock / 2, 12345, 65536, 2 * kBlock + 5};
+  std::string expected;
+  auto path = dir_ / "sink.bin";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  {
+    ByteSink toFile(fileno(file));
+    ByteSink toMemory;
+    char letter = 'a';
+    for (std::size_t size : sizes) {
+      std::string piece(size, letter);
+      if (size) piece.back() = '|';
+      expected += piece;
+      toFile.append(piece);
+      toMemory.append(piece);
+      expected += std::string(size % 1000, ' ') + letter;
+      toFile.spaces(size % 1000);
+      toMemory.spaces(size % 1000);
+      toFile.append(letter);
+      toMemory.append(letter);
+      letter = letter == 'z' ? 'a' : static_cast<char>(letter + 1);
+    }
+    toFile.spaces(kBlock + 3);
+    toMemory.spaces(kBlock + 3);
+    expected += std::string(kBlock + 3, ' ');
+    EXPECT_TRUE(toFile.flush());
+    EXPECT_EQ(toMemory.contents(), expected);
+  }
+  std::fclose(file);
+  EXPECT_EQ(read(path), expected);
 }
 }  // namespace

@@ -2,38 +2,53 @@
 
 #include <cstddef>
 #include <cstring>
-#include <string>
+#include <memory>
 #include <string_view>
 
 // An output buffer that writes to a file descriptor in large blocks, or collects everything in
-// memory when it has none. Write errors are remembered and reported by `flush`.
+// memory when it has none. Appending is a bounds check and a copy into the buffer; only a full
+// buffer leaves the inline path. Write errors are remembered and reported by `flush`.
 class ByteSink {
  public:
-  explicit ByteSink(int fd = -1) : fd_(fd) {
-    if (fd_ >= 0) buffer_.reserve(kBlock + 4096);
-  }
+  explicit ByteSink(int fd = -1);
+  ByteSink(const ByteSink&) = delete;
+  ByteSink& operator=(const ByteSink&) = delete;
 
   void append(std::string_view bytes) {
-    buffer_.append(bytes);
-    if (fd_ >= 0 && buffer_.size() >= kBlock) flush();
+    if (bytes.size() > static_cast<std::size_t>(end_ - cursor_)) return appendSlow(bytes);
+    if (!bytes.empty()) std::memcpy(cursor_, bytes.data(), bytes.size());
+    cursor_ += bytes.size();
   }
   void append(char byte) {
-    buffer_.push_back(byte);
-    if (fd_ >= 0 && buffer_.size() >= kBlock) flush();
+    if (cursor_ == end_) makeRoom(1);
+    *cursor_++ = byte;
   }
   void spaces(std::size_t count) {
-    buffer_.append(count, ' ');
-    if (fd_ >= 0 && buffer_.size() >= kBlock) flush();
+    if (count > static_cast<std::size_t>(end_ - cursor_)) return spacesSlow(count);
+    std::memset(cursor_, ' ', count);
+    cursor_ += count;
   }
   // Writes out what is buffered; false once any write has failed.
   bool flush();
 
   // Everything written so far, for a sink without a file.
-  const std::string& contents() const { return buffer_; }
+  std::string_view contents() const {
+    return std::string_view(buffer_.get(), static_cast<std::size_t>(cursor_ - buffer_.get()));
+  }
 
  private:
   static constexpr std::size_t kBlock = 1 << 20;
+
+  // Makes room for at least `size` more bytes: a file sink writes its buffer out, a memory sink
+  // grows it.
+  void makeRoom(std::size_t size);
+  void appendSlow(std::string_view bytes);
+  void spacesSlow(std::size_t count);
+  bool writeOut(const char* data, std::size_t size);
+
   int fd_;
   bool failed_ = false;
-  std::string buffer_;
+  std::unique_ptr<char[]> buffer_;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
 };
