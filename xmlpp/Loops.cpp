@@ -8,9 +8,6 @@
 
 namespace {
 
-// True when counting from `start` by `increment` (modulo 2^32) never reaches `end`: the largest
-// value the counter can take is 2^32 - g + (start mod g), g the largest power of two dividing the
-// increment (2^32 for an increment of 0).
 // Sets `text` to the decimal digits of `value`, reusing its storage.
 void setDecimal(std::string& text, std::uint32_t value) {
   char digits[10];
@@ -23,6 +20,9 @@ void setUpperHex(std::string& text, std::uint32_t value) {
   text.assign(formatUpperHex(value, buffer));
 }
 
+// True when counting from `start` by `increment` (modulo 2^32) never reaches `end`: the largest
+// value the counter can take is 2^32 - g + (start mod g), g the largest power of two dividing the
+// increment (2^32 for an increment of 0).
 bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) {
   std::uint64_t g = increment == 0 ? std::uint64_t{1} << 32 : (increment & (0u - increment));
   std::uint64_t largest = (std::uint64_t{1} << 32) - g + start % g;
