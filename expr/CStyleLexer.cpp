@@ -78,9 +78,6 @@ bool startsIdentifier(char c) {
 bool continuesIdentifier(char c) {
   return startsIdentifier(c) || isDigit(c);
 }
-bool isSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // The optional integer suffix letters, each at most once, in the order U, L, L, u, l, l.
 std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
@@ -143,7 +140,7 @@ bool CStyleLexer::matchToken(std::string_view text, std::size_t position, TokenM
     case '\f':
     case '\r': {
       std::size_t i = p + 1;
-      while (i < n && isSpace(text[i]))
+      while (i < n && isBlank(text[i]))
         ++i;
       return found(Whitespace, 10, i - p);
     }

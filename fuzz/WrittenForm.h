@@ -6,15 +6,24 @@
 #include <vector>
 
 #include "xml/XMLDocument.h"
+#include "xml/XMLNames.h"
 
 namespace fuzz {
 
-inline bool isReaderNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c == '-';
-}
-
-inline bool isReaderNameChar(char c) {
-  return isReaderNameStart(c) || (c >= '0' && c <= '9');
+// Calls `visit` with every node of the document, without recursion, until it returns false;
+// returns false when a visit did.
+template <class Visit>
+bool forEachNode(const XMLDocument& document, Visit visit) {
+  std::vector<const XMLNode*> stack;
+  if (document.root) stack.push_back(document.root);
+  while (!stack.empty()) {
+    const XMLNode* node = stack.back();
+    stack.pop_back();
+    if (!visit(node)) return false;
+    for (const XMLNode* child = node->firstChild; child; child = child->next)
+      stack.push_back(child);
+  }
+  return true;
 }
 
 // True when writing the document and reading the result back gives the same tree. Three things
@@ -31,28 +40,21 @@ inline bool writtenFormReadsBack(const XMLDocument& document) {
   for (const auto& field : {document.version, document.encoding}) {
     if (field && field->find('"') != std::string_view::npos) return false;
   }
-  std::vector<const XMLNode*> stack;
-  if (document.root) stack.push_back(document.root);
-  while (!stack.empty()) {
-    const XMLNode* node = stack.back();
-    stack.pop_back();
-    if (node->isElement()) {
-      const auto* element = static_cast<const XMLElement*>(node);
-      if (element->name().empty() && element->attributeCount() == 0 && !element->firstChild) {
-        return false;
-      }
-      for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-        std::string_view name = element->attributes()[i].name;
-        if (name.empty() || !isReaderNameStart(name[0])) return false;
-        for (char c : name) {
-          if (!isReaderNameChar(c)) return false;
-        }
+  return forEachNode(document, [](const XMLNode* node) {
+    if (!node->isElement()) return true;
+    const auto* element = static_cast<const XMLElement*>(node);
+    if (element->name().empty() && element->attributeCount() == 0 && !element->firstChild) {
+      return false;
+    }
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      std::string_view name = element->attributes()[i].name;
+      if (name.empty() || !startsAttributeName(static_cast<unsigned char>(name[0]))) return false;
+      for (char c : name) {
+        if (!isNameChar(static_cast<unsigned char>(c))) return false;
       }
     }
-    for (const XMLNode* child = node->firstChild; child; child = child->next)
-      stack.push_back(child);
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace fuzz

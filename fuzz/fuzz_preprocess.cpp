@@ -169,11 +169,7 @@ std::uint64_t foreachCopies(const XMLElement* loop) {
 // The bytes of the names, values and texts in the tree: a lower bound of the written size.
 std::size_t storedBytes(const XMLDocument& document) {
   std::size_t bytes = 0;
-  std::vector<const XMLNode*> stack;
-  if (document.root) stack.push_back(document.root);
-  while (!stack.empty()) {
-    const XMLNode* node = stack.back();
-    stack.pop_back();
+  fuzz::forEachNode(document, [&](const XMLNode* node) {
     if (node->isElement()) {
       const auto* element = static_cast<const XMLElement*>(node);
       bytes += element->name().size();
@@ -182,9 +178,8 @@ std::size_t storedBytes(const XMLDocument& document) {
     } else {
       bytes += static_cast<const XMLCharacterData*>(node)->text().size();
     }
-    for (const XMLNode* child = node->firstChild; child; child = child->next)
-      stack.push_back(child);
-  }
+    return true;
+  });
   return bytes;
 }
 

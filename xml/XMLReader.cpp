@@ -14,20 +14,12 @@
 #include <vector>
 
 #include "xml/XMLDocument.h"
+#include "xml/XMLNames.h"
 
 namespace {
 
 bool isSpace(unsigned char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool isNameChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == ':' || c == '-';
-}
-
-bool startsAttributeName(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' || c == ':';
 }
 
 // Counts the line feeds in [from, to), eight bytes at a time.

@@ -108,13 +108,12 @@ void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroM
 
 void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros,
                              std::string& buffer) {
+  const MacroEnvironment& env = environment();
   XMLAttribute* attributes = element->attributes();
-  const MacroEnvironment* env = nullptr;
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
-    if (!env) env = &environment();
-    env->expandMacros(macros, a.value, false, buffer);
+    env.expandMacros(macros, a.value, false, buffer);
     if (buffer != a.value) a.value = document.duplicateString(buffer);
   }
 }
