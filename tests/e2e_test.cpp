@@ -11,6 +11,9 @@
 //   env              optional NAME=VALUE lines added to the tool's environment
 // Every other file is copied into a fresh work folder, in which the tool runs. In args and the
 // expected files, @WORK@ stands for the work folder and @INSTALL@ for <work>/inst.
+// Whatever the case, a failing run must leave the work folder (and every folder below it) with no
+// new file (but an expected out.xml), and no run may leave a hidden file behind (temporary files
+// are hidden).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,7 +55,7 @@ struct Result {
 
 Result run(const std::string& binary, const std::vector<std::string>& args, const fs::path& cwd,
            const std::vector<std::string>& environment) {
-  fs::path errPath = cwd / ".stderr";
+  fs::path errPath = cwd.string() + ".stderr";
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(127);
@@ -74,6 +78,14 @@ Result run(const std::string& binary, const std::vector<std::string>& args, cons
   result.stderrText = readFile(errPath);
   fs::remove(errPath);
   return result;
+}
+
+// Every path below `folder`, relative to it.
+std::set<std::string> listFiles(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    names.insert(fs::relative(entry.path(), folder).string());
+  return names;
 }
 
 std::vector<std::string> caseNames() {
@@ -127,7 +139,15 @@ TEST_P(EndToEnd, Case) {
       if (!line.empty()) environment.push_back(line);
     }
   }
+  const std::set<std::string> before = listFiles(work);
   Result result = run(binary, args, work, environment);
+  for (const std::string& name : listFiles(work)) {
+    if (before.contains(name)) continue;
+    // An output may be complete although a later step failed (its dependency file).
+    if (name == "out.xml" && fs::exists(source / "expected.xml")) continue;
+    EXPECT_EQ(result.status, 0) << "a failing run left " << name;
+    EXPECT_NE(fs::path(name).filename().string().front(), '.') << "left behind: " << name;
+  }
 
   auto expectedOr = [&](const char* name, const std::string& fallback) {
     fs::path path = source / name;
