@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -124,6 +125,28 @@ TEST(Reader, ErrorsCarryTheLine) {
     EXPECT_FALSE(doc.loadText(c.input)) << c.input;
     EXPECT_EQ(doc.errorText, c.message) << c.input;
     EXPECT_EQ(doc.errorLine, c.line) << c.input;
+  }
+}
+
+// The line of an error at the very end of the input counts every line feed. Line feeds are
+// counted eight bytes at a time with a byte-wise tail, so the last one falls in either part
+// depending on the length: every length from 0 to 40 bytes of filler is tried.
+TEST(Reader, ErrorAtTheEndCountsEveryLineFeed) {
+  std::uint32_t seed = 7;
+  for (int length = 0; length <= 40; ++length) {
+    for (const char* tail : {"", "\n", " \n", "\n\n "}) {
+      std::string text = "<r>";
+      for (int i = 0; i < length; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        text += (seed >> 16) % 3 == 0 ? '\n' : ' ';
+      }
+      text += "</b";
+      text += tail;
+      XMLDocument doc(false);
+      EXPECT_FALSE(doc.loadText(text));
+      EXPECT_EQ(doc.errorText, "tagName mismatch");
+      EXPECT_EQ(doc.errorLine, std::count(text.begin(), text.end(), '\n')) << length << tail;
+    }
   }
 }
 
