@@ -38,7 +38,7 @@
 #include <string_view>
 #include <vector>
 
-#include "expr/SimpleExpressionParser.h"
+#include "expr/Evaluator.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/WrittenForm.h"
 #include "macros/MacroEnvironment.h"
@@ -123,15 +123,14 @@ std::string readFile(const std::string& path) {
 
 // The number of times a "for" body is inserted, computed as the walk does it, or a number above
 // kMaxCopies when it is larger or cannot be told before the walk.
-std::uint64_t forCopies(const XMLElement* loop, SimpleExpressionParser& parser) {
+std::uint64_t forCopies(const XMLElement* loop, ExpressionEvaluator& evaluator) {
   for (std::string_view name : {"start", "end", "incr", "add", "sub", "mul"}) {
     const std::string_view* value = loop->attribute(name);
     if (value && value->find('$') != std::string_view::npos) return kMaxCopies + 1;
   }
   auto number = [&](std::string_view name) {
     const std::string_view* value = loop->attribute(name);
-    bool ok = false;
-    return static_cast<std::uint32_t>(parser.evaluateUnsigned(value ? *value : "", ok));
+    return static_cast<std::uint32_t>(evaluator.unsignedValue(value ? *value : "").value_or(0));
   };
   std::uint32_t start = number("start");
   std::uint32_t end = number("end");
@@ -185,7 +184,7 @@ std::size_t storedBytes(const XMLDocument& document) {
 
 // True when the documents can be preprocessed in bounded time and memory (see the top comment).
 bool boundedWork(const std::vector<std::string_view>& texts) {
-  SimpleExpressionParser parser;
+  ExpressionEvaluator evaluator;
   std::uint64_t copies = 1;
   int putsInDefinitions = 0;
   int loopsInDefinitions = 0;
@@ -206,7 +205,7 @@ bool boundedWork(const std::vector<std::string_view>& texts) {
       std::string_view name = element->name();
       bool loop = name == "for" || name == "foreach";
       if (loop) {
-        std::uint64_t n = name == "for" ? forCopies(element, parser) : foreachCopies(element);
+        std::uint64_t n = name == "for" ? forCopies(element, evaluator) : foreachCopies(element);
         if (n > kMaxCopies) return false;
         copies *= n == 0 ? 1 : n;
         if (copies > kMaxCopies) return false;

@@ -30,11 +30,11 @@ void Walker::doIf(std::size_t f, XMLElement* element, bool negated) {
 void Walker::doIfex(std::size_t f, XMLElement* element) {
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return keep(f, element);  // not a directive without an expression
-  bool ok = false;
-  bool value = expression.find('$') == std::string_view::npos
-                   ? parser_.evaluateBoolean(expression, ok)  // expansion would return it as it is
-                   : parser_.evaluateBoolean(expand(frames_[f].scope, expression), ok);
-  if (ok && value) return replaceByChildren(f, element, element);
+  const std::optional<bool> holds =
+      expression.find('$') == std::string_view::npos
+          ? evaluator_.truthValue(expression)  // expansion would return it as it is
+          : evaluator_.truthValue(expand(frames_[f].scope, expression));
+  if (holds.value_or(false)) return replaceByChildren(f, element, element);
   remove(f, element);
 }
 

@@ -110,9 +110,11 @@ void Walker::doDefine(std::size_t f, XMLElement* directive) {
     bool hex = !directive->hasAttribute("expression");
     std::string text =
         expand(scope, attributeText(directive, hex ? "hex_expression" : "expression"));
-    bool ok = false;
-    auto value = static_cast<std::uint32_t>(parser_.evaluateUnsigned(text, ok));
-    if (ok) scope.set(name, hex ? upperHex(value) : std::to_string(value));
+    // The low 32 bits of the value, in decimal or as "0x" and upper-case hexadecimal.
+    if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(text)) {
+      const auto low = static_cast<std::uint32_t>(*value);
+      scope.set(name, hex ? upperHex(low) : std::to_string(low));
+    }
   } else {
     reportError("missing value or expression in <define>");
   }

@@ -68,13 +68,14 @@ void Walker::doFor(std::size_t f, XMLElement* loop) {
     return remove(f, loop);
   }
   const Scope& scope = frames_[f].scope;
-  bool ok = false;
+  // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0.
   auto evaluateSigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
-        parser_.evaluateSigned(expand(scope, attributeText(loop, name)), ok));
+        evaluator_.signedValue(expand(scope, attributeText(loop, name))).value_or(0));
   };
   auto evaluateUnsigned = [&](std::string_view name) {
-    return static_cast<std::uint32_t>(parser_.evaluateUnsigned(attributeText(loop, name), ok));
+    return static_cast<std::uint32_t>(
+        evaluator_.unsignedValue(attributeText(loop, name)).value_or(0));
   };
   std::uint32_t offset = 0;
   if (loop->hasAttribute("add")) {

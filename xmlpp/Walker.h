@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "expr/SimpleExpressionParser.h"
+#include "expr/Evaluator.h"
 #include "macros/MacroEnvironment.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Scope.h"
@@ -96,7 +96,7 @@ class Walker {
 
   XMLPP2& doc_;
   const MacroEnvironment& env_;
-  SimpleExpressionParser parser_;
+  ExpressionEvaluator evaluator_;
   std::vector<Frame> frames_;
   std::string buffer_;  // scratch for expansions and copies
 };

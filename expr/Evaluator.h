@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "expr/Value.h"
+
+class Scanner;
+
+// Evaluates the expressions of "ifex", "define" and "for". Each entry point gives the value of a
+// text, or nothing when the text fails to evaluate or its value is not of a kind the entry takes;
+// no failure is ever reported further. One evaluator serves any number of texts and keeps only
+// scratch storage between them.
+class ExpressionEvaluator {
+ public:
+  // True or false for a boolean value (a comparison, "!", or && and || with a boolean left
+  // operand); nothing for any other value.
+  std::optional<bool> truthValue(std::string_view text);
+  // A signed or floating value as 64 unsigned bits (a double gives its bit pattern).
+  std::optional<std::uint64_t> unsignedValue(std::string_view text);
+  // A signed or floating value as a signed number (a double is truncated toward zero).
+  std::optional<std::int64_t> signedValue(std::string_view text);
+
+ private:
+  // False when the text fails; an empty text fails too (it has no value).
+  bool evaluate(std::string_view text, Value& result);
+
+  struct Operand {
+    Value value;
+    unsigned height;  // the height of the expression it came from
+  };
+  // An operator waiting for its right operand, or an open parenthesis.
+  struct Pending {
+    enum class Type : std::uint8_t { Group, Prefix, Plus, Binary };
+    Type type;
+    std::uint8_t op;  // a UnaryOperator or BinaryOperator
+    std::int8_t precedence;
+  };
+  bool readOperand(Scanner& scanner);
+  bool completeOperand(Scanner& scanner);
+  bool reduceBinary();
+
+  std::vector<Operand> operands_;
+  std::vector<Pending> pending_;
+  // Counts of the pending entries by the parse steps each stands for.
+  unsigned groups_ = 0;
+  unsigned prefixes_ = 0;
+  unsigned looseBinaries_ = 0;  // pending binary operators below the * / % level
+};

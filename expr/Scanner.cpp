@@ -1,0 +1,259 @@
+#include "expr/Scanner.h"
+
+#include <charconv>
+
+namespace {
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isHexDigit(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool isNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || isDigit(c);
+}
+bool isBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The optional integer suffix letters, each at most once, in the order U, L, L, u, l, l.
+std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
+  for (char letter : {'U', 'L', 'L', 'u', 'l', 'l'}) {
+    if (i < text.size() && text[i] == letter) ++i;
+  }
+  return i;
+}
+
+// The length of the number that starts at `p` (a digit), and whether it is an integer or a
+// floating literal. "0x" and "0b" prefixes are tried before the floating form, which is tried
+// before the decimal one.
+std::size_t scanNumber(std::string_view s, std::size_t p, Token& token) {
+  const std::size_t n = s.size();
+  std::size_t i = p + 1;
+  token = Token::Integer;
+  if (s[p] == '0' && i < n && s[i] == 'x') {
+    i = p + 2;
+    while (i < n && isHexDigit(s[i]))
+      ++i;
+    return skipIntegerSuffix(s, i) - p;
+  }
+  if (s[p] == '0' && i < n && s[i] == 'b') {
+    i = p + 2;
+    while (i < n && (s[i] == '0' || s[i] == '1'))
+      ++i;
+    return i - p;
+  }
+  while (i < n && isDigit(s[i]))
+    ++i;
+  if (i + 1 < n && s[i] == '.' && isDigit(s[i + 1])) {
+    i += 2;
+    while (i < n && isDigit(s[i]))
+      ++i;
+    token = Token::Floating;
+    return i - p;
+  }
+  return skipIntegerSuffix(s, i) - p;
+}
+
+// The operator or punctuation that starts with `c`, followed by `c1` and `c2` (NUL past the end),
+// and its length; false for a byte that starts no token. Longer spellings win over their prefixes.
+bool scanOperator(char c, char c1, char c2, Token& token, std::size_t& length) {
+  length = 1;
+  token = Token::Fails;
+  switch (c) {
+    case '@':  // a register
+    case ';':
+    case ':':
+    case ']':
+    case '{':
+    case '}':
+      token = Token::Ends;
+      return true;
+    case '(':
+      token = Token::Open;
+      return true;
+    case ')':
+      token = Token::Close;
+      return true;
+    case '[':
+    case '.':
+    case '?':
+    case ',':
+      return true;
+    case '-':
+      if (c1 != '>' && c1 != '-' && c1 != '=') token = Token::Minus;
+      return true;
+    case '+':
+      if (c1 != '+' && c1 != '=') token = Token::Plus;
+      return true;
+    case '!':
+      token = c1 == '=' ? Token::NotEqual : Token::Not;
+      length = c1 == '=' ? 2 : 1;
+      return true;
+    case '~':
+      token = Token::Tilde;
+      return true;
+    case '*':
+      if (c1 != '=') token = Token::Multiply;
+      return true;
+    case '/':
+      if (c1 != '=') token = Token::Divide;
+      return true;
+    case '%':
+      if (c1 != '=') token = Token::Remainder;
+      return true;
+    case '<':
+      if (c1 == '<') {
+        if (c2 != '=') token = Token::ShiftLeft;  // "<<=" is not supported
+        length = 2;
+      } else {
+        token = c1 == '=' ? Token::LessEqual : Token::Less;
+        length = c1 == '=' ? 2 : 1;
+      }
+      return true;
+    case '>':
+      if (c1 == '>') {
+        if (c2 != '>' && c2 != '=') token = Token::ShiftRight;  // ">>>", ">>=" are not supported
+        length = 2;
+      } else {
+        token = c1 == '=' ? Token::GreaterEqual : Token::Greater;
+        length = c1 == '=' ? 2 : 1;
+      }
+      return true;
+    case '=':
+      if (c1 == '=') {
+        token = Token::Equal;
+        length = 2;
+      }
+      return true;
+    case '^':
+      if (c1 != '=') token = Token::BitXor;
+      return true;
+    case '&':
+      if (c1 == '&') {
+        token = Token::LogicalAnd;
+        length = 2;
+      } else if (c1 != '=') {
+        token = Token::BitAnd;
+      }
+      return true;
+    case '|':
+      if (c1 == '|') {
+        token = Token::LogicalOr;
+        length = 2;
+      } else if (c1 != '=') {
+        token = Token::BitOr;
+      }
+      return true;
+    default:
+      return false;  // "'", "#", "\", "`", control bytes and bytes above 127
+  }
+}
+
+}  // namespace
+
+bool Scanner::next() {
+  const std::string_view s = text_;
+  const std::size_t n = s.size();
+  std::size_t p = position_;
+  while (p < n && isBlank(s[p]))
+    ++p;
+  Token token = Token::End;
+  std::size_t length = 0;
+  if (p < n) {
+    const char c = s[p];
+    if (isDigit(c)) {
+      length = scanNumber(s, p, token);
+    } else if (isNameChar(c) || c == '$') {
+      // A name can only end an expression, so where it ends does not matter.
+      token = Token::Ends;
+      length = 1;
+    } else if (c == '"') {
+      const std::size_t close = s.find('"', p + 1);
+      if (close == std::string_view::npos) return false;
+      token = Token::String;
+      length = close + 1 - p;
+    } else if (!scanOperator(c, p + 1 < n ? s[p + 1] : '\0', p + 2 < n ? s[p + 2] : '\0', token,
+                             length)) {
+      return false;
+    }
+  }
+  token_ = token;
+  tokenText_ = s.substr(p, length);
+  position_ = p + length;
+  return true;
+}
+
+int precedenceOf(Token token) {
+  switch (token) {
+    case Token::Multiply:
+    case Token::Divide:
+    case Token::Remainder:
+      return 9;
+    case Token::Plus:
+    case Token::Minus:
+      return 8;
+    case Token::ShiftLeft:
+    case Token::ShiftRight:
+      return 7;
+    case Token::Less:
+    case Token::LessEqual:
+    case Token::Greater:
+    case Token::GreaterEqual:
+      return 6;
+    case Token::Equal:
+    case Token::NotEqual:
+      return 5;
+    case Token::BitAnd:
+      return 4;
+    case Token::BitXor:
+      return 3;
+    case Token::BitOr:
+      return 2;
+    case Token::LogicalAnd:
+      return 1;
+    case Token::LogicalOr:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+std::int64_t integerLiteralValue(std::string_view text) {
+  unsigned base = 10;
+  std::size_t i = 0;
+  if (text.starts_with("0x")) {
+    base = 16;
+    i = 2;
+  } else if (text.starts_with("0b")) {
+    base = 2;
+    i = 2;
+  } else if (text.starts_with("0")) {
+    base = 8;
+    i = 1;
+  }
+  std::uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c == 'U' || c == 'u' || c == 'L' || c == 'l') {
+      break;
+    } else if (c >= 'a' && c <= 'z') {
+      digit = static_cast<unsigned>(c - 'a') + 10;
+    } else {
+      digit = static_cast<unsigned>(c - 'A') + 10;
+    }
+    value = value * base + digit;
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+double floatingLiteralValue(std::string_view text) {
+  // from_chars reads digits-point-digits exactly as strtod does in the C locale.
+  double value = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
