@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "driver/InstallDirectory.h"
 #include "xml/ByteSink.h"
+#include "xml/FilePath.h"
 
 namespace {
 

@@ -2,56 +2,36 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
-#include "macros/MacroEnvironment.h"
 #include "xmlpp/Preprocessor.h"
-#include "xmlpp/XMLPP2.h"
-
-namespace {
-
-// The tool's document: a preprocessing failure prints its message and ends the run, so no output
-// file is written.
-class MyXMLPP2 : public XMLPP2 {
- public:
-  using XMLPP2::XMLPP2;
-  void reportError(const std::string& message) override {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    std::exit(1);
-  }
-};
-
-}  // namespace
 
 int runXmlpp(int argc, char** argv) {
   const char* invocationName = argc > 0 && argv[0] ? argv[0] : "xmlpp";
-  auto environment = std::make_unique<MacroEnvironment>();
-  setMacroEnvironment(environment.get());
-  Directories directories = setupDirectories(executablePath(invocationName), 1);
+  // The installation directory is worked out before the arguments are looked at, as the tool
+  // always did; it gives the value of $(ZuruvaDez).
+  const std::string zuruvaDez = installDirectory(executablePath(invocationName));
   if (argc < 3) {
     std::fprintf(stderr, "%s: <infile> <outfile> [macro1=value;macro2=value;..]\n", invocationName);
     return 1;
   }
-  environment->setMacro("ZuruvaDez", installDirectoryMacroValue(directories), "");
-
-  MyXMLPP2 document(false);
-  std::string macroList = argc > 3 ? argv[3] : "";
-  if (!preprocessFile(document, argv[1], macroList, true)) {
-    std::fprintf(stderr, "load error %s at %d\n", document.errorText.c_str(),
-                 static_cast<int>(document.errorLine));
+  Preprocessor preprocessor{MacroEnvironment(zuruvaDez)};
+  if (const auto failure = preprocessor.run(argv[1], argc > 3 ? argv[3] : "")) {
+    std::fprintf(stderr, "%s\n", failure->message.c_str());
     return 1;
   }
+  XMLDocument& document = preprocessor.document();
+  // Exactly four arguments: the fourth names the output's DOCTYPE.
   if (argc == 5) document.doctype = document.duplicateString(argv[4]);
   // XMLPP_DEPFILE: opened before the output is written, completed after it.
   DepFile depFile(std::getenv("XMLPP_DEPFILE"));
-  if (!depFile.open(argv[2], document.loadedFiles)) {
+  if (!depFile.open(argv[2], preprocessor.loadedFiles())) {
     std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
     return 1;
   }
-  if (!document.save(argv[2], 2, 0)) {
+  if (!document.save(argv[2])) {
     std::fprintf(stderr, "%s\n", document.errorText.c_str());
     return 1;
   }
@@ -59,6 +39,5 @@ int runXmlpp(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
     return 1;
   }
-  setMacroEnvironment(nullptr);
   return 0;
 }

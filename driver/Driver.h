@@ -1,5 +1,5 @@
 #pragma once
 
-// The program: checks the arguments, preprocesses the input and writes the output. Returns the
-// exit status; preprocessing failures end the process from inside with status 1.
+// The program: checks the arguments, preprocesses the input and writes the output. Prints what
+// went wrong, if anything, and returns the exit status.
 int runXmlpp(int argc, char** argv);

@@ -25,7 +25,7 @@
 
 #include <algorithm>
 
-#include "expr/Scanner.h"
+#include "Scanner.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "expr/Scanner.h"
+#include "Scanner.h"
 
 #include <charconv>
 

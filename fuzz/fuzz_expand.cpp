@@ -5,30 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "driver/MacroList.h"
 #include "fuzz/FuzzInput.h"
 #include "macros/MacroEnvironment.h"
-
-namespace {
-
-MacroEnvironment& environment() {
-  static const auto instance = [] {
-    auto env = std::make_unique<MacroEnvironment>();
-    env->setMacro("ZuruvaDez", "/opt/xmlpp", "");
-    setMacroEnvironment(env.get());
-    return env;
-  }();
-  return *instance;
-}
-
-}  // namespace
+#include "macros/MacroList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const MacroEnvironment& env = environment();
+  static const MacroEnvironment env("/opt/xmlpp");
   std::string_view input = fuzz::asText(data, size);
   std::string_view listText;
   std::string_view text = input;
@@ -36,13 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listText = input.substr(0, nul);
     text = input.substr(nul + 1);
   }
-  MacroMap table = macroListToMap(splitMacroList(listText));
+  MacroMap table = parseMacroList(listText);
 
-  std::string local = env.expandMacros(table, text, false);
+  std::string local = env.expand(table, text);
   std::string withSystem = env.expandWithSystemMacros(text);
 
   // Text without the reference character passes through unchanged.
-  if (text.find(env.macroChar()) == std::string_view::npos) {
+  if (text.find('$') == std::string_view::npos) {
     fuzz::check(local == text, "text without references is unchanged", local);
     fuzz::check(withSystem == text, "text without references is unchanged (system)", withSystem);
   }
@@ -52,10 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool skip = local.size() > 65536;
   for (const auto& [name, value] : table) {
     std::string ignored;
-    skip = skip || MacroEnvironment::dateTimeMacroValue(name, ignored);
+    skip = skip || dateTimeMacroValue(name, ignored);
   }
   if (!skip) {
-    fuzz::check(env.expandMacros(table, text, false) == local, "expansion is repeatable", local);
+    fuzz::check(env.expand(table, text) == local, "expansion is repeatable", local);
   }
   return 0;
 }

@@ -1,9 +1,9 @@
 // The whole preprocessor. The input is up to four parts separated by NUL bytes: the main document,
 // the include files a.xml and b.xml, and the caller's macro list. The three files are written to a
-// private folder and the main one is run through preprocessFile, then written out.
+// private folder and the main one is preprocessed, then written out.
 //
-// Failures reported by the walk throw a private exception that ends the run, since the tool's own
-// reportError ends the process. File access during a run is confined to the private folder: the
+// A failure comes back with its message, which is a load error or starts with the walk's prefix.
+// File access during a run is confined to the private folder: the
 // reader's open() is wrapped at link time (-Wl,--wrap=open), and a path that resolves outside the
 // folder, or to anything but a regular file, fails to open like a missing file. The output must
 // read back as itself whenever its form allows (see WrittenForm.h), and saving it to a file must
@@ -44,24 +44,12 @@
 #include "macros/MacroEnvironment.h"
 #include "xml/XMLDocument.h"
 #include "xmlpp/Preprocessor.h"
-#include "xmlpp/XMLPP2.h"
 
 namespace {
 
 constexpr std::uint64_t kMaxCopies = 4096;
 constexpr int kMaxLoads = 1100;  // the 1,000-level include limit stays reachable
 constexpr std::size_t kMaxCheckedOutput = std::size_t{1} << 20;
-
-struct WalkFailed {};
-
-class FuzzDocument : public XMLPP2 {
- public:
-  FuzzDocument() : XMLPP2(false) {}
-  void reportError(const std::string& message) override {
-    fuzz::check(message.starts_with("XmlPP::processConditionals(): "), "message prefix", message);
-    throw WalkFailed{};
-  }
-};
 
 // The private folder and the confinement of open() to it.
 struct Sandbox {
@@ -98,16 +86,6 @@ Sandbox& sandbox() {
   }();
   (void)cleanup;
   return instance;
-}
-
-MacroEnvironment& environment() {
-  static const auto instance = [] {
-    auto env = std::make_unique<MacroEnvironment>();
-    env->setMacro("ZuruvaDez", sandbox().folder, "");
-    setMacroEnvironment(env.get());
-    return env;
-  }();
-  return *instance;
 }
 
 void writeFile(const std::string& path, std::string_view bytes) {
@@ -175,7 +153,7 @@ std::size_t storedBytes(const XMLDocument& document) {
       for (std::uint32_t i = 0; i < element->attributeCount(); ++i)
         bytes += element->attributes()[i].name.size() + element->attributes()[i].value.size();
     } else {
-      bytes += static_cast<const XMLCharacterData*>(node)->text().size();
+      bytes += static_cast<const XMLCDATASection*>(node)->text().size();
     }
     return true;
   });
@@ -189,7 +167,7 @@ bool boundedWork(const std::vector<std::string_view>& texts) {
   int putsInDefinitions = 0;
   int loopsInDefinitions = 0;
   for (std::string_view text : texts) {
-    XMLDocument document(false);
+    XMLDocument document;
     document.loadText(text);
     struct Visit {
       const XMLNode* node;
@@ -241,7 +219,6 @@ extern "C" int __wrap_open(const char* path, int flags, ...) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  environment();
   Sandbox& s = sandbox();
   // A fifth part is ignored: a macro list comes from the command line and holds no NUL byte.
   auto parts = fuzz::splitParts(fuzz::asText(data, size), 5);
@@ -252,38 +229,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   writeFile(s.folder + "/a.xml", parts[1]);
   writeFile(s.folder + "/b.xml", parts[2]);
 
-  FuzzDocument document;
+  Preprocessor preprocessor{MacroEnvironment(s.folder)};
   s.loads = 0;
   s.confined = true;
-  bool loaded = false;
-  try {
-    loaded = preprocessFile(document, mainFile, parts[3], true);
-  } catch (const WalkFailed&) {
-    s.confined = false;
+  const std::optional<Failure> failure = preprocessor.run(mainFile, parts[3]);
+  s.confined = false;
+  if (failure) {
+    fuzz::check(failure->message.starts_with("XmlPP::processConditionals(): ") ||
+                    failure->message.starts_with("load error "),
+                "a failure's message", failure->message);
     return 0;
   }
-  s.confined = false;
-  if (!loaded) return 0;
+  XMLDocument& document = preprocessor.document();
 
   // A large output (a self-referencing macro can legitimately expand to 16 MB per attribute) is
   // written the way the tool writes it, in blocks to a file, and not read back: that would take
   // most of the time, and fuzz_roundtrip covers the reader.
   if (storedBytes(document) > kMaxCheckedOutput) {
-    fuzz::check(document.save("/dev/null", 2, 0), "writing to /dev/null succeeds");
+    fuzz::check(document.save("/dev/null"), "writing to /dev/null succeeds");
     return 0;
   }
   std::string output;
-  document.write(output, 2, 0);
+  document.write(output);
   // The tool's way of writing, through a temporary file renamed over the output, gives the same
   // bytes.
   const std::string outFile = s.folder + "/out.xml";
-  fuzz::check(document.save(outFile, 2, 0), "the output file is written");
+  fuzz::check(document.save(outFile), "the output file is written");
   fuzz::check(readFile(outFile) == output, "the output file holds the written bytes", output);
   if (!fuzz::writtenFormReadsBack(document)) return 0;
-  XMLDocument reloaded(false);
+  XMLDocument reloaded;
   fuzz::check(reloaded.loadText(output), "the output reloads without error", output);
   std::string again;
-  reloaded.write(again, 2, 0);
+  reloaded.write(again);
   fuzz::check(again == output, "the output is in the written form", output + "\n----\n" + again);
   return 0;
 }

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The character that starts a reference ("$(name)") and escapes itself ("$$").
+constexpr char kMacroChar = '$';
+
 // Bounds that keep expansion finite: a fixed point ends it early, and so do these.
 constexpr int kMaxPasses = 100;
 constexpr std::size_t kMaxExpandedSize = std::size_t{16} << 20;
@@ -37,17 +40,17 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 
 }  // namespace
 
-std::string MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_view text,
-                                           bool useSystemMacros) const {
+std::string MacroEnvironment::expand(const MacroMap& localMacros, std::string_view text,
+                                     bool useSystemMacros) const {
   std::string result;
-  expandMacros(localMacros, text, useSystemMacros, result);
+  expand(localMacros, text, useSystemMacros, result);
   return result;
 }
 
-void MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_view text,
-                                    bool useSystemMacros, std::string& output) const {
+void MacroEnvironment::expand(const MacroMap& localMacros, std::string_view text,
+                              bool useSystemMacros, std::string& output) const {
   // Without a macro character there is nothing to replace, and a pass would copy the text.
-  if (text.find(macroChar_) == std::string_view::npos) {
+  if (text.find(kMacroChar) == std::string_view::npos) {
     output.assign(text);
     return;
   }
@@ -63,62 +66,83 @@ void MacroEnvironment::expandMacros(const MacroMap& localMacros, std::string_vie
   }
 }
 
+namespace {
+
+// A reference "$(" ... ")" found at some position: where its inner text ends (the ")" that
+// balances the "("), its first ":", and whether a macro character occurs inside.
+struct Reference {
+  std::size_t close = std::string_view::npos;  // npos: unterminated
+  std::size_t colon = std::string_view::npos;
+  bool innerMacroChar = false;
+};
+
+Reference scanReference(std::string_view in, std::size_t at) {
+  Reference r;
+  int depth = 1;
+  for (std::size_t k = at + 2; k < in.size(); ++k) {
+    const char c = in[k];
+    if (c == kMacroChar) r.innerMacroChar = true;
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      if (--depth == 0) {
+        r.close = k;
+        break;
+      }
+    } else if (c == ':' && r.colon == std::string_view::npos) {
+      r.colon = k;
+    }
+  }
+  return r;
+}
+
+// The name of a reference and its default: the inner text is split at its first ":", and a
+// second ":" right after it makes the default literal.
+struct NameAndDefault {
+  std::string_view name;
+  std::string_view fallback;
+  bool hasDefault = false;
+  bool literal = false;
+};
+
+NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
+  if (colon == std::string_view::npos) return {inner, {}, false, false};
+  if (colon + 1 < inner.size() && inner[colon + 1] == ':') {
+    return {inner.substr(0, colon), inner.substr(colon + 2), true, true};
+  }
+  return {inner.substr(0, colon), inner.substr(colon + 1), true, false};
+}
+
+}  // namespace
+
 bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view in,
                                   bool useSystemMacros, std::string& out) const {
-  const char mc = macroChar_;
+  constexpr char mc = kMacroChar;
   out.clear();
   out.reserve(in.size());
   bool rescan = false;
   std::vector<bool> unclosed;  // built at the first unterminated reference only
   std::size_t lastMacroChar = std::string_view::npos;  // found at the first unterminated one
-  std::size_t n = in.size();
+  const std::size_t n = in.size();
   std::size_t i = 0;
   while (i < n) {
-    std::size_t at = in.find(mc, i);
+    const std::size_t at = in.find(mc, i);
     if (at == std::string_view::npos) {
       out.append(in.substr(i));
       break;
     }
     out.append(in.substr(i, at - i));
     i = at;
-    if (i + 1 == n) {
+    if (i + 1 == n || in[i + 1] != '(') {
+      // A final "$", "$$" (one "$") or "$" before any other character (kept as it is).
       out.push_back(mc);
-      break;
-    }
-    char following = in[i + 1];
-    if (following == mc) {
-      out.push_back(mc);
-      i += 2;
+      i += i + 1 < n && in[i + 1] == mc ? 2 : 1;
       continue;
     }
-    if (following != '(') {
-      out.push_back(mc);
-      i += 1;
-      continue;
-    }
-    // A reference: its inner text runs to the ")" that balances the "(". The same scan notes the
-    // first ":" and whether a macro character occurs inside.
-    std::size_t close = std::string_view::npos;
-    std::size_t colon = std::string_view::npos;
-    bool innerMacroChar = false;
-    if (unclosed.empty() || !unclosed[i + 1]) {
-      int depth = 1;
-      for (std::size_t k = i + 2; k < n; ++k) {
-        const char c = in[k];
-        if (c == mc) innerMacroChar = true;
-        if (c == '(') {
-          ++depth;
-        } else if (c == ')') {
-          if (--depth == 0) {
-            close = k;
-            break;
-          }
-        } else if (c == ':' && colon == std::string_view::npos) {
-          colon = k;
-        }
-      }
-    }
-    if (close == std::string_view::npos) {
+    // A reference, unless a scan from an earlier unterminated one knows its "(" is not closed.
+    Reference ref;
+    if (unclosed.empty() || !unclosed[i + 1]) ref = scanReference(in, i);
+    if (ref.close == std::string_view::npos) {
       // Unterminated: the scan met every macro character up to the end. The "$" is kept and
       // reading goes on after it; later references are recognised again.
       if (unclosed.empty()) {
@@ -130,37 +154,22 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
       i += 1;
       continue;
     }
-    std::string_view inner = in.substr(i + 2, close - i - 2);
-    if (innerMacroChar) rescan = true;
-    std::string_view name = inner;
-    std::string_view fallback;
-    bool hasDefault = false;
-    if (colon != std::string_view::npos) {
-      colon -= i + 2;
-      name = inner.substr(0, colon);
-      hasDefault = true;
-      if (colon + 1 < inner.size() && inner[colon + 1] == ':') {
-        fallback = inner.substr(colon + 2);
-        rescan = false;  // a literal default ends re-scanning for the whole pass
-      } else {
-        fallback = inner.substr(colon + 1);
-      }
-    }
-    const std::string* value = lookup(localMacros, name);
-    if (!value && useSystemMacros) value = lookup(systemMacros_, name);
-    if (value) {
-      std::string now;
-      if (dateTimeMacroValue(name, now)) {
-        out.append(now);
-      } else {
-        out.append(*value);
-      }
-    } else if (hasDefault) {
-      out.append(fallback);
+    if (ref.innerMacroChar) rescan = true;
+    const NameAndDefault parts =
+        splitInner(in.substr(i + 2, ref.close - i - 2),
+                   ref.colon == std::string_view::npos ? ref.colon : ref.colon - (i + 2));
+    if (parts.literal) rescan = false;  // a literal default ends re-scanning for the whole pass
+    const std::string* value = lookup(localMacros, parts.name);
+    if (!value && useSystemMacros) value = lookup(systemMacros_, parts.name);
+    std::string now;
+    if (value && dateTimeMacroValue(parts.name, now)) {
+      out.append(now);
+    } else if (value) {
+      out.append(*value);
     } else {
-      out.append(in.substr(i, close + 1 - i));
+      out.append(parts.hasDefault ? parts.fallback : in.substr(i, ref.close + 1 - i));
     }
-    i = close + 1;
+    i = ref.close + 1;
   }
   return rescan;
 }

@@ -4,125 +4,75 @@
 
 namespace {
 
-MacroEnvironment* gEnvironment = nullptr;
-
-constexpr std::string_view kProduct = "Vexlor Quenfield";
-
-std::string withProduct(std::string_view before, std::string_view after) {
-  std::string text(before);
-  text += kProduct;
-  text += after;
-  return text;
-}
-
 std::string twoDigits(int value) {
   return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
 }
 
-}  // namespace
-
-MacroEnvironment* macroEnvironment() {
-  return gEnvironment;
-}
-void setMacroEnvironment(MacroEnvironment* environment) {
-  gEnvironment = environment;
-}
-
-MacroPropertyClass::MacroPropertyClass(std::string_view name, bool systemMacro,
-                                       std::string_view description)
-    : name(name),
-      displayName("$(" + std::string(name) + ")"),
-      group(systemMacro ? "System Macro Values" : "(Build Macro Values)"),
-      category("Properties"),
-      description(description) {}
-
-MacroEnvironment::MacroEnvironment() {
-  setMacro("Date", "", "Day Month Year e.g. 21 June 2011.");
-  setMacro("DateYear", "", "Year e.g. 2011.");
-  setMacro("DateMonth", "", "Month e.g. June.");
-  setMacro("DateDay", "", "Day e.g. 21.");
-  setMacro("Time", "", "Hour:Minutes:Seconds e.g. 15:34:03.");
-  setMacro("TimeHour", "", "Hour e.g. 15.");
-  setMacro("TimeMinute", "", "Minute e.g. 34.");
-  setMacro("TimeSecond", "", "Seconds e.g. 03.");
-  setMacro("UnixTime", "", "Seconds since 00:00, Jan 1 1970 UTC");
-  setMacro("HostArch", "x86",
-           withProduct("The CPU architecture that ", " is running on e.g. x86."));
-  setMacro("HostOS", "linux",
-           withProduct("The name of the operating system that ", " is running on e.g. win."));
-  setMacro("Micro", "RISCV", withProduct("The ", " target e.g. ARM."));
-  setMacro("TargetID", "20", withProduct("ID number representing the ", " target."));
-  setMacro("HostEXE", "",
-           withProduct("The file extension for executables on the CPU that ",
-                       " is running on e.g. .exe."));
-  setMacro("HostDLLExt", ".so",
-           withProduct("The file extension for dynamic link libraries used by the operating "
-                       "system that ",
-                       " is running on e.g. .dll, .so, .dylib."));
-  setMacro("HostDLL", ".so",
-           withProduct("The file extension for dynamic link libraries on the CPU that ",
-                       " is running on e.g. .dll."));
-}
-
-void MacroEnvironment::setMacro(std::string_view name, std::string_view value,
-                                std::string_view description) {
-  if (!description.empty()) descriptors_.emplace_back(name, true, description);
-  systemMacros_.insert_or_assign(std::string(name), std::string(value));
-}
-
-bool MacroEnvironment::dateTimeMacroValue(std::string_view name, std::string& value) {
-  static constexpr std::string_view kNames[] = {"Date",       "DateYear",   "DateMonth",
-                                                "DateDay",    "Time",       "TimeHour",
-                                                "TimeMinute", "TimeSecond", "UnixTime"};
-  // Most names looked up are not date or time names: turn them away by their first letter.
-  if (name.empty() || (name[0] != 'D' && name[0] != 'T' && name[0] != 'U')) return false;
-  int which = -1;
-  for (int i = 0; i < 9; ++i) {
-    if (kNames[i] == name) which = i;
-  }
-  if (which < 0) return false;
-  std::time_t now = std::time(nullptr);
-  if (which == 8) {
-    value = std::to_string(static_cast<unsigned long long>(now));
-    return true;
-  }
-  std::tm local{};
-  localtime_r(&now, &local);
+std::string dateText(const std::tm& t) {
   static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
                                             "May",       "June",     "July",     "August",
                                             "September", "October",  "November", "December"};
-  std::string year = std::to_string(local.tm_year + 1900);
-  switch (which) {
-    case 0:
-      value = std::to_string(local.tm_mday) + " " + kMonths[local.tm_mon] + " " + year;
-      break;
-    case 1:
-      value = year;
-      break;
-    case 2:
-      value = twoDigits(local.tm_mon + 1);
-      break;
-    case 3:
-      value = twoDigits(local.tm_mday);
-      break;
-    case 4:
-      value =
-          twoDigits(local.tm_hour) + ":" + twoDigits(local.tm_min) + ":" + twoDigits(local.tm_sec);
-      break;
-    case 5:
-      value = twoDigits(local.tm_hour);
-      break;
-    case 6:
-      value = twoDigits(local.tm_min);
-      break;
-    default:
-      value = twoDigits(local.tm_sec);
-      break;
+  // The day without a leading zero, the month's English name, the year.
+  return std::to_string(t.tm_mday) + " " + kMonths[t.tm_mon] + " " +
+         std::to_string(t.tm_year + 1900);
+}
+
+std::string timeText(const std::tm& t) {
+  return twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" + twoDigits(t.tm_sec);
+}
+
+// The date and time macros, each with the text it makes of the local time.
+struct DateTimeMacro {
+  std::string_view name;
+  std::string (*format)(const std::tm&);
+};
+constexpr DateTimeMacro kDateTimeMacros[] = {
+    {"Date", dateText},
+    {"DateYear", [](const std::tm& t) { return std::to_string(t.tm_year + 1900); }},
+    {"DateMonth", [](const std::tm& t) { return twoDigits(t.tm_mon + 1); }},
+    {"DateDay", [](const std::tm& t) { return twoDigits(t.tm_mday); }},
+    {"Time", timeText},
+    {"TimeHour", [](const std::tm& t) { return twoDigits(t.tm_hour); }},
+    {"TimeMinute", [](const std::tm& t) { return twoDigits(t.tm_min); }},
+    {"TimeSecond", [](const std::tm& t) { return twoDigits(t.tm_sec); }},
+};
+
+}  // namespace
+
+MacroEnvironment::MacroEnvironment(std::string_view installDirectory) {
+  // The date and time macros are stored empty: their values are made when they are used.
+  for (const DateTimeMacro& macro : kDateTimeMacros)
+    systemMacros_.emplace(macro.name, "");
+  systemMacros_.emplace("UnixTime", "");
+  systemMacros_.emplace("HostArch", "x86");
+  systemMacros_.emplace("HostOS", "linux");
+  systemMacros_.emplace("Micro", "RISCV");
+  systemMacros_.emplace("TargetID", "20");
+  systemMacros_.emplace("HostEXE", "");
+  systemMacros_.emplace("HostDLLExt", ".so");
+  systemMacros_.emplace("HostDLL", ".so");
+  systemMacros_.emplace("ZuruvaDez", installDirectory);
+}
+
+bool dateTimeMacroValue(std::string_view name, std::string& value) {
+  // Most names looked up are not date or time names: turn them away by their first letter.
+  if (name.empty() || (name[0] != 'D' && name[0] != 'T' && name[0] != 'U')) return false;
+  const std::time_t now = std::time(nullptr);
+  if (name == "UnixTime") {
+    value = std::to_string(static_cast<unsigned long long>(now));
+    return true;
   }
-  return true;
+  for (const DateTimeMacro& macro : kDateTimeMacros) {
+    if (macro.name != name) continue;
+    std::tm local{};
+    localtime_r(&now, &local);
+    value = macro.format(local);
+    return true;
+  }
+  return false;
 }
 
 std::string MacroEnvironment::expandWithSystemMacros(std::string_view text) const {
-  static const MacroMap kEmpty;
-  return expandMacros(kEmpty, text, true);
+  static const MacroMap kNone;
+  return expand(kNone, text, true);
 }

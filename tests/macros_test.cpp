@@ -4,6 +4,7 @@
 #include <string>
 
 #include "macros/MacroEnvironment.h"
+#include "macros/MacroList.h"
 
 namespace {
 
@@ -15,11 +16,10 @@ struct ExpandCase {
 class ExpandTest : public ::testing::TestWithParam<ExpandCase> {};
 
 TEST_P(ExpandTest, WithLocalTable) {
-  MacroEnvironment env;
+  MacroEnvironment env("/opt/t");
   MacroMap local{{"A", "1"},        {"B", "x"},       {"R", "$(B)"}, {"D", "$(A:$)$(A:$)"},
                  {"N", "$(N)$(N)"}, {"Date", "fixed"}};
-  EXPECT_EQ(env.expandMacros(local, GetParam().input, false), GetParam().expected)
-      << GetParam().input;
+  EXPECT_EQ(env.expand(local, GetParam().input), GetParam().expected) << GetParam().input;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -43,37 +43,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ExpandCase{"$(A)$", "1$"}, ExpandCase{"$(D)x", "$(A:$)$(A:$)x"}));
 
 TEST(Expand, DateFoundInATableIsTheCurrentDate) {
-  MacroEnvironment env;
-  std::string date = env.expandMacros({{"Date", "fixed"}}, "$(Date)", false);
+  MacroEnvironment env("/opt/t");
+  std::string date = env.expand({{"Date", "fixed"}}, "$(Date)");
   EXPECT_TRUE(std::regex_match(date, std::regex("[1-9][0-9]? [A-Z][a-z]+ [0-9]{4}"))) << date;
-  EXPECT_EQ(env.expandMacros({}, "$(Date)", false), "$(Date)");
+  EXPECT_EQ(env.expand({}, "$(Date)"), "$(Date)");
   EXPECT_NE(env.expandWithSystemMacros("$(Date)"), "$(Date)");
 }
 
 TEST(Expand, DoublingValueStopsPastTheSizeBound) {
-  MacroEnvironment env;
+  MacroEnvironment env("/opt/t");
   // "$(D)" alone stops after one pass (its inner text holds no "$"); the value itself doubles.
-  EXPECT_EQ(env.expandMacros({{"D", "$(D:$)$(D:$)"}}, "$(D)", false), "$(D:$)$(D:$)");
-  std::string result = env.expandMacros({{"D", "$(D:$)$(D:$)"}}, "$(D:$)", false);
+  EXPECT_EQ(env.expand({{"D", "$(D:$)$(D:$)"}}, "$(D)"), "$(D:$)$(D:$)");
+  std::string result = env.expand({{"D", "$(D:$)$(D:$)"}}, "$(D:$)");
   EXPECT_GT(result.size(), std::size_t{16} << 20);
   EXPECT_LT(result.size(), std::size_t{40} << 20);
 }
 
 TEST(Expand, ManyUnterminatedReferencesStayLinear) {
-  MacroEnvironment env;
+  MacroEnvironment env("/opt/t");
   std::string text;
   for (int i = 0; i < 200000; ++i)
     text += "$(";
-  EXPECT_EQ(env.expandMacros({}, text, false), text);
+  EXPECT_EQ(env.expand({}, text), text);
 }
 
 TEST(Expand, SystemMacros) {
-  MacroEnvironment env;
-  env.setMacro("ZuruvaDez", "/opt/t", "");
+  MacroEnvironment env("/opt/t");
   EXPECT_EQ(env.expandWithSystemMacros("$(HostOS)/$(ZuruvaDez)/$(Micro)$(TargetID)$(HostEXE)"),
             "linux//opt/t/RISCV20");
-  EXPECT_EQ(env.expandMacros({}, "$(HostOS)", false), "$(HostOS)");
+  EXPECT_EQ(env.expandWithSystemMacros("$(HostArch) $(HostDLLExt) $(HostDLL)"), "x86 .so .so");
+  EXPECT_EQ(env.expand({}, "$(HostOS)"), "$(HostOS)");
   EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
+  EXPECT_EQ(env.systemMacros().size(), 17u);
 }
 
 TEST(DateTime, Formats) {
@@ -93,33 +94,32 @@ TEST(DateTime, Formats) {
                {"UnixTime", "[1-9][0-9]{9,}"}};
   for (const Case& c : cases) {
     std::string value;
-    ASSERT_TRUE(MacroEnvironment::dateTimeMacroValue(c.name, value)) << c.name;
+    ASSERT_TRUE(dateTimeMacroValue(c.name, value)) << c.name;
     EXPECT_TRUE(std::regex_match(value, std::regex(c.pattern))) << c.name << " " << value;
   }
   std::string value;
-  EXPECT_FALSE(MacroEnvironment::dateTimeMacroValue("date", value));
-  EXPECT_FALSE(MacroEnvironment::dateTimeMacroValue("HostOS", value));
+  EXPECT_FALSE(dateTimeMacroValue("date", value));
+  EXPECT_FALSE(dateTimeMacroValue("HostOS", value));
 }
 
-TEST(Environment, SystemMacroTable) {
-  MacroEnvironment env;
-  EXPECT_EQ(env.systemMacros().size(), 16u);
-  EXPECT_EQ(env.descriptors().size(), 16u);
-  EXPECT_EQ(env.systemMacros().at("HostArch"), "x86");
-  EXPECT_EQ(env.systemMacros().at("HostDLLExt"), ".so");
-  EXPECT_EQ(env.systemMacros().at("HostEXE"), "");
-  const MacroPropertyClass& hostOs = env.descriptors()[10];
-  EXPECT_EQ(hostOs.displayName, "$(HostOS)");
-  EXPECT_EQ(hostOs.group, "System Macro Values");
-  EXPECT_EQ(hostOs.category, "Properties");
-  EXPECT_EQ(hostOs.description,
-            "The name of the operating system that Vexlor Quenfield is running on e.g. win.");
-  env.setMacro("ZuruvaDez", "/x", "");
-  EXPECT_EQ(env.descriptors().size(), 16u);
-  env.setMacro("HostOS", "other", "again");
-  EXPECT_EQ(env.descriptors().size(), 17u);
-  EXPECT_EQ(env.systemMacros().at("HostOS"), "other");
-  EXPECT_EQ(env.systemMacros().size(), 17u);
+TEST(MacroList, Parse) {
+  struct Case {
+    const char* text;
+    MacroMap expected;
+  } cases[] = {
+      {"", {}},
+      {";;", {}},
+      {"A=1;B=x=y;;C", {{"A", "1"}, {"B", "x=y"}, {"C", ""}}},
+      {"A=1;A=2", {{"A", "2"}}},
+      {"P=a\\;b", {{"P", "a;b"}}},
+      {"P=a\\\\b;Q=c\\", {{"P", "a\\b"}, {"Q", "c\\"}}},
+      {"S\\=T=u", {{"S", "T=u"}}},  // the escape only keeps "=" out of the split at ";"
+      {" A = 1 ", {{" A ", " 1 "}}},
+      {"=v;a=", {{"", "v"}, {"a", ""}}},
+      {"a\\;;;b;", {{"a;", ""}, {"b", ""}}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(parseMacroList(c.text), c.expected) << c.text;
 }
 
 }  // namespace

@@ -11,8 +11,6 @@
 
 #include "xml/FilePath.h"
 
-#include "xml/FilePath.h"
-
 namespace {
 
 // Follows symbolic links (a bounded number of them) to the file that is finally written.

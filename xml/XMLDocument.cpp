@@ -1,37 +1,20 @@
 #include "xml/XMLDocument.h"
 
-XMLNode* XMLDocument::copyNode(const XMLNode* source, XMLNode* newParent) {
+XMLElement* XMLDocument::copyElement(const XMLElement* source) {
   auto copyOne = [this](const XMLNode* node) -> XMLNode* {
-    XMLNode* copy;
-    if (node->isElement()) {
-      auto* element = static_cast<const XMLElement*>(node);
-      XMLElement* result = createElement(element->name());
-      std::uint32_t count = element->attributeCount();
-      if (count) {
-        // Names and values are never changed in place, so the copy may share them.
-        XMLAttribute* records = arena_.allocateArray<XMLAttribute>(count);
-        for (std::uint32_t i = 0; i < count; ++i)
-          records[i] = element->attributes()[i];
-        result->adoptAttributes(records, count);
-      }
-      copy = result;
-    } else {
-      auto* data = static_cast<const XMLCharacterData*>(node);
-      switch (node->kind()) {
-        case XMLNodeKind::Data:
-          copy = make<XMLData>(data->text());
-          break;
-        case XMLNodeKind::Comment:
-          copy = make<XMLComment>(data->text());
-          break;
-        default:
-          copy = make<XMLCDATASection>(data->text());
-          break;
-      }
+    if (!node->isElement()) {
+      return make<XMLCDATASection>(static_cast<const XMLCDATASection*>(node)->text());
+    }
+    auto* element = static_cast<const XMLElement*>(node);
+    XMLElement* copy = createElement(element->name());
+    if (const std::uint32_t count = element->attributeCount()) {
+      // Names and values are never changed in place, so the copy may share them.
+      XMLAttribute* records = arena_.allocateArray<XMLAttribute>(count);
+      for (std::uint32_t i = 0; i < count; ++i)
+        records[i] = element->attributes()[i];
+      copy->adoptAttributes(records, count);
     }
     return copy;
   };
-  XMLNode* result = copyTree(source, copyOne);
-  if (newParent) newParent->appendChild(result);
-  return result;
+  return static_cast<XMLElement*>(copyTree(source, copyOne));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,18 +10,14 @@
 #include "xml/Arena.h"
 #include "xml/XMLNode.h"
 
-// An XML document: the root element, the declaration fields and the last load or save error.
-// The document owns every node and string of its tree through its arena.
+// An XML document: the root element, the declaration fields and the last load error. The
+// document owns every node and string of its tree through its arena.
 class XMLDocument {
  public:
-  explicit XMLDocument(bool keepText) : keepText(keepText) {}
+  XMLDocument() = default;
   XMLDocument(const XMLDocument&) = delete;
   XMLDocument& operator=(const XMLDocument&) = delete;
-  virtual ~XMLDocument() = default;
 
-  std::uint32_t indentWidth = 0;
-  std::uint32_t wrapWidth = 0;
-  const bool keepText;
   std::optional<std::string_view> doctype;
   std::optional<std::string_view> version;
   std::optional<std::string_view> encoding;
@@ -33,17 +28,16 @@ class XMLDocument {
   Arena& arena() { return arena_; }
 
   // Node construction; the names and texts must live in the arena or an adopted buffer.
-  XMLElement* createElement(std::string_view name) { return make<XMLElement>(name); }
   template <class T>
   T* make(std::string_view text) {
     return new (arena_.allocate(sizeof(T), alignof(T))) T(text);
   }
+  XMLElement* createElement(std::string_view name) { return make<XMLElement>(name); }
   // Copies bytes into the arena, NUL-terminated.
   std::string_view duplicateString(std::string_view bytes) { return arena_.copy(bytes); }
 
-  // Deep copy of `source` (attributes in order, children in order); appended to `newParent`
-  // when one is given. Works iteratively, so any depth is fine.
-  XMLNode* copyNode(const XMLNode* source, XMLNode* newParent);
+  // A detached deep copy of the element: attributes in order, children in order.
+  XMLElement* copyElement(const XMLElement* source);
 
   // Copies the tree under `source` node by node with `copyOne` (a node to its detached copy, or
   // null to leave the node and its subtree out), linking each copy under the copy of its parent
@@ -80,24 +74,20 @@ class XMLDocument {
     return result;
   }
 
-  // Reads a whole file and parses it (see XMLReader.cpp). On failure `errorText` and
-  // `errorLine` tell why.
+  // Reads a whole file and parses it into the document, replacing `root` (see XMLReader.cpp). On
+  // failure `errorText` and `errorLine` tell why.
   bool load(const std::string& fileName);
   // Parses a text; the document keeps its own copy of the bytes.
   bool loadText(std::string_view text);
+
+  // Serialises the document in the fixed layout (see XMLWriter.cpp). `save` writes the file so
+  // that it is replaced only once complete; on failure `errorText` says why.
+  bool save(const std::string& fileName);
+  void write(std::string& out);
+
+ private:
   // Parses `size` bytes that live as long as the document (in its arena).
   bool loadBuffer(const char* text, std::size_t size);
 
-  // Serialises the document (see XMLWriter.cpp). `save` writes the file atomically.
-  bool save(const std::string& fileName, std::uint32_t indent, std::uint32_t wrap);
-  void write(std::string& out, std::uint32_t indent, std::uint32_t wrap);
-
- private:
   Arena arena_;
-};
-
-// The preprocessor's document classes.
-class QXMLDocument : public XMLDocument {
- public:
-  using XMLDocument::XMLDocument;
 };

@@ -1,6 +1,6 @@
-// The lenient XML reader: one forward pass over a NUL-terminated buffer, building the tree in the
+// The lenient XML reader: one forward pass over the bytes of a file, building the tree in the
 // document's arena. Names and undecoded values stay as views into the buffer, which the document
-// keeps; only decoded texts are copied.
+// keeps; only decoded values are copied. Text and comments are dropped; CDATA sections are kept.
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "XMLNames.h"
 #include "xml/XMLDocument.h"
-#include "xml/XMLNames.h"
 
 namespace {
 
@@ -92,16 +92,14 @@ class Parser {
 
   XMLElement* parse();
   int errorCode() const { return error_; }
-  // The line counter at the cursor: line feeds between the second byte and the cursor.
-  std::int32_t lineAtCursor() {
-    if (p_ > lineMark_) {
-      const char* from = std::max(lineMark_ + 1, begin_ + 1);
-      const char* to = std::min(p_ + 1, end_);
-      if (from < to) line_ += static_cast<std::int32_t>(countLineFeeds(from, to));
-      lineMark_ = p_;
-    }
-    return line_;
+  // The line of a position: the line feeds between the second byte of the text and the position,
+  // both included (a line feed at the very start is not counted).
+  std::int32_t lineAt(const char* position) const {
+    const char* from = begin_ + 1;
+    const char* to = std::min(position + 1, end_);
+    return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
   }
+  const char* cursor() const { return p_; }
 
  private:
   bool atEnd() const { return p_ >= end_; }
@@ -132,11 +130,17 @@ class Parser {
     advance();
     return value;
   }
+  // Moves the cursor to the first byte of the pair `first` `first` that is followed by ">" (a
+  // longer run of `first` bytes is consumed pairwise), and past the ">"; returns where the pair
+  // began. At the end of the text without one, the parse is finished and null returned.
+  const char* skipToClosingPair(char first);
 
-  std::string_view decode(std::string_view token, bool dropCarriageReturns);
+  std::string_view decodeValue(std::string_view token);
   bool declaration();  // false when the whole parse ends
   void markupBang();
-  void startTag(const char* lt);
+  void cdataSection();
+  void doctype();
+  void startTag();
   void endTag();
   void closeInnermost();
   // A repeated name keeps its first position and takes the new value.
@@ -185,8 +189,6 @@ class Parser {
   const char* begin_;
   const char* p_;
   const char* end_;
-  const char* lineMark_ = nullptr;
-  std::int32_t line_ = 0;
   int error_ = 0;
   bool finished_ = false;
   std::vector<OpenElement> open_;
@@ -196,10 +198,9 @@ class Parser {
   XMLElement* root_ = nullptr;
 };
 
-std::string_view Parser::decode(std::string_view token, bool dropCarriageReturns) {
-  bool plain = token.find('&') == std::string_view::npos &&
-               (!dropCarriageReturns || token.find('\r') == std::string_view::npos);
-  if (plain) return token;
+// Attribute values are decoded into the arena; a value without references is kept as a view.
+std::string_view Parser::decodeValue(std::string_view token) {
+  if (token.find('&') == std::string_view::npos) return token;
   char* out = doc_.arena().allocateArray<char>(token.size() + 1);
   std::size_t n = 0;
   for (std::size_t i = 0; i < token.size(); ++i) {
@@ -207,8 +208,6 @@ std::string_view Parser::decode(std::string_view token, bool dropCarriageReturns
     if (c == '&') {
       c = decodeReference(token, i);
       if (c == '\0') break;  // a reference to byte 0 ends the string
-    } else if (c == '\r' && dropCarriageReturns) {
-      continue;
     }
     out[n++] = c;
   }
@@ -217,12 +216,10 @@ std::string_view Parser::decode(std::string_view token, bool dropCarriageReturns
 }
 
 XMLElement* Parser::parse() {
-  lineMark_ = begin_;
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
   while (!finished_ && !error_) {
     // The cursor is on "<".
-    const char* lt = p_;
     advance();
     switch (cur()) {
       case '?':
@@ -235,25 +232,14 @@ XMLElement* Parser::parse() {
         endTag();
         break;
       default:
-        startTag(lt);
+        startTag();
         break;
     }
     if (finished_ || error_) break;
-    // Text step: the run up to the next "<".
-    const char* start = p_;
-    const char* lt2 = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
-    p_ = lt2 ? lt2 : end_;
-    if (!open_.empty() && doc_.keepText) {
-      std::string_view text = decode(std::string_view(start, p_ - start), true);
-      const char* saved = p_;
-      p_ = start;
-      std::int32_t line = lineAtCursor();
-      p_ = saved;
-      XMLData* data = doc_.make<XMLData>(text);
-      data->line = line;
-      appendToOpen(data);
-    }
-    if (atEnd()) break;
+    // Text up to the next "<" is dropped.
+    const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
+    if (!next) break;
+    p_ = next;
   }
   return root_;
 }
@@ -293,95 +279,67 @@ bool Parser::declaration() {
   return true;
 }
 
-void Parser::markupBang() {
-  const char* lt = p_ - 1;
-  advance();
-  if (cur() == '-') {
-    advance();
-    if (cur() != '-') return;
-    advance();
-    const char* body = p_;
-    while (true) {
-      const char* dash = static_cast<const char*>(std::memchr(p_, '-', end_ - p_));
-      if (!dash) {
-        p_ = end_;
-        finished_ = true;  // an unterminated comment is dropped and ends the parse
-        return;
-      }
-      p_ = dash;
-      const char* bodyEnd = p_;
-      advance();
-      if (cur() == '-') {
-        advance();
-        if (cur() == '>') {
-          if (doc_.keepText && !open_.empty()) {
-            const char* saved = p_;
-            p_ = lt;
-            std::int32_t line = lineAtCursor();
-            p_ = saved;
-            XMLComment* comment =
-                doc_.make<XMLComment>(doc_.duplicateString(std::string_view(body, bodyEnd - body)));
-            comment->line = line;
-            appendToOpen(comment);
-          }
-          advance();
-          return;
-        }
-      }
+const char* Parser::skipToClosingPair(char first) {
+  while (true) {
+    const char* at = static_cast<const char*>(std::memchr(p_, first, end_ - p_));
+    if (!at) {
+      p_ = end_;
+      finished_ = true;
+      return nullptr;
     }
-  }
-  std::string_view word = scanName();
-  if (word.empty()) {
-    // CDATA section.
+    p_ = at;
     advance();
-    scanName();
-    advance();
-    const char* content = p_;
-    while (true) {
-      const char* bracket = static_cast<const char*>(std::memchr(p_, ']', end_ - p_));
-      if (!bracket) {
-        p_ = end_;
-        finished_ = true;
-        return;
-      }
-      p_ = bracket;
-      const char* contentEnd = p_;
+    if (cur() == first) {
       advance();
-      if (cur() == ']') {
+      if (cur() == '>') {
         advance();
-        if (cur() == '>') {
-          if (!open_.empty()) {
-            const char* saved = p_;
-            p_ = lt;
-            std::int32_t line = lineAtCursor();
-            p_ = saved;
-            XMLCDATASection* section =
-                doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content));
-            section->line = line;
-            appendToOpen(section);
-          }
-          advance();
-          return;
-        }
+        return at;
       }
-    }
-  }
-  if (isPrefixOf(word, "DOCTYPE")) {
-    std::string_view name = scanName();
-    if (cur() == '>') {
-      doc_.doctype = name;
-      advance();
     }
   }
 }
 
-void Parser::startTag(const char* lt) {
-  const char* saved = p_;
-  p_ = lt;
-  std::int32_t line = lineAtCursor();
-  p_ = saved;
+// After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
+void Parser::markupBang() {
+  advance();
+  if (cur() == '-') {
+    advance();
+    if (cur() != '-') return;
+    // A comment is dropped; an unterminated one ends the parse.
+    advance();
+    skipToClosingPair('-');
+    return;
+  }
+  std::string_view word = scanName();
+  if (word.empty()) {
+    cdataSection();
+  } else if (isPrefixOf(word, "DOCTYPE")) {
+    doctype();
+  }
+}
+
+// "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
+void Parser::cdataSection() {
+  advance();
+  scanName();
+  advance();
+  const char* content = p_;
+  const char* contentEnd = skipToClosingPair(']');
+  if (!contentEnd || open_.empty()) return;
+  appendToOpen(doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content)));
+}
+
+// A one-word DOCTYPE is recorded; one with more after its name is read as text.
+void Parser::doctype() {
+  std::string_view name = scanName();
+  if (cur() == '>') {
+    doc_.doctype = name;
+    advance();
+  }
+}
+
+void Parser::startTag() {
   XMLElement* element = doc_.createElement(scanName());
-  element->line = line;
   open_.push_back({element, nullptr});
   scratch_.clear();
   scratchIndex_.clear();
@@ -397,7 +355,7 @@ void Parser::startTag(const char* lt) {
     skipSpace();
     if (atEnd()) break;
     if (cur() != '"' && cur() != '\'') continue;
-    std::string_view value = decode(scanQuoted(), false);
+    std::string_view value = decodeValue(scanQuoted());
     skipSpace();
     addAttribute(name, value);
   }
@@ -471,7 +429,7 @@ bool XMLDocument::loadBuffer(const char* text, std::size_t size) {
       errorText = "tagName mismatch";
       break;
   }
-  errorLine = parser.lineAtCursor();
+  errorLine = parser.lineAt(parser.cursor());
   return false;
 }
 

@@ -1,5 +1,6 @@
-// Serialises a document in the fixed layout: declaration, DOCTYPE, then the elements indented by
-// `indentWidth` spaces per level. Works iteratively, so nesting depth is not limited by the stack.
+// Serialises a document in the fixed layout: declaration, DOCTYPE, then every element on a line of
+// its own, indented by two spaces per level. Works iteratively, so nesting depth is not limited by
+// the stack.
 
 #include <unistd.h>
 
@@ -127,8 +128,7 @@ void writeEscaped(ByteSink& out, std::string_view text) {
 
 class Writer {
  public:
-  Writer(ByteSink& out, std::uint32_t indent, std::uint32_t wrap)
-      : out_(out), indent_(indent), wrap_(wrap) {}
+  explicit Writer(ByteSink& out) : out_(out) {}
 
   void writeTree(XMLNode* root) {
     writeNode(root, 0);
@@ -140,77 +140,40 @@ class Writer {
         writeNode(child, top.level + 1);
         continue;
       }
-      out_.spaces(std::size_t{top.level} * indent_);
+      out_.spaces(std::size_t{top.level} * kIndent);
       out_.append("</");
       out_.append(top.element->name());
-      out_.append('>');
-      newline();
+      out_.append(">\n");
       stack_.pop_back();
     }
   }
 
  private:
+  // Spaces per nesting level.
+  static constexpr std::size_t kIndent = 2;
+
   struct Open {
     XMLElement* element;
     XMLNode* nextChild;
     std::uint32_t level;
   };
 
-  void newline() {
-    if (indent_) out_.append('\n');
-  }
-
-  bool wraps(const XMLElement& element, std::uint32_t level) const {
-    if (wrap_ == 0 || element.attributeCount() <= 1) return false;
-    std::uint64_t estimate = std::uint64_t{level} * indent_ + element.name().size() + 1;
-    for (std::uint32_t i = 0; i < element.attributeCount() && estimate <= wrap_; ++i) {
-      const XMLAttribute& a = element.attributes()[i];
-      estimate += a.name.size() + a.value.size() + 4;
-    }
-    return estimate > wrap_;
-  }
-
   void writeNode(XMLNode* node, std::uint32_t level) {
-    out_.spaces(std::size_t{level} * indent_);
+    out_.spaces(std::size_t{level} * kIndent);
     if (!node) return;
-    switch (node->kind()) {
-      case XMLNodeKind::Element:
-        writeElement(static_cast<XMLElement*>(node), level);
-        break;
-      case XMLNodeKind::Data:
-        writeEscaped(out_, static_cast<XMLCharacterData*>(node)->text());
-        break;
-      case XMLNodeKind::Comment:
-        out_.append("<!--");
-        out_.append(static_cast<XMLCharacterData*>(node)->text());
-        out_.append("-->");
-        break;
-      case XMLNodeKind::CDATASection:
-        out_.append("<![CDATA[");
-        out_.append(static_cast<XMLCharacterData*>(node)->text());
-        out_.append("]]>");
-        break;
-    }
+    if (node->isElement()) return writeElement(static_cast<XMLElement*>(node), level);
+    // A CDATA section runs on into whatever is written next, without a line break.
+    out_.append("<![CDATA[");
+    out_.append(static_cast<XMLCDATASection*>(node)->text());
+    out_.append("]]>");
   }
 
   void writeElement(XMLElement* element, std::uint32_t level) {
     out_.append('<');
     out_.append(element->name());
-    bool wrapping = wraps(*element, level);
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
       const XMLAttribute& a = element->attributes()[i];
-      if (a.isNull()) {
-        out_.append(' ');
-        out_.append(a.name);
-        out_.append("=\"\"");
-        continue;
-      }
-      if (wrapping) {
-        out_.append('\n');
-        out_.spaces(std::size_t{level + 1} * indent_);
-      } else {
-        out_.append(' ');
-      }
+      out_.append(' ');
       out_.append(a.name);
       out_.append("=\"");
       writeEscaped(out_, a.value);
@@ -218,34 +181,19 @@ class Writer {
     }
     XMLNode* first = element->firstChild;
     if (!first) {
-      if (element->attributeCount()) out_.append(' ');
-      out_.append("/>");
-      newline();
+      // An element with attributes has a blank before "/>", one without has none.
+      out_.append(element->attributeCount() ? " />\n" : "/>\n");
       return;
     }
-    out_.append('>');
-    if (first->kind() == XMLNodeKind::Data) {
-      // An element whose first child is text is written as a text element, on one line.
-      writeEscaped(out_, static_cast<XMLCharacterData*>(first)->text());
-      out_.append("</");
-      out_.append(element->name());
-      out_.append('>');
-      newline();
-      return;
-    }
-    newline();
+    out_.append(">\n");
     stack_.push_back({element, first, level});
   }
 
   ByteSink& out_;
-  std::uint32_t indent_;
-  std::uint32_t wrap_;
   std::vector<Open> stack_;
 };
 
-void writeDocument(XMLDocument& doc, ByteSink& out, std::uint32_t indent, std::uint32_t wrap) {
-  doc.indentWidth = indent;
-  doc.wrapWidth = wrap;
+void writeDocument(XMLDocument& doc, ByteSink& out) {
   if (doc.version || doc.encoding) {
     out.append("<?xml ");
     if (doc.version) {
@@ -265,23 +213,23 @@ void writeDocument(XMLDocument& doc, ByteSink& out, std::uint32_t indent, std::u
     out.append(*doc.doctype);
     out.append(">\n");
   }
-  Writer(out, indent, wrap).writeTree(doc.root);
+  Writer(out).writeTree(doc.root);
 }
 
 }  // namespace
 
-void XMLDocument::write(std::string& out, std::uint32_t indent, std::uint32_t wrap) {
+void XMLDocument::write(std::string& out) {
   ByteSink sink;
-  writeDocument(*this, sink, indent, wrap);
+  writeDocument(*this, sink);
   out.append(sink.contents());
 }
 
-bool XMLDocument::save(const std::string& fileName, std::uint32_t indent, std::uint32_t wrap) {
+bool XMLDocument::save(const std::string& fileName) {
   OutputFile file;
   bool ok = file.open(fileName);
   if (ok) {
     ByteSink sink(file.fd());
-    writeDocument(*this, sink, indent, wrap);
+    writeDocument(*this, sink);
     ok = sink.flush() && file.commit();
   }
   if (!ok) errorText = "couldn't write " + fileName;

@@ -1,7 +1,7 @@
 // The conditional directives: "if", "ifnot", "ifex", "ifdef", "ifndef" and "switch". A condition
 // that holds replaces the directive by its processed children; one that fails removes it.
 
-#include "xmlpp/Walker.h"
+#include "Walk.h"
 
 namespace {
 
@@ -13,21 +13,18 @@ bool listContains(std::string_view list, std::string_view value) {
 
 }  // namespace
 
-void Walker::doIf(std::size_t f, XMLElement* element, bool negated) {
-  if (element->attributeCount() != 1) {
-    reportError("one condition required for <if[not]>");
-    return keep(f, element);
-  }
+bool Walk::doIf(std::size_t f, XMLElement* element, bool negated) {
+  if (element->attributeCount() != 1) return fail("one condition required for <if[not]>");
   const XMLAttribute& condition = element->attributes()[0];
   std::string_view list = condition.value;
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const std::string& current = frames_[f].scope.findOrInsert(condition.name);
   bool holds = listContains(list, current) != negated;
   if (holds) return replaceByChildren(f, element, element);
-  remove(f, element);
+  return remove(f, element);
 }
 
-void Walker::doIfex(std::size_t f, XMLElement* element) {
+bool Walk::doIfex(std::size_t f, XMLElement* element) {
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return keep(f, element);  // not a directive without an expression
   const std::optional<bool> holds =
@@ -35,16 +32,16 @@ void Walker::doIfex(std::size_t f, XMLElement* element) {
           ? evaluator_.truthValue(expression)  // expansion would return it as it is
           : evaluator_.truthValue(expand(frames_[f].scope, expression));
   if (holds.value_or(false)) return replaceByChildren(f, element, element);
-  remove(f, element);
+  return remove(f, element);
 }
 
-void Walker::doIfdef(std::size_t f, XMLElement* element, bool negated) {
+bool Walk::doIfdef(std::size_t f, XMLElement* element, bool negated) {
   bool defined = frames_[f].scope.find(attributeText(element, "name")) != nullptr;
   if (defined != negated) return replaceByChildren(f, element, element);
-  remove(f, element);
+  return remove(f, element);
 }
 
-void Walker::doSwitch(std::size_t f, XMLElement* element) {
+bool Walk::doSwitch(std::size_t f, XMLElement* element) {
   std::string current = frames_[f].scope.findOrInsert(attributeText(element, "name"));
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
@@ -60,5 +57,5 @@ void Walker::doSwitch(std::size_t f, XMLElement* element) {
   }
   if (!chosen) chosen = fallback;
   if (chosen) return replaceByChildren(f, chosen, element);
-  remove(f, element);
+  return remove(f, element);
 }

@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-#include "xmlpp/Walker.h"
+#include "Walk.h"
 
 namespace {
 
@@ -48,11 +48,11 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
   }
 }
 
-void Walker::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint) {
+void Walk::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint) {
   for (XMLNode* child = loop->firstChild; child; child = child->next) {
     const XMLElement* body = asElement(child);
     if (!body) continue;  // only elements are copied
-    XMLElement* copy = copyWithMacros(doc_, body, iteration, buffer_);
+    XMLElement* copy = copyWithMacros(body, iteration);
     copy->parent = loop->parent;
     copy->next = (*insertionPoint)->next;
     (*insertionPoint)->next = copy;
@@ -60,13 +60,10 @@ void Walker::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** i
   }
 }
 
-void Walker::doFor(std::size_t f, XMLElement* loop) {
+bool Walk::doFor(std::size_t f, XMLElement* loop) {
   bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
                   loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
-  if (!complete) {
-    reportError("<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
-    return remove(f, loop);
-  }
+  if (!complete) return fail("<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
   const Scope& scope = frames_[f].scope;
   // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0.
   auto evaluateSigned = [&](std::string_view name) {
@@ -89,10 +86,7 @@ void Walker::doFor(std::size_t f, XMLElement* loop) {
   std::uint32_t end = evaluateUnsigned("end");
   std::uint32_t increment = evaluateUnsigned("incr");
   if (start < end) {
-    if (neverEnds(start, end, increment)) {
-      reportError("<for index=\"" + index + "\"> never ends");
-      return remove(f, loop);
-    }
+    if (neverEnds(start, end, increment)) return fail("<for index=\"" + index + "\"> never ends");
     MacroMap iteration;
     std::string& valueText = iteration[index];
     std::string& alphaText = iteration[index + "_alpha"];
@@ -116,10 +110,10 @@ void Walker::doFor(std::size_t f, XMLElement* loop) {
       ap += increment * factor;
     } while (i < end);
   }
-  remove(f, loop);
+  return remove(f, loop);
 }
 
-void Walker::doForeach(std::size_t f, XMLElement* loop) {
+bool Walk::doForeach(std::size_t f, XMLElement* loop) {
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;
   for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
@@ -139,5 +133,5 @@ void Walker::doForeach(std::size_t f, XMLElement* loop) {
       *slots[k] = lists[k][chosen[k]];
     insertBody(loop, iteration, &insertionPoint);
   });
-  remove(f, loop);
+  return remove(f, loop);
 }

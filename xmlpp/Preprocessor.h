@@ -1,34 +1,41 @@
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "macros/MacroMap.h"
-#include "xml/XMLNode.h"
-#include "xmlpp/XMLPP2.h"
+#include "macros/MacroEnvironment.h"
+#include "xml/XMLDocument.h"
 
-class Scope;
+// Why a run failed: the line the driver prints.
+struct Failure {
+  std::string message;
+};
 
-// Loads `fileName` into the document and preprocesses it with the macros of `macroList`. False
-// only when the file could not be opened or parsed (the document's errorText and errorLine say
-// why); preprocessing failures go through the document's reportError.
-bool preprocessFile(XMLPP2& document, const std::string& fileName, std::string_view macroList,
-                    bool macroExpansion);
+// The fragments registered by "xmldef", by name. The elements are detached from the tree and live
+// in the document's arena.
+using FragmentRegistry = std::map<std::string, const XMLElement*, std::less<>>;
 
-// Walks the sibling chain starting at `first`, and everything below it, carrying out the
-// directives. `scope` is the scope map of that chain; definitions made in the chain land in it.
-void processConditionals(XMLPP2& document, XMLNode* first, const std::string& fileName,
-                         Scope& scope, bool macroExpansion);
+// One run of the preprocessor: it loads a file into its document and carries out the directives
+// there, so that afterwards the document holds the result. It owns what the run needs: the
+// document, the registered fragments, the list of files loaded and the macro environment.
+class Preprocessor {
+ public:
+  explicit Preprocessor(MacroEnvironment environment) : environment_(std::move(environment)) {}
 
-// Expands the macro references in the element's attribute values in place.
-void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros);
+  // Loads `fileName` and carries out its directives, with the macros of `macroList` at the top
+  // level. The first failure ends the run; the document is then not meant to be written.
+  std::optional<Failure> run(const std::string& fileName, std::string_view macroList);
 
-// A detached deep copy of the element and its element descendants, every attribute value
-// expanded with `macros`.
-XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros);
+  XMLDocument& document() { return document_; }
+  // Every file the run loaded, once each, in first-load order.
+  const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
-// The same two, with scratch storage that callers expanding many elements reuse between calls.
-void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros,
-                             std::string& buffer);
-XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros,
-                           std::string& buffer);
+ private:
+  MacroEnvironment environment_;
+  XMLDocument document_;
+  FragmentRegistry fragments_;
+  std::vector<std::string> loadedFiles_;
+};

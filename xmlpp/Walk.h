@@ -1,31 +1,34 @@
 #pragma once
 
-// The preprocessor's walk. It is written as a loop over an explicit stack of frames rather than
-// as recursion, so documents and include trees of any depth never exhaust the call stack. A frame
-// is one sibling chain being walked with its scope map; when a chain is done, the frame's
+// The preprocessor's walk over the tree. It is a loop over an explicit stack of frames rather
+// than recursion, so documents and include trees of any depth never exhaust the call stack. A
+// frame is one sibling chain being walked with its scope map; when a chain is done, the frame's
 // `Finish` says how the element that owned the chain leaves the walk.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Scope.h"
 #include "expr/Evaluator.h"
 #include "macros/MacroEnvironment.h"
 #include "xmlpp/Preprocessor.h"
-#include "xmlpp/Scope.h"
 
 // Include and xmlput nesting limits (each counted separately).
 inline constexpr int kMaxNesting = 1000;
 
-class Walker {
+class Walk {
  public:
-  Walker(XMLPP2& document, const MacroEnvironment& environment)
-      : doc_(document), env_(environment) {}
+  Walk(XMLDocument& document, const MacroEnvironment& environment, FragmentRegistry& fragments,
+       std::vector<std::string>& loadedFiles)
+      : doc_(document), env_(environment), fragments_(fragments), loadedFiles_(loadedFiles) {}
 
-  void run(XMLNode* first, const std::string& fileName, Scope& scope, bool macroExpansion);
+  // Walks the document's root element, the content of `fileName`, with the top-level scope.
+  std::optional<Failure> run(const std::string& fileName, Scope scope);
 
  private:
   // How the element whose children a frame walks leaves the walk once they are done.
@@ -55,50 +58,57 @@ class Walker {
     bool expandRoot;
   };
 
-  void step(std::size_t frameIndex);
-  void finishFrame(Frame& parent, const Finish& finish);
+  // Each step returns false when the run fails; `failure_` then says why.
+  bool step(std::size_t frameIndex);
+  bool finishFrame(Frame& parent, const Finish& finish);
+  bool fail(std::string message);
 
   // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
-  void keep(std::size_t f, XMLElement* element);
-  void remove(std::size_t f, XMLElement* element);
+  bool keep(std::size_t f, XMLElement* element);
+  bool remove(std::size_t f, XMLElement* element);
   // Walks the children of `source` in a copy of the scope, then moves them into the place of
   // `directive`, which leaves the tree.
-  void replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive);
-  void spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
+  bool replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive);
+  bool spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
   void pushChildFrame(XMLNode* first, Scope scope, bool expansion,
                       std::shared_ptr<const std::string> fileName, int includeDepth,
                       int xmlputDepth, const Finish& finish);
 
   // Conditional directives.
-  void doIf(std::size_t f, XMLElement* element, bool negated);
-  void doIfex(std::size_t f, XMLElement* element);
-  void doIfdef(std::size_t f, XMLElement* element, bool negated);
-  void doSwitch(std::size_t f, XMLElement* element);
+  bool doIf(std::size_t f, XMLElement* element, bool negated);
+  bool doIfex(std::size_t f, XMLElement* element);
+  bool doIfdef(std::size_t f, XMLElement* element, bool negated);
+  bool doSwitch(std::size_t f, XMLElement* element);
   // Include and definition directives.
-  void doInclude(std::size_t f, XMLElement* element);
-  void finishInclude(Frame& parent, const Finish& finish);
-  void doDefine(std::size_t f, XMLElement* element);
-  void doXmldef(std::size_t f, XMLElement* element);
-  void doXmlput(std::size_t f, XMLElement* element);
+  bool doInclude(std::size_t f, XMLElement* element);
+  bool finishInclude(Frame& parent, const Finish& finish);
+  bool doDefine(std::size_t f, XMLElement* element);
+  bool doXmldef(std::size_t f, XMLElement* element);
+  bool doXmlput(std::size_t f, XMLElement* element);
   ContentSetup contentSetup(const XMLElement* directive, const Frame& frame) const;
   // Loop directives.
-  void doFor(std::size_t f, XMLElement* element);
-  void doForeach(std::size_t f, XMLElement* element);
+  bool doFor(std::size_t f, XMLElement* element);
+  bool doForeach(std::size_t f, XMLElement* element);
   // Inserts expanded copies of the loop body after `*insertionPoint`, advancing it.
   void insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint);
 
+  // Expands the macro references in the element's attribute values in place.
+  void expandAttributes(XMLElement* element, const MacroMap& macros);
+  // A detached deep copy of the element and its element descendants, every attribute value
+  // expanded with `macros`.
+  XMLElement* copyWithMacros(const XMLElement* element, const MacroMap& macros);
   std::string expand(const Scope& scope, std::string_view text) const {
-    return env_.expandMacros(scope.map(), text, false);
-  }
-  void reportError(const std::string& message) {
-    doc_.reportError("XmlPP::processConditionals(): " + message);
+    return env_.expand(scope.map(), text);
   }
 
-  XMLPP2& doc_;
+  XMLDocument& doc_;
   const MacroEnvironment& env_;
+  FragmentRegistry& fragments_;
+  std::vector<std::string>& loadedFiles_;
   ExpressionEvaluator evaluator_;
   std::vector<Frame> frames_;
   std::string buffer_;  // scratch for expansions and copies
+  std::optional<Failure> failure_;
 };
 
 // Text helpers shared by the directive groups.
@@ -120,9 +130,8 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
                        const std::function<void(const std::vector<std::size_t>&)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
-// "0x" and the value in upper-case hexadecimal without leading zeros.
-std::string upperHex(std::uint32_t value);
-// The same text, written at the end of `buffer`.
+// "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of
+// `buffer`.
 std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]);
 // The value of an attribute, or empty when it is absent or null.
 std::string_view attributeText(const XMLElement* element, std::string_view name);

@@ -1,8 +1,6 @@
-#include "xmlpp/Walker.h"
+#include "Walk.h"
 
-#include <cstring>
-
-#include "driver/MacroList.h"
+#include "macros/MacroList.h"
 
 namespace {
 
@@ -48,12 +46,6 @@ Directive directiveOf(std::string_view name) {
   return Directive::None;
 }
 
-const MacroEnvironment& environment() {
-  if (const MacroEnvironment* env = macroEnvironment()) return *env;
-  static const MacroEnvironment fallback;
-  return fallback;
-}
-
 }  // namespace
 
 std::string withoutLineFeeds(std::string_view text) {
@@ -77,67 +69,44 @@ std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
   return std::string_view(p, static_cast<std::size_t>(buffer + sizeof buffer - p));
 }
 
-std::string upperHex(std::uint32_t value) {
-  char buffer[10];
-  return std::string(formatUpperHex(value, buffer));
-}
-
 std::string_view attributeText(const XMLElement* element, std::string_view name) {
   const std::string_view* value = element->attribute(name);
   return value ? *value : std::string_view();
 }
 
-bool preprocessFile(XMLPP2& document, const std::string& fileName, std::string_view macroList,
-                    bool macroExpansion) {
-  if (!document.load(fileName)) return false;
-  document.loadedFiles.push_back(fileName);
-  Scope scope(macroListToMap(splitMacroList(macroList)));
-  processConditionals(document, document.root, fileName, scope, macroExpansion);
-  return true;
+std::optional<Failure> Preprocessor::run(const std::string& fileName, std::string_view macroList) {
+  if (!document_.load(fileName)) {
+    return Failure{"load error " + document_.errorText + " at " +
+                   std::to_string(document_.errorLine)};
+  }
+  loadedFiles_.push_back(fileName);
+  Walk walk(document_, environment_, fragments_, loadedFiles_);
+  return walk.run(fileName, Scope(parseMacroList(macroList)));
 }
 
-void processConditionals(XMLPP2& document, XMLNode* first, const std::string& fileName,
-                         Scope& scope, bool macroExpansion) {
-  Walker(document, environment()).run(first, fileName, scope, macroExpansion);
-}
-
-void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros) {
-  std::string buffer;
-  expandElementAttributes(document, element, macros, buffer);
-}
-
-void expandElementAttributes(XMLPP2& document, XMLElement* element, const MacroMap& macros,
-                             std::string& buffer) {
-  const MacroEnvironment& env = environment();
+void Walk::expandAttributes(XMLElement* element, const MacroMap& macros) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
-    env.expandMacros(macros, a.value, false, buffer);
-    if (buffer != a.value) a.value = document.duplicateString(buffer);
+    env_.expand(macros, a.value, false, buffer_);
+    if (buffer_ != a.value) a.value = doc_.duplicateString(buffer_);
   }
 }
 
-XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros) {
-  std::string buffer;
-  return copyWithMacros(document, element, macros, buffer);
-}
-
-XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const MacroMap& macros,
-                           std::string& buffer) {
-  const MacroEnvironment& env = environment();
+XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroMap& macros) {
   auto copyOne = [&](const XMLElement* source) {
-    XMLElement* copy = document.createElement(source->name());
+    XMLElement* copy = doc_.createElement(source->name());
     std::uint32_t count = source->attributeCount();
     if (count) {
-      XMLAttribute* records = document.arena().allocateArray<XMLAttribute>(count);
+      XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
       for (std::uint32_t i = 0; i < count; ++i) {
         const XMLAttribute& a = source->attributes()[i];
         std::string_view value = a.isNull() ? std::string_view("") : a.value;
         // Expansion leaves a value without "$" as it is, so such a value is shared.
         if (value.find('$') != std::string_view::npos) {
-          env.expandMacros(macros, value, false, buffer);
-          value = document.duplicateString(buffer);
+          env_.expand(macros, value, false, buffer_);
+          value = doc_.duplicateString(buffer_);
         }
         records[i] = XMLAttribute{a.name, value};
       }
@@ -151,41 +120,45 @@ XMLElement* copyWithMacros(XMLPP2& document, const XMLElement* element, const Ma
       }));
 }
 
-void Walker::run(XMLNode* first, const std::string& fileName, Scope& scope, bool macroExpansion) {
-  frames_.clear();
-  frames_.push_back(Frame{first, nullptr, std::move(scope), std::make_shared<std::string>(fileName),
-                          macroExpansion, 0, 0, Finish{}});
+bool Walk::fail(std::string message) {
+  failure_ = Failure{"XmlPP::processConditionals(): " + std::move(message)};
+  return false;
+}
+
+std::optional<Failure> Walk::run(const std::string& fileName, Scope scope) {
+  // The walk always expands attribute values; only an include or xmlput content walked without
+  // expansion (see contentSetup) switches it off below.
+  frames_.push_back(Frame{doc_.root, nullptr, std::move(scope),
+                          std::make_shared<std::string>(fileName), true, 0, 0, Finish{}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
       if (top == 0) break;
       Finish finish = frames_[top].finish;
       frames_.pop_back();
-      finishFrame(frames_.back(), finish);
+      if (!finishFrame(frames_.back(), finish)) return failure_;
       continue;
     }
-    step(top);
+    if (!step(top)) return failure_;
   }
-  scope = std::move(frames_[0].scope);
-  frames_.clear();
+  return std::nullopt;
 }
 
-void Walker::step(std::size_t f) {
+bool Walk::step(std::size_t f) {
   Frame& fr = frames_[f];
   XMLNode* node = fr.node;
   if (!node->isElement()) {
     fr.prev = node;
     fr.node = node->next;
-    return;
+    return true;
   }
   auto* element = static_cast<XMLElement*>(node);
-  if (fr.expansion) expandElementAttributes(doc_, element, fr.scope.map(), buffer_);
+  if (fr.expansion) expandAttributes(element, fr.scope.map());
   Directive directive = directiveOf(element->name());
   if (directive == Directive::None) return keep(f, element);
   if (!element->parent && directive != Directive::Include) {
     // A directive must have a parent to splice into or to be removed from.
-    reportError("<" + std::string(element->name()) + "> cannot be the root element");
-    return keep(f, element);
+    return fail("<" + std::string(element->name()) + "> cannot be the root element");
   }
   switch (directive) {
     case Directive::If:
@@ -215,47 +188,48 @@ void Walker::step(std::size_t f) {
     case Directive::None:
       break;
   }
+  return true;
 }
 
-void Walker::finishFrame(Frame& parent, const Finish& finish) {
+bool Walk::finishFrame(Frame& parent, const Finish& finish) {
   switch (finish.kind) {
     case Finish::Kind::Keep:
       parent.prev = finish.source;
       parent.node = finish.source->next;
-      break;
+      return true;
     case Finish::Kind::Replace:
-      spliceChildren(parent, finish.source, finish.directive);
-      break;
+      return spliceChildren(parent, finish.source, finish.directive);
     case Finish::Kind::Include:
-      finishInclude(parent, finish);
-      break;
+      return finishInclude(parent, finish);
     case Finish::Kind::None:
       break;
   }
+  return true;
 }
 
-void Walker::pushChildFrame(XMLNode* first, Scope scope, bool expansion,
-                            std::shared_ptr<const std::string> fileName, int includeDepth,
-                            int xmlputDepth, const Finish& finish) {
+void Walk::pushChildFrame(XMLNode* first, Scope scope, bool expansion,
+                          std::shared_ptr<const std::string> fileName, int includeDepth,
+                          int xmlputDepth, const Finish& finish) {
   frames_.push_back(Frame{first, nullptr, std::move(scope), std::move(fileName), expansion,
                           includeDepth, xmlputDepth, finish});
 }
 
-void Walker::keep(std::size_t f, XMLElement* element) {
+bool Walk::keep(std::size_t f, XMLElement* element) {
   Frame& fr = frames_[f];
   if (!element->firstChild) {
     fr.prev = element;
     fr.node = element->next;
-    return;
+    return true;
   }
   Finish finish;
   finish.kind = Finish::Kind::Keep;
   finish.source = element;
   pushChildFrame(element->firstChild, fr.scope, fr.expansion, fr.fileName, fr.includeDepth,
                  fr.xmlputDepth, finish);
+  return true;
 }
 
-void Walker::remove(std::size_t f, XMLElement* element) {
+bool Walk::remove(std::size_t f, XMLElement* element) {
   Frame& fr = frames_[f];
   XMLNode* next = element->next;
   if (fr.prev) {
@@ -265,9 +239,10 @@ void Walker::remove(std::size_t f, XMLElement* element) {
   }
   element->next = nullptr;
   fr.node = next;
+  return true;
 }
 
-void Walker::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive) {
+bool Walk::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive) {
   Frame& fr = frames_[f];
   if (!source->firstChild) return spliceChildren(fr, source, directive);
   Finish finish;
@@ -276,9 +251,10 @@ void Walker::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* di
   finish.directive = directive;
   pushChildFrame(source->firstChild, fr.scope, fr.expansion, fr.fileName, fr.includeDepth,
                  fr.xmlputDepth, finish);
+  return true;
 }
 
-void Walker::spliceChildren(Frame& fr, XMLElement* source, XMLElement* directive) {
+bool Walk::spliceChildren(Frame& fr, XMLElement* source, XMLElement* directive) {
   XMLNode* next = directive->next;
   XMLNode* last = nullptr;
   if (XMLNode* first = source->firstChild) {
@@ -300,4 +276,5 @@ void Walker::spliceChildren(Frame& fr, XMLElement* source, XMLElement* directive
   directive->next = nullptr;
   fr.node = next;
   if (last) fr.prev = last;
+  return true;
 }
