@@ -80,8 +80,8 @@ class XMLDocument {
     return result;
   }
 
-  // Reads a whole file and parses it (see XMLReader.cpp). On failure `errorText` and
-  // `errorLine` tell why.
+  // Reads a whole file ("-": standard input) and parses it (see XMLReader.cpp and InputFile.h).
+  // On failure `errorText` and `errorLine` tell why.
   bool load(const std::string& fileName);
   // Parses a text; the document keeps its own copy of the bytes.
   bool loadText(std::string_view text);
