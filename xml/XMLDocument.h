@@ -88,7 +88,8 @@ class XMLDocument {
   // Parses `size` bytes that live as long as the document (in its arena).
   bool loadBuffer(const char* text, std::size_t size);
 
-  // Serialises the document (see XMLWriter.cpp). `save` writes the file atomically.
+  // Serialises the document (see XMLWriter.cpp). `save` writes the file atomically (see
+  // OutputFile.h); "-" writes standard output.
   bool save(const std::string& fileName, std::uint32_t indent, std::uint32_t wrap);
   void write(std::string& out, std::uint32_t indent, std::uint32_t wrap);
 

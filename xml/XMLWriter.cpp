@@ -278,7 +278,7 @@ void XMLDocument::write(std::string& out, std::uint32_t indent, std::uint32_t wr
 
 bool XMLDocument::save(const std::string& fileName, std::uint32_t indent, std::uint32_t wrap) {
   OutputFile file;
-  bool ok = file.open(fileName);
+  bool ok = fileName == "-" ? file.openDescriptor(STDOUT_FILENO) : file.open(fileName);
   if (ok) {
     ByteSink sink(file.fd());
     writeDocument(*this, sink, indent, wrap);
