@@ -4,6 +4,7 @@
 
 #include "xml/ByteSink.h"
 #include "xml/FilePath.h"
+#include "xml/InputFile.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ std::optional<std::string> depFileRule(std::string_view target,
   std::string targetPath = normalizePath(target);
   std::set<std::string_view> listed;
   for (const std::string& name : dependencies) {
-    if (!listed.insert(name).second || normalizePath(name) == targetPath) continue;
+    if (name == "-" || !listed.insert(name).second || normalizePath(name) == targetPath) continue;
     if (hasLineBreak(name)) return std::nullopt;
     rule.push_back(' ');
     rule.append(escapeDepFileName(name));
@@ -62,13 +63,17 @@ std::optional<std::string> depFileRule(std::string_view target,
 
 bool DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {
   if (path_.empty()) return true;
+  if (target == "-") {
+    errorText_ = "couldn't write " + path_ + ": the output is standard output";
+    return false;
+  }
   std::optional<std::string> rule = depFileRule(target, dependencies);
   if (!rule) {
     errorText_ = "couldn't write " + path_ + ": a file name holds a line break";
     return false;
   }
   rule_ = std::move(*rule);
-  if (!file_.open(path_)) {
+  if (wouldOverwrite(std::string(target), dependencies) || !file_.open(path_)) {
     errorText_ = "couldn't write " + path_;
     return false;
   }
@@ -84,4 +89,15 @@ bool DepFile::commit() {
     return false;
   }
   return true;
+}
+
+bool DepFile::wouldOverwrite(const std::string& target,
+                             const std::vector<std::string>& dependencies) const {
+  std::optional<FileIdentity> self = outputIdentity(path_);
+  if (!self) return false;  // a path that leads nowhere fails when it is opened
+  if (self == outputIdentity(target)) return true;
+  for (const std::string& name : dependencies) {
+    if (self == inputIdentity(name)) return true;
+  }
+  return false;
 }

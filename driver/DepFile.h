@@ -23,8 +23,9 @@ std::string escapeDepFileName(std::string_view name);
 
 // The whole rule, with a trailing newline. The dependencies are listed in the order given, each
 // text once; a dependency that names the target itself (compared after removing "." and ".."
-// components) is left out, since build tools reject a file that depends on itself. Returns nothing
-// when a name holds a line break.
+// components) is left out, since build tools reject a file that depends on itself, and so is "-"
+// (standard input, which is no file a build tool could watch). Returns nothing when a name holds
+// a line break.
 std::optional<std::string> depFileRule(std::string_view target,
                                        const std::vector<std::string>& dependencies);
 
@@ -32,18 +33,25 @@ std::optional<std::string> depFileRule(std::string_view target,
 // path fails the run while the output is still untouched, and it is completed after the output,
 // atomically: readers see the old rule or the complete new one. Without a path (XMLPP_DEPFILE
 // unset or empty) both steps succeed and do nothing.
+//
+// The file is refused when it would be the output or one of the loaded files (the same file, by
+// whatever path or link), and when the output is standard output ("-"), which has no name to
+// make the rule's target.
 class DepFile {
  public:
   explicit DepFile(const char* path) : path_(path ? path : "") {}
 
-  // Builds the rule and opens the file; false (with `errorText`) when a name cannot be written or
-  // the file cannot be created.
+  // Builds the rule and opens the file; false (with `errorText`) when a name cannot be written,
+  // the file is refused or it cannot be created.
   bool open(std::string_view target, const std::vector<std::string>& dependencies);
   // Writes the rule and replaces the file; false (with `errorText`) on any failure.
   bool commit();
   const std::string& errorText() const { return errorText_; }
 
  private:
+  bool wouldOverwrite(const std::string& target,
+                      const std::vector<std::string>& dependencies) const;
+
   std::string path_;
   std::string rule_;
   std::string errorText_;

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -6,8 +7,12 @@
 #include "driver/Driver.h"
 
 int main(int argc, char** argv) {
-  // Resource exhaustion ends the run with one line and status 1; the output file is written
-  // through a temporary file, so nothing half-written is left behind.
+  // A write to a pipe whose reader has gone fails with EPIPE instead of ending the process, so
+  // the run reports it like any other failed write ("couldn't write ...", status 1).
+  std::signal(SIGPIPE, SIG_IGN);
+  // Resource exhaustion (an allocation, or a system call short of memory) ends the run with one
+  // line and status 1; the output file is written through a temporary file, so nothing
+  // half-written is left behind.
   try {
     return runXmlpp(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,13 +1,18 @@
 // Runs the built tool over every folder in tests/cases. A case folder holds:
-//   args             the arguments, one per line (an empty line is an empty argument)
+//   args             the arguments, one per line (an empty line is an empty argument); without
+//                    it the tool is not run here and only the check script runs (it runs the
+//                    tool itself), so none of the expected files below apply
 //   expected.xml     the bytes `out.xml` must hold afterwards; without it (and without a check
 //                    script), `out.xml` must not exist
 //   expected.stderr  what the tool prints on stderr (default: nothing)
+//   expected.stdout  what the tool prints on stdout (default: nothing)
+//   stdin            the tool's standard input (default: empty)
 //   expected.status  the exit status (default: 0)
 //   install/         when present, the tool is run from a copy at <work>/inst/bin/xmlpp with this
 //                    folder's files under <work>/inst, so $(ZuruvaDez) is <work>/inst
 //   setup            optional shell script run in the work folder before the tool
 //   check            optional shell script run in the work folder after the tool; must exit 0
+//                    (both scripts find the tool's path in $XMLPP)
 //   env              optional NAME=VALUE lines added to the tool's environment
 // Every other file is copied into a fresh work folder, in which the tool runs. In args and the
 // expected files, @WORK@ stands for the work folder and @INSTALL@ for <work>/inst.
@@ -50,16 +55,23 @@ std::string substitute(std::string text, const std::string& work) {
 
 struct Result {
   int status = -1;
+  std::string stdoutText;
   std::string stderrText;
 };
 
 Result run(const std::string& binary, const std::vector<std::string>& args, const fs::path& cwd,
-           const std::vector<std::string>& environment) {
+           const std::vector<std::string>& environment, const fs::path& input) {
+  // The captured streams go beside the work folder, which must hold only what the tool leaves.
+  fs::path outPath = cwd.string() + ".stdout";
   fs::path errPath = cwd.string() + ".stderr";
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(127);
+    int in = open(fs::exists(input) ? input.c_str() : "/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
     dup2(err, 2);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(binary.c_str()));
@@ -75,16 +87,27 @@ Result run(const std::string& binary, const std::vector<std::string>& args, cons
   waitpid(pid, &status, 0);
   Result result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.stdoutText = readFile(outPath);
   result.stderrText = readFile(errPath);
+  fs::remove(outPath);
   fs::remove(errPath);
   return result;
 }
 
-// Every path below `folder`, relative to it.
+// Every path below `folder`, relative to it (links are listed, not followed).
+void listFiles(const fs::path& folder, const std::string& prefix, std::set<std::string>& names) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = prefix + entry.path().filename().string();
+    names.insert(name);
+    if (fs::is_directory(fs::symlink_status(entry.path()))) {
+      listFiles(entry.path(), name + "/", names);
+    }
+  }
+}
+
 std::set<std::string> listFiles(const fs::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    names.insert(fs::relative(entry.path(), folder).string());
+  listFiles(folder, "", names);
   return names;
 }
 
@@ -97,35 +120,10 @@ std::vector<std::string> caseNames() {
   return names;
 }
 
-class EndToEnd : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(EndToEnd, Case) {
-  fs::path source = fs::path(XMLPP_CASES_DIR) / GetParam();
-  fs::path work =
-      fs::temp_directory_path() / ("xmlpp-e2e-" + GetParam() + "-" + std::to_string(getpid()));
-  fs::remove_all(work);
-  fs::create_directories(work);
+// Runs the tool with the case's args, env and stdin and compares what it did with the expected
+// files.
+void runAndCompare(const fs::path& source, const fs::path& work, const std::string& binary) {
   std::string workText = work.string();
-  for (const auto& entry : fs::directory_iterator(source)) {
-    std::string name = entry.path().filename().string();
-    if (name.starts_with("expected.") || name == "args" || name == "install" || name == "setup" ||
-        name == "check" || name == "env") {
-      continue;
-    }
-    fs::copy(entry.path(), work / name,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  }
-  std::string binary = XMLPP_BINARY;
-  if (fs::exists(source / "install")) {
-    fs::create_directories(work / "inst" / "bin");
-    fs::copy(source / "install", work / "inst", fs::copy_options::recursive);
-    fs::copy_file(binary, work / "inst" / "bin" / "xmlpp");
-    binary = (work / "inst" / "bin" / "xmlpp").string();
-  }
-  if (fs::exists(source / "setup")) {
-    std::string command = "cd '" + workText + "' && sh '" + (source / "setup").string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "setup failed";
-  }
   std::vector<std::string> args;
   {
     std::istringstream lines(substitute(readFile(source / "args"), workText));
@@ -140,7 +138,7 @@ TEST_P(EndToEnd, Case) {
     }
   }
   const std::set<std::string> before = listFiles(work);
-  Result result = run(binary, args, work, environment);
+  Result result = run(binary, args, work, environment, source / "stdin");
   for (const std::string& name : listFiles(work)) {
     if (before.contains(name)) continue;
     // An output may be complete although a later step failed (its dependency file).
@@ -155,6 +153,7 @@ TEST_P(EndToEnd, Case) {
   };
   EXPECT_EQ(result.status, std::stoi(expectedOr("expected.status", "0")));
   EXPECT_EQ(result.stderrText, expectedOr("expected.stderr", ""));
+  EXPECT_EQ(result.stdoutText, expectedOr("expected.stdout", ""));
   fs::path out = work / "out.xml";
   if (fs::exists(source / "expected.xml")) {
     ASSERT_TRUE(fs::exists(out)) << "no out.xml";
@@ -162,9 +161,42 @@ TEST_P(EndToEnd, Case) {
   } else if (!fs::exists(source / "check")) {
     EXPECT_FALSE(fs::exists(out)) << "out.xml written";
   }
+}
+
+class EndToEnd : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EndToEnd, Case) {
+  fs::path source = fs::path(XMLPP_CASES_DIR) / GetParam();
+  fs::path work =
+      fs::temp_directory_path() / ("xmlpp-e2e-" + GetParam() + "-" + std::to_string(getpid()));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  std::string workText = work.string();
+  for (const auto& entry : fs::directory_iterator(source)) {
+    std::string name = entry.path().filename().string();
+    if (name.starts_with("expected.") || name == "args" || name == "install" || name == "setup" ||
+        name == "check" || name == "env" || name == "stdin") {
+      continue;
+    }
+    fs::copy(entry.path(), work / name,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  std::string binary = XMLPP_BINARY;
+  if (fs::exists(source / "install")) {
+    fs::create_directories(work / "inst" / "bin");
+    fs::copy(source / "install", work / "inst", fs::copy_options::recursive);
+    fs::copy_file(binary, work / "inst" / "bin" / "xmlpp");
+    binary = (work / "inst" / "bin" / "xmlpp").string();
+  }
+  auto script = [&](const char* name) {
+    return "cd '" + workText + "' && XMLPP='" + binary + "' sh '" + (source / name).string() + "'";
+  };
+  if (fs::exists(source / "setup")) {
+    ASSERT_EQ(std::system(script("setup").c_str()), 0) << "setup failed";
+  }
+  if (fs::exists(source / "args")) runAndCompare(source, work, binary);
   if (fs::exists(source / "check")) {
-    std::string command = "cd '" + workText + "' && sh '" + (source / "check").string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << "check failed";
+    EXPECT_EQ(std::system(script("check").c_str()), 0) << "check failed";
   }
   if (!HasFailure()) fs::remove_all(work);
 }

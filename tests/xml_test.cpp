@@ -1,8 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +14,7 @@
 
 #include "xml/ByteSink.h"
 #include "xml/FilePath.h"
+#include "xml/SignalCleanup.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -329,4 +333,43 @@ TEST_F(SaveTest, SinkKeepsEveryByteAcrossBlocks) {
   std::fclose(file);
   EXPECT_EQ(read(path), expected);
 }
+
+// A termination signal removes the registered temporary names (and only those) and still ends
+// the process with that signal; one raised while the signals are held back takes effect only
+// when they are released.
+TEST_F(SaveTest, TerminationSignalRemovesRegisteredTemporaries) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (bool raiseWhileBlocked : {false, true}) {
+      std::filesystem::remove_all(dir_);
+      std::filesystem::create_directories(dir_);
+      for (const char* name : {"registered", "unregistered", "other"})
+        std::ofstream(dir_ / name) << name;
+      pid_t pid = fork();
+      if (pid == 0) {
+        std::signal(signal, SIG_DFL);  // as the tool starts, whatever the test runner ignores
+        int directory = open(dir_.c_str(), O_PATH | O_DIRECTORY);
+        {
+          TerminationSignalsBlocked blocked;
+          registerTemporary(directory, "registered");
+          unregisterTemporary(registerTemporary(directory, "unregistered"));
+          if (raiseWhileBlocked) {
+            raise(signal);
+            std::ofstream(dir_ / "still-running") << "";
+          }
+        }
+        raise(signal);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      std::string label = std::to_string(signal) + (raiseWhileBlocked ? " blocked" : "");
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << label;
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "registered")) << label;
+      EXPECT_TRUE(std::filesystem::exists(dir_ / "unregistered")) << label;
+      EXPECT_TRUE(std::filesystem::exists(dir_ / "other")) << label;
+      EXPECT_EQ(std::filesystem::exists(dir_ / "still-running"), raiseWhileBlocked) << label;
+    }
+  }
+}
+
 }  // namespace

@@ -41,10 +41,6 @@ class Arena {
 
   // A block of its own, for loaded file contents; lives as long as the arena.
   char* allocateBlock(std::size_t size);
-  // Takes over a memory mapping (of a loaded file), unmapped with the arena.
-  void adoptMapping(void* data, std::size_t size) {
-    blocks_.push_back({static_cast<char*>(data), size, true});
-  }
 
  private:
   struct Block {

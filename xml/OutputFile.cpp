@@ -1,30 +1,100 @@
 #include "xml/OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 
+#include "SignalCleanup.h"
 #include "xml/FilePath.h"
 
 namespace {
 
-// Follows symbolic links (a bounded number of them) to the file that is finally written.
-std::string resolveLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-    std::vector<char> buffer(PATH_MAX + 1);
-    ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
-    if (n <= 0) break;
-    std::string target(buffer.data(), static_cast<std::size_t>(n));
-    path = target.front() == '/' ? target : directoryOf(path) + "/" + target;
+// The most symbolic links followed from the output path to the file written (the kernel's own
+// limit for one path).
+constexpr int kMaxLinks = 40;
+
+// Where a path leads once every symbolic link on the way is followed: a name in an open
+// directory, or a descriptor of this process.
+struct Target {
+  FileDescriptor directory;
+  std::string name;
+  int inherited = -1;  // the descriptor the path names, when it is one
+  bool exists = false;
+  struct stat info {};
+};
+
+FileDescriptor openDirectory(int at, const std::string& path) {
+  FileDescriptor directory(::openat(at, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!directory) throwIfOutOfMemory();
+  return directory;
+}
+
+std::string baseName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
+
+bool parseDescriptor(const std::string& name, int& fd) {
+  if (name.empty() || name.size() > 9) return false;
+  fd = 0;
+  for (char c : name) {
+    if (c < '0' || c > '9') return false;
+    fd = fd * 10 + (c - '0');
   }
-  return path;
+  return true;
+}
+
+// Whether `directory` is this process's descriptor folder, /proc/self/fd (where /dev/fd,
+// /dev/stdout and /dev/stderr lead) or /proc/thread-self/fd.
+bool isOwnDescriptorDirectory(int directory) {
+  struct stat info {};
+  if (::fstat(directory, &info) != 0) return false;
+  for (const char* path : {"/proc/self/fd", "/proc/thread-self/fd"}) {
+    struct stat own {};
+    if (::stat(path, &own) == 0 && own.st_dev == info.st_dev && own.st_ino == info.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Follows the path link by link, each step relative to an open directory, so that no path longer
+// than the ones given is ever built. False when the path cannot lead to a file to write: a missing
+// or unreadable folder, a name that is empty (a path ending in "/"), a link loop or too many links.
+bool resolve(const std::string& path, Target& target) {
+  target.directory = openDirectory(AT_FDCWD, directoryOf(path));
+  target.name = baseName(path);
+  for (int links = 0;; ++links) {
+    if (!target.directory || target.name.empty()) return false;
+    int fd = -1;
+    if (parseDescriptor(target.name, fd) && isOwnDescriptorDirectory(target.directory.get())) {
+      target.inherited = fd;
+      return true;
+    }
+    if (::fstatat(target.directory.get(), target.name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) !=
+        0) {
+      throwIfOutOfMemory();
+      return errno == ENOENT;  // a file to create
+    }
+    if (!S_ISLNK(target.info.st_mode)) {
+      target.exists = true;
+      return true;
+    }
+    if (links == kMaxLinks) return false;
+    std::string link(PATH_MAX, '\0');
+    ssize_t n = ::readlinkat(target.directory.get(), target.name.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(n));
+    target.directory =
+        openDirectory(link.front() == '/' ? AT_FDCWD : target.directory.get(), directoryOf(link));
+    target.name = baseName(link);
+  }
 }
 
 unsigned defaultMode() {
@@ -33,42 +103,166 @@ unsigned defaultMode() {
   return 0666 & ~mask;
 }
 
+std::string descriptorPath(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// ".xmlpp" and six random letters or digits.
+void makeTemporaryName(char (&name)[16]) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    bits = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^
+           static_cast<std::uint64_t>(now.tv_sec) ^ (static_cast<std::uint64_t>(::getpid()) << 32);
+  }
+  std::memcpy(name, ".xmlpp", 6);
+  for (int i = 6; i < 12; ++i) {
+    name[i] = kLetters[bits % 62];
+    bits /= 62;
+  }
+  name[12] = '\0';
+}
+
+constexpr int kNameAttempts = 100;
+
 }  // namespace
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  removeNamed();
 }
 
 bool OutputFile::open(const std::string& path) {
-  target_ = resolveLinks(path);
-  struct stat info {};
-  bool exists = ::stat(target_.c_str(), &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) return false;
-  if (exists && !S_ISREG(info.st_mode)) {
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    return fd_ >= 0;
+  Target target;
+  if (!resolve(path, target)) return false;
+  if (target.inherited >= 0) return openDescriptor(target.inherited);
+  if (target.exists && S_ISDIR(target.info.st_mode)) return false;
+  if (target.exists && !S_ISREG(target.info.st_mode)) {
+    file_.reset(
+        ::openat(target.directory.get(), target.name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!file_) throwIfOutOfMemory();
+    return static_cast<bool>(file_);
   }
-  mode_ = exists ? (info.st_mode & 07777) : defaultMode();
-  std::string name = target_.substr(target_.rfind('/') + 1);
-  std::string pattern = directoryOf(target_) + "/." + name + ".XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd_ < 0) return false;
-  temporary_ = buffer.data();
+  if (target.exists &&
+      ::faccessat(target.directory.get(), target.name.c_str(), W_OK, AT_EACCESS) != 0) {
+    throwIfOutOfMemory();
+    return false;
+  }
+  mode_ = target.exists ? (target.info.st_mode & 0777) : defaultMode();
+  directory_ = std::move(target.directory);
+  name_ = std::move(target.name);
+  return openUnnamed() || openNamed();
+}
+
+bool OutputFile::openDescriptor(int fd) {
+  // The process's own descriptors are all close-on-exec, so one without that flag is inherited.
+  int descriptorFlags = ::fcntl(fd, F_GETFD);
+  int statusFlags = ::fcntl(fd, F_GETFL);
+  if (descriptorFlags < 0 || statusFlags < 0 || (descriptorFlags & FD_CLOEXEC) ||
+      (statusFlags & O_PATH) || (statusFlags & O_ACCMODE) == O_RDONLY) {
+    return false;
+  }
+  file_.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!file_) throwIfOutOfMemory();
+  kind_ = Kind::Direct;
+  return static_cast<bool>(file_);
+}
+
+bool OutputFile::openUnnamed() {
+  file_.reset(::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (!file_) {
+    throwIfOutOfMemory();
+    return false;
+  }
+  // The file is linked in through /proc/self/fd at commit; where that does not lead to it (no
+  // /proc), a named temporary file is used instead.
+  struct stat byDescriptor {};
+  struct stat byPath {};
+  if (::fstat(file_.get(), &byDescriptor) != 0 ||
+      ::stat(descriptorPath(file_.get()).c_str(), &byPath) != 0 ||
+      byPath.st_dev != byDescriptor.st_dev || byPath.st_ino != byDescriptor.st_ino) {
+    file_.reset();
+    return false;
+  }
+  kind_ = Kind::Unnamed;
   return true;
 }
 
-bool OutputFile::commit() {
-  if (fd_ < 0) return false;
-  bool ok = true;
-  if (!temporary_.empty() && ::fchmod(fd_, mode_) != 0) ok = false;
-  if (::close(fd_) != 0) ok = false;
-  fd_ = -1;
-  if (!ok) return false;
-  if (temporary_.empty()) return true;
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
-  temporary_.clear();
+bool OutputFile::openNamed() {
+  TerminationSignalsBlocked blocked;
+  for (int attempt = 0; attempt < kNameAttempts && !file_; ++attempt) {
+    makeTemporaryName(temporary_);
+    file_.reset(
+        ::openat(directory_.get(), temporary_, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    if (!file_ && errno != EEXIST) break;
+  }
+  if (!file_) {
+    throwIfOutOfMemory();
+    temporary_[0] = '\0';
+    return false;
+  }
+  kind_ = Kind::Named;
+  cleanupSlot_ = registerTemporary(directory_.get(), temporary_);
+  if (cleanupSlot_ < 0) {
+    removeNamed();
+    file_.reset();
+    return false;
+  }
   return true;
+}
+
+void OutputFile::removeNamed() {
+  if (kind_ != Kind::Named || !temporary_[0]) return;
+  TerminationSignalsBlocked blocked;
+  ::unlinkat(directory_.get(), temporary_, 0);
+  unregisterTemporary(cleanupSlot_);
+  cleanupSlot_ = -1;
+  temporary_[0] = '\0';
+}
+
+bool OutputFile::commit() {
+  if (!file_) return false;
+  if (kind_ == Kind::Direct) return file_.close();
+  if (::fchmod(file_.get(), mode_) != 0) return false;
+  if (kind_ == Kind::Named) {
+    bool ok = file_.close();
+    TerminationSignalsBlocked blocked;
+    if (!ok || ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
+      return false;  // the destructor removes the temporary file
+    }
+    unregisterTemporary(cleanupSlot_);
+    cleanupSlot_ = -1;
+    temporary_[0] = '\0';
+    return true;
+  }
+  // An unnamed file gets a temporary name only for the moment between linking it in and
+  // renaming it, with the termination signals held back.
+  std::string link = descriptorPath(file_.get());
+  TerminationSignalsBlocked blocked;
+  bool linked = false;
+  for (int attempt = 0; attempt < kNameAttempts && !linked; ++attempt) {
+    makeTemporaryName(temporary_);
+    linked = ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && errno != EEXIST) break;
+  }
+  if (!linked) return false;
+  bool ok = file_.close() &&
+            ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) == 0;
+  if (!ok) ::unlinkat(directory_.get(), temporary_, 0);
+  return ok;
+}
+
+std::optional<FileIdentity> outputIdentity(const std::string& path) {
+  Target target;
+  if (!resolve(path, target)) return std::nullopt;
+  struct stat info {};
+  if (target.inherited >= 0) {
+    if (::fstat(target.inherited, &info) != 0) return std::nullopt;
+    return FileIdentity::of(info);
+  }
+  if (target.exists) return FileIdentity::of(target.info);
+  if (::fstat(target.directory.get(), &info) != 0) return std::nullopt;
+  return FileIdentity::of(info, target.name);
 }

@@ -1,12 +1,34 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
-// Writes a file so that readers see either the old contents or the complete new ones: the bytes go
-// to a temporary file in the target's directory, which replaces the target only on `commit`.
-// A symbolic link is followed, so its target is replaced and the link stays. Targets that are not
-// regular files (devices such as /dev/null or /dev/full, pipes) are written directly. Without a
-// commit the temporary file is removed and an existing target is left as it was.
+#include "xml/FileDescriptor.h"
+
+// Writes a file so that readers see either the old contents or the complete new ones, and so that
+// nothing is left behind when the run fails or is ended by a signal.
+//
+// A regular file (new or existing) is written to an unnamed temporary file in the target's
+// directory, which is linked in under a short temporary name and renamed over the target on
+// `commit`, with the termination signals held back for those two steps. Where the file system
+// cannot make unnamed files, a named temporary file (".xmlpp" and six letters or digits) is used
+// instead and removed if a termination signal ends the process (SignalCleanup.h). The temporary
+// name is never longer than 12 bytes and is used relative to the opened directory, so it fits
+// wherever the target's name fits. The new file gets the permission bits of the file it replaces
+// (never setuid, setgid or sticky), or those of a new file under the umask.
+//
+// Paths are resolved link by link: a symbolic link is followed, so its target is replaced and the
+// link stays; a loop, or a chain of more than 40 links, fails and changes nothing. An existing
+// file that the caller's credentials may not write (as access(2) reports it, so root may replace
+// a read-only file, as cp does) is refused, and so is a directory.
+//
+// A path that names a descriptor the process inherited (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N, or a link to one of them) is written through that descriptor: it is never
+// reopened, truncated or renamed over, so pipes work and the caller's redirection (append, a
+// group of commands) keeps its place. Other targets that are not regular files (devices such as
+// /dev/null, FIFOs) are opened and written directly. Without a commit, nothing is replaced.
+//
+// System calls that fail for lack of memory throw std::bad_alloc, as allocations do.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -15,13 +37,27 @@ class OutputFile {
   ~OutputFile();
 
   bool open(const std::string& path);
-  int fd() const { return fd_; }
-  // Flushes, closes and renames the temporary file over the target; false on any failure.
+  // Writes through a copy of the inherited descriptor `fd` (standard output for "-").
+  bool openDescriptor(int fd);
+  int fd() const { return file_.get(); }
+  // Closes the file and puts it in place; false on any failure, when nothing is replaced.
   bool commit();
 
  private:
-  int fd_ = -1;
-  std::string target_;
-  std::string temporary_;  // empty when writing the target directly
+  enum class Kind { Direct, Unnamed, Named };
+  bool openUnnamed();
+  bool openNamed();
+  void removeNamed();
+
+  Kind kind_ = Kind::Direct;
+  FileDescriptor file_;
+  FileDescriptor directory_;  // where the target is (Unnamed, Named)
+  std::string name_;          // the target's name in that directory
+  char temporary_[16] = {};   // the named temporary file's name (Named)
+  int cleanupSlot_ = -1;
   unsigned mode_ = 0;
 };
+
+// The file that writing `path` through OutputFile would write, or nothing when the path leads
+// nowhere it could write (a missing directory, a link loop).
+std::optional<FileIdentity> outputIdentity(const std::string& path);

@@ -74,14 +74,15 @@ class XMLDocument {
     return result;
   }
 
-  // Reads a whole file and parses it into the document, replacing `root` (see XMLReader.cpp). On
-  // failure `errorText` and `errorLine` tell why.
+  // Reads a whole file ("-": standard input) and parses it into the document, replacing `root`
+  // (see XMLReader.cpp and InputFile.h). On failure `errorText` and `errorLine` tell why.
   bool load(const std::string& fileName);
   // Parses a text; the document keeps its own copy of the bytes.
   bool loadText(std::string_view text);
 
   // Serialises the document in the fixed layout (see XMLWriter.cpp). `save` writes the file so
-  // that it is replaced only once complete; on failure `errorText` says why.
+  // that it is replaced only once complete (see OutputFile.h), "-" standard output; on failure
+  // `errorText` says why.
   bool save(const std::string& fileName);
   void write(std::string& out);
 

@@ -2,18 +2,13 @@
 // document's arena. Names and undecoded values stay as views into the buffer, which the document
 // keeps; only decoded values are copied. Text and comments are dropped; CDATA sections are kept.
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
 
 #include "XMLNames.h"
+#include "xml/InputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -439,79 +434,12 @@ bool XMLDocument::loadText(std::string_view text) {
   return loadBuffer(buffer, text.size());
 }
 
-namespace {
-
-// Files from this size on are mapped instead of read.
-constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
-
-// Reads from the descriptor until its end, appending to `data`; false on a read error.
-// A NUL byte ends the text, so reading stops there: a stream such as /dev/zero ends at once.
-bool readToEnd(int fd, std::string& data) {
-  char chunk[65536];
-  while (true) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (const void* nul = std::memchr(chunk, '\0', static_cast<std::size_t>(n))) {
-      data.append(chunk, static_cast<const char*>(nul) - chunk);
-      return true;
-    }
-    data.append(chunk, static_cast<std::size_t>(n));
-  }
-}
-
-}  // namespace
-
 bool XMLDocument::load(const std::string& fileName) {
-  auto fail = [&] {
+  std::optional<std::string_view> text = readInputFile(fileName, arena());
+  if (!text) {
     errorText = "couldn't read " + fileName;
     errorLine = 0;
     return false;
-  };
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail();
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return fail();
   }
-  std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0;
-  if (expected >= kMapThreshold) {
-    // Large files are mapped rather than copied: the pages come straight from the page cache,
-    // prefaulted in one go. The mapping is private, and the output replaces files by renaming,
-    // so writing the output over the input leaves these pages as they were.
-    void* data = ::mmap(nullptr, expected, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    ::close(fd);
-    if (data == MAP_FAILED) return fail();
-    arena().adoptMapping(data, expected);
-    return loadBuffer(static_cast<const char*>(data), expected);
-  }
-  // A regular file is read straight into a block of its size, in as few reads as it takes;
-  // anything that turns up beyond that size, and streams without a size (pipes), are read to
-  // their end and then moved into the document.
-  char* buffer = expected ? arena().allocateBlock(expected) : nullptr;
-  std::size_t size = 0;
-  while (size < expected) {
-    ssize_t n = ::read(fd, buffer + size, expected - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return fail();
-    }
-    if (n == 0) break;
-    size += static_cast<std::size_t>(n);
-  }
-  std::string rest;
-  bool ok = readToEnd(fd, rest);
-  ::close(fd);
-  if (!ok) return fail();
-  if (!rest.empty()) {
-    char* whole = arena().allocateBlock(size + rest.size());
-    if (size) std::memcpy(whole, buffer, size);
-    std::memcpy(whole + size, rest.data(), rest.size());
-    buffer = whole;
-    size += rest.size();
-  }
-  return loadBuffer(buffer ? buffer : "", size);
+  return loadBuffer(text->data(), text->size());
 }

@@ -226,7 +226,7 @@ void XMLDocument::write(std::string& out) {
 
 bool XMLDocument::save(const std::string& fileName) {
   OutputFile file;
-  bool ok = file.open(fileName);
+  bool ok = fileName == "-" ? file.openDescriptor(STDOUT_FILENO) : file.open(fileName);
   if (ok) {
     ByteSink sink(file.fd());
     writeDocument(*this, sink);

@@ -1,0 +1,86 @@
+#include "xml/InputFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Reads from the descriptor until its end, appending to `data`; false on a read error.
+// A NUL byte ends the text, so reading stops there: a stream such as /dev/zero ends at once.
+bool readToEnd(int fd, std::string& data) {
+  char chunk[65536];
+  while (true) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throwIfOutOfMemory();
+      return false;
+    }
+    if (n == 0) return true;
+    if (const void* nul = std::memchr(chunk, '\0', static_cast<std::size_t>(n))) {
+      data.append(chunk, static_cast<const char*>(nul) - chunk);
+      return true;
+    }
+    data.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+std::optional<std::string_view> readInputFile(const std::string& name, Arena& arena) {
+  bool standardInput = name == "-";
+  FileDescriptor opened;
+  if (!standardInput) {
+    opened.reset(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!opened) {
+      throwIfOutOfMemory();
+      return std::nullopt;
+    }
+  }
+  int fd = standardInput ? STDIN_FILENO : opened.get();
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+  // A regular file is read straight into a block of its size (standard input from where it
+  // stands), in as few reads as it takes; large blocks are backed by huge pages (Arena), which
+  // makes this copy about as cheap as mapping the file, and unlike a mapping it cannot fault
+  // when the file is truncated meanwhile. Anything that turns up beyond that size, and streams
+  // without a size (pipes), are read to their end and then moved into the document.
+  std::size_t expected = 0;
+  if (S_ISREG(info.st_mode)) {
+    off_t at = standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
+    if (at >= 0 && at < info.st_size) expected = static_cast<std::size_t>(info.st_size - at);
+  }
+  char* buffer = expected ? arena.allocateBlock(expected) : nullptr;
+  std::size_t size = 0;
+  while (size < expected) {
+    ssize_t n = ::read(fd, buffer + size, expected - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throwIfOutOfMemory();
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  std::string rest;
+  if (!readToEnd(fd, rest)) return std::nullopt;
+  if (!rest.empty()) {
+    char* whole = arena.allocateBlock(size + rest.size());
+    if (size) std::memcpy(whole, buffer, size);
+    std::memcpy(whole + size, rest.data(), rest.size());
+    buffer = whole;
+    size += rest.size();
+  }
+  return std::string_view(buffer ? buffer : "", size);
+}
+
+std::optional<FileIdentity> inputIdentity(const std::string& name) {
+  struct stat info {};
+  int status = name == "-" ? ::fstat(STDIN_FILENO, &info) : ::stat(name.c_str(), &info);
+  if (status != 0) return std::nullopt;
+  return FileIdentity::of(info);
+}
