@@ -34,10 +34,6 @@ namespace {
 // of the expression, which long left-associative chains grow.
 constexpr unsigned kMaxNesting = 1000;
 
-BinaryOperator binaryOperatorOf(Token token) {
-  return static_cast<BinaryOperator>(static_cast<int>(token) - static_cast<int>(Token::Multiply));
-}
-
 }  // namespace
 
 std::optional<bool> ExpressionEvaluator::truthValue(std::string_view text) {
@@ -92,16 +88,22 @@ bool ExpressionEvaluator::readOperand(Scanner& scanner) {
         pending_.push_back({Pending::Type::Group, 0, -1});
         ++groups_;
         break;
-      case Token::Plus:
-        pending_.push_back({Pending::Type::Plus, 0, -1});
+      case Token::Operator:
+        // "+" and "-" are the binary operators that are prefix ones too.
+        if (scanner.op() == BinaryOperator::Add) {
+          pending_.push_back({Pending::Type::Plus, 0, -1});
+        } else if (scanner.op() == BinaryOperator::Subtract) {
+          pending_.push_back(
+              {Pending::Type::Prefix, static_cast<std::uint8_t>(UnaryOperator::Negate), -1});
+        } else {
+          return false;
+        }
         ++prefixes_;
         break;
-      case Token::Minus:
       case Token::Not:
       case Token::Tilde: {
-        const UnaryOperator op = scanner.token() == Token::Minus ? UnaryOperator::Negate
-                                 : scanner.token() == Token::Not ? UnaryOperator::LogicalNot
-                                                                 : UnaryOperator::BitNot;
+        const UnaryOperator op =
+            scanner.token() == Token::Not ? UnaryOperator::LogicalNot : UnaryOperator::BitNot;
         pending_.push_back({Pending::Type::Prefix, static_cast<std::uint8_t>(op), -1});
         ++prefixes_;
         break;
@@ -146,15 +148,14 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   if (!scanner.next()) return false;
   while (true) {
     if (!readOperand(scanner) || !completeOperand(scanner)) return false;
-    const int precedence = precedenceOf(scanner.token());
-    if (precedence < 0) break;
+    if (scanner.token() != Token::Operator) break;
+    const int precedence = precedenceOf(scanner.op());
     // Operators of the same or a higher level before this one are complete: left to right.
     while (!pending_.empty() && pending_.back().type == Pending::Type::Binary &&
            pending_.back().precedence >= precedence) {
       if (!reduceBinary()) return false;
     }
-    pending_.push_back({Pending::Type::Binary,
-                        static_cast<std::uint8_t>(binaryOperatorOf(scanner.token())),
+    pending_.push_back({Pending::Type::Binary, static_cast<std::uint8_t>(scanner.op()),
                         static_cast<std::int8_t>(precedence)});
     if (precedence < 9) ++looseBinaries_;
     if (!scanner.next()) return false;

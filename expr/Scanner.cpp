@@ -56,11 +56,27 @@ std::size_t scanNumber(std::string_view s, std::size_t p, Token& token) {
   return skipIntegerSuffix(s, i) - p;
 }
 
-// The operator or punctuation that starts with `c`, followed by `c1` and `c2` (NUL past the end),
-// and its length; false for a byte that starts no token. Longer spellings win over their prefixes.
-bool scanOperator(char c, char c1, char c2, Token& token, std::size_t& length) {
+// The operator or punctuation that starts with `c`, followed by `c1` and `c2` (NUL past the end):
+// its token, operator and length; false for a byte that starts no token. Longer spellings win
+// over their prefixes.
+bool scanOperator(char c, char c1, char c2, Token& token, BinaryOperator& op, std::size_t& length) {
+  using enum BinaryOperator;
   length = 1;
   token = Token::Fails;
+  // A one-byte binary operator, unless the next byte makes it another token.
+  auto single = [&](BinaryOperator which, bool other) {
+    if (other) return true;
+    token = Token::Operator;
+    op = which;
+    return true;
+  };
+  // A two-byte binary operator.
+  auto pair = [&](BinaryOperator which) {
+    token = Token::Operator;
+    op = which;
+    length = 2;
+    return true;
+  };
   switch (c) {
     case '@':  // a register
     case ';':
@@ -82,72 +98,41 @@ bool scanOperator(char c, char c1, char c2, Token& token, std::size_t& length) {
     case ',':
       return true;
     case '-':
-      if (c1 != '>' && c1 != '-' && c1 != '=') token = Token::Minus;
-      return true;
+      return single(Subtract, c1 == '>' || c1 == '-' || c1 == '=');
     case '+':
-      if (c1 != '+' && c1 != '=') token = Token::Plus;
-      return true;
+      return single(Add, c1 == '+' || c1 == '=');
     case '!':
-      token = c1 == '=' ? Token::NotEqual : Token::Not;
-      length = c1 == '=' ? 2 : 1;
+      if (c1 == '=') return pair(NotEqual);
+      token = Token::Not;
       return true;
     case '~':
       token = Token::Tilde;
       return true;
     case '*':
-      if (c1 != '=') token = Token::Multiply;
-      return true;
+      return single(Multiply, c1 == '=');
     case '/':
-      if (c1 != '=') token = Token::Divide;
-      return true;
+      return single(Divide, c1 == '=');
     case '%':
-      if (c1 != '=') token = Token::Remainder;
-      return true;
+      return single(Remainder, c1 == '=');
     case '<':
-      if (c1 == '<') {
-        if (c2 != '=') token = Token::ShiftLeft;  // "<<=" is not supported
-        length = 2;
-      } else {
-        token = c1 == '=' ? Token::LessEqual : Token::Less;
-        length = c1 == '=' ? 2 : 1;
-      }
-      return true;
+      if (c1 == '<') return c2 == '=' ? true : pair(ShiftLeft);  // "<<=" is not supported
+      return c1 == '=' ? pair(LessEqual) : single(Less, false);
     case '>':
-      if (c1 == '>') {
-        if (c2 != '>' && c2 != '=') token = Token::ShiftRight;  // ">>>", ">>=" are not supported
-        length = 2;
-      } else {
-        token = c1 == '=' ? Token::GreaterEqual : Token::Greater;
-        length = c1 == '=' ? 2 : 1;
-      }
-      return true;
+      // ">>>", ">>>=" and ">>=" are not supported.
+      if (c1 == '>') return c2 == '>' || c2 == '=' ? true : pair(ShiftRight);
+      return c1 == '=' ? pair(GreaterEqual) : single(Greater, false);
     case '=':
-      if (c1 == '=') {
-        token = Token::Equal;
-        length = 2;
-      }
-      return true;
+      return c1 == '=' ? pair(Equal) : true;
     case '^':
-      if (c1 != '=') token = Token::BitXor;
-      return true;
+      return single(BitXor, c1 == '=');
     case '&':
-      if (c1 == '&') {
-        token = Token::LogicalAnd;
-        length = 2;
-      } else if (c1 != '=') {
-        token = Token::BitAnd;
-      }
-      return true;
+      if (c1 == '&') return pair(LogicalAnd);
+      return single(BitAnd, c1 == '=');
     case '|':
-      if (c1 == '|') {
-        token = Token::LogicalOr;
-        length = 2;
-      } else if (c1 != '=') {
-        token = Token::BitOr;
-      }
-      return true;
+      if (c1 == '|') return pair(LogicalOr);
+      return single(BitOr, c1 == '=');
     default:
-      return false;  // "'", "#", "\", "`", control bytes and bytes above 127
+      return false;  // "'", "#", "\\", "`", control bytes and bytes above 127
   }
 }
 
@@ -175,7 +160,7 @@ bool Scanner::next() {
       token = Token::String;
       length = close + 1 - p;
     } else if (!scanOperator(c, p + 1 < n ? s[p + 1] : '\0', p + 2 < n ? s[p + 2] : '\0', token,
-                             length)) {
+                             op_, length)) {
       return false;
     }
   }
@@ -185,39 +170,39 @@ bool Scanner::next() {
   return true;
 }
 
-int precedenceOf(Token token) {
-  switch (token) {
-    case Token::Multiply:
-    case Token::Divide:
-    case Token::Remainder:
+int precedenceOf(BinaryOperator op) {
+  using enum BinaryOperator;
+  switch (op) {
+    case Multiply:
+    case Divide:
+    case Remainder:
       return 9;
-    case Token::Plus:
-    case Token::Minus:
+    case Add:
+    case Subtract:
       return 8;
-    case Token::ShiftLeft:
-    case Token::ShiftRight:
+    case ShiftLeft:
+    case ShiftRight:
       return 7;
-    case Token::Less:
-    case Token::LessEqual:
-    case Token::Greater:
-    case Token::GreaterEqual:
+    case Less:
+    case LessEqual:
+    case Greater:
+    case GreaterEqual:
       return 6;
-    case Token::Equal:
-    case Token::NotEqual:
+    case Equal:
+    case NotEqual:
       return 5;
-    case Token::BitAnd:
+    case BitAnd:
       return 4;
-    case Token::BitXor:
+    case BitXor:
       return 3;
-    case Token::BitOr:
+    case BitOr:
       return 2;
-    case Token::LogicalAnd:
+    case LogicalAnd:
       return 1;
-    case Token::LogicalOr:
-      return 0;
-    default:
-      return -1;
+    case LogicalOr:
+      break;
   }
+  return 0;
 }
 
 std::int64_t integerLiteralValue(std::string_view text) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "expr/Value.h"
+
 // The kinds of token the evaluator tells apart. Every token of the language's table is
 // recognised, but those with which an expression can only fail, and those that can only end one,
 // are folded into one kind each.
@@ -14,25 +16,7 @@ enum class Token : std::uint8_t {
   String,    // between double quotes, the quotes included in the text
   Open,
   Close,
-  // Binary operators, in the order of BinaryOperator.
-  Multiply,
-  Divide,
-  Remainder,
-  Plus,
-  Minus,
-  ShiftLeft,
-  ShiftRight,
-  Less,
-  LessEqual,
-  Greater,
-  GreaterEqual,
-  Equal,
-  NotEqual,
-  BitAnd,
-  BitXor,
-  BitOr,
-  LogicalAnd,
-  LogicalOr,
+  Operator,  // a binary operator (Scanner::op), "+" and "-" also prefix ones
   Not,
   Tilde,
   // Names, registers, "::", ";", ":", "]", "{" and "}": after an operand they end the
@@ -56,17 +40,20 @@ class Scanner {
   bool next();
 
   Token token() const { return token_; }
+  // The operator of an Operator token.
+  BinaryOperator op() const { return op_; }
   std::string_view text() const { return tokenText_; }
 
  private:
   std::string_view text_;
   std::size_t position_ = 0;
   Token token_ = Token::End;
+  BinaryOperator op_ = BinaryOperator::Add;
   std::string_view tokenText_;
 };
 
-// The binary-operator level of a token, from 0 (||) to 9 (* / %); -1 for any other token.
-int precedenceOf(Token token);
+// The level of a binary operator, from 0 (||) to 9 (* / %).
+int precedenceOf(BinaryOperator op);
 
 // The value of an integer literal, always a 64-bit signed number: "0x" reads base 16, "0b" base
 // 2, a leading zero base 8, anything else base 10. Digits are not checked against the base (09 is
