@@ -33,11 +33,17 @@ Arena::Block Arena::newBlock(std::size_t size) {
   return {new char[size], size, false};
 }
 
+void Arena::reserveBlockSlot() {
+  // Room in the list first, so that storing a new block cannot fail and lose it; the list grows
+  // geometrically, as many blocks may come (one per file a run loads).
+  if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
+}
+
 void Arena::grow(std::size_t atLeast) {
   std::size_t size = nextBlockSize_;
   if (nextBlockSize_ < kMaxBlockSize) nextBlockSize_ *= 2;
   if (size < atLeast) size = atLeast;
-  blocks_.reserve(blocks_.size() + 1);
+  reserveBlockSlot();
   Block block = newBlock(size);
   blocks_.push_back(block);
   block_ = block.data;
@@ -46,7 +52,7 @@ void Arena::grow(std::size_t atLeast) {
 }
 
 char* Arena::allocateBlock(std::size_t size) {
-  blocks_.reserve(blocks_.size() + 1);
+  reserveBlockSlot();
   Block block = newBlock(size == 0 ? 1 : size);
   blocks_.push_back(block);
   return block.data;

@@ -49,6 +49,7 @@ class Arena {
     bool mapped;
   };
   void grow(std::size_t atLeast);
+  void reserveBlockSlot();
   Block newBlock(std::size_t size);
 
   std::vector<Block> blocks_;
