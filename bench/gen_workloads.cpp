@@ -7,6 +7,18 @@
 //   4-ifex.xml       200,000 "ifex" conditions inside a loop
 //   5-include.xml    an include tree of 2,000 small files (in 5-include/)
 //   6-deep-if.xml    100,000 nested "if" elements around one element
+//
+// and, in scaling/, each of these at a size N and at 4N (NAME-N.xml, NAME-4N.xml, and the macro
+// list NAME-N.list where there is one), whose cost must grow no faster than the size:
+//   includes         N includes of one tiny file (N = 10,000)
+//   include-tree     files that each include the next one twice: 2^13 and 2^15 include operations
+//   nested-for       N nested one-iteration "for" elements (N = 750)
+//   nested-foreach   the same with one-value "foreach" elements
+//   nested-scopes    N nested scopes that each define a macro, with N / 5 command-line macros
+//                    (N = 2,500)
+//   sibling-scopes   N sibling elements that each define a macro, after 25 N top-level definitions
+//                    (N = 1,000)
+//   long-sum         one condition that adds up N terms (N = 25,000)
 
 #include <cstdint>
 #include <cstdio>
@@ -83,6 +95,105 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// One scaling workload at `n`: the document, and the macro list when it has one.
+struct Scaled {
+  std::string document;
+  std::string macroList;
+};
+
+Scaled nestedLoops(int n, bool foreach) {
+  Scaled w{"<root>\n", ""};
+  for (int i = 0; i < n; ++i) {
+    w.document +=
+        foreach ? "<foreach v" + std::to_string(i) + "=\"x\">"
+                : "<for index=\"i" + std::to_string(i) + "\" start=\"0\" end=\"1\" incr=\"1\">";
+  }
+  w.document += "<leaf id=\"$(v0)$(i0)\"/>";
+  for (int i = 0; i < n; ++i)
+    w.document += foreach ? "</foreach>" : "</for>";
+  w.document += "\n</root>\n";
+  return w;
+}
+
+Scaled nestedScopes(int n) {
+  Scaled w;
+  for (int i = 0; i < n / 5; ++i)
+    w.macroList += "M" + std::to_string(i) + "=value" + std::to_string(i) + ";";
+  w.document = "<root>\n";
+  // Each level is a scope of its own that goes away in the output, which stays small.
+  for (int i = 0; i < n; ++i)
+    w.document +=
+        "<ifndef name=\"NONE\"><define name=\"d" + std::to_string(i % 7) + "\" value=\"$(M1)\"/>";
+  w.document += "<leaf v=\"$(d0)\"/>";
+  for (int i = 0; i < n; ++i)
+    w.document += "</ifndef>";
+  w.document += "\n</root>\n";
+  return w;
+}
+
+Scaled siblingScopes(int n) {
+  Scaled w{"<root>\n", ""};
+  for (int i = 0; i < 25 * n; ++i)
+    w.document +=
+        "<define name=\"m" + std::to_string(i) + "\" value=\"" + std::to_string(i) + "\"/>\n";
+  for (int i = 0; i < n; ++i)
+    w.document +=
+        "<e><define name=\"d\" value=\"" + std::to_string(i) + "\"/><v d=\"$(d)\"/></e>\n";
+  w.document += "</root>\n";
+  return w;
+}
+
+Scaled longSum(int n) {
+  Scaled w{"<root>\n  <ifex expression=\"1", ""};
+  for (int i = 1; i < n; ++i)
+    w.document += " + 1";
+  w.document +=
+      " == " + std::to_string(n) + "\"><sum n=\"" + std::to_string(n) + "\"/></ifex>\n</root>\n";
+  return w;
+}
+
+void writeScaled(const std::filesystem::path& dir, const std::string& name, const Scaled& n,
+                 const Scaled& n4) {
+  writeFile(dir / (name + "-N.xml"), n.document);
+  writeFile(dir / (name + "-4N.xml"), n4.document);
+  if (!n.macroList.empty()) {
+    writeFile(dir / (name + "-N.list"), n.macroList);
+    writeFile(dir / (name + "-4N.list"), n4.macroList);
+  }
+}
+
+void writeScaling(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir);
+  writeFile(dir / "tiny.xml", "<t/>\n");
+  auto includes = [](int n) {
+    Scaled w{"<root>\n", ""};
+    for (int i = 0; i < n; ++i)
+      w.document += "  <include filename=\"tiny.xml\"/>\n";
+    w.document += "</root>\n";
+    return w;
+  };
+  writeScaled(dir, "includes", includes(10000), includes(40000));
+  // level-K.xml includes level-(K+1).xml twice; the tree below level-0 has 2^(depth+1) - 2
+  // include operations.
+  for (int k = 0; k <= 15; ++k) {
+    std::string next = "level-" + std::to_string(k + 1) + ".xml";
+    writeFile(dir / ("level-" + std::to_string(k) + ".xml"),
+              k == 15 ? std::string("<leaf/>\n")
+                      : "<envelope><include filename=\"" + next + "\"/><include filename=\"" +
+                            next + "\"/></envelope>\n");
+  }
+  auto tree = [](int depth) {
+    return Scaled{
+        "<root><include filename=\"level-" + std::to_string(15 - depth) + ".xml\"/></root>\n", ""};
+  };
+  writeScaled(dir, "include-tree", tree(12), tree(14));
+  writeScaled(dir, "nested-for", nestedLoops(750, false), nestedLoops(3000, false));
+  writeScaled(dir, "nested-foreach", nestedLoops(750, true), nestedLoops(3000, true));
+  writeScaled(dir, "nested-scopes", nestedScopes(2500), nestedScopes(10000));
+  writeScaled(dir, "sibling-scopes", siblingScopes(1000), siblingScopes(4000));
+  writeScaled(dir, "long-sum", longSum(25000), longSum(100000));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,5 +262,6 @@ int main(int argc, char** argv) {
     deep += "</if>";
   deep += "</root>\n";
   writeFile(dir / "6-deep-if.xml", deep);
+  writeScaling(dir / "scaling");
   return 0;
 }

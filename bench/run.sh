@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `make bench`: Release build, the six workloads (median of RUNS runs each: wall time, peak
-# memory, input and output bytes, output checksum), xmllint --format beside workload 1, and the
-# micro-benchmarks.
+# memory, input and output bytes, output checksum), xmllint --format beside workload 1, the
+# scaling workloads at two sizes with their ratios, and the micro-benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -75,6 +75,31 @@ run 5-include "$(du -sb "$DATA/5-include" | awk '{ print $1 }')" "$OUT/5.xml" \
   sh -c "cd '$DATA' && exec '$XMLPP' 5-include.xml '$PWD/$OUT/5.xml'"
 run 6-deep-if "$(size "$DATA/6-deep-if.xml")" "$OUT/6.xml" \
   "$XMLPP" "$DATA/6-deep-if.xml" "$OUT/6.xml" "A=1"
+
+# Scaling: each workload at N and at 4N; the cost must grow no faster than the size, so the
+# 4N / N ratios of time and peak memory should stay well under 5 (16 would be quadratic).
+SCALE="$DATA/scaling"
+SCALE_OUT="$PWD/$OUT/scaling.xml"
+measure() {  # measure FILE: prints "wall peak" (medians of RUNS runs)
+  local file=$1 list=()
+  [ -f "${file%.xml}.list" ] && list=("$(cat "${file%.xml}.list")")
+  : > "$TIMES"
+  for _ in $(seq "$RUNS"); do
+    (cd "$SCALE" && /usr/bin/time -f '%e %M' -a -o "$TIMES" \
+      "$XMLPP" "$(basename "$file")" "$SCALE_OUT" "${list[@]}") ||
+      { echo "FAILED: $file" >&2; exit 1; }
+  done
+  echo "$(awk '{ print $1 }' "$TIMES" | median) $(awk '{ print $2 }' "$TIMES" | median)"
+}
+echo
+printf '%-16s %9s %9s %9s %9s %8s %8s\n' scaling 'N wall' 'N peak' '4N wall' '4N peak' 'time x' 'mem x'
+for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum; do
+  read -r wallN peakN <<< "$(measure "$SCALE/$name-N.xml")"
+  read -r wall4 peak4 <<< "$(measure "$SCALE/$name-4N.xml")"
+  awk -v n="$name" -v wn="$wallN" -v pn="$peakN" -v w4="$wall4" -v p4="$peak4" 'BEGIN {
+    printf "%-16s %7.2f s %6.0f MB %7.2f s %6.0f MB %8.1f %8.1f\n", n, wn, pn / 1024, w4, p4 / 1024,
+      w4 / (wn > 0.01 ? wn : 0.01), p4 / pn }'
+done
 
 if [ -x "$BUILD/bench/micro_bench" ]; then
   echo
