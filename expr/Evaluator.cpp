@@ -18,20 +18,19 @@
 //
 // Evaluation is operator-precedence parsing with two explicit stacks (operands, and operators
 // waiting for their right operand), applying each operator as soon as its operands are known.
-// Nothing recurses, whatever the text. Nesting is bounded all the same, as an explicit limit:
-// a text nested deeper than a real expression ever is fails like any other bad text.
+// Nothing recurses, whatever the text, and a chain of operators at one level (a sum of any number
+// of terms) keeps the stacks short. Nesting, open parentheses and prefix operators inside one
+// another, is bounded all the same, as an explicit limit: a text nested deeper than a real
+// expression ever is fails like any other bad text.
 
 #include "expr/Evaluator.h"
 
-#include <algorithm>
 
 #include "Scanner.h"
 
 namespace {
 
-// The nesting limit: the parse steps active inside one another (a parenthesis counts two, a
-// prefix operator one, a pending operator whose right operand binds tighter one) and the height
-// of the expression, which long left-associative chains grow.
+// The most parentheses and prefix operators open around an operand.
 constexpr unsigned kMaxNesting = 1000;
 
 }  // namespace
@@ -60,13 +59,9 @@ std::optional<std::int64_t> ExpressionEvaluator::signedValue(std::string_view te
 bool ExpressionEvaluator::reduceBinary() {
   const Pending top = pending_.back();
   pending_.pop_back();
-  if (top.precedence < 9) --looseBinaries_;
-  const Operand right = operands_.back();
+  const Value right = operands_.back();
   operands_.pop_back();
-  Operand& left = operands_.back();
-  left.height = std::max(left.height, right.height) + 1;
-  return left.height <= kMaxNesting &&
-         applyBinary(static_cast<BinaryOperator>(top.op), left.value, right.value);
+  return applyBinary(static_cast<BinaryOperator>(top.op), operands_.back(), right);
 }
 
 // Reads where an operand must start: prefix operators and open parentheses, then a literal.
@@ -74,15 +69,15 @@ bool ExpressionEvaluator::readOperand(Scanner& scanner) {
   while (true) {
     switch (scanner.token()) {
       case Token::Integer:
-        operands_.push_back({Value::integer(integerLiteralValue(scanner.text())), 1});
-        return 2 + 2 * groups_ + prefixes_ + looseBinaries_ <= kMaxNesting;
+        operands_.push_back(Value::integer(integerLiteralValue(scanner.text())));
+        return true;
       case Token::Floating:
-        operands_.push_back({Value::floating(floatingLiteralValue(scanner.text())), 1});
-        return 2 + 2 * groups_ + prefixes_ + looseBinaries_ <= kMaxNesting;
+        operands_.push_back(Value::floating(floatingLiteralValue(scanner.text())));
+        return true;
       case Token::String: {
         const std::string_view quoted = scanner.text();
-        operands_.push_back({Value::string(quoted.substr(1, quoted.size() - 2)), 1});
-        return 2 + 2 * groups_ + prefixes_ + looseBinaries_ <= kMaxNesting;
+        operands_.push_back(Value::string(quoted.substr(1, quoted.size() - 2)));
+        return true;
       }
       case Token::Open:
         pending_.push_back({Pending::Type::Group, 0, -1});
@@ -111,7 +106,7 @@ bool ExpressionEvaluator::readOperand(Scanner& scanner) {
       default:
         return false;
     }
-    if (!scanner.next()) return false;
+    if (groups_ + prefixes_ > kMaxNesting || !scanner.next()) return false;
   }
 }
 
@@ -121,10 +116,8 @@ bool ExpressionEvaluator::completeOperand(Scanner& scanner) {
   while (true) {
     while (!pending_.empty() && (pending_.back().type == Pending::Type::Prefix ||
                                  pending_.back().type == Pending::Type::Plus)) {
-      Operand& operand = operands_.back();
       if (pending_.back().type == Pending::Type::Prefix &&
-          (++operand.height > kMaxNesting ||
-           !applyUnary(static_cast<UnaryOperator>(pending_.back().op), operand.value)))
+          !applyUnary(static_cast<UnaryOperator>(pending_.back().op), operands_.back()))
         return false;
       pending_.pop_back();
       --prefixes_;
@@ -143,7 +136,7 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   if (text.empty()) return false;
   operands_.clear();
   pending_.clear();
-  groups_ = prefixes_ = looseBinaries_ = 0;
+  groups_ = prefixes_ = 0;
   Scanner scanner(text);
   if (!scanner.next()) return false;
   while (true) {
@@ -157,7 +150,6 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
     }
     pending_.push_back({Pending::Type::Binary, static_cast<std::uint8_t>(scanner.op()),
                         static_cast<std::int8_t>(precedence)});
-    if (precedence < 9) ++looseBinaries_;
     if (!scanner.next()) return false;
   }
   // The token after the last operand is not an operator. Postfix operators and calls, and
@@ -168,6 +160,6 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   while (!pending_.empty()) {
     if (!reduceBinary()) return false;
   }
-  result = operands_.back().value;
+  result = operands_.back();
   return true;
 }

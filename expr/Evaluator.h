@@ -27,10 +27,6 @@ class ExpressionEvaluator {
   // False when the text fails; an empty text fails too (it has no value).
   bool evaluate(std::string_view text, Value& result);
 
-  struct Operand {
-    Value value;
-    unsigned height;  // the height of the expression it came from
-  };
   // An operator waiting for its right operand, or an open parenthesis.
   struct Pending {
     enum class Type : std::uint8_t { Group, Prefix, Plus, Binary };
@@ -42,10 +38,9 @@ class ExpressionEvaluator {
   bool completeOperand(Scanner& scanner);
   bool reduceBinary();
 
-  std::vector<Operand> operands_;
+  std::vector<Value> operands_;
   std::vector<Pending> pending_;
-  // Counts of the pending entries by the parse steps each stands for.
+  // How many of the pending entries are open parentheses and prefix operators.
   unsigned groups_ = 0;
   unsigned prefixes_ = 0;
-  unsigned looseBinaries_ = 0;  // pending binary operators below the * / % level
 };

@@ -160,14 +160,11 @@ class Evaluator {
     if (!next()) return std::nullopt;
     Node result;
     if (!binary(-4, result)) return std::nullopt;
-    return result.value;
+    return result;
   }
 
  private:
-  struct Node {
-    Value value;
-    int height;
-  };
+  using Node = Value;
   enum class Kind { End, Int, Flt, Str, Name, Op };
   // The operators in the order of the token table; the first that starts at the position wins.
   struct Spelling {
@@ -246,17 +243,16 @@ class Evaluator {
   }
   bool is(std::string_view op) const { return kind_ == Kind::Op && token_ == op; }
 
-  // Counts the parse steps inside one another, as deep as the limit allows.
-  struct Step {
-    explicit Step(int& depth) : depth_(depth), ok(depth < kMaxNesting) { ++depth_; }
-    ~Step() { --depth_; }
+  // Counts the parentheses and prefix operators open around what is being read.
+  struct Open {
+    explicit Open(int& depth) : depth_(depth), ok(++depth <= kMaxNesting) {}
+    ~Open() { --depth_; }
     int& depth_;
     bool ok;
   };
 
   bool binary(int level, Node& left) {
-    Step step(depth_);
-    if (!step.ok || !unary(left)) return false;
+    if (!unary(left)) return false;
     while (precedence_ >= level && precedence_ <= 9) {
       const std::string_view op = token_;
       const int precedence = precedence_;
@@ -264,34 +260,33 @@ class Evaluator {
       Node right;
       if (!(precedence == 9 ? unary(right) : binary(precedence + 1, right))) return false;
       if (precedence < 0 || op == ">>>") return false;  // no operation
-      left.height = std::max(left.height, right.height) + 1;
-      if (left.height > kMaxNesting || !apply(op, left.value, right.value)) return false;
+      if (!apply(op, left, right)) return false;
     }
     return true;
   }
 
   bool unary(Node& node) {
-    Step step(depth_);
-    if (!step.ok) return false;
     const std::string_view token = token_;
     if (kind_ == Kind::Int || kind_ == Kind::Flt || kind_ == Kind::Str) {
-      node.height = 1;
       if (kind_ == Kind::Str) {
-        node.value = {'s', 0, 0, token.substr(1, token.size() - 2)};
+        node = {'s', 0, 0, token.substr(1, token.size() - 2)};
       } else if (kind_ == Kind::Flt) {
-        node.value = floating(std::stod(std::string(token)), 8);
+        node = floating(std::stod(std::string(token)), 8);
       } else {
-        node.value = integer(literal(token), 8);
+        node = integer(literal(token), 8);
       }
       if (!next()) return false;
     } else if (is("(")) {
-      if (!next() || kind_ == Kind::Name) return false;  // a cast or a name: fails here
+      Open open(depth_);
+      if (!open.ok || !next() || kind_ == Kind::Name) return false;  // a cast or a name fails
       if (!binary(-4, node) || !is(")") || !next()) return false;
     } else if (is("+")) {
-      if (!next() || !unary(node)) return false;
+      Open open(depth_);
+      if (!open.ok || !next() || !unary(node)) return false;
     } else if (is("-") || is("!") || is("~")) {
-      if (!next() || !unary(node) || ++node.height > kMaxNesting) return false;
-      Value& v = node.value;
+      Open open(depth_);
+      if (!open.ok || !next() || !unary(node)) return false;
+      Value& v = node;
       if (token == "!") {
         if (v.kind == 's') return false;
         v = boolean(v.kind == 'b' ? v.low() ^ 1 : v.kind == 'f' ? v.dbl() == 0.0 : v.bits == 0);

@@ -89,7 +89,8 @@ TEST(Evaluator, EntryPoints) {
   }
 }
 
-// Texts nested deeper than any real expression fail, without deep recursion.
+// Parentheses and prefix operators nest up to 1,000 deep; deeper texts fail, without deep
+// recursion. A chain of operators is not nesting, however long.
 TEST(Evaluator, NestingLimits) {
   ExpressionEvaluator evaluator;
   auto nested = [](int depth, const char* open, const char* close) {
@@ -107,13 +108,17 @@ TEST(Evaluator, NestingLimits) {
       text += "+1";
     return text;
   };
-  EXPECT_EQ(evaluator.signedValue(nested(499, "(", ")")), 1);
-  EXPECT_EQ(evaluator.signedValue(nested(500, "(", ")")), std::nullopt);
+  EXPECT_EQ(evaluator.signedValue(nested(1000, "(", ")")), 1);
+  EXPECT_EQ(evaluator.signedValue(nested(1001, "(", ")")), std::nullopt);
   EXPECT_EQ(evaluator.signedValue(nested(10000, "(", ")")), std::nullopt);
-  EXPECT_EQ(evaluator.signedValue(nested(998, "- ", "")), 1);
-  EXPECT_EQ(evaluator.signedValue(nested(999, "- ", "")), std::nullopt);
-  EXPECT_EQ(evaluator.signedValue(chain(1000)), 1000);
-  EXPECT_EQ(evaluator.signedValue(chain(1001)), std::nullopt);
+  EXPECT_EQ(evaluator.signedValue(nested(500, "(- ", ")")), 1);
+  EXPECT_EQ(evaluator.signedValue(nested(501, "(- ", ")")), std::nullopt);
+  EXPECT_EQ(evaluator.signedValue(nested(1000, "- ", "")), 1);
+  EXPECT_EQ(evaluator.signedValue(nested(1001, "+ ", "")), std::nullopt);
+  EXPECT_EQ(evaluator.signedValue(nested(100000, "- ", "")), std::nullopt);
+  EXPECT_EQ(evaluator.signedValue(chain(100000)), 100000);
+  EXPECT_EQ(evaluator.signedValue("(" + chain(100000) + ") * (" + nested(999, "(", ")") + ")"),
+            100000);
 }
 
 // A small deterministic generator of texts: mostly well-formed expressions over every kind of
