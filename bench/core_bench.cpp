@@ -45,7 +45,8 @@ BENCHMARK(writeDocument);
 // A typical attribute value with two references.
 void expandAttribute(benchmark::State& state) {
   MacroEnvironment env("/opt/xmlpp");
-  MacroMap macros{{"BOARD", "evb2"}, {"VARIANT", "full"}, {"OS", "linux"}, {"ARCH", "riscv"}};
+  MacroTable macros(
+      MacroMap{{"BOARD", "evb2"}, {"VARIANT", "full"}, {"OS", "linux"}, {"ARCH", "riscv"}});
   for (auto _ : state) {
     benchmark::DoNotOptimize(env.expand(macros, "boards/$(BOARD)/$(VARIANT).xml"));
   }

@@ -47,7 +47,7 @@ inline bool writtenFormReadsBack(const XMLDocument& document) {
       return false;
     }
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-      std::string_view name = element->attributes()[i].name;
+      std::string_view name = element->attributes()[i].name();
       if (name.empty() || !startsAttributeName(static_cast<unsigned char>(name[0]))) return false;
       for (char c : name) {
         if (!isNameChar(static_cast<unsigned char>(c))) return false;

@@ -103,12 +103,12 @@ std::string readFile(const std::string& path) {
 // kMaxCopies when it is larger or cannot be told before the walk.
 std::uint64_t forCopies(const XMLElement* loop, ExpressionEvaluator& evaluator) {
   for (std::string_view name : {"start", "end", "incr", "add", "sub", "mul"}) {
-    const std::string_view* value = loop->attribute(name);
+    const std::optional<std::string_view> value = loop->attribute(name);
     if (value && value->find('$') != std::string_view::npos) return kMaxCopies + 1;
   }
   auto number = [&](std::string_view name) {
-    const std::string_view* value = loop->attribute(name);
-    return static_cast<std::uint32_t>(evaluator.unsignedValue(value ? *value : "").value_or(0));
+    const std::string_view value = loop->attribute(name).value_or("");
+    return static_cast<std::uint32_t>(evaluator.unsignedValue(value).value_or(0));
   };
   std::uint32_t start = number("start");
   std::uint32_t end = number("end");
@@ -126,14 +126,14 @@ std::uint64_t forCopies(const XMLElement* loop, ExpressionEvaluator& evaluator) 
 std::uint64_t foreachCopies(const XMLElement* loop) {
   std::uint64_t copies = 1;
   for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
-    const XMLAttribute& a = loop->attributes()[k];
-    if (a.value.find('$') != std::string_view::npos) return kMaxCopies + 1;
+    const std::string_view value = loop->attributes()[k].value();
+    if (value.find('$') != std::string_view::npos) return kMaxCopies + 1;
     std::uint64_t items = 0;
     std::size_t start = 0;
-    while (start <= a.value.size()) {
-      std::size_t comma = a.value.find(',', start);
-      if (comma == std::string_view::npos) comma = a.value.size();
-      std::string_view item = a.value.substr(start, comma - start);
+    while (start <= value.size()) {
+      std::size_t comma = value.find(',', start);
+      if (comma == std::string_view::npos) comma = value.size();
+      std::string_view item = value.substr(start, comma - start);
       if (item.find_first_not_of('\n') != std::string_view::npos) ++items;
       start = comma + 1;
     }
@@ -151,7 +151,7 @@ std::size_t storedBytes(const XMLDocument& document) {
       const auto* element = static_cast<const XMLElement*>(node);
       bytes += element->name().size();
       for (std::uint32_t i = 0; i < element->attributeCount(); ++i)
-        bytes += element->attributes()[i].name.size() + element->attributes()[i].value.size();
+        bytes += element->attributes()[i].name().size() + element->attributes()[i].value().size();
     } else {
       bytes += static_cast<const XMLCDATASection*>(node)->text().size();
     }

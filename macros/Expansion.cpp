@@ -40,14 +40,14 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 
 }  // namespace
 
-std::string MacroEnvironment::expand(const MacroMap& localMacros, std::string_view text,
+std::string MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
                                      bool useSystemMacros) const {
   std::string result;
   expand(localMacros, text, useSystemMacros, result);
   return result;
 }
 
-void MacroEnvironment::expand(const MacroMap& localMacros, std::string_view text,
+void MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
                               bool useSystemMacros, std::string& output) const {
   // Without a macro character there is nothing to replace, and a pass would copy the text.
   if (text.find(kMacroChar) == std::string_view::npos) {
@@ -115,7 +115,7 @@ NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
 
 }  // namespace
 
-bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view in,
+bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_view in,
                                   bool useSystemMacros, std::string& out) const {
   constexpr char mc = kMacroChar;
   out.clear();
@@ -159,7 +159,7 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
         splitInner(in.substr(i + 2, ref.close - i - 2),
                    ref.colon == std::string_view::npos ? ref.colon : ref.colon - (i + 2));
     if (parts.literal) rescan = false;  // a literal default ends re-scanning for the whole pass
-    const std::string* value = lookup(localMacros, parts.name);
+    const std::string* value = localMacros.find(parts.name);
     if (!value && useSystemMacros) value = lookup(systemMacros_, parts.name);
     std::string now;
     if (value && dateTimeMacroValue(parts.name, now)) {

@@ -73,6 +73,6 @@ bool dateTimeMacroValue(std::string_view name, std::string& value) {
 }
 
 std::string MacroEnvironment::expandWithSystemMacros(std::string_view text) const {
-  static const MacroMap kNone;
+  static const MacroTable kNone;
   return expand(kNone, text, true);
 }

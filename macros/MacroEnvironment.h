@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "macros/MacroMap.h"
+#include "macros/MacroTable.h"
 
 // The macros the tool supplies itself, and the expansion of $(name) references.
 //
@@ -19,15 +20,15 @@ class MacroEnvironment {
   // Replaces $(name), $(name:default), $(name::literal default) and $$ in `text`, looking names up
   // in `localMacros` and then, when asked, in the system macros. Names that are not found and have
   // no default stay as written. The result goes to `result`, whose storage is reused.
-  void expand(const MacroMap& localMacros, std::string_view text, bool useSystemMacros,
+  void expand(const MacroTable& localMacros, std::string_view text, bool useSystemMacros,
               std::string& result) const;
-  std::string expand(const MacroMap& localMacros, std::string_view text,
+  std::string expand(const MacroTable& localMacros, std::string_view text,
                      bool useSystemMacros = false) const;
   // Expansion with the system macros only (include file names).
   std::string expandWithSystemMacros(std::string_view text) const;
 
  private:
-  bool expandPass(const MacroMap& localMacros, std::string_view in, bool useSystemMacros,
+  bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
                   std::string& out) const;
 
   MacroMap systemMacros_;

@@ -2,9 +2,11 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "macros/MacroEnvironment.h"
 #include "macros/MacroList.h"
+#include "macros/MacroTable.h"
 
 namespace {
 
@@ -17,8 +19,12 @@ class ExpandTest : public ::testing::TestWithParam<ExpandCase> {};
 
 TEST_P(ExpandTest, WithLocalTable) {
   MacroEnvironment env("/opt/t");
-  MacroMap local{{"A", "1"},        {"B", "x"},       {"R", "$(B)"}, {"D", "$(A:$)$(A:$)"},
-                 {"N", "$(N)$(N)"}, {"Date", "fixed"}};
+  MacroTable local(MacroMap{{"A", "1"},
+                            {"B", "x"},
+                            {"R", "$(B)"},
+                            {"D", "$(A:$)$(A:$)"},
+                            {"N", "$(N)$(N)"},
+                            {"Date", "fixed"}});
   EXPECT_EQ(env.expand(local, GetParam().input), GetParam().expected) << GetParam().input;
 }
 
@@ -44,17 +50,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Expand, DateFoundInATableIsTheCurrentDate) {
   MacroEnvironment env("/opt/t");
-  std::string date = env.expand({{"Date", "fixed"}}, "$(Date)");
+  std::string date = env.expand(MacroTable(MacroMap{{"Date", "fixed"}}), "$(Date)");
   EXPECT_TRUE(std::regex_match(date, std::regex("[1-9][0-9]? [A-Z][a-z]+ [0-9]{4}"))) << date;
-  EXPECT_EQ(env.expand({}, "$(Date)"), "$(Date)");
+  EXPECT_EQ(env.expand(MacroTable(), "$(Date)"), "$(Date)");
   EXPECT_NE(env.expandWithSystemMacros("$(Date)"), "$(Date)");
 }
 
 TEST(Expand, DoublingValueStopsPastTheSizeBound) {
   MacroEnvironment env("/opt/t");
   // "$(D)" alone stops after one pass (its inner text holds no "$"); the value itself doubles.
-  EXPECT_EQ(env.expand({{"D", "$(D:$)$(D:$)"}}, "$(D)"), "$(D:$)$(D:$)");
-  std::string result = env.expand({{"D", "$(D:$)$(D:$)"}}, "$(D:$)");
+  EXPECT_EQ(env.expand(MacroTable(MacroMap{{"D", "$(D:$)$(D:$)"}}), "$(D)"), "$(D:$)$(D:$)");
+  std::string result = env.expand(MacroTable(MacroMap{{"D", "$(D:$)$(D:$)"}}), "$(D:$)");
   EXPECT_GT(result.size(), std::size_t{16} << 20);
   EXPECT_LT(result.size(), std::size_t{40} << 20);
 }
@@ -64,7 +70,7 @@ TEST(Expand, ManyUnterminatedReferencesStayLinear) {
   std::string text;
   for (int i = 0; i < 200000; ++i)
     text += "$(";
-  EXPECT_EQ(env.expand({}, text), text);
+  EXPECT_EQ(env.expand(MacroTable(), text), text);
 }
 
 TEST(Expand, SystemMacros) {
@@ -72,7 +78,7 @@ TEST(Expand, SystemMacros) {
   EXPECT_EQ(env.expandWithSystemMacros("$(HostOS)/$(ZuruvaDez)/$(Micro)$(TargetID)$(HostEXE)"),
             "linux//opt/t/RISCV20");
   EXPECT_EQ(env.expandWithSystemMacros("$(HostArch) $(HostDLLExt) $(HostDLL)"), "x86 .so .so");
-  EXPECT_EQ(env.expand({}, "$(HostOS)"), "$(HostOS)");
+  EXPECT_EQ(env.expand(MacroTable(), "$(HostOS)"), "$(HostOS)");
   EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
   EXPECT_EQ(env.systemMacros().size(), 17u);
 }
@@ -100,6 +106,52 @@ TEST(DateTime, Formats) {
   std::string value;
   EXPECT_FALSE(dateTimeMacroValue("date", value));
   EXPECT_FALSE(dateTimeMacroValue("HostOS", value));
+}
+
+// Random definitions in random nested scopes against the plain model of scopes as copies: a
+// definition shadows, leaves with its scope, and never leaks into an enclosing one.
+TEST(MacroTable, ScopesBehaveAsCopies) {
+  std::uint32_t seed = 3;
+  auto below = [&](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const std::string names[] = {"A", "B", "C", "D", "E", "F"};
+  MacroTable table(MacroMap{{"A", "top"}, {"B", ""}});
+  std::vector<MacroMap> model{{{"A", "top"}, {"B", ""}}};
+  for (int step = 0; step < 20000; ++step) {
+    const std::string& name = names[below(6)];
+    const std::string value = std::to_string(step);
+    switch (below(5)) {
+      case 0:
+        table.enterScope();
+        model.push_back(model.back());
+        break;
+      case 1:
+        if (model.size() > 1) {
+          table.leaveScope();
+          model.pop_back();
+        }
+        break;
+      case 2:
+        table.findOrInsert(name);
+        model.back().emplace(name, "");
+        break;
+      default:
+        table.set(name, value);
+        model.back()[name] = value;
+        break;
+    }
+    for (const std::string& n : names) {
+      const auto it = model.back().find(n);
+      const std::string* found = table.find(n);
+      ASSERT_EQ(found != nullptr, it != model.back().end()) << step << " " << n;
+      if (found) {
+        ASSERT_EQ(*found, it->second) << step << " " << n;
+      }
+    }
+    ASSERT_EQ(table.size(), model.back().size());
+  }
 }
 
 TEST(MacroList, Parse) {

@@ -77,24 +77,24 @@ TEST_F(RunTest, DeepDocumentsWalkWithoutRecursion) {
   ASSERT_FALSE(preprocessor.run((dir_ / "deep.xml").string(), "X=1"));
   int depth = 0;
   for (XMLNode* n = preprocessor.document().root; n; n = n->firstChild, ++depth)
-    ASSERT_EQ(*static_cast<XMLElement*>(n)->attribute("v"), "1");
+    ASSERT_EQ(static_cast<XMLElement*>(n)->attribute("v"), "1");
   EXPECT_EQ(depth, kDepth);
 }
 
 TEST(CombineValueLists, OrderAndEmptyLists) {
   auto combine = [](const std::vector<std::vector<std::string>>& lists) {
     std::string out;
-    combineValueLists(lists, [&](const std::vector<std::size_t>& chosen) {
+    combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
       for (std::size_t k = 0; k < chosen.size(); ++k)
         out += lists[k][chosen[k]];
-      out += ';';
+      out += last ? '.' : ';';
     });
     return out;
   };
-  EXPECT_EQ(combine({{"1", "2"}, {"x", "y"}}), "1x;1y;2x;2y;");
+  EXPECT_EQ(combine({{"1", "2"}, {"x", "y"}}), "1x;1y;2x;2y.");
   EXPECT_EQ(combine({{"1", "2"}, {}}), "");
-  EXPECT_EQ(combine({}), ";");
-  EXPECT_EQ(combine({{"a"}, {"b"}, {"c", "d"}}), "abc;abd;");
+  EXPECT_EQ(combine({}), ".");
+  EXPECT_EQ(combine({{"a"}, {"b"}, {"c", "d"}}), "abc;abd.");
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ bool readToEnd(int fd, std::string& data) {
 
 }  // namespace
 
-std::optional<std::string_view> readInputFile(const std::string& name, Arena& arena) {
+std::optional<std::span<char>> readInputFile(const std::string& name, Arena& arena) {
   bool standardInput = name == "-";
   FileDescriptor opened;
   if (!standardInput) {
@@ -75,7 +75,7 @@ std::optional<std::string_view> readInputFile(const std::string& name, Arena& ar
     buffer = whole;
     size += rest.size();
   }
-  return std::string_view(buffer ? buffer : "", size);
+  return std::span<char>(buffer, size);
 }
 
 std::optional<FileIdentity> inputIdentity(const std::string& name) {

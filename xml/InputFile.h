@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@
 // Reading stops at the first NUL byte of a stream without a size (such as /dev/zero). Returns
 // nothing when the input cannot be opened or read (a directory, a read error); throws
 // std::bad_alloc when memory runs out, the system's ENOMEM included.
-std::optional<std::string_view> readInputFile(const std::string& name, Arena& arena);
+std::optional<std::span<char>> readInputFile(const std::string& name, Arena& arena);
 
 // The file an input name reads ("-": standard input), or nothing when it cannot be found.
 std::optional<FileIdentity> inputIdentity(const std::string& name);

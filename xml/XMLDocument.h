@@ -87,8 +87,8 @@ class XMLDocument {
   void write(std::string& out);
 
  private:
-  // Parses `size` bytes that live as long as the document (in its arena).
-  bool loadBuffer(const char* text, std::size_t size);
+  // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
+  bool loadBuffer(char* text, std::size_t size);
 
   Arena arena_;
 };

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
-
-class Arena;
 
 // The two kinds of node the tree holds: the reader drops text and comments, and keeps CDATA
 // sections wherever they stand.
@@ -28,27 +28,48 @@ class XMLNode {
   XMLNodeKind kind_;
 };
 
-// An attribute: a name and a value that may be null (written as an empty value). A null value
-// is one without data; every other value, empty ones included, points at its bytes.
-struct XMLAttribute {
-  std::string_view name;
-  std::string_view value;
+// Lengths of names, values and texts: a document holds millions of them, so they are stored in 32
+// bits; a longer string is refused like an allocation that cannot be made.
+std::uint32_t storedLength(std::size_t length);
 
-  bool isNull() const { return value.data() == nullptr; }
+// An attribute: a name and a value that may be null (written as an empty value). A null value is
+// one without data; every other value, empty ones included, points at its bytes. Packed into 24
+// bytes: two pointers and two lengths.
+class XMLAttribute {
+ public:
+  XMLAttribute() = default;
+  // A value without data (a default-constructed view) makes a null value.
+  XMLAttribute(std::string_view name, std::string_view value)
+      : name_(name.data()),
+        value_(value.data()),
+        nameLength_(storedLength(name.size())),
+        valueLength_(storedLength(value.size())) {}
+
+  std::string_view name() const { return {name_, nameLength_}; }
+  std::string_view value() const { return {value_, valueLength_}; }
+  bool isNull() const { return value_ == nullptr; }
+  void setValue(std::string_view value) {
+    value_ = value.data() ? value.data() : "";
+    valueLength_ = storedLength(value.size());
+  }
+
+ private:
+  const char* name_ = nullptr;
+  const char* value_ = nullptr;
+  std::uint32_t nameLength_ = 0;
+  std::uint32_t valueLength_ = 0;
 };
 
 class XMLElement : public XMLNode {
  public:
-  explicit XMLElement(std::string_view name) : XMLNode(XMLNodeKind::Element), name_(name) {}
+  explicit XMLElement(std::string_view name)
+      : XMLNode(XMLNodeKind::Element), name_(name.data()), nameLength_(storedLength(name.size())) {}
 
-  std::string_view name() const { return name_; }
+  std::string_view name() const { return {name_, nameLength_}; }
 
-  // Sets the value of an existing attribute of that name in place, or appends a new one. The
-  // strings must already live in the arena (or another buffer the document keeps).
-  void setAttribute(Arena& arena, std::string_view name, std::string_view value, bool isNull);
   bool hasAttribute(std::string_view name) const { return find(name) != nullptr; }
-  // The value of the first attribute of that name; null when absent or when the value is null.
-  const std::string_view* attribute(std::string_view name) const;
+  // The value of the first attribute of that name; nothing when absent or when the value is null.
+  std::optional<std::string_view> attribute(std::string_view name) const;
   const XMLAttribute* find(std::string_view name) const;
 
   std::uint32_t attributeCount() const { return count_; }
@@ -57,25 +78,28 @@ class XMLElement : public XMLNode {
   // Replaces the whole attribute list with `count` records stored in the arena.
   void adoptAttributes(XMLAttribute* records, std::uint32_t count) {
     attributes_ = records;
-    count_ = capacity_ = count;
+    count_ = count;
   }
 
  private:
-  std::string_view name_;
+  const char* name_;
   XMLAttribute* attributes_ = nullptr;
+  std::uint32_t nameLength_;
   std::uint32_t count_ = 0;
-  std::uint32_t capacity_ = 0;
 };
 
 class XMLCDATASection : public XMLNode {
  public:
   explicit XMLCDATASection(std::string_view text)
-      : XMLNode(XMLNodeKind::CDATASection), text_(text) {}
+      : XMLNode(XMLNodeKind::CDATASection),
+        text_(text.data()),
+        length_(storedLength(text.size())) {}
 
-  std::string_view text() const { return text_; }
+  std::string_view text() const { return {text_, length_}; }
 
  private:
-  std::string_view text_;
+  const char* text_;
+  std::uint32_t length_;
 };
 
 inline XMLElement* asElement(XMLNode* node) {

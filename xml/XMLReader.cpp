@@ -82,7 +82,7 @@ char decodeReference(std::string_view token, std::size_t& i) {
 
 class Parser {
  public:
-  Parser(XMLDocument& document, const char* text, std::size_t size)
+  Parser(XMLDocument& document, char* text, std::size_t size)
       : doc_(document), begin_(text), p_(text), end_(text + size) {}
 
   XMLElement* parse();
@@ -143,19 +143,19 @@ class Parser {
     constexpr std::size_t kIndexFrom = 16;
     if (scratch_.size() < kIndexFrom) {
       for (XMLAttribute& a : scratch_) {
-        if (a.name == name) {
-          a.value = value;
+        if (a.name() == name) {
+          a.setValue(value);
           return;
         }
       }
     } else {
       if (scratchIndex_.empty()) {
         for (std::size_t k = 0; k < scratch_.size(); ++k)
-          scratchIndex_.emplace(scratch_[k].name, k);
+          scratchIndex_.emplace(scratch_[k].name(), k);
       }
       auto [it, added] = scratchIndex_.emplace(name, scratch_.size());
       if (!added) {
-        scratch_[it->second].value = value;
+        scratch_[it->second].setValue(value);
         return;
       }
     }
@@ -181,7 +181,7 @@ class Parser {
   };
 
   XMLDocument& doc_;
-  const char* begin_;
+  char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
   int error_ = 0;
@@ -193,10 +193,11 @@ class Parser {
   XMLElement* root_ = nullptr;
 };
 
-// Attribute values are decoded into the arena; a value without references is kept as a view.
+// Attribute values are decoded where they stand: a reference is never shorter than the byte it
+// stands for, so the decoded bytes overwrite only bytes already read.
 std::string_view Parser::decodeValue(std::string_view token) {
   if (token.find('&') == std::string_view::npos) return token;
-  char* out = doc_.arena().allocateArray<char>(token.size() + 1);
+  char* out = begin_ + (token.data() - begin_);
   std::size_t n = 0;
   for (std::size_t i = 0; i < token.size(); ++i) {
     char c = token[i];
@@ -206,7 +207,6 @@ std::string_view Parser::decodeValue(std::string_view token) {
     }
     out[n++] = c;
   }
-  out[n] = '\0';
   return {out, n};
 }
 
@@ -405,7 +405,9 @@ void Parser::endTag() {
 
 }  // namespace
 
-bool XMLDocument::loadBuffer(const char* text, std::size_t size) {
+bool XMLDocument::loadBuffer(char* text, std::size_t size) {
+  char none = '\0';
+  if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
   if (const void* nul = std::memchr(text, '\0', size)) size = static_cast<const char*>(nul) - text;
   if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
@@ -435,7 +437,7 @@ bool XMLDocument::loadText(std::string_view text) {
 }
 
 bool XMLDocument::load(const std::string& fileName) {
-  std::optional<std::string_view> text = readInputFile(fileName, arena());
+  std::optional<std::span<char>> text = readInputFile(fileName, arena());
   if (!text) {
     errorText = "couldn't read " + fileName;
     errorLine = 0;

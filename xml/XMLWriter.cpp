@@ -174,9 +174,9 @@ class Writer {
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
       const XMLAttribute& a = element->attributes()[i];
       out_.append(' ');
-      out_.append(a.name);
+      out_.append(a.name());
       out_.append("=\"");
-      writeEscaped(out_, a.value);
+      writeEscaped(out_, a.value());
       out_.append('"');
     }
     XMLNode* first = element->firstChild;

@@ -1,24 +1,31 @@
 // The include and definition directives: "include", "define", "xmldef" and "xmlput".
 
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
+
 #include "Walk.h"
 #include "macros/MacroList.h"
 #include "xml/FilePath.h"
 
 Walk::ContentSetup Walk::contentSetup(const XMLElement* directive, const Frame& fr) const {
-  if (!fr.expansion && !directive->hasAttribute("expand_macros")) {
-    return {fr.scope, false, false};
-  }
+  if (!fr.expansion && !directive->hasAttribute("expand_macros")) return {false, false, {}};
   if (directive->hasAttribute("macros")) {
-    Scope scope = fr.scope;
-    MacroMap extra = parseMacroList(withoutLineFeeds(attributeText(directive, "macros")));
-    if (!extra.empty()) {
-      MacroMap& map = scope.mutableMap();
-      for (auto& [name, value] : extra)
-        map.insert_or_assign(name, std::move(value));
-    }
-    return {std::move(scope), true, true};
+    return {true, true, parseMacroList(withoutLineFeeds(attributeText(directive, "macros")))};
   }
-  return {fr.scope, fr.expansion, fr.expansion};
+  return {fr.expansion, fr.expansion, {}};
+}
+
+void Walk::pushContentFrame(XMLNode* first, ContentSetup setup,
+                            std::shared_ptr<const std::string> fileName, int includeDepth,
+                            int xmlputDepth, const Finish& finish) {
+  // Included files and fragments are new content: no loop maps apply to them.
+  pushChildFrame(first, nullptr, setup.expansion, std::move(fileName), includeDepth, xmlputDepth,
+                 finish);
+  if (setup.macros) {
+    for (const auto& [name, value] : *setup.macros)
+      macros_.set(name, value);
+  }
 }
 
 bool Walk::doInclude(std::size_t f, XMLElement* directive) {
@@ -58,26 +65,49 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   finish.source = root;
   finish.directive = directive;
   finish.unwrap = root->name() == "envelope";
+  // The content is walked in a scope of its own, which a childless root leaves at once; the
+  // root's own attributes are expanded in it too.
   ContentSetup setup = contentSetup(directive, fr);
-  if (setup.expandRoot) expandAttributes(root, setup.scope.map());
-  if (!root->firstChild) return finishInclude(fr, finish);
-  pushChildFrame(root->firstChild, std::move(setup.scope), setup.expansion,
-                 std::make_shared<const std::string>(path), fr.includeDepth + 1, fr.xmlputDepth,
-                 finish);
+  const bool expandRoot = setup.expandRoot;
+  pushContentFrame(root->firstChild, std::move(setup), std::make_shared<const std::string>(path),
+                   fr.includeDepth + 1, fr.xmlputDepth, finish);
+  if (expandRoot) expandAttributes(root);
   return true;
+}
+
+void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
+  const std::string_view list = attributeText(directive, "inherit_attributes");
+  if (list.empty()) return;
+  // Names are looked up through hash tables, so a long list costs no more than its length.
+  std::unordered_map<std::string_view, const XMLAttribute*> given;
+  for (std::uint32_t i = 0; i < directive->attributeCount(); ++i)
+    given.emplace(directive->attributes()[i].name(), &directive->attributes()[i]);
+  std::vector<XMLAttribute> merged(root->attributes(), root->attributes() + root->attributeCount());
+  std::unordered_map<std::string_view, std::size_t> position;
+  for (std::size_t k = 0; k < merged.size(); ++k)
+    position.emplace(merged[k].name(), k);
+  forEachItem(list, ';', [&](std::string_view name) {
+    // A name the include element lacks gives an attribute without a value.
+    const auto it = given.find(name);
+    const std::string_view value =
+        it != given.end() && !it->second->isNull() ? it->second->value() : std::string_view();
+    const auto [at, added] = position.emplace(name, merged.size());
+    if (added) {
+      merged.emplace_back(name, value);
+    } else {
+      merged[at->second] = XMLAttribute(merged[at->second].name(), value);
+    }
+  });
+  const auto count = static_cast<std::uint32_t>(merged.size());
+  XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
+  std::copy(merged.begin(), merged.end(), records);
+  root->adoptAttributes(records, count);
 }
 
 bool Walk::finishInclude(Frame& fr, const Finish& finish) {
   XMLElement* root = finish.source;
   const XMLElement* directive = finish.directive;
-  forEachItem(attributeText(directive, "inherit_attributes"), ';', [&](std::string_view name) {
-    const XMLAttribute* inherited = directive->find(name);
-    if (inherited && !inherited->isNull()) {
-      root->setAttribute(doc_.arena(), name, inherited->value, false);
-    } else {
-      root->setAttribute(doc_.arena(), name, std::string_view(), true);
-    }
-  });
+  inheritAttributes(root, directive);
   const bool unwrap = finish.unwrap || directive->hasAttribute("no_root");
   if (unwrap && !root->parent) {
     return fail("<" + std::string(root->name()) + "> cannot be the root element");
@@ -90,19 +120,17 @@ bool Walk::finishInclude(Frame& fr, const Finish& finish) {
 
 bool Walk::doDefine(std::size_t f, XMLElement* directive) {
   if (!directive->hasAttribute("name")) return fail("missing name in <define>");
-  Scope& scope = frames_[f].scope;
   std::string_view name = attributeText(directive, "name");
   if (directive->hasAttribute("value")) {
-    scope.set(name, std::string(attributeText(directive, "value")));
+    macros_.set(name, attributeText(directive, "value"));
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
-    std::string text =
-        expand(scope, attributeText(directive, hex ? "hex_expression" : "expression"));
+    std::string text = expand(attributeText(directive, hex ? "hex_expression" : "expression"));
     // The low 32 bits of the value, in decimal or as "0x" and upper-case hexadecimal.
     if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(text)) {
       const auto low = static_cast<std::uint32_t>(*value);
       char digits[10];
-      scope.set(name, hex ? std::string(formatUpperHex(low, digits)) : std::to_string(low));
+      macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low));
     }
   } else {
     return fail("missing value or expression in <define>");
@@ -112,7 +140,9 @@ bool Walk::doDefine(std::size_t f, XMLElement* directive) {
 
 bool Walk::doXmldef(std::size_t f, XMLElement* directive) {
   if (!directive->hasAttribute("name")) return keep(f, directive);
-  // The registry has no scopes: a later definition of the name replaces an earlier one.
+  // The registry has no scopes: a later definition of the name replaces an earlier one. The
+  // fragment is registered as a loop's copy would have held it.
+  if (current_) applyLoopMapsBelow(directive, *current_);
   fragments_.insert_or_assign(std::string(attributeText(directive, "name")), directive);
   return remove(f, directive);
 }
@@ -130,12 +160,11 @@ bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
   // Every use starts from a fresh copy of the registered fragment.
   XMLElement* copy = doc_.copyElement(it->second);
   if (!copy->firstChild) return spliceChildren(fr, copy, directive);
-  ContentSetup setup = contentSetup(directive, fr);
   Finish finish;
   finish.kind = Finish::Kind::Replace;
   finish.source = copy;
   finish.directive = directive;
-  pushChildFrame(copy->firstChild, std::move(setup.scope), setup.expansion, fr.fileName,
-                 fr.includeDepth, fr.xmlputDepth + 1, finish);
+  pushContentFrame(copy->firstChild, contentSetup(directive, fr), fr.fileName, fr.includeDepth,
+                   fr.xmlputDepth + 1, finish);
   return true;
 }

@@ -1,6 +1,9 @@
 // The loop directives "for" and "foreach": copies of the body, expanded with the loop variables,
 // are inserted after the loop element, which is then removed, so the walk goes on with the first
-// copy in the enclosing scope.
+// copy in the enclosing scope. The last iteration needs no copy: the body itself is handed over,
+// and its loop variables are applied as the walk reaches each of its elements (Walk::LoopMaps).
+// So a loop costs its copies, and loops nested inside one another cost no more than the elements
+// they hold.
 
 #include <charconv>
 
@@ -32,7 +35,7 @@ bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) 
 }  // namespace
 
 void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<void(const std::vector<std::size_t>&)>& visit) {
+                       const std::function<void(const std::vector<std::size_t>&, bool)>& visit) {
   for (const auto& list : lists) {
     if (list.empty()) return;
   }
@@ -40,23 +43,47 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
   // at a time because their number is the product of the list lengths.
   std::vector<std::size_t> index(lists.size(), 0);
   while (true) {
-    visit(index);
     std::size_t k = lists.size();
-    while (k > 0 && ++index[k - 1] == lists[k - 1].size())
-      index[--k] = 0;
+    while (k > 0 && index[k - 1] + 1 == lists[k - 1].size())
+      --k;
+    visit(index, k == 0);
     if (k == 0) return;
+    ++index[k - 1];
+    for (std::size_t j = k; j < lists.size(); ++j)
+      index[j] = 0;
   }
 }
 
-void Walk::insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint) {
-  for (XMLNode* child = loop->firstChild; child; child = child->next) {
-    const XMLElement* body = asElement(child);
-    if (!body) continue;  // only elements are copied
-    XMLElement* copy = copyWithMacros(body, iteration);
-    copy->parent = loop->parent;
-    copy->next = (*insertionPoint)->next;
-    (*insertionPoint)->next = copy;
-    *insertionPoint = copy;
+void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bool last,
+                      XMLNode** insertionPoint) {
+  auto link = [&](XMLElement* element) {
+    element->parent = loop->parent;
+    element->next = (*insertionPoint)->next;
+    (*insertionPoint)->next = element;
+    *insertionPoint = element;
+  };
+  if (!last) {
+    // Copies are complete: in a chain that has loop maps, they are listed as having none.
+    const bool chainHasMaps = frames_[f].loopMaps != nullptr;
+    for (XMLNode* child = loop->firstChild; child; child = child->next) {
+      const XMLElement* body = asElement(child);
+      if (!body) continue;  // only elements are copied
+      XMLElement* copy = copyWithMacros(body, iteration);
+      link(copy);
+      if (chainHasMaps) handedOver_.emplace(copy, nullptr);
+    }
+    return;
+  }
+  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{current_, std::move(iteration)});
+  XMLNode* child = loop->firstChild;
+  loop->firstChild = nullptr;
+  while (child) {
+    XMLNode* next = child->next;
+    if (XMLElement* body = asElement(child)) {
+      link(body);
+      handedOver_.insert_or_assign(body, maps);
+    }
+    child = next;
   }
 }
 
@@ -64,11 +91,10 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
   bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
                   loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
   if (!complete) return fail("<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
-  const Scope& scope = frames_[f].scope;
   // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0.
   auto evaluateSigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
-        evaluator_.signedValue(expand(scope, attributeText(loop, name))).value_or(0));
+        evaluator_.signedValue(expand(attributeText(loop, name))).value_or(0));
   };
   auto evaluateUnsigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
@@ -87,28 +113,30 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
   std::uint32_t increment = evaluateUnsigned("incr");
   if (start < end) {
     if (neverEnds(start, end, increment)) return fail("<for index=\"" + index + "\"> never ends");
-    MacroMap iteration;
-    std::string& valueText = iteration[index];
-    std::string& alphaText = iteration[index + "_alpha"];
-    std::string& hexText = iteration[index + "_hex"];
-    std::string& apText = iteration[index + "_ap"];
-    std::string& apHexText = iteration[index + "_ap_hex"];
+    MacroTable iteration;
+    std::string& valueText = iteration.define(index);
+    std::string& alphaText = iteration.define(index + "_alpha");
+    std::string& hexText = iteration.define(index + "_hex");
+    std::string& apText = iteration.define(index + "_ap");
+    std::string& apHexText = iteration.define(index + "_ap_hex");
     std::uint32_t i = start;
     std::uint32_t ap = factor * start + offset;
     auto character = static_cast<std::uint16_t>(65 + start);
     XMLNode* insertionPoint = loop;
-    do {
+    bool last = false;
+    while (!last) {
       setDecimal(valueText, i);
       // A character code that is not one non-NUL byte is written as "?".
       alphaText.assign(1, character >= 1 && character <= 255 ? static_cast<char>(character) : '?');
       setUpperHex(hexText, i);
       setDecimal(apText, ap);
       setUpperHex(apHexText, ap);
-      insertBody(loop, iteration, &insertionPoint);
       i += increment;
+      last = !(i < end);
+      insertBody(f, loop, iteration, last, &insertionPoint);
       character = static_cast<std::uint16_t>(character + increment);
       ap += increment * factor;
-    } while (i < end);
+    }
   }
   return remove(f, loop);
 }
@@ -118,20 +146,20 @@ bool Walk::doForeach(std::size_t f, XMLElement* loop) {
   std::vector<std::vector<std::string>> lists;
   for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
     const XMLAttribute& a = loop->attributes()[k];
-    names.emplace_back(a.name);
+    names.emplace_back(a.name());
     auto& list = lists.emplace_back();
-    std::string values = withoutLineFeeds(a.value);
+    std::string values = withoutLineFeeds(a.value());
     forEachItem(values, ',', [&](std::string_view item) { list.emplace_back(item); });
   }
-  MacroMap iteration;
+  MacroTable iteration;
   std::vector<std::string*> slots;
   for (const std::string& name : names)
-    slots.push_back(&iteration[name]);
+    slots.push_back(&iteration.define(name));
   XMLNode* insertionPoint = loop;
-  combineValueLists(lists, [&](const std::vector<std::size_t>& chosen) {
+  combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    insertBody(loop, iteration, &insertionPoint);
+    insertBody(f, loop, iteration, last, &insertionPoint);
   });
   return remove(f, loop);
 }

@@ -1,5 +1,7 @@
 #include "Walk.h"
 
+#include <algorithm>
+
 #include "macros/MacroList.h"
 
 namespace {
@@ -70,8 +72,7 @@ std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
 }
 
 std::string_view attributeText(const XMLElement* element, std::string_view name) {
-  const std::string_view* value = element->attribute(name);
-  return value ? *value : std::string_view();
+  return element->attribute(name).value_or(std::string_view());
 }
 
 std::optional<Failure> Preprocessor::run(const std::string& fileName, std::string_view macroList) {
@@ -81,20 +82,76 @@ std::optional<Failure> Preprocessor::run(const std::string& fileName, std::strin
   }
   loadedFiles_.push_back(fileName);
   Walk walk(document_, environment_, fragments_, loadedFiles_);
-  return walk.run(fileName, Scope(parseMacroList(macroList)));
+  return walk.run(fileName, parseMacroList(macroList));
 }
 
-void Walk::expandAttributes(XMLElement* element, const MacroMap& macros) {
+void Walk::expandAttributes(XMLElement* element) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    if (a.isNull() || a.value.find('$') == std::string_view::npos) continue;
-    env_.expand(macros, a.value, false, buffer_);
-    if (buffer_ != a.value) a.value = doc_.duplicateString(buffer_);
+    if (a.isNull() || a.value().find('$') == std::string_view::npos) continue;
+    env_.expand(macros_, a.value(), false, buffer_);
+    if (buffer_ != a.value()) a.setValue(doc_.duplicateString(buffer_));
   }
 }
 
-XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroMap& macros) {
+Walk::LoopMaps::~LoopMaps() {
+  // A chain of maps as long as loops are nested is released link by link, not by destructors
+  // calling one another.
+  LoopMapsPtr next = std::move(outer);
+  while (next && next.use_count() == 1) {
+    LoopMapsPtr after = std::move(next->outer);
+    next = std::move(after);
+  }
+}
+
+std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
+                                          const MacroTable* last) {
+  // Expansion leaves a value without "$" as it is, so such a value is shared.
+  if (value.find('$') == std::string_view::npos) return value;
+  mapChain_.clear();
+  for (; maps; maps = maps->outer.get())
+    mapChain_.push_back(&maps->table);
+  std::reverse(mapChain_.begin(), mapChain_.end());
+  if (last) mapChain_.push_back(last);
+  std::string text(value);
+  for (const MacroTable* table : mapChain_) {
+    if (text.find('$') == std::string::npos) break;
+    env_.expand(*table, text, false, buffer_);
+    text.swap(buffer_);
+  }
+  return doc_.duplicateString(text);
+}
+
+void Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
+  XMLAttribute* attributes = element->attributes();
+  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+    XMLAttribute& a = attributes[i];
+    a.setValue(expandWithLoopMaps(a.isNull() ? std::string_view("") : a.value(), &maps, nullptr));
+  }
+  // Loops copy elements only.
+  XMLNode** link = &element->firstChild;
+  while (*link) {
+    if ((*link)->isElement()) {
+      link = &(*link)->next;
+    } else {
+      *link = (*link)->next;
+    }
+  }
+}
+
+void Walk::applyLoopMapsBelow(XMLElement* element, const LoopMaps& maps) {
+  std::vector<XMLElement*> stack{element};
+  while (!stack.empty()) {
+    XMLElement* next = stack.back();
+    stack.pop_back();
+    if (next != element) applyLoopMaps(next, maps);
+    for (XMLNode* child = next->firstChild; child; child = child->next)
+      stack.push_back(static_cast<XMLElement*>(child));
+  }
+}
+
+XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& macros) {
   auto copyOne = [&](const XMLElement* source) {
     XMLElement* copy = doc_.createElement(source->name());
     std::uint32_t count = source->attributeCount();
@@ -102,13 +159,8 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroMap& macr
       XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
       for (std::uint32_t i = 0; i < count; ++i) {
         const XMLAttribute& a = source->attributes()[i];
-        std::string_view value = a.isNull() ? std::string_view("") : a.value;
-        // Expansion leaves a value without "$" as it is, so such a value is shared.
-        if (value.find('$') != std::string_view::npos) {
-          env_.expand(macros, value, false, buffer_);
-          value = doc_.duplicateString(buffer_);
-        }
-        records[i] = XMLAttribute{a.name, value};
+        std::string_view value = a.isNull() ? std::string_view("") : a.value();
+        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
       }
       copy->adoptAttributes(records, count);
     }
@@ -125,17 +177,19 @@ bool Walk::fail(std::string message) {
   return false;
 }
 
-std::optional<Failure> Walk::run(const std::string& fileName, Scope scope) {
+std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& macros) {
+  macros_ = MacroTable(macros);
   // The walk always expands attribute values; only an include or xmlput content walked without
   // expansion (see contentSetup) switches it off below.
-  frames_.push_back(Frame{doc_.root, nullptr, std::move(scope),
-                          std::make_shared<std::string>(fileName), true, 0, 0, Finish{}});
+  frames_.push_back(Frame{doc_.root, nullptr, std::make_shared<std::string>(fileName), nullptr,
+                          true, 0, 0, Finish{}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
       if (top == 0) break;
       Finish finish = frames_[top].finish;
       frames_.pop_back();
+      macros_.leaveScope();
       if (!finishFrame(frames_.back(), finish)) return failure_;
       continue;
     }
@@ -153,7 +207,16 @@ bool Walk::step(std::size_t f) {
     return true;
   }
   auto* element = static_cast<XMLElement*>(node);
-  if (fr.expansion) expandAttributes(element, fr.scope.map());
+  LoopMapsPtr maps = fr.loopMaps;
+  if (!handedOver_.empty()) {
+    if (auto it = handedOver_.find(element); it != handedOver_.end()) {
+      maps = std::move(it->second);
+      handedOver_.erase(it);
+    }
+  }
+  if (maps) applyLoopMaps(element, *maps);
+  current_ = std::move(maps);
+  if (fr.expansion) expandAttributes(element);
   Directive directive = directiveOf(element->name());
   if (directive == Directive::None) return keep(f, element);
   if (!element->parent && directive != Directive::Include) {
@@ -207,10 +270,11 @@ bool Walk::finishFrame(Frame& parent, const Finish& finish) {
   return true;
 }
 
-void Walk::pushChildFrame(XMLNode* first, Scope scope, bool expansion,
+void Walk::pushChildFrame(XMLNode* first, LoopMapsPtr loopMaps, bool expansion,
                           std::shared_ptr<const std::string> fileName, int includeDepth,
                           int xmlputDepth, const Finish& finish) {
-  frames_.push_back(Frame{first, nullptr, std::move(scope), std::move(fileName), expansion,
+  macros_.enterScope();
+  frames_.push_back(Frame{first, nullptr, std::move(fileName), std::move(loopMaps), expansion,
                           includeDepth, xmlputDepth, finish});
 }
 
@@ -224,7 +288,7 @@ bool Walk::keep(std::size_t f, XMLElement* element) {
   Finish finish;
   finish.kind = Finish::Kind::Keep;
   finish.source = element;
-  pushChildFrame(element->firstChild, fr.scope, fr.expansion, fr.fileName, fr.includeDepth,
+  pushChildFrame(element->firstChild, current_, fr.expansion, fr.fileName, fr.includeDepth,
                  fr.xmlputDepth, finish);
   return true;
 }
@@ -249,7 +313,7 @@ bool Walk::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* dire
   finish.kind = Finish::Kind::Replace;
   finish.source = source;
   finish.directive = directive;
-  pushChildFrame(source->firstChild, fr.scope, fr.expansion, fr.fileName, fr.includeDepth,
+  pushChildFrame(source->firstChild, current_, fr.expansion, fr.fileName, fr.includeDepth,
                  fr.xmlputDepth, finish);
   return true;
 }

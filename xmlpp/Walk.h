@@ -2,8 +2,12 @@
 
 // The preprocessor's walk over the tree. It is a loop over an explicit stack of frames rather
 // than recursion, so documents and include trees of any depth never exhaust the call stack. A
-// frame is one sibling chain being walked with its scope map; when a chain is done, the frame's
-// `Finish` says how the element that owned the chain leaves the walk.
+// frame is one sibling chain being walked in a scope of its own; when a chain is done, the
+// frame's `Finish` says how the element that owned the chain leaves the walk.
+//
+// The scopes live in one macro table: a frame opens a scope when it is pushed and leaves it when
+// it is popped, so definitions made in a chain apply to the rest of the chain and below, and
+// never outlive it.
 
 #include <cstdint>
 #include <functional>
@@ -11,11 +15,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "Scope.h"
 #include "expr/Evaluator.h"
 #include "macros/MacroEnvironment.h"
+#include "macros/MacroTable.h"
 #include "xmlpp/Preprocessor.h"
 
 // Include and xmlput nesting limits (each counted separately).
@@ -27,10 +32,22 @@ class Walk {
        std::vector<std::string>& loadedFiles)
       : doc_(document), env_(environment), fragments_(fragments), loadedFiles_(loadedFiles) {}
 
-  // Walks the document's root element, the content of `fileName`, with the top-level scope.
-  std::optional<Failure> run(const std::string& fileName, Scope scope);
+  // Walks the document's root element, the content of `fileName`, with these macros in the
+  // outermost scope.
+  std::optional<Failure> run(const std::string& fileName, const MacroMap& macros);
 
  private:
+  // The loop variables still to be applied to the elements of a loop body that the loop handed
+  // over instead of copying (its last iteration): that iteration's table, after the tables of the
+  // loops around it. They are applied when the walk reaches each element, as a copy would have
+  // had them at once, so nested loops cost no more than the elements they hold.
+  struct LoopMaps {
+    mutable std::shared_ptr<const LoopMaps> outer;
+    MacroTable table;
+    ~LoopMaps();
+  };
+  using LoopMapsPtr = std::shared_ptr<const LoopMaps>;
+
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
     enum class Kind : std::uint8_t { None, Keep, Replace, Include };
@@ -43,19 +60,20 @@ class Walk {
   struct Frame {
     XMLNode* node;  // the next node of the chain to visit
     XMLNode* prev;  // the node before it in the chain, or null at the front
-    Scope scope;
     std::shared_ptr<const std::string> fileName;
+    LoopMapsPtr loopMaps;  // for the elements of the chain not listed in handedOver_
     bool expansion;
     int includeDepth;
     int xmlputDepth;
     Finish finish;
   };
 
-  // Content of an include or xmlput: the scope and expansion it is walked with.
+  // Content of an include or xmlput: whether it is walked with expansion, and the macros of its
+  // "macros" attribute when they take effect.
   struct ContentSetup {
-    Scope scope;
     bool expansion;
     bool expandRoot;
+    std::optional<MacroMap> macros;
   };
 
   // Each step returns false when the run fails; `failure_` then says why.
@@ -66,11 +84,12 @@ class Walk {
   // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
   bool keep(std::size_t f, XMLElement* element);
   bool remove(std::size_t f, XMLElement* element);
-  // Walks the children of `source` in a copy of the scope, then moves them into the place of
+  // Walks the children of `source` in a scope of their own, then moves them into the place of
   // `directive`, which leaves the tree.
   bool replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive);
   bool spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
-  void pushChildFrame(XMLNode* first, Scope scope, bool expansion,
+  // Pushes a frame for the chain starting at `first` (which may be null), in a new scope.
+  void pushChildFrame(XMLNode* first, LoopMapsPtr loopMaps, bool expansion,
                       std::shared_ptr<const std::string> fileName, int includeDepth,
                       int xmlputDepth, const Finish& finish);
 
@@ -82,32 +101,53 @@ class Walk {
   // Include and definition directives.
   bool doInclude(std::size_t f, XMLElement* element);
   bool finishInclude(Frame& parent, const Finish& finish);
+  // Copies the include element's attributes named by its "inherit_attributes" onto the included
+  // root, in list order; an attribute the root has keeps its place and takes the new value.
+  void inheritAttributes(XMLElement* root, const XMLElement* directive);
   bool doDefine(std::size_t f, XMLElement* element);
   bool doXmldef(std::size_t f, XMLElement* element);
   bool doXmlput(std::size_t f, XMLElement* element);
   ContentSetup contentSetup(const XMLElement* directive, const Frame& frame) const;
+  // Pushes the frame for the content of an include or xmlput, with its macros defined.
+  void pushContentFrame(XMLNode* first, ContentSetup setup,
+                        std::shared_ptr<const std::string> fileName, int includeDepth,
+                        int xmlputDepth, const Finish& finish);
   // Loop directives.
   bool doFor(std::size_t f, XMLElement* element);
   bool doForeach(std::size_t f, XMLElement* element);
-  // Inserts expanded copies of the loop body after `*insertionPoint`, advancing it.
-  void insertBody(XMLElement* loop, const MacroMap& iteration, XMLNode** insertionPoint);
+  // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
+  // `iteration`, or for the last iteration the body itself, handed over with its loop maps.
+  void insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bool last,
+                  XMLNode** insertionPoint);
 
   // Expands the macro references in the element's attribute values in place.
-  void expandAttributes(XMLElement* element, const MacroMap& macros);
+  void expandAttributes(XMLElement* element);
+  // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
+  // (a null one becomes empty), and its children other than elements dropped.
+  void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
+  // The same for every element below `element`.
+  void applyLoopMapsBelow(XMLElement* element, const LoopMaps& maps);
+  // A value expanded with `maps`' tables, outermost first, then with `last` when given.
+  std::string_view expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
+                                      const MacroTable* last);
   // A detached deep copy of the element and its element descendants, every attribute value
-  // expanded with `macros`.
-  XMLElement* copyWithMacros(const XMLElement* element, const MacroMap& macros);
-  std::string expand(const Scope& scope, std::string_view text) const {
-    return env_.expand(scope.map(), text);
-  }
+  // expanded with the current element's loop maps and then `macros`.
+  XMLElement* copyWithMacros(const XMLElement* element, const MacroTable& macros);
+  std::string expand(std::string_view text) const { return env_.expand(macros_, text); }
 
   XMLDocument& doc_;
   const MacroEnvironment& env_;
   FragmentRegistry& fragments_;
   std::vector<std::string>& loadedFiles_;
   ExpressionEvaluator evaluator_;
+  MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
-  std::string buffer_;  // scratch for expansions and copies
+  // Elements whose loop maps differ from their chain's: the elements a loop handed over (their
+  // maps), and copies inserted into a chain that has maps (none).
+  std::unordered_map<const XMLNode*, LoopMapsPtr> handedOver_;
+  LoopMapsPtr current_;                      // the loop maps of the element being carried out
+  std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
+  std::string buffer_;                       // scratch for expansions and copies
   std::optional<Failure> failure_;
 };
 
@@ -124,10 +164,11 @@ void forEachItem(std::string_view text, char separator, Visit&& visit) {
   }
 }
 
-// Calls `visit` with each way of choosing one item from every list (indexes into the lists), the
-// first list changing slowest: none when a list is empty, one empty choice when there are no lists.
+// Calls `visit` with each way of choosing one item from every list (indexes into the lists, and
+// whether it is the last way), the first list changing slowest: none when a list is empty, one
+// empty choice when there are no lists.
 void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<void(const std::vector<std::size_t>&)>& visit);
+                       const std::function<void(const std::vector<std::size_t>&, bool)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
 // "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of

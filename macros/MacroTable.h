@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "macros/MacroMap.h"
+
+// The macros in force at one point of a walk: names and values in nested scopes. A definition
+// lands in the innermost scope and is undone when that scope is left, so definitions never leak
+// out of the element that holds them. Entering a scope costs nothing, and a definition costs the
+// same whatever the table holds: the table keeps one value per name plus, for each open scope,
+// what its definitions replaced.
+class MacroTable {
+ public:
+  MacroTable() = default;
+  // A table holding these macros at its outermost scope.
+  explicit MacroTable(const MacroMap& macros);
+
+  // The value of a name, or null when it is not defined.
+  const std::string* find(std::string_view name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? nullptr : &it->second.value;
+  }
+  // Defines the name in the innermost scope (replacing its value there) and returns the value to
+  // fill in; it stays valid until the name is defined again or its scope is left.
+  std::string& define(std::string_view name);
+  void set(std::string_view name, std::string_view value) { define(name).assign(value); }
+  // The value of a name, defining it empty in the innermost scope when it is not defined.
+  const std::string& findOrInsert(std::string_view name);
+
+  // Opens a nested scope; leaveScope() undoes what was defined in it and closes it.
+  void enterScope() { scopeStarts_.push_back(undo_.size()); }
+  void leaveScope();
+
+  std::size_t size() const { return values_.size(); }
+
+ private:
+  struct Entry {
+    std::string value;
+    std::size_t scope = 0;  // the depth of the scope that defined it
+  };
+  // What a definition replaced, to be put back when its scope is left.
+  struct Undo {
+    std::string name;
+    bool existed;
+    Entry previous;
+  };
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+
+  std::unordered_map<std::string, Entry, Hash, std::equal_to<>> values_;
+  std::vector<Undo> undo_;
+  std::vector<std::size_t> scopeStarts_;  // where each open nested scope's entries begin in undo_
+};
