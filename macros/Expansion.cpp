@@ -162,7 +162,7 @@ bool MacroEnvironment::expandPass(const MacroMap& localMacros, std::string_view 
     const std::string* value = lookup(localMacros, parts.name);
     if (!value && useSystemMacros) value = lookup(systemMacros_, parts.name);
     std::string now;
-    if (value && dateTimeMacroValue(parts.name, now)) {
+    if (value && dateTimeMacroValue(parts.name, now, fixedTime_)) {
       out.append(now);
     } else if (value) {
       out.append(*value);
