@@ -1,4 +1,4 @@
-# Installed layout, the CMake package and the tests that use them.
+# Installed layout, the CMake package and the tests that use them; the documentation's tests.
 #
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
 #   <prefix>/share/man/man1/xmlpp.1          the manual page
@@ -56,7 +56,14 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
       "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
       bash ${PROJECT_SOURCE_DIR}/tests/install/package.sh)
   set_tests_properties(debian_package PROPERTIES TIMEOUT 120)
-  # The manual page renders without warnings.
+  # The manual page renders without warnings and describes what --help lists.
   add_test(NAME man_page_renders
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1)
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1
+      $<TARGET_FILE:xmlpp>)
+endif()
+if(BUILD_TESTING)
+  # Every example marked in README.md and docs/directives.md gives exactly what the text shows.
+  add_test(NAME documentation_examples
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/examples.sh $<TARGET_FILE:xmlpp>
+      ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md)
 endif()
