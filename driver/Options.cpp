@@ -7,12 +7,12 @@ namespace {
 
 // The options, in the order --help lists them. Each one sets a flag; its line in --help is its
 // name and `summary`.
-struct OptionSpec {
+struct KnownOption {
   std::string_view name;
   bool Options::*flag;
   std::string_view summary;
 };
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--help", &Options::help, "print this help and exit"},
     {"--version", &Options::version, "print the version and exit"},
     {"--utf8", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
@@ -33,17 +33,17 @@ Options parseOptions(int argc, const char* const* argv) {
       ++i;
       break;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : kOptions) {
-      if (candidate.name == arg) spec = &candidate;
+    const KnownOption* known = nullptr;
+    for (const KnownOption& candidate : kOptions) {
+      if (candidate.name == arg) known = &candidate;
     }
-    if (!spec) {
+    if (!known) {
       if (options.error.empty()) {
         options.error = "xmlpp: unknown option " + std::string(arg) + " (see xmlpp --help)";
       }
       continue;
     }
-    options.*(spec->flag) = true;
+    options.*(known->flag) = true;
   }
   for (; i < argc; ++i)
     options.arguments.emplace_back(argv[i]);
@@ -61,9 +61,9 @@ std::string helpText() {
       "\n"
       "Options (before <infile>; \"--\" ends them):\n";
   std::size_t width = 0;
-  for (const OptionSpec& option : kOptions)
+  for (const KnownOption& option : kOptions)
     width = std::max(width, option.name.size());
-  for (const OptionSpec& option : kOptions) {
+  for (const KnownOption& option : kOptions) {
     text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
