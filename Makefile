@@ -1,12 +1,14 @@
 # Builds with CMake + Ninja. `make demo` runs the tool on the bundled example; `make test` builds
-# and runs every test, in a normal build and again with AddressSanitizer and UBSan.
+# and runs every test, in a normal build and again with AddressSanitizer and UBSan. `make tool`
+# builds only the tool, in Release; `make package` makes a Debian package of it.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TOOL_BUILD ?= build-tool
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= 2
 
-.PHONY: all build build-asan demo test bench fuzz clean
+.PHONY: all build build-asan tool package demo test bench fuzz clean
 
 all: build
 
@@ -17,6 +19,18 @@ build:
 build-asan:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DXMLPP_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# The tool alone (no tests, no benchmarks, no GoogleTest needed): $(TOOL_BUILD)/driver/xmlpp.
+tool:
+	cmake -S . -B $(TOOL_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DXMLPP_BENCH=OFF
+	cmake --build $(TOOL_BUILD) -j $(JOBS)
+
+# $(TOOL_BUILD)/xmlpp_<version>_<arch>.deb: the tool, the manual page, the documentation, the
+# examples and the CMake package under /usr (cmake/XmlppPackage.cmake; needs dpkg-dev).
+package: tool
+	cd $(TOOL_BUILD) && cpack -G DEB
+	@ls $(TOOL_BUILD)/xmlpp_*.deb
 
 demo: build
 	$(BUILD)/driver/xmlpp examples/board/board.xml $(BUILD)/demo-output.xml "BOARD=evb2;VARIANT=full"
@@ -36,4 +50,4 @@ fuzz:
 	fuzz/run.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-release build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TOOL_BUILD) build-release build-fuzz

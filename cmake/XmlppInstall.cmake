@@ -1,8 +1,9 @@
-# Installed layout, the CMake package and the tests that use them.
+# Installed layout, the CMake package and the tests that use them; the documentation's tests.
 #
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
 #   <prefix>/share/man/man1/xmlpp.1          the manual page
 #   <prefix>/share/xmlpp/examples/           the examples
+#   <prefix>/share/doc/xmlpp/                README.md and directives.md
 #   <prefix>/lib/cmake/xmlpp/                the package: find_package(xmlpp CONFIG) gives the
 #                                            imported executable xmlpp::xmlpp and xmlpp_preprocess()
 
@@ -16,6 +17,8 @@ install(TARGETS xmlpp EXPORT xmlppTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BI
 install(FILES ${PROJECT_SOURCE_DIR}/docs/xmlpp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/xmlpp/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT xmlppTargets
   NAMESPACE xmlpp::
@@ -45,7 +48,22 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
       "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
       bash ${PROJECT_SOURCE_DIR}/tests/install/run.sh)
   set_tests_properties(install_and_cmake_package PROPERTIES TIMEOUT 120)
-  # The manual page renders without warnings.
+  # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
+  # and runs the packaged tool and CMake package from the unpacked copy.
+  add_test(NAME debian_package
+    COMMAND ${CMAKE_COMMAND} -E env
+      "CMAKE_COMMAND=${CMAKE_COMMAND}"
+      "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
+      bash ${PROJECT_SOURCE_DIR}/tests/install/package.sh)
+  set_tests_properties(debian_package PROPERTIES TIMEOUT 120)
+  # The manual page renders without warnings and describes what --help lists.
   add_test(NAME man_page_renders
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1)
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1
+      $<TARGET_FILE:xmlpp>)
+endif()
+if(BUILD_TESTING)
+  # Every example marked in README.md and docs/directives.md gives exactly what the text shows.
+  add_test(NAME documentation_examples
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/examples.sh $<TARGET_FILE:xmlpp>
+      ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md)
 endif()

@@ -49,16 +49,22 @@ std::optional<std::string> depFileRule(std::string_view target,
   if (hasLineBreak(target)) return std::nullopt;
   std::string rule = escapeDepFileName(target);
   rule.push_back(':');
+  std::string emptyRules;
   std::string targetPath = normalizePath(target);
   std::set<std::string_view> listed;
-  for (const std::string& name : dependencies) {
+  for (std::size_t i = 0; i < dependencies.size(); ++i) {
+    const std::string& name = dependencies[i];
     if (name == "-" || !listed.insert(name).second || normalizePath(name) == targetPath) continue;
     if (hasLineBreak(name)) return std::nullopt;
+    const std::string escaped = escapeDepFileName(name);
     rule.push_back(' ');
-    rule.append(escapeDepFileName(name));
+    rule.append(escaped);
+    // Every file but the input also gets a rule of its own with nothing to do, so that a build
+    // tool that no longer finds it (an include deleted together with its file) goes on.
+    if (i > 0) emptyRules.append(escaped).append(":\n");
   }
   rule.push_back('\n');
-  return rule;
+  return rule + emptyRules;
 }
 
 bool DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {

@@ -9,7 +9,8 @@
 
 // The dependency file that a run writes when the environment variable XMLPP_DEPFILE names a path:
 // one Make-style rule "OUTFILE: INFILE DEP...\n" that lists every file the run loaded, so that a
-// build system (GNU Make, Ninja, CMake's DEPFILE) regenerates the output when any of them changes.
+// build system (GNU Make, Ninja, CMake's DEPFILE) regenerates the output when any of them changes,
+// and an empty rule "DEP:\n" for each included file, so that deleting one breaks no build.
 
 // Writes `name` the way GNU Make reads a target or prerequisite name back:
 //   blank, tab -> "\ ", "\<tab>"     "#" -> "\#"     ":" -> "\:"     "$" -> "$$"
@@ -21,11 +22,13 @@
 // breaks cannot be written at all.
 std::string escapeDepFileName(std::string_view name);
 
-// The whole rule, with a trailing newline. The dependencies are listed in the order given, each
-// text once; a dependency that names the target itself (compared after removing "." and ".."
-// components) is left out, since build tools reject a file that depends on itself, and so is "-"
-// (standard input, which is no file a build tool could watch). Returns nothing when a name holds
-// a line break.
+// The whole text, each line ending in a newline: the rule "TARGET: DEP...", then an empty rule
+// "DEP:" for each dependency but the first (the input), as compilers write with -MP, so that Make
+// and Ninja go on when a dependency has been deleted. The dependencies are listed in the order
+// given, each text once; a dependency that names the target itself (compared after removing "."
+// and ".." components) is left out, since build tools reject a file that depends on itself, and so
+// is "-" (standard input, which is no file a build tool could watch). Returns nothing when a name
+// holds a line break.
 std::optional<std::string> depFileRule(std::string_view target,
                                        const std::vector<std::string>& dependencies);
 

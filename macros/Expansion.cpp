@@ -162,7 +162,7 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
     const std::string* value = localMacros.find(parts.name);
     if (!value && useSystemMacros) value = lookup(systemMacros_, parts.name);
     std::string now;
-    if (value && dateTimeMacroValue(parts.name, now)) {
+    if (value && dateTimeMacroValue(parts.name, now, fixedTime_)) {
       out.append(now);
     } else if (value) {
       out.append(*value);

@@ -21,7 +21,7 @@ std::string timeText(const std::tm& t) {
   return twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" + twoDigits(t.tm_sec);
 }
 
-// The date and time macros, each with the text it makes of the local time.
+// The date and time macros, each with the text it makes of a broken-down time.
 struct DateTimeMacro {
   std::string_view name;
   std::string (*format)(const std::tm&);
@@ -39,7 +39,9 @@ constexpr DateTimeMacro kDateTimeMacros[] = {
 
 }  // namespace
 
-MacroEnvironment::MacroEnvironment(std::string_view installDirectory) {
+MacroEnvironment::MacroEnvironment(std::string_view installDirectory,
+                                   std::optional<std::time_t> fixedTime)
+    : fixedTime_(fixedTime) {
   // The date and time macros are stored empty: their values are made when they are used.
   for (const DateTimeMacro& macro : kDateTimeMacros)
     systemMacros_.emplace(macro.name, "");
@@ -54,19 +56,24 @@ MacroEnvironment::MacroEnvironment(std::string_view installDirectory) {
   systemMacros_.emplace("ZuruvaDez", installDirectory);
 }
 
-bool dateTimeMacroValue(std::string_view name, std::string& value) {
+bool dateTimeMacroValue(std::string_view name, std::string& value,
+                        std::optional<std::time_t> fixedTime) {
   // Most names looked up are not date or time names: turn them away by their first letter.
   if (name.empty() || (name[0] != 'D' && name[0] != 'T' && name[0] != 'U')) return false;
-  const std::time_t now = std::time(nullptr);
+  const std::time_t when = fixedTime ? *fixedTime : std::time(nullptr);
   if (name == "UnixTime") {
-    value = std::to_string(static_cast<unsigned long long>(now));
+    value = std::to_string(static_cast<unsigned long long>(when));
     return true;
   }
   for (const DateTimeMacro& macro : kDateTimeMacros) {
     if (macro.name != name) continue;
-    std::tm local{};
-    localtime_r(&now, &local);
-    value = macro.format(local);
+    std::tm broken{};
+    if (fixedTime) {
+      gmtime_r(&when, &broken);
+    } else {
+      localtime_r(&when, &broken);
+    }
+    value = macro.format(broken);
     return true;
   }
   return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,11 +11,14 @@
 // The macros the tool supplies itself, and the expansion of $(name) references.
 //
 // The system macros are fixed values for this build (host and target names, file extensions),
-// ZuruvaDez (the installation directory) and nine date and time macros, whose values are made
-// from the clock each time a reference to one of them is resolved.
+// ZuruvaDez (the installation directory) and nine date and time macros. Their values are made each
+// time a reference to one of them is resolved: from the clock, in local time, or, when the
+// environment is given a fixed time (SOURCE_DATE_EPOCH, read by the driver), from that time in
+// UTC, so that a run gives the same output whenever it runs.
 class MacroEnvironment {
  public:
-  explicit MacroEnvironment(std::string_view installDirectory);
+  explicit MacroEnvironment(std::string_view installDirectory,
+                            std::optional<std::time_t> fixedTime = std::nullopt);
 
   const MacroMap& systemMacros() const { return systemMacros_; }
 
@@ -32,7 +37,10 @@ class MacroEnvironment {
                   std::string& out) const;
 
   MacroMap systemMacros_;
+  std::optional<std::time_t> fixedTime_;
 };
 
-// The current value of a date or time macro; false for any other name.
-bool dateTimeMacroValue(std::string_view name, std::string& value);
+// The value of a date or time macro: at `fixedTime` in UTC when there is one, else now in local
+// time. False for any other name.
+bool dateTimeMacroValue(std::string_view name, std::string& value,
+                        std::optional<std::time_t> fixedTime = std::nullopt);

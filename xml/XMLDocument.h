@@ -10,6 +10,13 @@
 #include "xml/Arena.h"
 #include "xml/XMLNode.h"
 
+// How the writer treats the bytes of attribute values that are not printable ASCII.
+struct WriteOptions {
+  // Bytes that form a valid UTF-8 sequence of an XML character are written as they are; without
+  // this, and for every other byte, each byte above 127 is written as a "&#x..;" reference.
+  bool utf8 = false;
+};
+
 // An XML document: the root element, the declaration fields and the last load error. The
 // document owns every node and string of its tree through its arena.
 class XMLDocument {
@@ -83,8 +90,8 @@ class XMLDocument {
   // Serialises the document in the fixed layout (see XMLWriter.cpp). `save` writes the file so
   // that it is replaced only once complete (see OutputFile.h), "-" standard output; on failure
   // `errorText` says why.
-  bool save(const std::string& fileName);
-  void write(std::string& out);
+  bool save(const std::string& fileName, WriteOptions options = {});
+  void write(std::string& out, WriteOptions options = {});
 
  private:
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.

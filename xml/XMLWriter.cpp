@@ -91,12 +91,49 @@ struct PlainTable {
 };
 constexpr PlainTable kPlain;
 
-void writeEscaped(ByteSink& out, std::string_view text) {
+// The length of the UTF-8 sequence that starts `bytes`, if it is well formed and encodes a
+// character that XML allows; 0 otherwise. Well formed means the shortest form of a code point up
+// to U+10FFFF that is not a surrogate (lead bytes C2-F4, with the second byte narrowed after E0,
+// ED, F0 and F4); U+FFFE and U+FFFF are no XML characters.
+std::size_t utf8SequenceLength(std::string_view bytes) {
+  auto byte = [&](std::size_t i) -> unsigned {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+  };
+  auto inRange = [&](std::size_t i, unsigned low, unsigned high) {
+    return byte(i) >= low && byte(i) <= high;
+  };
+  const unsigned lead = byte(0);
+  if (lead >= 0xC2 && lead <= 0xDF) return inRange(1, 0x80, 0xBF) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (!inRange(1, lead == 0xE0 ? 0xA0 : 0x80, lead == 0xED ? 0x9F : 0xBF) ||
+        !inRange(2, 0x80, 0xBF)) {
+      return 0;
+    }
+    const bool nonCharacter = lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE;
+    return nonCharacter ? 0 : 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    return inRange(1, lead == 0xF0 ? 0x90 : 0x80, lead == 0xF4 ? 0x8F : 0xBF) &&
+                   inRange(2, 0x80, 0xBF) && inRange(3, 0x80, 0xBF)
+               ? 4
+               : 0;
+  }
+  return 0;
+}
+
+void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);
     if (kPlain.plain[c]) continue;
+    if (utf8 && c >= 0x80) {
+      // A valid sequence stays in the run of bytes written as they are.
+      if (std::size_t length = utf8SequenceLength(text.substr(i))) {
+        i += length - 1;
+        continue;
+      }
+    }
     if (i > runStart) out.append(text.substr(runStart, i - runStart));
     runStart = i + 1;
     switch (c) {
@@ -128,7 +165,7 @@ void writeEscaped(ByteSink& out, std::string_view text) {
 
 class Writer {
  public:
-  explicit Writer(ByteSink& out) : out_(out) {}
+  Writer(ByteSink& out, WriteOptions options) : out_(out), options_(options) {}
 
   void writeTree(XMLNode* root) {
     writeNode(root, 0);
@@ -176,7 +213,7 @@ class Writer {
       out_.append(' ');
       out_.append(a.name());
       out_.append("=\"");
-      writeEscaped(out_, a.value());
+      writeEscaped(out_, a.value(), options_.utf8);
       out_.append('"');
     }
     XMLNode* first = element->firstChild;
@@ -190,10 +227,11 @@ class Writer {
   }
 
   ByteSink& out_;
+  WriteOptions options_;
   std::vector<Open> stack_;
 };
 
-void writeDocument(XMLDocument& doc, ByteSink& out) {
+void writeDocument(XMLDocument& doc, ByteSink& out, WriteOptions options) {
   if (doc.version || doc.encoding) {
     out.append("<?xml ");
     if (doc.version) {
@@ -213,23 +251,23 @@ void writeDocument(XMLDocument& doc, ByteSink& out) {
     out.append(*doc.doctype);
     out.append(">\n");
   }
-  Writer(out).writeTree(doc.root);
+  Writer(out, options).writeTree(doc.root);
 }
 
 }  // namespace
 
-void XMLDocument::write(std::string& out) {
+void XMLDocument::write(std::string& out, WriteOptions options) {
   ByteSink sink;
-  writeDocument(*this, sink);
+  writeDocument(*this, sink, options);
   out.append(sink.contents());
 }
 
-bool XMLDocument::save(const std::string& fileName) {
+bool XMLDocument::save(const std::string& fileName, WriteOptions options) {
   OutputFile file;
   bool ok = fileName == "-" ? file.openDescriptor(STDOUT_FILENO) : file.open(fileName);
   if (ok) {
     ByteSink sink(file.fd());
-    writeDocument(*this, sink);
+    writeDocument(*this, sink, options);
     ok = sink.flush() && file.commit();
   }
   if (!ok) errorText = "couldn't write " + fileName;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The manual page renders with groff without a single warning, at the usual terminal widths.
+# The manual page renders with groff without a single warning, at the usual terminal widths; given
+# the tool, it also describes every option and environment variable that `xmlpp --help` lists.
 #
-#   tests/install/man.sh [docs/xmlpp.1]
+#   tests/install/man.sh [docs/xmlpp.1 [tool]]
 set -euo pipefail
 
 page=${1:-$(dirname "$0")/../../docs/xmlpp.1}
@@ -24,5 +25,10 @@ text=$(groff -man -Tutf8 "$page" 2>/dev/null | sed 's/.\x08//g')
 for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
   grep -q "^$section\$" <<<"$text" || { echo "FAIL: no $section section" >&2; status=1; }
 done
+if [ -n "${2:-}" ]; then
+  for name in $("$2" --help | grep -o '^  [-A-Z_][-A-Za-z0-9_]*'); do
+    grep -q -- "^ *$name\b" <<<"$text" || { echo "FAIL: $name is not described" >&2; status=1; }
+  done
+fi
 [ "$status" = 0 ] && echo "man page: ok"
 exit "$status"

@@ -2,15 +2,16 @@
 # Installs xmlpp from a build tree into a temporary prefix and checks the installed layout, then
 # configures and builds examples/cmake against that prefix (find_package(xmlpp CONFIG) and
 # xmlpp_preprocess) with the Ninja and with the Unix Makefiles generator: the output must be right,
-# an unchanged tree must not rebuild it, and editing a file that the input includes must
-# regenerate it.
+# an unchanged tree must not rebuild it, editing a file that the input includes must regenerate it,
+# and so must deleting an included file together with its include.
 #
-#   tests/install/run.sh [build-dir [cmake]]
+#   tests/install/run.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build, $CMAKE_COMMAND
+#                                               or cmake)
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-build_dir=$(cd "${1:-$source_dir/build}" && pwd)
-cmake=${2:-cmake}
+build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
+cmake=${2:-${CMAKE_COMMAND:-cmake}}
 # Run from make or with a staging variable set, the nested tools must not inherit either.
 unset MAKEFLAGS MFLAGS MAKELEVEL DESTDIR CMAKE_GENERATOR
 
@@ -50,8 +51,8 @@ XML
   fail "installed tool"
 printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' >"$work/want"
 cmp -s "$work/want" "$work/uses-share.out" || fail "installed tool: unexpected output"
-printf 'uses-share.out: uses-share.xml %s/share/xmlpp/examples/cmake/parts/radio.xml\n' \
-  "$prefix_real" >"$work/want"
+printf 'uses-share.out: uses-share.xml %s/share/xmlpp/examples/cmake/parts/radio.xml\n%s:\n' \
+  "$prefix_real" "$prefix_real/share/xmlpp/examples/cmake/parts/radio.xml" >"$work/want"
 cmp -s "$work/want" "$work/uses-share.d" || fail "installed tool: unexpected dependency file"
 
 # --- The example project, with each generator -----------------------------------------------------
@@ -60,11 +61,26 @@ expected() {
 <?xml  version="1.0" encoding="UTF-8" ?>
 <!DOCTYPE node>
 <node name="kitchen">
-  <radio band="868MHz" power="10dBm" />
+XML
+  [ -n "${2:-}" ] || echo '  <radio band="868MHz" power="10dBm" />'
+  cat <<XML
   <channel id="ch0" input="adc0" rate="$1" />
   <channel id="ch1" input="adc1" rate="$1" />
 </node>
 XML
+}
+
+# Changes a file of the source tree so that its time stamp is later than the output's.
+edit_after() {
+  local file=$1 out=$2
+  shift 2
+  "$@"
+  for _ in $(seq 500); do
+    [ "$file" -nt "$out" ] && return 0
+    sleep 0.01
+    touch "$file"
+  done
+  fail "$generator: cannot date the edit of $file after the output"
 }
 
 for generator in Ninja "Unix Makefiles"; do
@@ -87,17 +103,18 @@ for generator in Ninja "Unix Makefiles"; do
   quiet "$cmake" --build "$bld"
   [ "$(stat -c %y "$out")" = "$stamp" ] || fail "$generator: rebuilt without a change"
 
-  # Edit an included file; make sure its time stamp is later than the output's.
-  sed -i 's/100Hz/250Hz/' "$src/parts/channel.xml"
-  for _ in $(seq 500); do
-    [ "$src/parts/channel.xml" -nt "$out" ] && break
-    sleep 0.01
-    touch "$src/parts/channel.xml"
-  done
-  [ "$src/parts/channel.xml" -nt "$out" ] || fail "$generator: cannot date the edit after the output"
+  # Edit an included file.
+  edit_after "$src/parts/channel.xml" "$out" sed -i 's/100Hz/250Hz/' "$src/parts/channel.xml"
   quiet "$cmake" --build "$bld"
   expected 250Hz >"$work/want"
   cmp -s "$work/want" "$out" || fail "$generator: not regenerated after editing an included file"
+
+  # Delete an included file together with its include.
+  rm "$src/parts/radio.xml"
+  edit_after "$src/config.xml" "$out" sed -i '/parts\/radio.xml/d' "$src/config.xml"
+  quiet "$cmake" --build "$bld"
+  expected 250Hz without-radio >"$work/want"
+  cmp -s "$work/want" "$out" || fail "$generator: not regenerated after deleting an included file"
 done
 
 echo "install and CMake package: ok"

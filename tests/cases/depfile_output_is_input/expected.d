@@ -1,1 +1,2 @@
 in.xml: ./a.xml
+./a.xml:

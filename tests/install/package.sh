@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree with cpack, lists it, unpacks it into a temporary
+# folder (it is never installed on this machine) and runs the packaged tool from there: its
+# version, an example through $(ZuruvaDez), and the packaged CMake package with Ninja.
+#
+#   tests/install/package.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build,
+#                                                   $CMAKE_COMMAND or cmake)
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
+cmake=${2:-${CMAKE_COMMAND:-cmake}}
+cpack=$(dirname "$cmake")/cpack
+[ -x "$cpack" ] || cpack=cpack
+unset MAKEFLAGS MFLAGS MAKELEVEL DESTDIR CMAKE_GENERATOR
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/xmlpp-package-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+log=$work/log
+fail() {
+  echo "FAIL: $*" >&2
+  [ -s "$log" ] && cat "$log" >&2
+  exit 1
+}
+quiet() {
+  "$@" >"$log" 2>&1 || fail "$*"
+}
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+quiet "$cpack" -G DEB -B "$work/out" --config "$build_dir/CPackConfig.cmake"
+debs=("$work"/out/xmlpp_"$version"_*.deb)
+[ "${#debs[@]}" = 1 ] && [ -f "${debs[0]}" ] || fail "no package xmlpp_${version}_*.deb"
+deb=${debs[0]}
+[ "$(basename "$deb")" = "xmlpp_${version}_$(dpkg --print-architecture).deb" ] ||
+  fail "package name $(basename "$deb")"
+
+# The control fields.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = xmlpp ] && [ "$(field Version)" = "$version" ] || fail "control fields"
+field Depends | grep -q 'libc6' && field Depends | grep -q 'libstdc++6' ||
+  fail "Depends: $(field Depends)"
+
+# The contents: everything under /usr.
+dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
+for file in bin/xmlpp share/man/man1/xmlpp.1 share/doc/xmlpp/README.md \
+  share/doc/xmlpp/directives.md share/xmlpp/examples/board/board.xml \
+  share/xmlpp/examples/cmake/CMakeLists.txt lib/cmake/xmlpp/xmlppConfig.cmake \
+  lib/cmake/xmlpp/xmlppConfigVersion.cmake lib/cmake/xmlpp/xmlppTargets.cmake \
+  lib/cmake/xmlpp/xmlppPreprocess.cmake; do
+  grep -qx "\./usr/$file" "$work/contents" || fail "not in the package: /usr/$file"
+done
+! grep -v '^\./$\|^\./usr/' "$work/contents" || fail "files outside /usr"
+
+# The packaged tool, run from an unpacked copy.
+root=$work/root
+quiet dpkg-deb -x "$deb" "$root"
+tool=$root/usr/bin/xmlpp
+[ "$("$tool" --version)" = "xmlpp $version" ] || fail "packaged tool: --version"
+(cd "$root/usr/share/xmlpp/examples" &&
+  "$tool" board/board.xml "$work/board.xml" "BOARD=evb2;VARIANT=full") 2>"$log" ||
+  fail "packaged tool: the board example"
+cmp -s "$source_dir/tests/cases/example_board/expected.xml" "$work/board.xml" ||
+  fail "packaged tool: unexpected output of the board example"
+# $(ZuruvaDez) is the unpacked /usr.
+cat >"$work/in.xml" <<'XML'
+<root><include filename="$(ZuruvaDez)/share/xmlpp/examples/cmake/parts/radio.xml"/></root>
+XML
+"$tool" "$work/in.xml" "$work/out.xml" 2>"$log" || fail "packaged tool: \$(ZuruvaDez)"
+printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' | cmp -s - "$work/out.xml" ||
+  fail "packaged tool: unexpected output through \$(ZuruvaDez)"
+
+# The packaged CMake package, with the example project.
+quiet "$cmake" -S "$root/usr/share/xmlpp/examples/cmake" -B "$work/example" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$root/usr"
+quiet "$cmake" --build "$work/example"
+grep -q '<radio band="868MHz"' "$work/example/sensor-node.xml" || fail "example project output"
+
+echo "package $(basename "$deb"): ok"
