@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "macros/MacroMap.h"
@@ -48,14 +48,9 @@ class MacroTable {
     bool existed;
     Entry previous;
   };
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const {
-      return std::hash<std::string_view>()(name);
-    }
-  };
-
-  std::unordered_map<std::string, Entry, Hash, std::equal_to<>> values_;
+  // Ordered by name: a lookup costs a few comparisons of short names even in a large table, and
+  // no more than one or two in the small tables of loop variables, which are looked up most.
+  std::map<std::string, Entry, std::less<>> values_;
   std::vector<Undo> undo_;
   std::vector<std::size_t> scopeStarts_;  // where each open nested scope's entries begin in undo_
 };

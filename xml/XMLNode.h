@@ -30,7 +30,11 @@ class XMLNode {
 
 // Lengths of names, values and texts: a document holds millions of them, so they are stored in 32
 // bits; a longer string is refused like an allocation that cannot be made.
-std::uint32_t storedLength(std::size_t length);
+[[noreturn]] void refuseLength();
+inline std::uint32_t storedLength(std::size_t length) {
+  if (length > 0xFFFFFFFFu) refuseLength();
+  return static_cast<std::uint32_t>(length);
+}
 
 // An attribute: a name and a value that may be null (written as an empty value). A null value is
 // one without data; every other value, empty ones included, points at its bytes. Packed into 24

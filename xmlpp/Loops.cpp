@@ -70,7 +70,7 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
       if (!body) continue;  // only elements are copied
       XMLElement* copy = copyWithMacros(body, iteration);
       link(copy);
-      if (chainHasMaps) handedOver_.emplace(copy, nullptr);
+      if (chainHasMaps) inserted_.push_back({copy, nullptr});
     }
     return;
   }
@@ -81,10 +81,16 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
     XMLNode* next = child->next;
     if (XMLElement* body = asElement(child)) {
       link(body);
-      handedOver_.insert_or_assign(body, maps);
+      inserted_.push_back({body, maps});
     }
     child = next;
   }
+}
+
+void Walk::finishLoop(std::size_t f) {
+  std::vector<HandedOver>& chain = frames_[f].handedOver;
+  chain.insert(chain.end(), inserted_.rbegin(), inserted_.rend());
+  inserted_.clear();
 }
 
 bool Walk::doFor(std::size_t f, XMLElement* loop) {
@@ -138,6 +144,7 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
       ap += increment * factor;
     }
   }
+  finishLoop(f);
   return remove(f, loop);
 }
 
@@ -161,5 +168,6 @@ bool Walk::doForeach(std::size_t f, XMLElement* loop) {
       *slots[k] = lists[k][chosen[k]];
     insertBody(f, loop, iteration, last, &insertionPoint);
   });
+  finishLoop(f);
   return remove(f, loop);
 }

@@ -109,6 +109,10 @@ std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps
                                           const MacroTable* last) {
   // Expansion leaves a value without "$" as it is, so such a value is shared.
   if (value.find('$') == std::string_view::npos) return value;
+  if (!maps) {  // a copy of a body whose loop has no loop around it: its own iteration only
+    env_.expand(*last, value, false, buffer_);
+    return doc_.duplicateString(buffer_);
+  }
   mapChain_.clear();
   for (; maps; maps = maps->outer.get())
     mapChain_.push_back(&maps->table);
@@ -181,8 +185,15 @@ std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& ma
   macros_ = MacroTable(macros);
   // The walk always expands attribute values; only an include or xmlput content walked without
   // expansion (see contentSetup) switches it off below.
-  frames_.push_back(Frame{doc_.root, nullptr, std::make_shared<std::string>(fileName), nullptr,
-                          true, 0, 0, Finish{}});
+  frames_.push_back(Frame{doc_.root,
+                          nullptr,
+                          std::make_shared<std::string>(fileName),
+                          nullptr,
+                          true,
+                          0,
+                          0,
+                          Finish{},
+                          {}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
@@ -208,11 +219,9 @@ bool Walk::step(std::size_t f) {
   }
   auto* element = static_cast<XMLElement*>(node);
   LoopMapsPtr maps = fr.loopMaps;
-  if (!handedOver_.empty()) {
-    if (auto it = handedOver_.find(element); it != handedOver_.end()) {
-      maps = std::move(it->second);
-      handedOver_.erase(it);
-    }
+  if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
+    maps = std::move(fr.handedOver.back().maps);
+    fr.handedOver.pop_back();
   }
   if (maps) applyLoopMaps(element, *maps);
   current_ = std::move(maps);
@@ -274,8 +283,15 @@ void Walk::pushChildFrame(XMLNode* first, LoopMapsPtr loopMaps, bool expansion,
                           std::shared_ptr<const std::string> fileName, int includeDepth,
                           int xmlputDepth, const Finish& finish) {
   macros_.enterScope();
-  frames_.push_back(Frame{first, nullptr, std::move(fileName), std::move(loopMaps), expansion,
-                          includeDepth, xmlputDepth, finish});
+  frames_.push_back(Frame{first,
+                          nullptr,
+                          std::move(fileName),
+                          std::move(loopMaps),
+                          expansion,
+                          includeDepth,
+                          xmlputDepth,
+                          finish,
+                          {}});
 }
 
 bool Walk::keep(std::size_t f, XMLElement* element) {

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "expr/Evaluator.h"
@@ -57,15 +56,25 @@ class Walk {
     bool unwrap = false;              // Include: the included root is an "envelope"
   };
 
+  // An element of a chain whose loop maps differ from the chain's: an element a loop handed over
+  // (its maps), or a copy a loop inserted into a chain that has maps (none).
+  struct HandedOver {
+    const XMLNode* element;
+    LoopMapsPtr maps;
+  };
+
   struct Frame {
     XMLNode* node;  // the next node of the chain to visit
     XMLNode* prev;  // the node before it in the chain, or null at the front
     std::shared_ptr<const std::string> fileName;
-    LoopMapsPtr loopMaps;  // for the elements of the chain not listed in handedOver_
+    LoopMapsPtr loopMaps;  // for the elements of the chain not in `handedOver`
     bool expansion;
     int includeDepth;
     int xmlputDepth;
     Finish finish;
+    // The walk reaches these in the reverse of their order here: a loop's insertions come right
+    // after it, before those of any loop met earlier in the chain, so the next one is the last.
+    std::vector<HandedOver> handedOver;
   };
 
   // Content of an include or xmlput: whether it is walked with expansion, and the macros of its
@@ -119,6 +128,8 @@ class Walk {
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps.
   void insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bool last,
                   XMLNode** insertionPoint);
+  // Lists what the loop handed over with its chain's frame.
+  void finishLoop(std::size_t f);
 
   // Expands the macro references in the element's attribute values in place.
   void expandAttributes(XMLElement* element);
@@ -142,9 +153,7 @@ class Walk {
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
-  // Elements whose loop maps differ from their chain's: the elements a loop handed over (their
-  // maps), and copies inserted into a chain that has maps (none).
-  std::unordered_map<const XMLNode*, LoopMapsPtr> handedOver_;
+  std::vector<HandedOver> inserted_;         // scratch: what the loop being carried out hands over
   LoopMapsPtr current_;                      // the loop maps of the element being carried out
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
   std::string buffer_;                       // scratch for expansions and copies
