@@ -24,6 +24,28 @@ int printText(const std::string& text) {
   return 0;
 }
 
+// Prints a failure: its message, and with --locations (or for a strict check) where it happened.
+void printFailure(const Failure& failure, const Options& options) {
+  std::fprintf(stderr, "%s\n", failure.message.c_str());
+  if (!options.locations && !failure.alwaysLocate) return;
+  for (const std::string& line : failure.locations)
+    std::fprintf(stderr, "  %s\n", line.c_str());
+}
+
+// Strict mode's checks of the arguments: what is almost always a mistake, such as macros given
+// as separate arguments (one would become the DOCTYPE, the others be ignored).
+std::optional<std::string> strictArgumentError(const std::vector<std::string_view>& args) {
+  if (args.size() > 4) {
+    return "xmlpp: " + std::to_string(args.size()) +
+           " arguments after the options; at most 4: <infile> <outfile> [macros] [doctype]";
+  }
+  if (args.size() == 4 && args[3].find('=') != std::string_view::npos) {
+    return "xmlpp: the doctype " + std::string(args[3]) +
+           " looks like a macro; the macro list is one argument, items separated by \";\"";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -43,6 +65,12 @@ int runXmlpp(int argc, char** argv) {
     std::fprintf(stderr, "%s: <infile> <outfile> [macro1=value;macro2=value;..]\n", invocationName);
     return 1;
   }
+  if (options.strict) {
+    if (const std::optional<std::string> error = strictArgumentError(args)) {
+      std::fprintf(stderr, "%s\n", error->c_str());
+      return 1;
+    }
+  }
   // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
   std::optional<std::time_t> fixedTime;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
@@ -54,9 +82,9 @@ int runXmlpp(int argc, char** argv) {
   }
   const std::string input(args[0]);
   const std::string output(args[1]);
-  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime)};
+  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), options.strict};
   if (const auto failure = preprocessor.run(input, args.size() > 2 ? args[2] : "")) {
-    std::fprintf(stderr, "%s\n", failure->message.c_str());
+    printFailure(*failure, options);
     return 1;
   }
   XMLDocument& document = preprocessor.document();

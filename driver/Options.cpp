@@ -16,6 +16,8 @@ constexpr KnownOption kOptions[] = {
     {"--help", &Options::help, "print this help and exit"},
     {"--version", &Options::version, "print the version and exit"},
     {"--utf8", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
+    {"--locations", &Options::locations, "after a failure, print where: file, line, includes"},
+    {"--strict", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
 };
 
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.

@@ -17,7 +17,9 @@
 struct Options {
   bool help = false;
   bool version = false;
-  bool utf8 = false;  // write valid UTF-8 in attribute values as it is
+  bool utf8 = false;       // write valid UTF-8 in attribute values as it is
+  bool locations = false;  // print where a failure happened
+  bool strict = false;     // fail on what is almost always a mistake
   // What follows the options: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
   // Set when an option is not known: the line to print.

@@ -48,20 +48,23 @@ std::string MacroEnvironment::expand(const MacroTable& localMacros, std::string_
 }
 
 void MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
-                              bool useSystemMacros, std::string& output) const {
+                              bool useSystemMacros, std::string& output,
+                              std::string* unresolved) const {
+  if (unresolved) unresolved->clear();
   // Without a macro character there is nothing to replace, and a pass would copy the text.
   if (text.find(kMacroChar) == std::string_view::npos) {
     output.assign(text);
     return;
   }
-  if (!expandPass(localMacros, text, useSystemMacros, output) || output == text ||
+  // Each pass notes its own unresolved references; the last pass's are the result's.
+  if (!expandPass(localMacros, text, useSystemMacros, output, unresolved) || output == text ||
       output.size() > kMaxExpandedSize) {
     return;
   }
   std::string input;
   for (int pass = 1; pass < kMaxPasses; ++pass) {
     input.swap(output);
-    bool rescan = expandPass(localMacros, input, useSystemMacros, output);
+    bool rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
     if (!rescan || output == input || output.size() > kMaxExpandedSize) break;
   }
 }
@@ -116,8 +119,10 @@ NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
 }  // namespace
 
 bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_view in,
-                                  bool useSystemMacros, std::string& out) const {
+                                  bool useSystemMacros, std::string& out,
+                                  std::string* unresolved) const {
   constexpr char mc = kMacroChar;
+  if (unresolved) unresolved->clear();
   out.clear();
   out.reserve(in.size());
   bool rescan = false;
@@ -166,8 +171,13 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
       out.append(now);
     } else if (value) {
       out.append(*value);
+    } else if (parts.hasDefault) {
+      out.append(parts.fallback);
     } else {
-      out.append(parts.hasDefault ? parts.fallback : in.substr(i, ref.close + 1 - i));
+      // Written back as it stands, for a later expansion with other macros to resolve.
+      const std::string_view reference = in.substr(i, ref.close + 1 - i);
+      if (unresolved && unresolved->empty()) unresolved->assign(reference);
+      out.append(reference);
     }
     i = ref.close + 1;
   }

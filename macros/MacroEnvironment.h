@@ -24,9 +24,11 @@ class MacroEnvironment {
 
   // Replaces $(name), $(name:default), $(name::literal default) and $$ in `text`, looking names up
   // in `localMacros` and then, when asked, in the system macros. Names that are not found and have
-  // no default stay as written. The result goes to `result`, whose storage is reused.
+  // no default stay as written. The result goes to `result`, whose storage is reused. When
+  // `unresolved` is given, it receives the first reference the result keeps unresolved as
+  // written ("$(NAME)"), or is emptied when there is none.
   void expand(const MacroTable& localMacros, std::string_view text, bool useSystemMacros,
-              std::string& result) const;
+              std::string& result, std::string* unresolved = nullptr) const;
   std::string expand(const MacroTable& localMacros, std::string_view text,
                      bool useSystemMacros = false) const;
   // Expansion with the system macros only (include file names).
@@ -34,7 +36,7 @@ class MacroEnvironment {
 
  private:
   bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
-                  std::string& out) const;
+                  std::string& out, std::string* unresolved) const;
 
   MacroMap systemMacros_;
   std::optional<std::time_t> fixedTime_;

@@ -14,6 +14,9 @@
 //   check            optional shell script run in the work folder after the tool; must exit 0
 //                    (both scripts find the tool's path in $XMLPP)
 //   env              optional NAME=VALUE lines added to the tool's environment
+//   expected.plain.* when any of expected.plain.{xml,stderr,stdout,status} is present, the tool
+//                    is run a second time, without the options (the args lines starting with
+//                    "--"), and compared with these as above: options must change nothing else
 // Every other file is copied into a fresh work folder, in which the tool runs. In args and the
 // expected files, @WORK@ stands for the work folder and @INSTALL@ for <work>/inst.
 // Whatever the case, a failing run must leave the work folder (and every folder below it) with no
@@ -25,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -120,16 +124,11 @@ std::vector<std::string> caseNames() {
   return names;
 }
 
-// Runs the tool with the case's args, env and stdin and compares what it did with the expected
-// files.
-void runAndCompare(const fs::path& source, const fs::path& work, const std::string& binary) {
+// Runs the tool with `args` and the case's env and stdin and compares what it did with the
+// expected files whose names start with `expected` ("expected." or "expected.plain.").
+void runAndCompare(const fs::path& source, const fs::path& work, const std::string& binary,
+                   const std::vector<std::string>& args, const std::string& expected) {
   std::string workText = work.string();
-  std::vector<std::string> args;
-  {
-    std::istringstream lines(substitute(readFile(source / "args"), workText));
-    for (std::string line; std::getline(lines, line);)
-      args.push_back(line);
-  }
   std::vector<std::string> environment;
   if (fs::exists(source / "env")) {
     std::istringstream lines(substitute(readFile(source / "env"), workText));
@@ -142,22 +141,23 @@ void runAndCompare(const fs::path& source, const fs::path& work, const std::stri
   for (const std::string& name : listFiles(work)) {
     if (before.contains(name)) continue;
     // An output may be complete although a later step failed (its dependency file).
-    if (name == "out.xml" && fs::exists(source / "expected.xml")) continue;
+    if (name == "out.xml" && fs::exists(source / (expected + "xml"))) continue;
     EXPECT_EQ(result.status, 0) << "a failing run left " << name;
     EXPECT_NE(fs::path(name).filename().string().front(), '.') << "left behind: " << name;
   }
 
   auto expectedOr = [&](const char* name, const std::string& fallback) {
-    fs::path path = source / name;
+    fs::path path = source / (expected + name);
     return fs::exists(path) ? substitute(readFile(path), workText) : fallback;
   };
-  EXPECT_EQ(result.status, std::stoi(expectedOr("expected.status", "0")));
-  EXPECT_EQ(result.stderrText, expectedOr("expected.stderr", ""));
-  EXPECT_EQ(result.stdoutText, expectedOr("expected.stdout", ""));
+  SCOPED_TRACE(expected + "*");
+  EXPECT_EQ(result.status, std::stoi(expectedOr("status", "0")));
+  EXPECT_EQ(result.stderrText, expectedOr("stderr", ""));
+  EXPECT_EQ(result.stdoutText, expectedOr("stdout", ""));
   fs::path out = work / "out.xml";
-  if (fs::exists(source / "expected.xml")) {
+  if (fs::exists(source / (expected + "xml"))) {
     ASSERT_TRUE(fs::exists(out)) << "no out.xml";
-    EXPECT_EQ(readFile(out), expectedOr("expected.xml", ""));
+    EXPECT_EQ(readFile(out), expectedOr("xml", ""));
   } else if (!fs::exists(source / "check")) {
     EXPECT_FALSE(fs::exists(out)) << "out.xml written";
   }
@@ -194,7 +194,21 @@ TEST_P(EndToEnd, Case) {
   if (fs::exists(source / "setup")) {
     ASSERT_EQ(std::system(script("setup").c_str()), 0) << "setup failed";
   }
-  if (fs::exists(source / "args")) runAndCompare(source, work, binary);
+  if (fs::exists(source / "args")) {
+    std::vector<std::string> args;
+    std::istringstream lines(substitute(readFile(source / "args"), workText));
+    for (std::string line; std::getline(lines, line);)
+      args.push_back(line);
+    runAndCompare(source, work, binary, args, "expected.");
+    bool plain = false;
+    for (const char* name : {"xml", "stderr", "stdout", "status"})
+      plain = plain || fs::exists(source / (std::string("expected.plain.") + name));
+    if (plain) {
+      std::erase_if(args, [](const std::string& arg) { return arg.starts_with("--"); });
+      fs::remove(work / "out.xml");
+      runAndCompare(source, work, binary, args, "expected.plain.");
+    }
+  }
   if (fs::exists(source / "check")) {
     EXPECT_EQ(std::system(script("check").c_str()), 0) << "check failed";
   }

@@ -31,6 +31,17 @@ class XMLDocument {
   XMLElement* root = nullptr;
   std::string errorText;
   std::int32_t errorLine = 0;
+  // After a load: the innermost element still open where the text ended, if any (the reader
+  // drops elements that are never closed).
+  struct OpenElement {
+    std::string_view name;
+    std::int32_t line;
+  };
+  std::optional<OpenElement> unclosed;
+
+  // The line of an element's "<" in the text it was read from, counted from 0 (copies of an
+  // element share its name, and so its line).
+  std::int32_t lineOf(const XMLElement* element) const;
 
   Arena& arena() { return arena_; }
 
@@ -98,4 +109,5 @@ class XMLDocument {
   bool loadBuffer(char* text, std::size_t size);
 
   Arena arena_;
+  std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf
 };

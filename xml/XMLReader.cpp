@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +35,14 @@ std::size_t countLineFeeds(const char* from, const char* to) {
   for (; from < to; ++from)
     count += *from == '\n';
   return count;
+}
+
+// The line of a position in a text: the line feeds between its second byte and the position, both
+// included, so a line feed at the very start is not counted.
+std::int32_t lineOfPosition(const char* begin, const char* end, const char* position) {
+  const char* from = begin + 1;
+  const char* to = std::min(position + 1, end);
+  return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
 }
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
@@ -87,12 +96,12 @@ class Parser {
 
   XMLElement* parse();
   int errorCode() const { return error_; }
-  // The line of a position: the line feeds between the second byte of the text and the position,
-  // both included (a line feed at the very start is not counted).
-  std::int32_t lineAt(const char* position) const {
-    const char* from = begin_ + 1;
-    const char* to = std::min(position + 1, end_);
-    return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
+  std::int32_t lineAt(const char* position) const { return lineOfPosition(begin_, end_, position); }
+  // The innermost element still open where the text ended, if any.
+  std::optional<XMLDocument::OpenElement> unclosed() const {
+    if (open_.empty()) return std::nullopt;
+    const XMLElement* element = open_.back().element;
+    return XMLDocument::OpenElement{element->name(), lineAt(element->name().data() - 1)};
   }
   const char* cursor() const { return p_; }
 
@@ -334,6 +343,7 @@ void Parser::doctype() {
 }
 
 void Parser::startTag() {
+  // The name is a view right after the "<": it tells the element's position for messages.
   XMLElement* element = doc_.createElement(scanName());
   open_.push_back({element, nullptr});
   scratch_.clear();
@@ -414,8 +424,10 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
     text += 3;
     size -= 3;
   }
+  texts_.emplace_back(text, text + size);
   Parser parser(*this, text, size);
   root = parser.parse();
+  unclosed = parser.unclosed();
   switch (parser.errorCode()) {
     case 0:
       return true;
@@ -428,6 +440,17 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
   }
   errorLine = parser.lineAt(parser.cursor());
   return false;
+}
+
+std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
+  // The name of an element read from a text is a view right after its "<", into that text.
+  const char* name = element->name().data();
+  for (const auto& [begin, end] : texts_) {
+    if (std::less<>()(begin, name) && !std::less<>()(end, name)) {
+      return lineOfPosition(begin, end, name - 1);
+    }
+  }
+  return 0;
 }
 
 bool XMLDocument::loadText(std::string_view text) {

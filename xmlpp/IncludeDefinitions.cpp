@@ -8,24 +8,46 @@
 #include "macros/MacroList.h"
 #include "xml/FilePath.h"
 
-Walk::ContentSetup Walk::contentSetup(const XMLElement* directive, const Frame& fr) const {
-  if (!fr.expansion && !directive->hasAttribute("expand_macros")) return {false, false, {}};
-  if (directive->hasAttribute("macros")) {
-    return {true, true, parseMacroList(withoutLineFeeds(attributeText(directive, "macros")))};
-  }
-  return {fr.expansion, fr.expansion, {}};
-}
-
-void Walk::pushContentFrame(XMLNode* first, ContentSetup setup,
-                            std::shared_ptr<const std::string> fileName, int includeDepth,
-                            int xmlputDepth, const Finish& finish) {
+void Walk::pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
+                            const Finish& finish) {
   // Included files and fragments are new content: no loop maps apply to them.
-  pushChildFrame(first, nullptr, setup.expansion, std::move(fileName), includeDepth, xmlputDepth,
-                 finish);
-  if (setup.macros) {
-    for (const auto& [name, value] : *setup.macros)
+  context.loopMaps = nullptr;
+  pushChildFrame(first, std::move(context), finish);
+  if (directive->hasAttribute("macros")) {
+    for (const auto& [name, value] :
+         parseMacroList(withoutLineFeeds(attributeText(directive, "macros"))))
       macros_.set(name, value);
   }
+}
+
+std::vector<std::string> Walk::locateInside(const std::string& path, std::int32_t line,
+                                            const XMLElement* include, const Context& context) {
+  std::vector<std::string> lines = locate(include, context);
+  lines.front().replace(0, 2, "included from");
+  lines.insert(lines.begin(), location("at", path, line));
+  return lines;
+}
+
+bool Walk::failLoad(const std::string& path, bool loaded, const XMLElement* include,
+                    const Context& context) {
+  // A file that holds something has a position for what went wrong; one that cannot be read or
+  // is empty is located at the include element.
+  std::string message;
+  std::optional<std::int32_t> line;
+  if (!doc_.root) {
+    message = "error: include file '" + path + "' is empty";
+    if (!loaded) {
+      line = doc_.errorLine;
+    } else if (doc_.unclosed) {
+      line = doc_.unclosed->line;
+    }
+  } else {
+    message = "error \"" + doc_.errorText + "\" in include file " + path +
+              " line:" + std::to_string(doc_.errorLine);
+    if (!doc_.errorText.starts_with("couldn't read")) line = doc_.errorLine;
+  }
+  return fail("XmlPP::processConditionals(): " + message,
+              line ? locateInside(path, *line, include, context) : locate(include, context));
 }
 
 bool Walk::doInclude(std::size_t f, XMLElement* directive) {
@@ -33,18 +55,19 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   std::string name = env_.expandWithSystemMacros(attributeText(directive, "filename"));
   // Relative names are joined to the including file's directory by plain prefixing, never
   // normalised, so messages show the path exactly as it was opened.
-  std::string path = name.starts_with('/') ? name : directoryOf(*frames_[f].fileName) + "/" + name;
-  if (frames_[f].includeDepth >= kMaxNesting) {
+  std::string path =
+      name.starts_with('/') ? name : directoryOf(*frames_[f].context.fileName) + "/" + name;
+  if (frames_[f].context.includeDepth >= kMaxNesting) {
     return fail("include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
   }
   XMLElement* previousRoot = doc_.root;
   const bool loaded = doc_.load(path);
   // A failed load reports its own error only when it completed a root element before it.
-  if (!doc_.root) return fail("error: include file '" + path + "' is empty");
-  if (!loaded) {
-    return fail("error \"" + doc_.errorText + "\" in include file " + path +
-                " line:" + std::to_string(doc_.errorLine));
+  if (strict_ && loaded && doc_.unclosed) {
+    return fail(endsInsideMessage(path, *doc_.unclosed),
+                locateInside(path, doc_.unclosed->line, directive, frames_[f].context), true);
   }
+  if (!doc_.root || !loaded) return failLoad(path, loaded, directive, frames_[f].context);
   loadedFiles_.push_back(path);
   Frame& fr = frames_[f];
   XMLElement* root = doc_.root;
@@ -67,11 +90,19 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   finish.unwrap = root->name() == "envelope";
   // The content is walked in a scope of its own, which a childless root leaves at once; the
   // root's own attributes are expanded in it too.
-  ContentSetup setup = contentSetup(directive, fr);
-  const bool expandRoot = setup.expandRoot;
-  pushContentFrame(root->firstChild, std::move(setup), std::make_shared<const std::string>(path),
-                   fr.includeDepth + 1, fr.xmlputDepth, finish);
-  if (expandRoot) expandAttributes(root);
+  const std::string* file = &run_.paths_.emplace_back(path);
+  Context context = fr.context;
+  context.fileName = file;
+  context.sourceFile = file;
+  context.origin = &run_.origins_.emplace_back(
+      Origin{false, fr.context.sourceFile, directive, fr.context.origin});
+  ++context.includeDepth;
+  pushContentFrame(root->firstChild, directive, std::move(context), finish);
+  expandAttributes(root);
+  // The root is written out unless it is unwrapped.
+  const bool written = !finish.unwrap && !directive->hasAttribute("no_root");
+  if (written && !unresolved_.reference.empty())
+    return failUnresolved(root, frames_.back().context);
   return true;
 }
 
@@ -143,7 +174,9 @@ bool Walk::doXmldef(std::size_t f, XMLElement* directive) {
   // The registry has no scopes: a later definition of the name replaces an earlier one. The
   // fragment is registered as a loop's copy would have held it.
   if (current_) applyLoopMapsBelow(directive, *current_);
-  fragments_.insert_or_assign(std::string(attributeText(directive, "name")), directive);
+  const Context& context = frames_[f].context;
+  fragments_.insert_or_assign(std::string(attributeText(directive, "name")),
+                              Fragment{directive, context.sourceFile, context.origin});
   return remove(f, directive);
 }
 
@@ -153,18 +186,25 @@ bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
   auto it = fragments_.find(name);
   if (it == fragments_.end()) return fail("xmlput cannot fine xmldef named " + std::string(name));
   Frame& fr = frames_[f];
-  if (fr.xmlputDepth >= kMaxNesting) {
+  if (fr.context.xmlputDepth >= kMaxNesting) {
     return fail("xmlput nesting deeper than " + std::to_string(kMaxNesting) + " at " +
                 std::string(name));
   }
   // Every use starts from a fresh copy of the registered fragment.
-  XMLElement* copy = doc_.copyElement(it->second);
+  const Fragment& fragment = it->second;
+  XMLElement* copy = doc_.copyElement(fragment.element);
   if (!copy->firstChild) return spliceChildren(fr, copy, directive);
   Finish finish;
   finish.kind = Finish::Kind::Replace;
   finish.source = copy;
   finish.directive = directive;
-  pushContentFrame(copy->firstChild, contentSetup(directive, fr), fr.fileName, fr.includeDepth,
-                   fr.xmlputDepth + 1, finish);
+  // Includes in the fragment still resolve against the file of the xmlput; its elements were
+  // written in the fragment's file.
+  Context context = fr.context;
+  context.sourceFile = fragment.file;
+  context.origin = &run_.origins_.emplace_back(
+      Origin{true, fr.context.sourceFile, directive, fr.context.origin, fragment.origin});
+  ++context.xmlputDepth;
+  pushContentFrame(copy->firstChild, directive, std::move(context), finish);
   return true;
 }

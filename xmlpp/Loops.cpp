@@ -64,7 +64,7 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
   };
   if (!last) {
     // Copies are complete: in a chain that has loop maps, they are listed as having none.
-    const bool chainHasMaps = frames_[f].loopMaps != nullptr;
+    const bool chainHasMaps = frames_[f].context.loopMaps != nullptr;
     for (XMLNode* child = loop->firstChild; child; child = child->next) {
       const XMLElement* body = asElement(child);
       if (!body) continue;  // only elements are copied
@@ -74,7 +74,7 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
     }
     return;
   }
-  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{current_, std::move(iteration)});
+  const LoopMaps* maps = &loopMaps_.emplace_back(LoopMaps{current_, std::move(iteration)});
   XMLNode* child = loop->firstChild;
   loop->firstChild = nullptr;
   while (child) {

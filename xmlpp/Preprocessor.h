@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -9,21 +10,45 @@
 #include "macros/MacroEnvironment.h"
 #include "xml/XMLDocument.h"
 
-// Why a run failed: the line the driver prints.
+// Why a run failed: the message, and where, innermost first: "at FILE:LINE" (the element where
+// it failed, or the position of a load error), then "included from FILE:LINE" and "put from
+// FILE:LINE" for the include and xmlput elements through which it was reached. FILE is the path
+// as the tool opened it, LINE counts from 1.
 struct Failure {
   std::string message;
+  std::vector<std::string> locations;
+  bool alwaysLocate = false;  // a strict check: the locations are printed in any case
 };
 
-// The fragments registered by "xmldef", by name. The elements are detached from the tree and live
-// in the document's arena.
-using FragmentRegistry = std::map<std::string, const XMLElement*, std::less<>>;
+// How the walk reached some content: the include or xmlput element it came through (written in
+// `file`), and how that element's own content was reached. A fragment put by xmlput also
+// remembers how the file that defined it was reached.
+struct Origin {
+  bool put = false;
+  const std::string* file = nullptr;
+  const XMLElement* element = nullptr;
+  const Origin* outer = nullptr;
+  const Origin* definition = nullptr;  // put: how the fragment's file was reached
+};
+
+// A fragment registered by "xmldef": the element (detached from the tree, in the document's
+// arena), the file it was written in and how that file was reached.
+struct Fragment {
+  const XMLElement* element;
+  const std::string* file;
+  const Origin* origin;
+};
+using FragmentRegistry = std::map<std::string, Fragment, std::less<>>;
 
 // One run of the preprocessor: it loads a file into its document and carries out the directives
 // there, so that afterwards the document holds the result. It owns what the run needs: the
 // document, the registered fragments, the list of files loaded and the macro environment.
 class Preprocessor {
  public:
-  explicit Preprocessor(MacroEnvironment environment) : environment_(std::move(environment)) {}
+  // In strict mode, what is almost always a mistake fails the run: a macro reference left
+  // unresolved in a value that is written out, a file that holds no element or ends inside one.
+  explicit Preprocessor(MacroEnvironment environment, bool strict = false)
+      : environment_(std::move(environment)), strict_(strict) {}
 
   // Loads `fileName` and carries out its directives, with the macros of `macroList` at the top
   // level. The first failure ends the run; the document is then not meant to be written.
@@ -34,8 +59,16 @@ class Preprocessor {
   const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
  private:
+  friend class Walk;
+
   MacroEnvironment environment_;
+  bool strict_;
   XMLDocument document_;
   FragmentRegistry fragments_;
   std::vector<std::string> loadedFiles_;
+  // Where content came from, for messages: the paths of the files the run read, and the chains
+  // of include and xmlput elements through which it reached content, one of each per include or
+  // put, kept for the whole run.
+  std::deque<std::string> paths_;
+  std::deque<Origin> origins_;
 };

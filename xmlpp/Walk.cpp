@@ -50,6 +50,25 @@ Directive directiveOf(std::string_view name) {
 
 }  // namespace
 
+std::string location(std::string_view what, std::string_view file, std::int32_t line) {
+  return std::string(what) + " " + std::string(file) + ":" + std::to_string(line + 1);
+}
+
+std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
+  return "xmlpp: " + path + " ends inside <" + std::string(open.name) + ">, opened on line " +
+         std::to_string(open.line + 1);
+}
+
+std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path) {
+  if (document.unclosed) {
+    return Failure{endsInsideMessage(path, *document.unclosed),
+                   {location("at", path, document.unclosed->line)},
+                   true};
+  }
+  if (!document.root) return Failure{"xmlpp: " + path + " holds no element", {}, true};
+  return std::nullopt;
+}
+
 std::string withoutLineFeeds(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -77,32 +96,43 @@ std::string_view attributeText(const XMLElement* element, std::string_view name)
 
 std::optional<Failure> Preprocessor::run(const std::string& fileName, std::string_view macroList) {
   if (!document_.load(fileName)) {
-    return Failure{"load error " + document_.errorText + " at " +
-                   std::to_string(document_.errorLine)};
+    Failure failure{
+        "load error " + document_.errorText + " at " + std::to_string(document_.errorLine),
+        {},
+        false};
+    // A file that could be read has a position for its error.
+    if (!document_.errorText.starts_with("couldn't read")) {
+      failure.locations.push_back(location("at", fileName, document_.errorLine));
+    }
+    return failure;
   }
   loadedFiles_.push_back(fileName);
-  Walk walk(document_, environment_, fragments_, loadedFiles_);
+  if (strict_) {
+    if (std::optional<Failure> failure = strictLoadCheck(document_, fileName)) return failure;
+  }
+  Walk walk(*this);
   return walk.run(fileName, parseMacroList(macroList));
 }
 
 void Walk::expandAttributes(XMLElement* element) {
+  unresolved_.reference.clear();
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value().find('$') == std::string_view::npos) continue;
-    env_.expand(macros_, a.value(), false, buffer_);
+    env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
     if (buffer_ != a.value()) a.setValue(doc_.duplicateString(buffer_));
+    if (!reference_.empty() && unresolved_.reference.empty()) {
+      unresolved_.reference = reference_;
+      unresolved_.attribute = a.name();
+    }
   }
 }
 
-Walk::LoopMaps::~LoopMaps() {
-  // A chain of maps as long as loops are nested is released link by link, not by destructors
-  // calling one another.
-  LoopMapsPtr next = std::move(outer);
-  while (next && next.use_count() == 1) {
-    LoopMapsPtr after = std::move(next->outer);
-    next = std::move(after);
-  }
+bool Walk::failUnresolved(const XMLElement* element, const Context& context) {
+  return fail("xmlpp: unresolved " + unresolved_.reference + " in attribute " +
+                  std::string(unresolved_.attribute) + " of <" + std::string(element->name()) + ">",
+              locate(element, context), true);
 }
 
 std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
@@ -114,7 +144,7 @@ std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps
     return doc_.duplicateString(buffer_);
   }
   mapChain_.clear();
-  for (; maps; maps = maps->outer.get())
+  for (; maps; maps = maps->outer)
     mapChain_.push_back(&maps->table);
   std::reverse(mapChain_.begin(), mapChain_.end());
   if (last) mapChain_.push_back(last);
@@ -164,7 +194,7 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
       for (std::uint32_t i = 0; i < count; ++i) {
         const XMLAttribute& a = source->attributes()[i];
         std::string_view value = a.isNull() ? std::string_view("") : a.value();
-        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
+        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_, &macros)};
       }
       copy->adoptAttributes(records, count);
     }
@@ -177,23 +207,55 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
 }
 
 bool Walk::fail(std::string message) {
-  failure_ = Failure{"XmlPP::processConditionals(): " + std::move(message)};
+  return fail("XmlPP::processConditionals(): " + std::move(message),
+              locate(dispatched_, frames_[dispatchedFrame_].context));
+}
+
+bool Walk::fail(std::string message, std::vector<std::string> locations, bool strict) {
+  failure_ = Failure{std::move(message), std::move(locations), strict};
   return false;
+}
+
+std::vector<std::string> Walk::locate(const XMLElement* element, const Context& context) const {
+  std::vector<std::string> lines{location("at", *context.sourceFile, doc_.lineOf(element))};
+  appendOrigin(context.origin, lines);
+  return lines;
+}
+
+void Walk::appendOrigin(const Origin* origin, std::vector<std::string>& lines) const {
+  // A put is listed after the chain of the file that defined the fragment, and before its own:
+  // a stack keeps that order without recursion.
+  struct Item {
+    const Origin* origin;
+    const Origin* putLine;  // when set, the "put from" line of this element instead
+  };
+  std::vector<Item> stack{{origin, nullptr}};
+  while (!stack.empty()) {
+    const Item item = stack.back();
+    stack.pop_back();
+    if (item.putLine) {
+      lines.push_back(
+          location("put from", *item.putLine->file, doc_.lineOf(item.putLine->element)));
+      continue;
+    }
+    const Origin* o = item.origin;
+    if (!o) continue;
+    if (o->put) {
+      stack.push_back({o->outer, nullptr});
+      stack.push_back({nullptr, o});
+      stack.push_back({o->definition, nullptr});
+    } else {
+      lines.push_back(location("included from", *o->file, doc_.lineOf(o->element)));
+      stack.push_back({o->outer, nullptr});
+    }
+  }
 }
 
 std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& macros) {
   macros_ = MacroTable(macros);
-  // The walk always expands attribute values; only an include or xmlput content walked without
-  // expansion (see contentSetup) switches it off below.
-  frames_.push_back(Frame{doc_.root,
-                          nullptr,
-                          std::make_shared<std::string>(fileName),
-                          nullptr,
-                          true,
-                          0,
-                          0,
-                          Finish{},
-                          {}});
+  const std::string* file = &run_.paths_.emplace_back(fileName);
+  frames_.push_back(
+      Frame{doc_.root, nullptr, Context{file, file, nullptr, nullptr, 0, 0}, Finish{}, {}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
@@ -218,14 +280,16 @@ bool Walk::step(std::size_t f) {
     return true;
   }
   auto* element = static_cast<XMLElement*>(node);
-  LoopMapsPtr maps = fr.loopMaps;
+  dispatched_ = element;
+  dispatchedFrame_ = f;
+  const LoopMaps* maps = fr.context.loopMaps;
   if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
-    maps = std::move(fr.handedOver.back().maps);
+    maps = fr.handedOver.back().maps;
     fr.handedOver.pop_back();
   }
   if (maps) applyLoopMaps(element, *maps);
-  current_ = std::move(maps);
-  if (fr.expansion) expandAttributes(element);
+  current_ = maps;
+  expandAttributes(element);
   Directive directive = directiveOf(element->name());
   if (directive == Directive::None) return keep(f, element);
   if (!element->parent && directive != Directive::Include) {
@@ -279,23 +343,15 @@ bool Walk::finishFrame(Frame& parent, const Finish& finish) {
   return true;
 }
 
-void Walk::pushChildFrame(XMLNode* first, LoopMapsPtr loopMaps, bool expansion,
-                          std::shared_ptr<const std::string> fileName, int includeDepth,
-                          int xmlputDepth, const Finish& finish) {
+void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish) {
   macros_.enterScope();
-  frames_.push_back(Frame{first,
-                          nullptr,
-                          std::move(fileName),
-                          std::move(loopMaps),
-                          expansion,
-                          includeDepth,
-                          xmlputDepth,
-                          finish,
-                          {}});
+  frames_.push_back(Frame{first, nullptr, std::move(context), finish, {}});
 }
 
 bool Walk::keep(std::size_t f, XMLElement* element) {
   Frame& fr = frames_[f];
+  // A kept element is written out as its values stand now (strict mode checks them).
+  if (!unresolved_.reference.empty()) return failUnresolved(element, fr.context);
   if (!element->firstChild) {
     fr.prev = element;
     fr.node = element->next;
@@ -304,8 +360,9 @@ bool Walk::keep(std::size_t f, XMLElement* element) {
   Finish finish;
   finish.kind = Finish::Kind::Keep;
   finish.source = element;
-  pushChildFrame(element->firstChild, current_, fr.expansion, fr.fileName, fr.includeDepth,
-                 fr.xmlputDepth, finish);
+  Context context = fr.context;
+  context.loopMaps = current_;
+  pushChildFrame(element->firstChild, std::move(context), finish);
   return true;
 }
 
@@ -329,8 +386,9 @@ bool Walk::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* dire
   finish.kind = Finish::Kind::Replace;
   finish.source = source;
   finish.directive = directive;
-  pushChildFrame(source->firstChild, current_, fr.expansion, fr.fileName, fr.includeDepth,
-                 fr.xmlputDepth, finish);
+  Context context = fr.context;
+  context.loopMaps = current_;
+  pushChildFrame(source->firstChild, std::move(context), finish);
   return true;
 }
 

@@ -10,8 +10,8 @@
 // never outlive it.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,9 +27,14 @@ inline constexpr int kMaxNesting = 1000;
 
 class Walk {
  public:
-  Walk(XMLDocument& document, const MacroEnvironment& environment, FragmentRegistry& fragments,
-       std::vector<std::string>& loadedFiles)
-      : doc_(document), env_(environment), fragments_(fragments), loadedFiles_(loadedFiles) {}
+  // Walks the content of `run`, whose state (document, fragments, files) it updates.
+  explicit Walk(Preprocessor& run)
+      : run_(run),
+        doc_(run.document_),
+        env_(run.environment_),
+        fragments_(run.fragments_),
+        loadedFiles_(run.loadedFiles_),
+        strict_(run.strict_) {}
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
@@ -40,12 +45,11 @@ class Walk {
   // over instead of copying (its last iteration): that iteration's table, after the tables of the
   // loops around it. They are applied when the walk reaches each element, as a copy would have
   // had them at once, so nested loops cost no more than the elements they hold.
+  // The walk keeps them until it ends, one per loop whose body is handed over.
   struct LoopMaps {
-    mutable std::shared_ptr<const LoopMaps> outer;
+    const LoopMaps* outer;
     MacroTable table;
-    ~LoopMaps();
   };
-  using LoopMapsPtr = std::shared_ptr<const LoopMaps>;
 
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
@@ -60,35 +64,38 @@ class Walk {
   // (its maps), or a copy a loop inserted into a chain that has maps (none).
   struct HandedOver {
     const XMLNode* element;
-    LoopMapsPtr maps;
+    const LoopMaps* maps;
+  };
+
+  // What the elements of a chain share: where they were written and how the walk got there,
+  // and how it treats them.
+  struct Context {
+    const std::string* fileName;    // relative includes resolve against it
+    const std::string* sourceFile;  // the file the elements were written in
+    const Origin* origin;           // how that content was reached (include and xmlput elements)
+    const LoopMaps* loopMaps;       // for the elements of the chain not in the frame's `handedOver`
+    int includeDepth;
+    int xmlputDepth;
   };
 
   struct Frame {
     XMLNode* node;  // the next node of the chain to visit
     XMLNode* prev;  // the node before it in the chain, or null at the front
-    std::shared_ptr<const std::string> fileName;
-    LoopMapsPtr loopMaps;  // for the elements of the chain not in `handedOver`
-    bool expansion;
-    int includeDepth;
-    int xmlputDepth;
+    Context context;
     Finish finish;
     // The walk reaches these in the reverse of their order here: a loop's insertions come right
     // after it, before those of any loop met earlier in the chain, so the next one is the last.
     std::vector<HandedOver> handedOver;
   };
 
-  // Content of an include or xmlput: whether it is walked with expansion, and the macros of its
-  // "macros" attribute when they take effect.
-  struct ContentSetup {
-    bool expansion;
-    bool expandRoot;
-    std::optional<MacroMap> macros;
-  };
-
   // Each step returns false when the run fails; `failure_` then says why.
   bool step(std::size_t frameIndex);
   bool finishFrame(Frame& parent, const Finish& finish);
+  // Fails at the element being carried out, or at the locations given.
   bool fail(std::string message);
+  bool fail(std::string message, std::vector<std::string> locations, bool strict = false);
+  // Where an element of a chain stands, then how the walk reached it.
+  std::vector<std::string> locate(const XMLElement* element, const Context& context) const;
 
   // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
   bool keep(std::size_t f, XMLElement* element);
@@ -98,9 +105,7 @@ class Walk {
   bool replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive);
   bool spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
   // Pushes a frame for the chain starting at `first` (which may be null), in a new scope.
-  void pushChildFrame(XMLNode* first, LoopMapsPtr loopMaps, bool expansion,
-                      std::shared_ptr<const std::string> fileName, int includeDepth,
-                      int xmlputDepth, const Finish& finish);
+  void pushChildFrame(XMLNode* first, Context context, const Finish& finish);
 
   // Conditional directives.
   bool doIf(std::size_t f, XMLElement* element, bool negated);
@@ -116,11 +121,16 @@ class Walk {
   bool doDefine(std::size_t f, XMLElement* element);
   bool doXmldef(std::size_t f, XMLElement* element);
   bool doXmlput(std::size_t f, XMLElement* element);
-  ContentSetup contentSetup(const XMLElement* directive, const Frame& frame) const;
-  // Pushes the frame for the content of an include or xmlput, with its macros defined.
-  void pushContentFrame(XMLNode* first, ContentSetup setup,
-                        std::shared_ptr<const std::string> fileName, int includeDepth,
-                        int xmlputDepth, const Finish& finish);
+  // Pushes the frame for the content of an include or xmlput, with the macros of the directive's
+  // "macros" attribute defined in its scope.
+  void pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
+                        const Finish& finish);
+  // A position inside an included file, then the include element's location.
+  std::vector<std::string> locateInside(const std::string& path, std::int32_t line,
+                                        const XMLElement* include, const Context& context);
+  // Fails for an included file that could not be loaded or holds no root element.
+  bool failLoad(const std::string& path, bool loaded, const XMLElement* include,
+                const Context& context);
   // Loop directives.
   bool doFor(std::size_t f, XMLElement* element);
   bool doForeach(std::size_t f, XMLElement* element);
@@ -131,8 +141,18 @@ class Walk {
   // Lists what the loop handed over with its chain's frame.
   void finishLoop(std::size_t f);
 
-  // Expands the macro references in the element's attribute values in place.
+  // A macro reference an expansion left unresolved (strict mode), and the attribute it is in.
+  struct Unresolved {
+    std::string reference;
+    std::string_view attribute;
+  };
+  // Expands the macro references in the element's attribute values in place; in strict mode,
+  // notes in `unresolved_` the first reference left unresolved.
   void expandAttributes(XMLElement* element);
+  // Strict mode: fails for the reference in `unresolved_`, left in a value written out.
+  bool failUnresolved(const XMLElement* element, const Context& context);
+  // Appends "included from" and "put from" lines for a chain of include and xmlput elements.
+  void appendOrigin(const Origin* origin, std::vector<std::string>& lines) const;
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
@@ -146,16 +166,23 @@ class Walk {
   XMLElement* copyWithMacros(const XMLElement* element, const MacroTable& macros);
   std::string expand(std::string_view text) const { return env_.expand(macros_, text); }
 
+  Preprocessor& run_;
   XMLDocument& doc_;
   const MacroEnvironment& env_;
   FragmentRegistry& fragments_;
   std::vector<std::string>& loadedFiles_;
+  const bool strict_;
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
-  std::vector<HandedOver> inserted_;         // scratch: what the loop being carried out hands over
-  LoopMapsPtr current_;                      // the loop maps of the element being carried out
+  std::vector<HandedOver> inserted_;  // scratch: what the loop being carried out hands over
+  std::deque<LoopMaps> loopMaps_;
+  const LoopMaps* current_ = nullptr;        // the loop maps of the element being carried out
+  const XMLElement* dispatched_ = nullptr;   // the element being carried out
+  std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
+  std::string reference_;                    // scratch: an unresolved reference
+  Unresolved unresolved_;                    // the first one in the element being carried out
   std::string buffer_;                       // scratch for expansions and copies
   std::optional<Failure> failure_;
 };
@@ -180,6 +207,13 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
                        const std::function<void(const std::vector<std::size_t>&, bool)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
+// A location line: "at in.xml:3" for `line` 2 (lines are counted from 0 inside, from 1 here).
+std::string location(std::string_view what, std::string_view file, std::int32_t line);
+// Strict mode: the message for a file whose text ends inside the element `open`.
+std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open);
+// Strict mode's check of a file just loaded into `document`: it must hold an element and close
+// every element it opens.
+std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path);
 // "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of
 // `buffer`.
 std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]);
