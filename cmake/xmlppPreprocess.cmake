@@ -1,8 +1,13 @@
-# xmlpp_preprocess(OUTPUT <out> INPUT <in> [MACROS <macro list>] [DOCTYPE <name>])
+# xmlpp_preprocess(OUTPUT <out> INPUT <in> [MACROS <macro list>] [DOCTYPE <name>]
+#                  [OPTIONS <option>...])
 #
 # Adds a custom command that runs xmlpp::xmlpp on <in> and writes <out>. A relative INPUT is taken
 # from the current source directory, a relative OUTPUT is put in the current binary directory. The
 # macro list is handed to the tool as one argument ("A=1;B=2"); DOCTYPE adds <!DOCTYPE name>.
+#
+# The tool's options are --locations unless OPTIONS gives others: a failure in a build log then
+# names the file, the line and the includes that led there. OPTIONS replaces that default
+# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option).
 #
 # The tool writes a dependency file next to the output (<out>.d, through the XMLPP_DEPFILE
 # environment variable) that lists the input and every file it included, and the command's DEPFILE
@@ -19,7 +24,7 @@ cmake_policy(PUSH)
 cmake_policy(SET CMP0116 NEW)
 
 function(xmlpp_preprocess)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE" "")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE" "OPTIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "xmlpp_preprocess: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -35,10 +40,14 @@ function(xmlpp_preprocess)
   cmake_path(GET output PARENT_PATH output_dir)
   file(MAKE_DIRECTORY "${output_dir}")
 
+  if(NOT DEFINED arg_OPTIONS AND NOT "OPTIONS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    set(arg_OPTIONS --locations)
+  endif()
+
   # The macro list is always passed, as one quoted argument (an empty list means no macros), so
   # that its ";" never splits it; a DOCTYPE follows it as the fourth argument.
   set(tool "${CMAKE_COMMAND}" -E env "XMLPP_DEPFILE=${depfile}" "$<TARGET_FILE:xmlpp::xmlpp>"
-    "${input}" "${output}")
+    ${arg_OPTIONS} "${input}" "${output}")
   set(options
     DEPENDS "${input}" xmlpp::xmlpp
     DEPFILE "${depfile}"

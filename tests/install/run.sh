@@ -3,7 +3,8 @@
 # configures and builds examples/cmake against that prefix (find_package(xmlpp CONFIG) and
 # xmlpp_preprocess) with the Ninja and with the Unix Makefiles generator: the output must be right,
 # an unchanged tree must not rebuild it, editing a file that the input includes must regenerate it,
-# and so must deleting an included file together with its include.
+# and so must deleting an included file together with its include; a failure shows in the build
+# log with its location. Last, the OPTIONS of xmlpp_preprocess.
 #
 #   tests/install/run.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build, $CMAKE_COMMAND
 #                                               or cmake)
@@ -115,6 +116,41 @@ for generator in Ninja "Unix Makefiles"; do
   quiet "$cmake" --build "$bld"
   expected 250Hz without-radio >"$work/want"
   cmp -s "$work/want" "$out" || fail "$generator: not regenerated after deleting an included file"
+
+  # A failure in an included file: the log says where (--locations by default). The radio
+  # include was deleted above, so the loop is on line 7 of config.xml.
+  edit_after "$src/parts/channel.xml" "$out" sed -i 's|/>$|>\n  <define/>\n</channel>|' \
+    "$src/parts/channel.xml"
+  ! "$cmake" --build "$bld" >"$log" 2>&1 || fail "$generator: a failing run built"
+  for line in "XmlPP::processConditionals(): missing name in <define>" \
+    "  at $src/parts/channel.xml:2" "  included from $src/config.xml:7"; do
+    grep -qF -- "$line" "$log" || fail "$generator: the build log lacks '$line'"
+  done
 done
+
+# --- OPTIONS: other options replace --locations; OPTIONS alone passes none ------------------------
+src=$work/src-options
+mkdir -p "$src"
+cat >"$src/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(options NONE)
+find_package(xmlpp CONFIG REQUIRED)
+xmlpp_preprocess(OUTPUT strict.xml INPUT in.xml OPTIONS --strict)
+xmlpp_preprocess(OUTPUT plain.xml INPUT in.xml OPTIONS)
+add_custom_target(strict DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/strict.xml)
+add_custom_target(plain DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/plain.xml)
+CMAKE
+printf '<root>\n  <item name="$(NAME)"/>\n</root>\n' >"$src/in.xml"
+quiet "$cmake" -S "$src" -B "$work/build-options" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
+! "$cmake" --build "$work/build-options" --target strict >"$log" 2>&1 || fail "OPTIONS --strict built"
+grep -qF "xmlpp: unresolved \$(NAME) in attribute name of <item>" "$log" ||
+  fail "OPTIONS --strict: no strict error in the log"
+quiet "$cmake" --build "$work/build-options" --target plain
+printf '<root>\n  <item name="$(NAME)" />\n</root>\n' >"$work/want"
+cmp -s "$work/want" "$work/build-options/plain.xml" || fail "OPTIONS alone: unexpected output"
+printf '<root>\n  <define/>\n</root>\n' >"$src/in.xml"
+! "$cmake" --build "$work/build-options" --target plain >"$log" 2>&1 || fail "OPTIONS: built"
+grep -qF "missing name in <define>" "$log" || fail "OPTIONS alone: no message in the log"
+! grep -qF "  at " "$log" || fail "OPTIONS alone: locations printed"
 
 echo "install and CMake package: ok"
