@@ -176,7 +176,7 @@ bool Walk::doXmldef(std::size_t f, XMLElement* directive) {
   if (current_) applyLoopMapsBelow(directive, *current_);
   const Context& context = frames_[f].context;
   fragments_.insert_or_assign(std::string(attributeText(directive, "name")),
-                              Fragment{directive, context.sourceFile, context.origin});
+                              Fragment{directive, context.sourceFile});
   return remove(f, directive);
 }
 
@@ -203,7 +203,7 @@ bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
   Context context = fr.context;
   context.sourceFile = fragment.file;
   context.origin = &run_.origins_.emplace_back(
-      Origin{true, fr.context.sourceFile, directive, fr.context.origin, fragment.origin});
+      Origin{true, fr.context.sourceFile, directive, fr.context.origin});
   ++context.xmlputDepth;
   pushContentFrame(copy->firstChild, directive, std::move(context), finish);
   return true;

@@ -21,22 +21,20 @@ struct Failure {
 };
 
 // How the walk reached some content: the include or xmlput element it came through (written in
-// `file`), and how that element's own content was reached. A fragment put by xmlput also
-// remembers how the file that defined it was reached.
+// `file`), and how that element was reached in turn. Each origin has one outer origin, so a
+// failure's locations form one chain.
 struct Origin {
   bool put = false;
   const std::string* file = nullptr;
   const XMLElement* element = nullptr;
   const Origin* outer = nullptr;
-  const Origin* definition = nullptr;  // put: how the fragment's file was reached
 };
 
 // A fragment registered by "xmldef": the element (detached from the tree, in the document's
-// arena), the file it was written in and how that file was reached.
+// arena) and the file it was written in.
 struct Fragment {
   const XMLElement* element;
   const std::string* file;
-  const Origin* origin;
 };
 using FragmentRegistry = std::map<std::string, Fragment, std::less<>>;
 

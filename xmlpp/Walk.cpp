@@ -223,31 +223,9 @@ std::vector<std::string> Walk::locate(const XMLElement* element, const Context& 
 }
 
 void Walk::appendOrigin(const Origin* origin, std::vector<std::string>& lines) const {
-  // A put is listed after the chain of the file that defined the fragment, and before its own:
-  // a stack keeps that order without recursion.
-  struct Item {
-    const Origin* origin;
-    const Origin* putLine;  // when set, the "put from" line of this element instead
-  };
-  std::vector<Item> stack{{origin, nullptr}};
-  while (!stack.empty()) {
-    const Item item = stack.back();
-    stack.pop_back();
-    if (item.putLine) {
-      lines.push_back(
-          location("put from", *item.putLine->file, doc_.lineOf(item.putLine->element)));
-      continue;
-    }
-    const Origin* o = item.origin;
-    if (!o) continue;
-    if (o->put) {
-      stack.push_back({o->outer, nullptr});
-      stack.push_back({nullptr, o});
-      stack.push_back({o->definition, nullptr});
-    } else {
-      lines.push_back(location("included from", *o->file, doc_.lineOf(o->element)));
-      stack.push_back({o->outer, nullptr});
-    }
+  for (; origin; origin = origin->outer) {
+    lines.push_back(location(origin->put ? "put from" : "included from", *origin->file,
+                             doc_.lineOf(origin->element)));
   }
 }
 
