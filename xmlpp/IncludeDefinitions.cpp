@@ -141,7 +141,9 @@ bool Walk::finishInclude(Frame& fr, const Finish& finish) {
   inheritAttributes(root, directive);
   const bool unwrap = finish.unwrap || directive->hasAttribute("no_root");
   if (unwrap && !root->parent) {
-    return fail("<" + std::string(root->name()) + "> cannot be the root element");
+    // The walk has been through the root's content since the include was carried out.
+    return failAt(directive, fr.context,
+                  "<" + std::string(root->name()) + "> cannot be the root element");
   }
   if (unwrap) return spliceChildren(fr, root, root);
   fr.prev = root;

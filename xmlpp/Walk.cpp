@@ -207,8 +207,11 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
 }
 
 bool Walk::fail(std::string message) {
-  return fail("XmlPP::processConditionals(): " + std::move(message),
-              locate(dispatched_, frames_[dispatchedFrame_].context));
+  return failAt(dispatched_, dispatchedContext_, std::move(message));
+}
+
+bool Walk::failAt(const XMLElement* element, const Context& context, std::string message) {
+  return fail("XmlPP::processConditionals(): " + std::move(message), locate(element, context));
 }
 
 bool Walk::fail(std::string message, std::vector<std::string> locations, bool strict) {
@@ -259,7 +262,7 @@ bool Walk::step(std::size_t f) {
   }
   auto* element = static_cast<XMLElement*>(node);
   dispatched_ = element;
-  dispatchedFrame_ = f;
+  dispatchedContext_ = fr.context;
   const LoopMaps* maps = fr.context.loopMaps;
   if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
     maps = fr.handedOver.back().maps;

@@ -91,8 +91,9 @@ class Walk {
   // Each step returns false when the run fails; `failure_` then says why.
   bool step(std::size_t frameIndex);
   bool finishFrame(Frame& parent, const Finish& finish);
-  // Fails at the element being carried out, or at the locations given.
+  // Fails at the element being carried out, at another element, or at the locations given.
   bool fail(std::string message);
+  bool failAt(const XMLElement* element, const Context& context, std::string message);
   bool fail(std::string message, std::vector<std::string> locations, bool strict = false);
   // Where an element of a chain stands, then how the walk reached it.
   std::vector<std::string> locate(const XMLElement* element, const Context& context) const;
@@ -179,7 +180,7 @@ class Walk {
   std::deque<LoopMaps> loopMaps_;
   const LoopMaps* current_ = nullptr;        // the loop maps of the element being carried out
   const XMLElement* dispatched_ = nullptr;   // the element being carried out
-  std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
+  Context dispatchedContext_{};              // and the context of its chain
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
   std::string reference_;                    // scratch: an unresolved reference
   Unresolved unresolved_;                    // the first one in the element being carried out
