@@ -11,7 +11,9 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >
 cmake --build "$BUILD" -j 2 > /dev/null
 
 DATA="$BUILD/bench-data"
-if [ ! -f "$DATA/.complete" ]; then
+# The data is made again when the generator changed since it was made.
+if [ ! -f "$DATA/.complete" ] || [ "$BUILD/bench/bench_gen" -nt "$DATA/.complete" ]; then
+  rm -rf "$DATA"
   echo "generating workloads in $DATA ..."
   "$BUILD/bench/bench_gen" "$DATA"
   touch "$DATA/.complete"
@@ -94,8 +96,11 @@ measure() {  # measure FILE: prints "wall peak" (medians of RUNS runs)
 echo
 printf '%-16s %9s %9s %9s %9s %8s %8s\n' scaling 'N wall' 'N peak' '4N wall' '4N peak' 'time x' 'mem x'
 for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum; do
-  read -r wallN peakN <<< "$(measure "$SCALE/$name-N.xml")"
-  read -r wall4 peak4 <<< "$(measure "$SCALE/$name-4N.xml")"
+  # Assigned first, so that a failed run stops the script (set -e).
+  n1=$(measure "$SCALE/$name-N.xml")
+  n4=$(measure "$SCALE/$name-4N.xml")
+  read -r wallN peakN <<< "$n1"
+  read -r wall4 peak4 <<< "$n4"
   awk -v n="$name" -v wn="$wallN" -v pn="$peakN" -v w4="$wall4" -v p4="$peak4" 'BEGIN {
     printf "%-16s %7.2f s %6.0f MB %7.2f s %6.0f MB %8.1f %8.1f\n", n, wn, pn / 1024, w4, p4 / 1024,
       w4 / (wn > 0.01 ? wn : 0.01), p4 / pn }'
