@@ -20,16 +20,20 @@ void Walk::pushContentFrame(XMLNode* first, const XMLElement* directive, Context
   }
 }
 
+const std::string* Walk::keptPath(const std::string& path) {
+  return &*run_.paths_.insert(path).first;
+}
+
 std::vector<std::string> Walk::locateInside(const std::string& path, std::int32_t line,
-                                            const XMLElement* include, const Context& context) {
-  std::vector<std::string> lines = locate(include, context);
+                                            const XMLElement* include, std::size_t frame) const {
+  std::vector<std::string> lines = locate(include, frame);
   lines.front().replace(0, 2, "included from");
   lines.insert(lines.begin(), location("at", path, line));
   return lines;
 }
 
 bool Walk::failLoad(const std::string& path, bool loaded, const XMLElement* include,
-                    const Context& context) {
+                    std::size_t frame) {
   // A file that holds something has a position for what went wrong; one that cannot be read or
   // is empty is located at the include element.
   std::string message;
@@ -47,7 +51,7 @@ bool Walk::failLoad(const std::string& path, bool loaded, const XMLElement* incl
     if (!doc_.errorText.starts_with("couldn't read")) line = doc_.errorLine;
   }
   return fail("XmlPP::processConditionals(): " + message,
-              line ? locateInside(path, *line, include, context) : locate(include, context));
+              line ? locateInside(path, *line, include, frame) : locate(include, frame));
 }
 
 bool Walk::doInclude(std::size_t f, XMLElement* directive) {
@@ -65,9 +69,9 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   // A failed load reports its own error only when it completed a root element before it.
   if (strict_ && loaded && doc_.unclosed) {
     return fail(endsInsideMessage(path, *doc_.unclosed),
-                locateInside(path, doc_.unclosed->line, directive, frames_[f].context), true);
+                locateInside(path, doc_.unclosed->line, directive, f), true);
   }
-  if (!doc_.root || !loaded) return failLoad(path, loaded, directive, frames_[f].context);
+  if (!doc_.root || !loaded) return failLoad(path, loaded, directive, f);
   loadedFiles_.push_back(path);
   Frame& fr = frames_[f];
   XMLElement* root = doc_.root;
@@ -90,19 +94,16 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   finish.unwrap = root->name() == "envelope";
   // The content is walked in a scope of its own, which a childless root leaves at once; the
   // root's own attributes are expanded in it too.
-  const std::string* file = &run_.paths_.emplace_back(path);
+  const std::string* file = keptPath(path);
   Context context = fr.context;
   context.fileName = file;
   context.sourceFile = file;
-  context.origin = &run_.origins_.emplace_back(
-      Origin{false, fr.context.sourceFile, directive, fr.context.origin});
   ++context.includeDepth;
   pushContentFrame(root->firstChild, directive, std::move(context), finish);
   expandAttributes(root);
   // The root is written out unless it is unwrapped.
   const bool written = !finish.unwrap && !directive->hasAttribute("no_root");
-  if (written && !unresolved_.reference.empty())
-    return failUnresolved(root, frames_.back().context);
+  if (written && !unresolved_.reference.empty()) return failUnresolved(root, frames_.size() - 1);
   return true;
 }
 
@@ -142,7 +143,7 @@ bool Walk::finishInclude(Frame& fr, const Finish& finish) {
   const bool unwrap = finish.unwrap || directive->hasAttribute("no_root");
   if (unwrap && !root->parent) {
     // The walk has been through the root's content since the include was carried out.
-    return failAt(directive, fr.context,
+    return failAt(directive, frames_.size() - 1,
                   "<" + std::string(root->name()) + "> cannot be the root element");
   }
   if (unwrap) return spliceChildren(fr, root, root);
@@ -197,15 +198,13 @@ bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
   XMLElement* copy = doc_.copyElement(fragment.element);
   if (!copy->firstChild) return spliceChildren(fr, copy, directive);
   Finish finish;
-  finish.kind = Finish::Kind::Replace;
+  finish.kind = Finish::Kind::Put;
   finish.source = copy;
   finish.directive = directive;
   // Includes in the fragment still resolve against the file of the xmlput; its elements were
   // written in the fragment's file.
   Context context = fr.context;
   context.sourceFile = fragment.file;
-  context.origin = &run_.origins_.emplace_back(
-      Origin{true, fr.context.sourceFile, directive, fr.context.origin});
   ++context.xmlputDepth;
   pushContentFrame(copy->firstChild, directive, std::move(context), finish);
   return true;

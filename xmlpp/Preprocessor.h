@@ -1,10 +1,10 @@
 #pragma once
 
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "macros/MacroEnvironment.h"
@@ -18,16 +18,6 @@ struct Failure {
   std::string message;
   std::vector<std::string> locations;
   bool alwaysLocate = false;  // a strict check: the locations are printed in any case
-};
-
-// How the walk reached some content: the include or xmlput element it came through (written in
-// `file`), and how that element was reached in turn. Each origin has one outer origin, so a
-// failure's locations form one chain.
-struct Origin {
-  bool put = false;
-  const std::string* file = nullptr;
-  const XMLElement* element = nullptr;
-  const Origin* outer = nullptr;
 };
 
 // A fragment registered by "xmldef": the element (detached from the tree, in the document's
@@ -64,9 +54,6 @@ class Preprocessor {
   XMLDocument document_;
   FragmentRegistry fragments_;
   std::vector<std::string> loadedFiles_;
-  // Where content came from, for messages: the paths of the files the run read, and the chains
-  // of include and xmlput elements through which it reached content, one of each per include or
-  // put, kept for the whole run.
-  std::deque<std::string> paths_;
-  std::deque<Origin> origins_;
+  // The paths of the files the run read, each once, for messages about their content.
+  std::unordered_set<std::string> paths_;
 };

@@ -129,10 +129,10 @@ void Walk::expandAttributes(XMLElement* element) {
   }
 }
 
-bool Walk::failUnresolved(const XMLElement* element, const Context& context) {
+bool Walk::failUnresolved(const XMLElement* element, std::size_t frame) {
   return fail("xmlpp: unresolved " + unresolved_.reference + " in attribute " +
                   std::string(unresolved_.attribute) + " of <" + std::string(element->name()) + ">",
-              locate(element, context), true);
+              locate(element, frame), true);
 }
 
 std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
@@ -207,11 +207,11 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
 }
 
 bool Walk::fail(std::string message) {
-  return failAt(dispatched_, dispatchedContext_, std::move(message));
+  return failAt(dispatched_, dispatchedFrame_, std::move(message));
 }
 
-bool Walk::failAt(const XMLElement* element, const Context& context, std::string message) {
-  return fail("XmlPP::processConditionals(): " + std::move(message), locate(element, context));
+bool Walk::failAt(const XMLElement* element, std::size_t frame, std::string message) {
+  return fail("XmlPP::processConditionals(): " + std::move(message), locate(element, frame));
 }
 
 bool Walk::fail(std::string message, std::vector<std::string> locations, bool strict) {
@@ -219,24 +219,24 @@ bool Walk::fail(std::string message, std::vector<std::string> locations, bool st
   return false;
 }
 
-std::vector<std::string> Walk::locate(const XMLElement* element, const Context& context) const {
-  std::vector<std::string> lines{location("at", *context.sourceFile, doc_.lineOf(element))};
-  appendOrigin(context.origin, lines);
-  return lines;
-}
-
-void Walk::appendOrigin(const Origin* origin, std::vector<std::string>& lines) const {
-  for (; origin; origin = origin->outer) {
-    lines.push_back(location(origin->put ? "put from" : "included from", *origin->file,
-                             doc_.lineOf(origin->element)));
+std::vector<std::string> Walk::locate(const XMLElement* element, std::size_t frame) const {
+  std::vector<std::string> lines{
+      location("at", *frames_[frame].context.sourceFile, doc_.lineOf(element))};
+  // A frame for the content of an include or xmlput was pushed by the directive, an element of
+  // the chain of the frame below it.
+  for (std::size_t i = frame; i > 0; --i) {
+    const Finish& finish = frames_[i].finish;
+    if (finish.kind != Finish::Kind::Include && finish.kind != Finish::Kind::Put) continue;
+    lines.push_back(location(finish.kind == Finish::Kind::Put ? "put from" : "included from",
+                             *frames_[i - 1].context.sourceFile, doc_.lineOf(finish.directive)));
   }
+  return lines;
 }
 
 std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& macros) {
   macros_ = MacroTable(macros);
-  const std::string* file = &run_.paths_.emplace_back(fileName);
-  frames_.push_back(
-      Frame{doc_.root, nullptr, Context{file, file, nullptr, nullptr, 0, 0}, Finish{}, {}});
+  const std::string* file = keptPath(fileName);
+  frames_.push_back(Frame{doc_.root, nullptr, Context{file, file, nullptr, 0, 0}, Finish{}, {}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
@@ -262,7 +262,7 @@ bool Walk::step(std::size_t f) {
   }
   auto* element = static_cast<XMLElement*>(node);
   dispatched_ = element;
-  dispatchedContext_ = fr.context;
+  dispatchedFrame_ = f;
   const LoopMaps* maps = fr.context.loopMaps;
   if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
     maps = fr.handedOver.back().maps;
@@ -315,6 +315,7 @@ bool Walk::finishFrame(Frame& parent, const Finish& finish) {
       parent.node = finish.source->next;
       return true;
     case Finish::Kind::Replace:
+    case Finish::Kind::Put:
       return spliceChildren(parent, finish.source, finish.directive);
     case Finish::Kind::Include:
       return finishInclude(parent, finish);
@@ -332,7 +333,7 @@ void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish)
 bool Walk::keep(std::size_t f, XMLElement* element) {
   Frame& fr = frames_[f];
   // A kept element is written out as its values stand now (strict mode checks them).
-  if (!unresolved_.reference.empty()) return failUnresolved(element, fr.context);
+  if (!unresolved_.reference.empty()) return failUnresolved(element, f);
   if (!element->firstChild) {
     fr.prev = element;
     fr.node = element->next;

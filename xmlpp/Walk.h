@@ -53,7 +53,8 @@ class Walk {
 
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
-    enum class Kind : std::uint8_t { None, Keep, Replace, Include };
+    // Put: as Replace, for the content of an xmlput.
+    enum class Kind : std::uint8_t { None, Keep, Replace, Put, Include };
     Kind kind = Kind::None;
     XMLElement* source = nullptr;     // Replace: the element whose children move; Include: R
     XMLElement* directive = nullptr;  // Replace: the element that is removed; Include: D
@@ -72,7 +73,6 @@ class Walk {
   struct Context {
     const std::string* fileName;    // relative includes resolve against it
     const std::string* sourceFile;  // the file the elements were written in
-    const Origin* origin;           // how that content was reached (include and xmlput elements)
     const LoopMaps* loopMaps;       // for the elements of the chain not in the frame's `handedOver`
     int includeDepth;
     int xmlputDepth;
@@ -93,10 +93,11 @@ class Walk {
   bool finishFrame(Frame& parent, const Finish& finish);
   // Fails at the element being carried out, at another element, or at the locations given.
   bool fail(std::string message);
-  bool failAt(const XMLElement* element, const Context& context, std::string message);
+  bool failAt(const XMLElement* element, std::size_t frame, std::string message);
   bool fail(std::string message, std::vector<std::string> locations, bool strict = false);
-  // Where an element of a chain stands, then how the walk reached it.
-  std::vector<std::string> locate(const XMLElement* element, const Context& context) const;
+  // Where an element of the chain of frame `frame` stands, then the include and xmlput elements
+  // through which the walk reached that chain: those of the frames below it.
+  std::vector<std::string> locate(const XMLElement* element, std::size_t frame) const;
 
   // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
   bool keep(std::size_t f, XMLElement* element);
@@ -126,12 +127,13 @@ class Walk {
   // "macros" attribute defined in its scope.
   void pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
                         const Finish& finish);
+  // The path kept for the whole run, for contexts and fragments to point at.
+  const std::string* keptPath(const std::string& path);
   // A position inside an included file, then the include element's location.
   std::vector<std::string> locateInside(const std::string& path, std::int32_t line,
-                                        const XMLElement* include, const Context& context);
+                                        const XMLElement* include, std::size_t frame) const;
   // Fails for an included file that could not be loaded or holds no root element.
-  bool failLoad(const std::string& path, bool loaded, const XMLElement* include,
-                const Context& context);
+  bool failLoad(const std::string& path, bool loaded, const XMLElement* include, std::size_t frame);
   // Loop directives.
   bool doFor(std::size_t f, XMLElement* element);
   bool doForeach(std::size_t f, XMLElement* element);
@@ -151,9 +153,7 @@ class Walk {
   // notes in `unresolved_` the first reference left unresolved.
   void expandAttributes(XMLElement* element);
   // Strict mode: fails for the reference in `unresolved_`, left in a value written out.
-  bool failUnresolved(const XMLElement* element, const Context& context);
-  // Appends "included from" and "put from" lines for a chain of include and xmlput elements.
-  void appendOrigin(const Origin* origin, std::vector<std::string>& lines) const;
+  bool failUnresolved(const XMLElement* element, std::size_t frame);
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
@@ -180,7 +180,7 @@ class Walk {
   std::deque<LoopMaps> loopMaps_;
   const LoopMaps* current_ = nullptr;        // the loop maps of the element being carried out
   const XMLElement* dispatched_ = nullptr;   // the element being carried out
-  Context dispatchedContext_{};              // and the context of its chain
+  std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
   std::string reference_;                    // scratch: an unresolved reference
   Unresolved unresolved_;                    // the first one in the element being carried out
