@@ -92,23 +92,61 @@ TEST(Reader, DeclarationAndDoctype) {
   EXPECT_EQ(other.doctype.value_or("-"), "p");
 }
 
+// Errors carry the line of the message (which does not count a line feed at the very start) and
+// the line as editors count it, for locations.
 TEST(Reader, ErrorsCarryTheLine) {
   struct Case {
     const char* input;
     const char* message;
     int line;
+    int editorLine;
   } cases[] = {
-      {"<a 1='x'/>", "bad tagName", 0},
-      {"<a>\n<b>\n<c 1='x'/>", "bad tagName", 2},
-      {"\n<a 1='x'/>", "bad tagName", 0},
-      {"<a>\n</abc\n\n>", "tagName mismatch", 3},
-      {"\xEF\xBB\xBF\n<a 1='x'/>", "bad tagName", 0},
+      {"<a 1='x'/>", "bad tagName", 0, 0},
+      {"<a>\n<b>\n<c 1='x'/>", "bad tagName", 2, 2},
+      {"\n<a 1='x'/>", "bad tagName", 0, 1},
+      {"<a>\n</abc\n\n>", "tagName mismatch", 3, 3},
+      {"\xEF\xBB\xBF\n<a 1='x'/>", "bad tagName", 0, 1},
+      {"\n\n<a>\r\n<b></c>", "tagName mismatch", 2, 3},
   };
   for (const Case& c : cases) {
     XMLDocument doc;
     EXPECT_FALSE(doc.loadText(c.input)) << c.input;
     EXPECT_EQ(doc.errorText, c.message) << c.input;
     EXPECT_EQ(doc.errorLine, c.line) << c.input;
+    EXPECT_EQ(doc.errorAt, c.editorLine) << c.input;
+  }
+}
+
+// Elements know the line of their "<" as editors count it (copies share it), and a load says
+// which element was still open where the text ended.
+TEST(Reader, ElementLinesAndTheElementLeftOpen) {
+  XMLDocument doc;
+  ASSERT_TRUE(doc.loadText("\n<r>\r\n  <a/><b>\n\n<c/></b>\n</r>"));
+  EXPECT_FALSE(doc.unclosed);
+  std::vector<int> lines;
+  for (XMLNode* n = doc.root->firstChild; n; n = n->next)
+    lines.push_back(doc.lineOf(static_cast<XMLElement*>(n)));
+  const auto* b = static_cast<XMLElement*>(doc.root->firstChild->next);
+  lines.push_back(doc.lineOf(static_cast<XMLElement*>(b->firstChild)));
+  lines.push_back(doc.lineOf(doc.copyElement(b)));
+  EXPECT_EQ(doc.lineOf(doc.root), 1);
+  EXPECT_EQ(lines, (std::vector<int>{2, 2, 4, 2}));
+
+  struct Case {
+    const char* input;
+    const char* open;  // null: none
+    int line;
+  } cases[] = {
+      {"<r>\n <a>\n  <b/>", "a", 1}, {"<r/>\n<s>", "s", 1}, {"<r>\n<!-- <x> -->", "r", 0},
+      {"<r/>", nullptr, 0},          {"", nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    XMLDocument d;
+    EXPECT_TRUE(d.loadText(c.input)) << c.input;
+    ASSERT_EQ(d.unclosed.has_value(), c.open != nullptr) << c.input;
+    if (!c.open) continue;
+    EXPECT_EQ(d.unclosed->name, c.open) << c.input;
+    EXPECT_EQ(d.unclosed->line, c.line) << c.input;
   }
 }
 
@@ -139,6 +177,7 @@ TEST(Reader, MissingFileAndDirectory) {
   EXPECT_FALSE(doc.load("/nonexistent/in.xml"));
   EXPECT_EQ(doc.errorText, "couldn't read /nonexistent/in.xml");
   EXPECT_EQ(doc.errorLine, 0);
+  EXPECT_FALSE(doc.errorAt);  // no position to locate
   EXPECT_FALSE(doc.load("/"));
   EXPECT_EQ(doc.errorText, "couldn't read /");
 }

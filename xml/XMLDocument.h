@@ -29,18 +29,23 @@ class XMLDocument {
   std::optional<std::string_view> version;
   std::optional<std::string_view> encoding;
   XMLElement* root = nullptr;
+  // After a failed load: why, and the line for the message (counted from 0, the way this tool
+  // always has: the line feeds from the text's second byte up to the error's position, that
+  // byte included). For a text that was read, `errorAt` is the error's line as editors count it,
+  // from 0: the line feeds before the position.
   std::string errorText;
   std::int32_t errorLine = 0;
+  std::optional<std::int32_t> errorAt;
   // After a load: the innermost element still open where the text ended, if any (the reader
-  // drops elements that are never closed).
+  // drops elements that are never closed), and the editor's line of its "<", from 0.
   struct OpenElement {
     std::string_view name;
     std::int32_t line;
   };
   std::optional<OpenElement> unclosed;
 
-  // The line of an element's "<" in the text it was read from, counted from 0 (copies of an
-  // element share its name, and so its line).
+  // The line of an element's "<" in the text it was read from, as editors count it, from 0
+  // (copies of an element share its name, and so its line).
   std::int32_t lineOf(const XMLElement* element) const;
 
   Arena& arena() { return arena_; }

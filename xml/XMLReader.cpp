@@ -45,6 +45,11 @@ std::int32_t lineOfPosition(const char* begin, const char* end, const char* posi
   return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
 }
 
+// The line of a position as editors count it, from 0: the line feeds before it.
+std::int32_t editorLine(const char* begin, const char* position) {
+  return static_cast<std::int32_t>(countLineFeeds(begin, position));
+}
+
 bool isPrefixOf(std::string_view word, std::string_view of) {
   return word.size() <= of.size() && of.substr(0, word.size()) == word;
 }
@@ -101,7 +106,7 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(), lineAt(element->name().data() - 1)};
+    return XMLDocument::OpenElement{element->name(), editorLine(begin_, element->name().data())};
   }
   const char* cursor() const { return p_; }
 
@@ -439,6 +444,7 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
       break;
   }
   errorLine = parser.lineAt(parser.cursor());
+  errorAt = editorLine(text, parser.cursor());
   return false;
 }
 
@@ -446,9 +452,7 @@ std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
   // The name of an element read from a text is a view right after its "<", into that text.
   const char* name = element->name().data();
   for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, name) && !std::less<>()(end, name)) {
-      return lineOfPosition(begin, end, name - 1);
-    }
+    if (std::less<>()(begin, name) && !std::less<>()(end, name)) return editorLine(begin, name);
   }
   return 0;
 }
@@ -464,6 +468,7 @@ bool XMLDocument::load(const std::string& fileName) {
   if (!text) {
     errorText = "couldn't read " + fileName;
     errorLine = 0;
+    errorAt.reset();
     return false;
   }
   return loadBuffer(text->data(), text->size());

@@ -41,14 +41,14 @@ bool Walk::failLoad(const std::string& path, bool loaded, const XMLElement* incl
   if (!doc_.root) {
     message = "error: include file '" + path + "' is empty";
     if (!loaded) {
-      line = doc_.errorLine;
+      line = doc_.errorAt;
     } else if (doc_.unclosed) {
       line = doc_.unclosed->line;
     }
   } else {
     message = "error \"" + doc_.errorText + "\" in include file " + path +
               " line:" + std::to_string(doc_.errorLine);
-    if (!doc_.errorText.starts_with("couldn't read")) line = doc_.errorLine;
+    line = doc_.errorAt;  // unset for a file that could not be read
   }
   return fail("XmlPP::processConditionals(): " + message,
               line ? locateInside(path, *line, include, frame) : locate(include, frame));

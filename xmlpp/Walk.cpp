@@ -101,9 +101,8 @@ std::optional<Failure> Preprocessor::run(const std::string& fileName, std::strin
         {},
         false};
     // A file that could be read has a position for its error.
-    if (!document_.errorText.starts_with("couldn't read")) {
-      failure.locations.push_back(location("at", fileName, document_.errorLine));
-    }
+    if (document_.errorAt)
+      failure.locations.push_back(location("at", fileName, *document_.errorAt));
     return failure;
   }
   loadedFiles_.push_back(fileName);
