@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Walk.h"
@@ -64,6 +65,9 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   if (frames_[f].context.includeDepth >= kMaxNesting) {
     return fail("include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
   }
+  // Strict mode: the include element's unresolved references, which the root may inherit.
+  std::vector<Unresolved> given;
+  given.swap(unresolved_);
   XMLElement* previousRoot = doc_.root;
   const bool loaded = doc_.load(path);
   // A failed load reports its own error only when it completed a root element before it.
@@ -103,7 +107,24 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   expandAttributes(root);
   // The root is written out unless it is unwrapped.
   const bool written = !finish.unwrap && !directive->hasAttribute("no_root");
-  if (written && !unresolved_.reference.empty()) return failUnresolved(root, frames_.size() - 1);
+  if (written && strict_) return checkWrittenRoot(root, directive, given, f);
+  return true;
+}
+
+bool Walk::checkWrittenRoot(const XMLElement* root, const XMLElement* directive,
+                            const std::vector<Unresolved>& given, std::size_t f) {
+  if (unresolved_.empty() && given.empty()) return true;
+  // Inherited attributes replace the root's own of the same name.
+  std::unordered_set<std::string_view> inherited;
+  forEachItem(attributeText(directive, "inherit_attributes"), ';',
+              [&](std::string_view name) { inherited.insert(name); });
+  for (const Unresolved& u : unresolved_) {
+    if (!inherited.contains(u.attribute)) return failUnresolved(u, root, frames_.size() - 1);
+  }
+  // A reference that comes with an inherited value is reported where it is written.
+  for (const Unresolved& u : given) {
+    if (inherited.contains(u.attribute)) return failUnresolved(u, directive, f);
+  }
   return true;
 }
 

@@ -114,23 +114,21 @@ std::optional<Failure> Preprocessor::run(const std::string& fileName, std::strin
 }
 
 void Walk::expandAttributes(XMLElement* element) {
-  unresolved_.reference.clear();
+  unresolved_.clear();
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value().find('$') == std::string_view::npos) continue;
     env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
     if (buffer_ != a.value()) a.setValue(doc_.duplicateString(buffer_));
-    if (!reference_.empty() && unresolved_.reference.empty()) {
-      unresolved_.reference = reference_;
-      unresolved_.attribute = a.name();
-    }
+    if (!reference_.empty()) unresolved_.push_back(Unresolved{reference_, a.name()});
   }
 }
 
-bool Walk::failUnresolved(const XMLElement* element, std::size_t frame) {
-  return fail("xmlpp: unresolved " + unresolved_.reference + " in attribute " +
-                  std::string(unresolved_.attribute) + " of <" + std::string(element->name()) + ">",
+bool Walk::failUnresolved(const Unresolved& unresolved, const XMLElement* element,
+                          std::size_t frame) {
+  return fail("xmlpp: unresolved " + unresolved.reference + " in attribute " +
+                  std::string(unresolved.attribute) + " of <" + std::string(element->name()) + ">",
               locate(element, frame), true);
 }
 
@@ -332,7 +330,7 @@ void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish)
 bool Walk::keep(std::size_t f, XMLElement* element) {
   Frame& fr = frames_[f];
   // A kept element is written out as its values stand now (strict mode checks them).
-  if (!unresolved_.reference.empty()) return failUnresolved(element, f);
+  if (!unresolved_.empty()) return failUnresolved(unresolved_.front(), element, f);
   if (!element->firstChild) {
     fr.prev = element;
     fr.node = element->next;

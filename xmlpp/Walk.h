@@ -150,10 +150,14 @@ class Walk {
     std::string_view attribute;
   };
   // Expands the macro references in the element's attribute values in place; in strict mode,
-  // notes in `unresolved_` the first reference left unresolved.
+  // notes in `unresolved_` the references left unresolved.
   void expandAttributes(XMLElement* element);
-  // Strict mode: fails for the reference in `unresolved_`, left in a value written out.
-  bool failUnresolved(const XMLElement* element, std::size_t frame);
+  // Strict mode: fails for a reference left unresolved in a value of `element`, written out.
+  bool failUnresolved(const Unresolved& unresolved, const XMLElement* element, std::size_t frame);
+  // Strict mode: checks the values an included root is written with: its own, and those it
+  // inherits from the include element (whose unresolved references are `given`).
+  bool checkWrittenRoot(const XMLElement* root, const XMLElement* directive,
+                        const std::vector<Unresolved>& given, std::size_t f);
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
@@ -183,7 +187,7 @@ class Walk {
   std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
   std::string reference_;                    // scratch: an unresolved reference
-  Unresolved unresolved_;                    // the first one in the element being carried out
+  std::vector<Unresolved> unresolved_;       // those of the element just expanded, one per value
   std::string buffer_;                       // scratch for expansions and copies
   std::optional<Failure> failure_;
 };
