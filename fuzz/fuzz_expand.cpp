@@ -1,7 +1,8 @@
 // Macro expansion. The input is a macro list in the command-line format, a NUL byte, and the text
 // to expand (without a NUL the whole input is the text and the table is empty). The text is
 // expanded with the table alone, as the preprocessor does for attribute values, and with the
-// system macros, as for include file names.
+// system macros, as for include file names; a reference the expansion reports as unresolved must
+// be in the result.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listText = input.substr(0, nul);
     text = input.substr(nul + 1);
   }
-  MacroMap table = parseMacroList(listText);
+  const MacroMap macros = parseMacroList(listText);
+  const MacroTable table(macros);
 
-  std::string local = env.expand(table, text);
+  std::string local;
+  std::string unresolved;
+  env.expand(table, text, false, local, &unresolved);
+  // A reference reported as left unresolved is in the result as written.
+  if (!unresolved.empty()) {
+    fuzz::check(unresolved.starts_with("$(") && unresolved.ends_with(")") &&
+                    local.find(unresolved) != std::string::npos,
+                "an unresolved reference stays in the result", unresolved);
+  }
   std::string withSystem = env.expandWithSystemMacros(text);
 
   // Text without the reference character passes through unchanged.
@@ -35,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // unless the table names a date or time macro, whose value is the clock. (Checked for short
   // results only: a self-referencing macro legitimately expands to megabytes, slowly.)
   bool skip = local.size() > 65536;
-  for (const auto& [name, value] : table) {
+  for (const auto& [name, value] : macros) {
     std::string ignored;
     skip = skip || dateTimeMacroValue(name, ignored);
   }

@@ -2,7 +2,9 @@
 // the include files a.xml and b.xml, and the caller's macro list. The three files are written to a
 // private folder and the main one is preprocessed, then written out.
 //
-// A failure comes back with its message, which is a load error or starts with the walk's prefix.
+// A failure comes back with its message, which is a load error or starts with the walk's prefix,
+// and with its locations. Each input also runs in strict mode, which must fail where the lenient
+// run fails and otherwise write the same output.
 // File access during a run is confined to the private folder: the
 // reader's open() is wrapped at link time (-Wl,--wrap=open), and a path that resolves outside the
 // folder, or to anything but a regular file, fails to open like a missing file. The output must
@@ -34,6 +36,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,6 +221,28 @@ extern "C" int __wrap_open(const char* path, int flags, ...) {
   return __real_open(path, flags, mode);
 }
 
+// A failure's message is a load error, a directive's, or (strict mode) one of the tool's own; its
+// locations start with "at" and go on with the include and xmlput elements that led there.
+void checkFailure(const Failure& failure, bool strict) {
+  const std::string& message = failure.message;
+  fuzz::check(message.starts_with("XmlPP::processConditionals(): ") ||
+                  message.starts_with("load error ") || (strict && message.starts_with("xmlpp: ")),
+              "a failure's message", message);
+  fuzz::check(!failure.alwaysLocate || strict, "only strict mode always locates", message);
+  if (message.starts_with("load error couldn't read")) {
+    fuzz::check(failure.locations.empty(), "an input that cannot be read has no location", message);
+    return;
+  }
+  if (message.starts_with("xmlpp: ") && message.ends_with(" holds no element")) return;
+  fuzz::check(!failure.locations.empty() && failure.locations[0].starts_with("at "),
+              "a failure is located", message);
+  for (std::size_t i = 1; i < failure.locations.size(); ++i) {
+    fuzz::check(failure.locations[i].starts_with("included from ") ||
+                    failure.locations[i].starts_with("put from "),
+                "a location's outer lines", failure.locations[i]);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Sandbox& s = sandbox();
   // A fifth part is ignored: a macro list comes from the command line and holds no NUL byte.
@@ -229,15 +254,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   writeFile(s.folder + "/a.xml", parts[1]);
   writeFile(s.folder + "/b.xml", parts[2]);
 
+  // Strict mode runs first: it must fail wherever the lenient run fails, and where it succeeds
+  // the lenient run must write the same document.
+  std::optional<std::string> strictOutput;
+  {
+    Preprocessor strict{MacroEnvironment(s.folder), true};
+    s.loads = 0;
+    s.confined = true;
+    const std::optional<Failure> failure = strict.run(mainFile, parts[3]);
+    s.confined = false;
+    if (failure) {
+      checkFailure(*failure, true);
+    } else if (storedBytes(strict.document()) <= kMaxCheckedOutput) {
+      strict.document().write(strictOutput.emplace());
+    }
+  }
+
   Preprocessor preprocessor{MacroEnvironment(s.folder)};
   s.loads = 0;
   s.confined = true;
   const std::optional<Failure> failure = preprocessor.run(mainFile, parts[3]);
   s.confined = false;
   if (failure) {
-    fuzz::check(failure->message.starts_with("XmlPP::processConditionals(): ") ||
-                    failure->message.starts_with("load error "),
-                "a failure's message", failure->message);
+    checkFailure(*failure, false);
+    fuzz::check(!strictOutput, "strict mode fails where the lenient run fails", failure->message);
     return 0;
   }
   XMLDocument& document = preprocessor.document();
@@ -251,6 +291,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string output;
   document.write(output);
+  if (strictOutput) {
+    fuzz::check(*strictOutput == output, "strict mode writes what the lenient run writes", output);
+  }
   // The tool's way of writing, through a temporary file renamed over the output, gives the same
   // bytes.
   const std::string outFile = s.folder + "/out.xml";

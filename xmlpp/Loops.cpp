@@ -74,7 +74,7 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
     }
     return;
   }
-  const LoopMaps* maps = &loopMaps_.emplace_back(LoopMaps{current_, std::move(iteration)});
+  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{current_, std::move(iteration)});
   XMLNode* child = loop->firstChild;
   loop->firstChild = nullptr;
   while (child) {

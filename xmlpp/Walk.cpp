@@ -125,6 +125,16 @@ void Walk::expandAttributes(XMLElement* element) {
   }
 }
 
+Walk::LoopMaps::~LoopMaps() {
+  // A chain of maps as long as loops are nested is released link by link, not by destructors
+  // calling one another.
+  LoopMapsPtr next = std::move(outer);
+  while (next && next.use_count() == 1) {
+    LoopMapsPtr after = std::move(next->outer);
+    next = std::move(after);
+  }
+}
+
 bool Walk::failUnresolved(const Unresolved& unresolved, const XMLElement* element,
                           std::size_t frame) {
   return fail("xmlpp: unresolved " + unresolved.reference + " in attribute " +
@@ -141,7 +151,7 @@ std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps
     return doc_.duplicateString(buffer_);
   }
   mapChain_.clear();
-  for (; maps; maps = maps->outer)
+  for (; maps; maps = maps->outer.get())
     mapChain_.push_back(&maps->table);
   std::reverse(mapChain_.begin(), mapChain_.end());
   if (last) mapChain_.push_back(last);
@@ -191,7 +201,7 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
       for (std::uint32_t i = 0; i < count; ++i) {
         const XMLAttribute& a = source->attributes()[i];
         std::string_view value = a.isNull() ? std::string_view("") : a.value();
-        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_, &macros)};
+        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
       }
       copy->adoptAttributes(records, count);
     }
@@ -233,7 +243,7 @@ std::vector<std::string> Walk::locate(const XMLElement* element, std::size_t fra
 std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& macros) {
   macros_ = MacroTable(macros);
   const std::string* file = keptPath(fileName);
-  frames_.push_back(Frame{doc_.root, nullptr, Context{file, file, nullptr, 0, 0}, Finish{}, {}});
+  frames_.push_back(Frame{doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
   while (true) {
     std::size_t top = frames_.size() - 1;
     if (!frames_[top].node) {
@@ -260,13 +270,13 @@ bool Walk::step(std::size_t f) {
   auto* element = static_cast<XMLElement*>(node);
   dispatched_ = element;
   dispatchedFrame_ = f;
-  const LoopMaps* maps = fr.context.loopMaps;
+  LoopMapsPtr maps = fr.context.loopMaps;
   if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
-    maps = fr.handedOver.back().maps;
+    maps = std::move(fr.handedOver.back().maps);
     fr.handedOver.pop_back();
   }
   if (maps) applyLoopMaps(element, *maps);
-  current_ = maps;
+  current_ = std::move(maps);
   expandAttributes(element);
   Directive directive = directiveOf(element->name());
   if (directive == Directive::None) return keep(f, element);

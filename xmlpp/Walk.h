@@ -10,8 +10,8 @@
 // never outlive it.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,11 +45,13 @@ class Walk {
   // over instead of copying (its last iteration): that iteration's table, after the tables of the
   // loops around it. They are applied when the walk reaches each element, as a copy would have
   // had them at once, so nested loops cost no more than the elements they hold.
-  // The walk keeps them until it ends, one per loop whose body is handed over.
+  // They are freed when no element that is still to be walked carries them.
   struct LoopMaps {
-    const LoopMaps* outer;
+    mutable std::shared_ptr<const LoopMaps> outer;
     MacroTable table;
+    ~LoopMaps();
   };
+  using LoopMapsPtr = std::shared_ptr<const LoopMaps>;
 
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
@@ -65,7 +67,7 @@ class Walk {
   // (its maps), or a copy a loop inserted into a chain that has maps (none).
   struct HandedOver {
     const XMLNode* element;
-    const LoopMaps* maps;
+    LoopMapsPtr maps;
   };
 
   // What the elements of a chain share: where they were written and how the walk got there,
@@ -73,7 +75,7 @@ class Walk {
   struct Context {
     const std::string* fileName;    // relative includes resolve against it
     const std::string* sourceFile;  // the file the elements were written in
-    const LoopMaps* loopMaps;       // for the elements of the chain not in the frame's `handedOver`
+    LoopMapsPtr loopMaps;           // for the elements of the chain not in the frame's `handedOver`
     int includeDepth;
     int xmlputDepth;
   };
@@ -180,9 +182,8 @@ class Walk {
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
-  std::vector<HandedOver> inserted_;  // scratch: what the loop being carried out hands over
-  std::deque<LoopMaps> loopMaps_;
-  const LoopMaps* current_ = nullptr;        // the loop maps of the element being carried out
+  std::vector<HandedOver> inserted_;         // scratch: what the loop being carried out hands over
+  LoopMapsPtr current_;                      // the loop maps of the element being carried out
   const XMLElement* dispatched_ = nullptr;   // the element being carried out
   std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
   std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
