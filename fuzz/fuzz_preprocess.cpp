@@ -256,14 +256,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Strict mode runs first: it must fail wherever the lenient run fails, and where it succeeds
   // the lenient run must write the same document.
+  const auto runConfined = [&](Preprocessor& preprocessor) {
+    s.loads = 0;
+    s.confined = true;
+    std::optional<Failure> failure = preprocessor.run(mainFile, parts[3]);
+    s.confined = false;
+    return failure;
+  };
   std::optional<std::string> strictOutput;
   {
     Preprocessor strict{MacroEnvironment(s.folder), true};
-    s.loads = 0;
-    s.confined = true;
-    const std::optional<Failure> failure = strict.run(mainFile, parts[3]);
-    s.confined = false;
-    if (failure) {
+    if (const std::optional<Failure> failure = runConfined(strict)) {
       checkFailure(*failure, true);
     } else if (storedBytes(strict.document()) <= kMaxCheckedOutput) {
       strict.document().write(strictOutput.emplace());
@@ -271,11 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Preprocessor preprocessor{MacroEnvironment(s.folder)};
-  s.loads = 0;
-  s.confined = true;
-  const std::optional<Failure> failure = preprocessor.run(mainFile, parts[3]);
-  s.confined = false;
-  if (failure) {
+  if (const std::optional<Failure> failure = runConfined(preprocessor)) {
     checkFailure(*failure, false);
     fuzz::check(!strictOutput, "strict mode fails where the lenient run fails", failure->message);
     return 0;

@@ -91,11 +91,7 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
     doc_.root = previousRoot;
   }
   fr.node = root;
-  Finish finish;
-  finish.kind = Finish::Kind::Include;
-  finish.source = root;
-  finish.directive = directive;
-  finish.unwrap = root->name() == "envelope";
+  const Finish finish{Finish::Kind::Include, root, directive, root->name() == "envelope"};
   // The content is walked in a scope of its own, which a childless root leaves at once; the
   // root's own attributes are expanded in it too.
   const std::string* file = keptPath(path);
@@ -218,10 +214,7 @@ bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
   const Fragment& fragment = it->second;
   XMLElement* copy = doc_.copyElement(fragment.element);
   if (!copy->firstChild) return spliceChildren(fr, copy, directive);
-  Finish finish;
-  finish.kind = Finish::Kind::Put;
-  finish.source = copy;
-  finish.directive = directive;
+  const Finish finish{Finish::Kind::Put, copy, directive};
   // Includes in the fragment still resolve against the file of the xmlput; its elements were
   // written in the fragment's file.
   Context context = fr.context;

@@ -346,9 +346,7 @@ bool Walk::keep(std::size_t f, XMLElement* element) {
     fr.node = element->next;
     return true;
   }
-  Finish finish;
-  finish.kind = Finish::Kind::Keep;
-  finish.source = element;
+  const Finish finish{Finish::Kind::Keep, element, nullptr};
   Context context = fr.context;
   context.loopMaps = current_;
   pushChildFrame(element->firstChild, std::move(context), finish);
@@ -371,10 +369,7 @@ bool Walk::remove(std::size_t f, XMLElement* element) {
 bool Walk::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive) {
   Frame& fr = frames_[f];
   if (!source->firstChild) return spliceChildren(fr, source, directive);
-  Finish finish;
-  finish.kind = Finish::Kind::Replace;
-  finish.source = source;
-  finish.directive = directive;
+  const Finish finish{Finish::Kind::Replace, source, directive};
   Context context = fr.context;
   context.loopMaps = current_;
   pushChildFrame(source->firstChild, std::move(context), finish);

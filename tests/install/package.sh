@@ -7,24 +7,9 @@
 #                                                   $CMAKE_COMMAND or cmake)
 set -euo pipefail
 
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
-cmake=${2:-${CMAKE_COMMAND:-cmake}}
+source "$(dirname "$0")/common.sh"
 cpack=$(dirname "$cmake")/cpack
 [ -x "$cpack" ] || cpack=cpack
-unset MAKEFLAGS MFLAGS MAKELEVEL DESTDIR CMAKE_GENERATOR
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/xmlpp-package-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-log=$work/log
-fail() {
-  echo "FAIL: $*" >&2
-  [ -s "$log" ] && cat "$log" >&2
-  exit 1
-}
-quiet() {
-  "$@" >"$log" 2>&1 || fail "$*"
-}
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 quiet "$cpack" -G DEB -B "$work/out" --config "$build_dir/CPackConfig.cmake"

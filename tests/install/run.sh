@@ -10,26 +10,7 @@
 #                                               or cmake)
 set -euo pipefail
 
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
-cmake=${2:-${CMAKE_COMMAND:-cmake}}
-# Run from make or with a staging variable set, the nested tools must not inherit either.
-unset MAKEFLAGS MFLAGS MAKELEVEL DESTDIR CMAKE_GENERATOR
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/xmlpp-install-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-log=$work/log
-
-fail() {
-  echo "FAIL: $*" >&2
-  [ -s "$log" ] && cat "$log" >&2
-  exit 1
-}
-
-# Runs a command with its output in $log; shows the log when it fails.
-quiet() {
-  "$@" >"$log" 2>&1 || fail "$*"
-}
+source "$(dirname "$0")/common.sh"
 
 # --- The installed layout -------------------------------------------------------------------------
 prefix=$work/prefix
