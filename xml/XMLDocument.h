@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -21,7 +22,8 @@ struct WriteOptions {
 // document owns every node and string of its tree through its arena.
 class XMLDocument {
  public:
-  XMLDocument() = default;
+  XMLDocument();
+  ~XMLDocument();
   XMLDocument(const XMLDocument&) = delete;
   XMLDocument& operator=(const XMLDocument&) = delete;
 
@@ -115,4 +117,8 @@ class XMLDocument {
 
   Arena arena_;
   std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf
+  // The reader's working lists (XMLReader.cpp), kept from one load to the next so that a run of
+  // many small includes does not allocate them for each.
+  struct ReaderScratch;
+  std::unique_ptr<ReaderScratch> readerScratch_;
 };

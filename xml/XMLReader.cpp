@@ -94,10 +94,35 @@ char decodeReference(std::string_view token, std::size_t& i) {
   return static_cast<char>(value & 0xFF);
 }
 
+// An element being read, and its last child so far.
+struct ElementBeingRead {
+  XMLElement* element;
+  XMLNode* lastChild;
+};
+
+}  // namespace
+
+struct XMLDocument::ReaderScratch {
+  std::vector<ElementBeingRead> open;
+  std::vector<XMLAttribute> attributes;
+};
+
+namespace {
+
 class Parser {
  public:
-  Parser(XMLDocument& document, char* text, std::size_t size)
-      : doc_(document), begin_(text), p_(text), end_(text + size) {}
+  // `scratch` holds no state between parses, only storage.
+  Parser(XMLDocument& document, char* text, std::size_t size, std::vector<ElementBeingRead>& open,
+         std::vector<XMLAttribute>& attributes)
+      : doc_(document),
+        begin_(text),
+        p_(text),
+        end_(text + size),
+        open_(open),
+        scratch_(attributes) {
+    open_.clear();
+    scratch_.clear();
+  }
 
   XMLElement* parse();
   int errorCode() const { return error_; }
@@ -179,7 +204,7 @@ class Parser {
   // child so that long child chains are built in linear time.
   void appendToOpen(XMLNode* node) {
     if (open_.empty()) return;
-    OpenElement& top = open_.back();
+    ElementBeingRead& top = open_.back();
     node->parent = top.element;
     if (top.lastChild) {
       top.lastChild->next = node;
@@ -189,19 +214,14 @@ class Parser {
     top.lastChild = node;
   }
 
-  struct OpenElement {
-    XMLElement* element;
-    XMLNode* lastChild;
-  };
-
   XMLDocument& doc_;
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
   int error_ = 0;
   bool finished_ = false;
-  std::vector<OpenElement> open_;
-  std::vector<XMLAttribute> scratch_;
+  std::vector<ElementBeingRead>& open_;
+  std::vector<XMLAttribute>& scratch_;
   // Positions in scratch_ by name, once an element has many attributes.
   std::unordered_map<std::string_view, std::size_t> scratchIndex_;
   XMLElement* root_ = nullptr;
@@ -430,7 +450,8 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
     size -= 3;
   }
   texts_.emplace_back(text, text + size);
-  Parser parser(*this, text, size);
+  if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
+  Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
   switch (parser.errorCode()) {
@@ -447,6 +468,9 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
   errorAt = editorLine(text, parser.cursor());
   return false;
 }
+
+XMLDocument::XMLDocument() = default;
+XMLDocument::~XMLDocument() = default;
 
 std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
   // The name of an element read from a text is a view right after its "<", into that text.
