@@ -70,11 +70,12 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   given.swap(unresolved_);
   XMLElement* previousRoot = doc_.root;
   const bool loaded = doc_.load(path);
-  // A failed load reports its own error only when it completed a root element before it.
+  // Strict mode: a file read to its end must close what it opens (its root, when it has none).
   if (strict_ && loaded && doc_.unclosed) {
     return fail(endsInsideMessage(path, *doc_.unclosed),
                 locateInside(path, doc_.unclosed->line, directive, f), true);
   }
+  // A failed load reports its own error only when it completed a root element before it.
   if (!doc_.root || !loaded) return failLoad(path, loaded, directive, f);
   loadedFiles_.push_back(path);
   Frame& fr = frames_[f];
