@@ -25,7 +25,6 @@
 
 #include "expr/Evaluator.h"
 
-
 #include "Scanner.h"
 
 namespace {
