@@ -1,7 +1,5 @@
 #include "driver/DepFile.h"
 
-#include <set>
-
 #include "xml/ByteSink.h"
 #include "xml/FilePath.h"
 #include "xml/InputFile.h"
@@ -51,10 +49,9 @@ std::optional<std::string> depFileRule(std::string_view target,
   rule.push_back(':');
   std::string emptyRules;
   std::string targetPath = normalizePath(target);
-  std::set<std::string_view> listed;
   for (std::size_t i = 0; i < dependencies.size(); ++i) {
     const std::string& name = dependencies[i];
-    if (name == "-" || !listed.insert(name).second || normalizePath(name) == targetPath) continue;
+    if (name == "-" || normalizePath(name) == targetPath) continue;
     if (hasLineBreak(name)) return std::nullopt;
     const std::string escaped = escapeDepFileName(name);
     rule.push_back(' ');

@@ -24,8 +24,8 @@ std::string escapeDepFileName(std::string_view name);
 
 // The whole text, each line ending in a newline: the rule "TARGET: DEP...", then an empty rule
 // "DEP:" for each dependency but the first (the input), as compilers write with -MP, so that Make
-// and Ninja go on when a dependency has been deleted. The dependencies are listed in the order
-// given, each text once; a dependency that names the target itself (compared after removing "."
+// and Ninja go on when a dependency has been deleted. The dependencies (each named once) are
+// listed in the order given; a dependency that names the target itself (compared after removing "."
 // and ".." components) is left out, since build tools reject a file that depends on itself, and so
 // is "-" (standard input, which is no file a build tool could watch). Returns nothing when a name
 // holds a line break.

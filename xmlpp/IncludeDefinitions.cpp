@@ -22,7 +22,9 @@ void Walk::pushContentFrame(XMLNode* first, const XMLElement* directive, Context
 }
 
 const std::string* Walk::keptPath(const std::string& path) {
-  return &*run_.paths_.insert(path).first;
+  const auto [kept, added] = paths_.insert(path);
+  if (added) loadedFiles_.push_back(path);
+  return &*kept;
 }
 
 std::vector<std::string> Walk::locateInside(const std::string& path, std::int32_t line,
@@ -77,7 +79,6 @@ bool Walk::doInclude(std::size_t f, XMLElement* directive) {
   }
   // A failed load reports its own error only when it completed a root element before it.
   if (!doc_.root || !loaded) return failLoad(path, loaded, directive, f);
-  loadedFiles_.push_back(path);
   Frame& fr = frames_[f];
   XMLElement* root = doc_.root;
   if (directive != previousRoot) {

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "macros/MacroEnvironment.h"
@@ -20,17 +18,9 @@ struct Failure {
   bool alwaysLocate = false;  // a strict check: the locations are printed in any case
 };
 
-// A fragment registered by "xmldef": the element (detached from the tree, in the document's
-// arena) and the file it was written in.
-struct Fragment {
-  const XMLElement* element;
-  const std::string* file;
-};
-using FragmentRegistry = std::map<std::string, Fragment, std::less<>>;
-
 // One run of the preprocessor: it loads a file into its document and carries out the directives
-// there, so that afterwards the document holds the result. It owns what the run needs: the
-// document, the registered fragments, the list of files loaded and the macro environment.
+// there, so that afterwards the document holds the result. It owns what outlives the walk: the
+// document, the list of files loaded and the macro environment.
 class Preprocessor {
  public:
   // In strict mode, what is almost always a mistake fails the run: a macro reference left
@@ -47,13 +37,8 @@ class Preprocessor {
   const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
  private:
-  friend class Walk;
-
   MacroEnvironment environment_;
   bool strict_;
   XMLDocument document_;
-  FragmentRegistry fragments_;
   std::vector<std::string> loadedFiles_;
-  // The paths of the files the run read, each once, for messages about their content.
-  std::unordered_set<std::string> paths_;
 };

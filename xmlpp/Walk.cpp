@@ -48,6 +48,18 @@ Directive directiveOf(std::string_view name) {
   return Directive::None;
 }
 
+// Strict mode's check of a file just loaded into `document`: it must hold an element and close
+// every element it opens.
+std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path) {
+  if (document.unclosed) {
+    return Failure{endsInsideMessage(path, *document.unclosed),
+                   {location("at", path, document.unclosed->line)},
+                   true};
+  }
+  if (!document.root) return Failure{"xmlpp: " + path + " holds no element", {}, true};
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string location(std::string_view what, std::string_view file, std::int32_t line) {
@@ -57,16 +69,6 @@ std::string location(std::string_view what, std::string_view file, std::int32_t 
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
   return "xmlpp: " + path + " ends inside <" + std::string(open.name) + ">, opened on line " +
          std::to_string(open.line + 1);
-}
-
-std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path) {
-  if (document.unclosed) {
-    return Failure{endsInsideMessage(path, *document.unclosed),
-                   {location("at", path, document.unclosed->line)},
-                   true};
-  }
-  if (!document.root) return Failure{"xmlpp: " + path + " holds no element", {}, true};
-  return std::nullopt;
 }
 
 std::string withoutLineFeeds(std::string_view text) {
@@ -105,11 +107,10 @@ std::optional<Failure> Preprocessor::run(const std::string& fileName, std::strin
       failure.locations.push_back(location("at", fileName, *document_.errorAt));
     return failure;
   }
-  loadedFiles_.push_back(fileName);
   if (strict_) {
     if (std::optional<Failure> failure = strictLoadCheck(document_, fileName)) return failure;
   }
-  Walk walk(*this);
+  Walk walk(document_, environment_, loadedFiles_, strict_);
   return walk.run(fileName, parseMacroList(macroList));
 }
 

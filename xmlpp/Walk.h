@@ -11,10 +11,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "expr/Evaluator.h"
@@ -27,14 +29,12 @@ inline constexpr int kMaxNesting = 1000;
 
 class Walk {
  public:
-  // Walks the content of `run`, whose state (document, fragments, files) it updates.
-  explicit Walk(Preprocessor& run)
-      : run_(run),
-        doc_(run.document_),
-        env_(run.environment_),
-        fragments_(run.fragments_),
-        loadedFiles_(run.loadedFiles_),
-        strict_(run.strict_) {}
+  // A walk over `document`, which it changes in place; each file it reads is added to
+  // `loadedFiles` the first time. In strict mode an unresolved reference in a value written out
+  // fails, and so does an included file that ends inside an element.
+  Walk(XMLDocument& document, const MacroEnvironment& environment,
+       std::vector<std::string>& loadedFiles, bool strict)
+      : doc_(document), env_(environment), loadedFiles_(loadedFiles), strict_(strict) {}
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
@@ -53,13 +53,20 @@ class Walk {
   };
   using LoopMapsPtr = std::shared_ptr<const LoopMaps>;
 
+  // A fragment registered by "xmldef": the element (detached from the tree, in the document's
+  // arena) and the file it was written in. The registry has no scopes.
+  struct Fragment {
+    const XMLElement* element;
+    const std::string* file;
+  };
+
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
     // Put: as Replace, for the content of an xmlput.
     enum class Kind : std::uint8_t { None, Keep, Replace, Put, Include };
     Kind kind = Kind::None;
-    XMLElement* source = nullptr;     // Replace: the element whose children move; Include: R
-    XMLElement* directive = nullptr;  // Replace: the element that is removed; Include: D
+    XMLElement* source = nullptr;     // the element whose children move (Include: the root)
+    XMLElement* directive = nullptr;  // the element that is removed (Include: the include)
     bool unwrap = false;              // Include: the included root is an "envelope"
   };
 
@@ -129,7 +136,8 @@ class Walk {
   // "macros" attribute defined in its scope.
   void pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
                         const Finish& finish);
-  // The path kept for the whole run, for contexts and fragments to point at.
+  // The path kept for the whole walk, for contexts and fragments to point at; a path met for the
+  // first time is also a loaded file.
   const std::string* keptPath(const std::string& path);
   // A position inside an included file, then the include element's location.
   std::vector<std::string> locateInside(const std::string& path, std::int32_t line,
@@ -173,12 +181,12 @@ class Walk {
   XMLElement* copyWithMacros(const XMLElement* element, const MacroTable& macros);
   std::string expand(std::string_view text) const { return env_.expand(macros_, text); }
 
-  Preprocessor& run_;
   XMLDocument& doc_;
   const MacroEnvironment& env_;
-  FragmentRegistry& fragments_;
   std::vector<std::string>& loadedFiles_;
   const bool strict_;
+  std::map<std::string, Fragment, std::less<>> fragments_;
+  std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
@@ -217,9 +225,6 @@ std::string withoutLineFeeds(std::string_view text);
 std::string location(std::string_view what, std::string_view file, std::int32_t line);
 // Strict mode: the message for a file whose text ends inside the element `open`.
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open);
-// Strict mode's check of a file just loaded into `document`: it must hold an element and close
-// every element it opens.
-std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path);
 // "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of
 // `buffer`.
 std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]);
