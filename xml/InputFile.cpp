@@ -9,17 +9,24 @@
 
 namespace {
 
+// One read, again when a signal interrupted it; -1 on an error (out of memory is thrown).
+ssize_t readRetrying(int fd, char* into, std::size_t size) {
+  while (true) {
+    const ssize_t n = ::read(fd, into, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    throwIfOutOfMemory();
+    return -1;
+  }
+}
+
 // Reads from the descriptor until its end, appending to `data`; false on a read error.
 // A NUL byte ends the text, so reading stops there: a stream such as /dev/zero ends at once.
 bool readToEnd(int fd, std::string& data) {
   char chunk[65536];
   while (true) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throwIfOutOfMemory();
-      return false;
-    }
+    const ssize_t n = readRetrying(fd, chunk, sizeof chunk);
+    if (n < 0) return false;
     if (n == 0) return true;
     if (const void* nul = std::memchr(chunk, '\0', static_cast<std::size_t>(n))) {
       data.append(chunk, static_cast<const char*>(nul) - chunk);
@@ -48,7 +55,7 @@ std::optional<std::span<char>> readInputFile(const std::string& name, Arena& are
   // stands), in as few reads as it takes; large blocks are backed by huge pages (Arena), which
   // makes this copy about as cheap as mapping the file, and unlike a mapping it cannot fault
   // when the file is truncated meanwhile. Anything that turns up beyond that size, and streams
-  // without a size (pipes), are read to their end and then moved into the document.
+  // without a size (pipes), are read to their end and then copied into the document.
   std::size_t expected = 0;
   if (S_ISREG(info.st_mode)) {
     off_t at = standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
@@ -57,12 +64,8 @@ std::optional<std::span<char>> readInputFile(const std::string& name, Arena& are
   char* buffer = expected ? arena.allocateBlock(expected) : nullptr;
   std::size_t size = 0;
   while (size < expected) {
-    ssize_t n = ::read(fd, buffer + size, expected - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throwIfOutOfMemory();
-      return std::nullopt;
-    }
+    const ssize_t n = readRetrying(fd, buffer + size, expected - size);
+    if (n < 0) return std::nullopt;
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
   }

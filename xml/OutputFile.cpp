@@ -126,7 +126,17 @@ void makeTemporaryName(char (&name)[16]) {
   name[12] = '\0';
 }
 
-constexpr int kNameAttempts = 100;
+// Calls `create` with fresh temporary names in `name` until it succeeds, fails otherwise than with
+// EEXIST, or 100 names were taken.
+template <class Create>
+bool createWithTemporaryName(char (&name)[16], Create create) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    makeTemporaryName(name);
+    if (create()) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -192,13 +202,12 @@ bool OutputFile::openUnnamed() {
 
 bool OutputFile::openNamed() {
   TerminationSignalsBlocked blocked;
-  for (int attempt = 0; attempt < kNameAttempts && !file_; ++attempt) {
-    makeTemporaryName(temporary_);
+  const bool created = createWithTemporaryName(temporary_, [&] {
     file_.reset(
         ::openat(directory_.get(), temporary_, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
-    if (!file_ && errno != EEXIST) break;
-  }
-  if (!file_) {
+    return static_cast<bool>(file_);
+  });
+  if (!created) {
     throwIfOutOfMemory();
     temporary_[0] = '\0';
     return false;
@@ -217,6 +226,10 @@ void OutputFile::removeNamed() {
   if (kind_ != Kind::Named || !temporary_[0]) return;
   TerminationSignalsBlocked blocked;
   ::unlinkat(directory_.get(), temporary_, 0);
+  forgetNamed();
+}
+
+void OutputFile::forgetNamed() {
   unregisterTemporary(cleanupSlot_);
   cleanupSlot_ = -1;
   temporary_[0] = '\0';
@@ -232,21 +245,16 @@ bool OutputFile::commit() {
     if (!ok || ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
       return false;  // the destructor removes the temporary file
     }
-    unregisterTemporary(cleanupSlot_);
-    cleanupSlot_ = -1;
-    temporary_[0] = '\0';
+    forgetNamed();
     return true;
   }
   // An unnamed file gets a temporary name only for the moment between linking it in and
   // renaming it, with the termination signals held back.
   std::string link = descriptorPath(file_.get());
   TerminationSignalsBlocked blocked;
-  bool linked = false;
-  for (int attempt = 0; attempt < kNameAttempts && !linked; ++attempt) {
-    makeTemporaryName(temporary_);
-    linked = ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
-    if (!linked && errno != EEXIST) break;
-  }
+  const bool linked = createWithTemporaryName(temporary_, [&] {
+    return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
+  });
   if (!linked) return false;
   bool ok = file_.close() &&
             ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) == 0;

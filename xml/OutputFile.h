@@ -48,6 +48,8 @@ class OutputFile {
   bool openUnnamed();
   bool openNamed();
   void removeNamed();
+  // The named temporary file is gone (renamed or removed): nothing is left to clean up.
+  void forgetNamed();
 
   Kind kind_ = Kind::Direct;
   FileDescriptor file_;

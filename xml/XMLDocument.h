@@ -52,12 +52,25 @@ class XMLDocument {
 
   Arena& arena() { return arena_; }
 
-  // Node construction; the names and texts must live in the arena or an adopted buffer.
+  // Node construction; the names and texts must live in the arena.
   template <class T>
   T* make(std::string_view text) {
     return new (arena_.allocate(sizeof(T), alignof(T))) T(text);
   }
   XMLElement* createElement(std::string_view name) { return make<XMLElement>(name); }
+  // A detached element of the same name, without children, whose attributes are those of
+  // `source` through `mapAttribute` (an attribute to its copy), in order.
+  template <class MapAttribute>
+  XMLElement* copyAttributes(const XMLElement* source, MapAttribute mapAttribute) {
+    XMLElement* copy = createElement(source->name());
+    if (const std::uint32_t count = source->attributeCount()) {
+      XMLAttribute* records = arena_.allocateArray<XMLAttribute>(count);
+      for (std::uint32_t i = 0; i < count; ++i)
+        records[i] = mapAttribute(source->attributes()[i]);
+      copy->adoptAttributes(records, count);
+    }
+    return copy;
+  }
   // Copies bytes into the arena, NUL-terminated.
   std::string_view duplicateString(std::string_view bytes) { return arena_.copy(bytes); }
 

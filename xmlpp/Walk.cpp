@@ -194,23 +194,14 @@ void Walk::applyLoopMapsBelow(XMLElement* element, const LoopMaps& maps) {
 }
 
 XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& macros) {
-  auto copyOne = [&](const XMLElement* source) {
-    XMLElement* copy = doc_.createElement(source->name());
-    std::uint32_t count = source->attributeCount();
-    if (count) {
-      XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
-      for (std::uint32_t i = 0; i < count; ++i) {
-        const XMLAttribute& a = source->attributes()[i];
-        std::string_view value = a.isNull() ? std::string_view("") : a.value();
-        records[i] = XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
-      }
-      copy->adoptAttributes(records, count);
-    }
-    return copy;
+  auto expanded = [&](const XMLAttribute& a) {
+    const std::string_view value = a.isNull() ? std::string_view("") : a.value();
+    return XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
   };
   return static_cast<XMLElement*>(
       XMLDocument::copyTree(element, [&](const XMLNode* node) -> XMLNode* {
-        return node->isElement() ? copyOne(static_cast<const XMLElement*>(node)) : nullptr;
+        if (!node->isElement()) return nullptr;  // loops copy elements only
+        return doc_.copyAttributes(static_cast<const XMLElement*>(node), expanded);
       }));
 }
 
