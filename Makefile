@@ -29,7 +29,7 @@ tool:
 # $(TOOL_BUILD)/xmlpp_<version>_<arch>.deb: the tool, the manual page, the documentation, the
 # examples and the CMake package under /usr (cmake/XmlppPackage.cmake; needs dpkg-dev).
 package: tool
-	cd $(TOOL_BUILD) && cpack -G DEB
+	cd $(TOOL_BUILD) && cpack
 	@ls $(TOOL_BUILD)/xmlpp_*.deb
 
 demo: build

@@ -162,6 +162,12 @@ void writeScaled(const std::filesystem::path& dir, const std::string& name, cons
   }
 }
 
+// The workload `make` gives for n, and for 4n.
+template <class Make>
+void writeScaledFrom(const std::filesystem::path& dir, const std::string& name, int n, Make make) {
+  writeScaled(dir, name, make(n), make(4 * n));
+}
+
 void writeScaling(const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
   writeFile(dir / "tiny.xml", "<t/>\n");
@@ -172,7 +178,7 @@ void writeScaling(const std::filesystem::path& dir) {
     w.document += "</root>\n";
     return w;
   };
-  writeScaled(dir, "includes", includes(10000), includes(40000));
+  writeScaledFrom(dir, "includes", 10000, includes);
   // level-K.xml includes level-(K+1).xml twice; the tree below level-0 has 2^(depth+1) - 2
   // include operations.
   for (int k = 0; k <= 15; ++k) {
@@ -187,11 +193,11 @@ void writeScaling(const std::filesystem::path& dir) {
         "<root><include filename=\"level-" + std::to_string(15 - depth) + ".xml\"/></root>\n", ""};
   };
   writeScaled(dir, "include-tree", tree(12), tree(14));
-  writeScaled(dir, "nested-for", nestedLoops(750, false), nestedLoops(3000, false));
-  writeScaled(dir, "nested-foreach", nestedLoops(750, true), nestedLoops(3000, true));
-  writeScaled(dir, "nested-scopes", nestedScopes(2500), nestedScopes(10000));
-  writeScaled(dir, "sibling-scopes", siblingScopes(1000), siblingScopes(4000));
-  writeScaled(dir, "long-sum", longSum(25000), longSum(100000));
+  writeScaledFrom(dir, "nested-for", 750, [](int n) { return nestedLoops(n, false); });
+  writeScaledFrom(dir, "nested-foreach", 750, [](int n) { return nestedLoops(n, true); });
+  writeScaledFrom(dir, "nested-scopes", 2500, nestedScopes);
+  writeScaledFrom(dir, "sibling-scopes", 1000, siblingScopes);
+  writeScaledFrom(dir, "long-sum", 25000, longSum);
 }
 
 }  // namespace

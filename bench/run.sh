@@ -40,18 +40,23 @@ row() {
   echo "$wall" > "$OUT/$name.wall"
 }
 
-# run NAME INPUT_BYTES OUTPUT_FILE COMMAND...: runs the command once to warm up, then RUNS
-# times, and prints its row. On this machine the first touch of memory another process has just
-# given back is slow, so a command run right after a different one pays for that one's footprint;
-# the warm-up run takes that cost for each command alike.
+# timed_runs COMMAND...: runs the command once to warm up, then RUNS times, their "wall peak"
+# lines in $TIMES; fails when a run fails. On this machine the first touch of memory another
+# process has just given back is slow, so a command run right after a different one pays for that
+# one's footprint; the warm-up run takes that cost for each command alike.
+timed_runs() {
+  "$@" > /dev/null || return 1
+  : > "$TIMES"
+  for _ in $(seq "$RUNS"); do
+    /usr/bin/time -f '%e %M' -a -o "$TIMES" "$@" > /dev/null || return 1
+  done
+}
+
+# run NAME INPUT_BYTES OUTPUT_FILE COMMAND...: times the command and prints its row.
 run() {
   local name=$1 inBytes=$2 output=$3
   shift 3
-  "$@" > /dev/null
-  : > "$TIMES"
-  for _ in $(seq "$RUNS"); do
-    /usr/bin/time -f '%e %M' -a -o "$TIMES" "$@" > /dev/null
-  done
+  timed_runs "$@"
   row "$name" "$inBytes" "$output" "$TIMES"
 }
 
@@ -85,12 +90,8 @@ SCALE_OUT="$PWD/$OUT/scaling.xml"
 measure() {  # measure FILE: prints "wall peak" (medians of RUNS runs)
   local file=$1 list=()
   [ -f "${file%.xml}.list" ] && list=("$(cat "${file%.xml}.list")")
-  : > "$TIMES"
-  for _ in $(seq "$RUNS"); do
-    (cd "$SCALE" && /usr/bin/time -f '%e %M' -a -o "$TIMES" \
-      "$XMLPP" "$(basename "$file")" "$SCALE_OUT" "${list[@]}") ||
-      { echo "FAILED: $file" >&2; exit 1; }
-  done
+  (cd "$SCALE" && timed_runs "$XMLPP" "$(basename "$file")" "$SCALE_OUT" "${list[@]}") ||
+    { echo "FAILED: $file" >&2; exit 1; }
   echo "$(awk '{ print $1 }' "$TIMES" | median) $(awk '{ print $2 }' "$TIMES" | median)"
 }
 echo

@@ -1,4 +1,4 @@
-# Installed layout, the CMake package and the tests that use them; the documentation's tests.
+# Installed layout, the CMake package and the tests that use them.
 #
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
 #   <prefix>/share/man/man1/xmlpp.1          the manual page
@@ -60,10 +60,4 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
   add_test(NAME man_page_renders
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1
       $<TARGET_FILE:xmlpp>)
-endif()
-if(BUILD_TESTING)
-  # Every example marked in README.md and docs/directives.md gives exactly what the text shows.
-  add_test(NAME documentation_examples
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/examples.sh $<TARGET_FILE:xmlpp>
-      ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md)
 endif()

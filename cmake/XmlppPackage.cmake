@@ -8,8 +8,6 @@
 # (package dpkg-dev) finds them.
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME xmlpp)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "XML preprocessor: conditionals, includes, macros and loops")
 # The extended description, one line per line of the control file.
@@ -19,9 +17,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "$(name) macro references in attribute values and writes the result in a fixed,"
   "indented layout. The package holds the tool, its manual page and documentation,"
   "the examples and the CMake package (find_package(xmlpp) and xmlpp_preprocess()).")
-set(XMLPP_PACKAGE_CONTACT "xmlpp developers" CACHE STRING
+set(CPACK_PACKAGE_CONTACT "xmlpp developers" CACHE STRING
   "The Maintainer field of the Debian package")
-set(CPACK_PACKAGE_CONTACT "${XMLPP_PACKAGE_CONTACT}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -19,21 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nul = input.find('\0');
     const std::string_view text = input.substr(0, nul);
 
-    const std::optional<bool> truth = evaluator.truthValue(text);
-    const std::optional<std::uint64_t> bits = evaluator.unsignedValue(text);
-    const std::optional<std::int64_t> number = evaluator.signedValue(text);
-    const std::optional<reference::Value> expected = reference::Evaluator().evaluate(text);
-    const bool isBoolean = expected && expected->kind == 'b';
-    const bool isNumber = expected && (expected->kind == 'i' || expected->kind == 'f');
-    fuzz::check(truth.has_value() == isBoolean, "truthValue fails as the reference does", text);
-    fuzz::check(!isBoolean || *truth == (expected->low() != 0), "the truth value", text);
-    fuzz::check(bits.has_value() == isNumber && number.has_value() == isNumber,
-                "unsignedValue and signedValue fail as the reference does", text);
-    fuzz::check(!isNumber || (*bits == expected->toUnsigned() && *number == expected->toSigned()),
-                "the numeric values", text);
-    fuzz::check(evaluator.truthValue(text) == truth && evaluator.unsignedValue(text) == bits &&
-                    evaluator.signedValue(text) == number,
-                "evaluation is repeatable", text);
+    const reference::Entries got{evaluator.truthValue(text), evaluator.unsignedValue(text),
+                                 evaluator.signedValue(text)};
+    const reference::Entries expected = reference::entries(text);
+    fuzz::check(got.truth == expected.truth, "the truth value, or its failure", text);
+    fuzz::check(got.bits == expected.bits && got.number == expected.number,
+                "the numeric values, or their failure", text);
+    const reference::Entries again{evaluator.truthValue(text), evaluator.unsignedValue(text),
+                                   evaluator.signedValue(text)};
+    fuzz::check(again == got, "evaluation is repeatable", text);
 
     if (nul == std::string_view::npos) break;
     input.remove_prefix(nul + 1);

@@ -335,4 +335,24 @@ class Evaluator {
   int precedence_ = 10;
 };
 
+// What the tool's three entry points give for a text: the truth value of a boolean, the unsigned
+// and the signed value of a number, and nothing for anything else.
+struct Entries {
+  std::optional<bool> truth;
+  std::optional<std::uint64_t> bits;
+  std::optional<std::int64_t> number;
+  bool operator==(const Entries&) const = default;
+};
+
+inline Entries entries(std::string_view text) {
+  const std::optional<Value> v = Evaluator().evaluate(text);
+  Entries result;
+  if (v && v->kind == 'b') result.truth = v->low() != 0;
+  if (v && (v->kind == 'i' || v->kind == 'f')) {
+    result.bits = v->toUnsigned();
+    result.number = v->toSigned();
+  }
+  return result;
+}
+
 }  // namespace reference

@@ -5,14 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "driver/InstallDirectory.h"
 
 namespace {
 
 TEST(InstallDirectory, DerivedFromTheExecutable) {
   namespace fs = std::filesystem;
-  fs::path root = fs::temp_directory_path() / ("xmlpp-inst-" + std::to_string(getpid()));
-  fs::remove_all(root);
+  const TempDir temp("xmlpp-inst");
+  const fs::path& root = temp.path();
   fs::create_directories(root / "opt" / "t" / "bin");
   fs::create_directories(root / "links");
   fs::create_directory_symlink(root / "opt" / "t" / "bin", root / "links" / "bin");
@@ -23,7 +24,6 @@ TEST(InstallDirectory, DerivedFromTheExecutable) {
   EXPECT_EQ(installDirectory((root / "links/bin/xmlpp").string()), canonicalRoot + "/opt/t");
   EXPECT_EQ(installDirectory("/xmlpp"), "/");
   EXPECT_EQ(installDirectory("/no-such-dir/xmlpp"), "/");
-  fs::remove_all(root);
 }
 
 TEST(InstallDirectory, ExecutablePathIsTheRealFile) {

@@ -11,23 +11,22 @@
 
 namespace {
 
-// What each entry point makes of a text, as one comparable line: "bool/unsigned/signed", each a
-// value or "-" for nothing.
-std::string entries(ExpressionEvaluator& evaluator, std::string_view text) {
-  auto show = [](const auto& value) {
+// The entries as one comparable line: "bool/unsigned/signed", each a value or "-" for nothing.
+std::string show(const reference::Entries& entries) {
+  auto one = [](const auto& value) {
     return value ? std::to_string(static_cast<std::uint64_t>(*value)) : std::string("-");
   };
-  return show(evaluator.truthValue(text)) + "/" + show(evaluator.unsignedValue(text)) + "/" +
-         show(evaluator.signedValue(text));
+  return one(entries.truth) + "/" + one(entries.bits) + "/" + one(entries.number);
+}
+
+// What each entry point of the tool makes of a text.
+std::string entries(ExpressionEvaluator& evaluator, std::string_view text) {
+  return show(
+      {evaluator.truthValue(text), evaluator.unsignedValue(text), evaluator.signedValue(text)});
 }
 
 std::string referenceEntries(std::string_view text) {
-  const std::optional<reference::Value> v = reference::Evaluator().evaluate(text);
-  auto show = [](bool ok, std::uint64_t value) { return ok ? std::to_string(value) : "-"; };
-  const bool number = v && (v->kind == 'i' || v->kind == 'f');
-  return show(v && v->kind == 'b', v && v->low() != 0) + "/" +
-         show(number, number ? v->toUnsigned() : 0) + "/" +
-         show(number, number ? static_cast<std::uint64_t>(v->toSigned()) : 0);
+  return show(reference::entries(text));
 }
 
 // The rules a user sees through the three entry points, one row each.

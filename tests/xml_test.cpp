@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "xml/ByteSink.h"
 #include "xml/FilePath.h"
 #include "xml/SignalCleanup.h"
@@ -302,20 +303,8 @@ TEST(FilePath, DirectoryOf) {
 
 class SaveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("xmlpp-save-" + std::to_string(getpid()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    chmod(dir_.c_str(), 0755);
-    std::filesystem::remove_all(dir_);
-  }
-  static std::string read(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::filesystem::path dir_;
+  TempDir temp_{"xmlpp-save"};
+  const std::filesystem::path& dir_ = temp_.path();
 };
 
 TEST_F(SaveTest, WritesAtomicallyAndThroughLinks) {
@@ -326,7 +315,7 @@ TEST_F(SaveTest, WritesAtomicallyAndThroughLinks) {
   std::filesystem::create_symlink("target.xml", dir_ / "link.xml");
   ASSERT_TRUE(doc.save((dir_ / "link.xml").string()));
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.xml"));
-  EXPECT_EQ(read(target), "<a/>\n");
+  EXPECT_EQ(readFile(target), "<a/>\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // no leftovers
 
   EXPECT_FALSE(doc.save("/dev/full"));
@@ -371,7 +360,7 @@ TEST_F(SaveTest, SinkKeepsEveryByteAcrossBlocks) {
     EXPECT_EQ(toMemory.contents(), expected);
   }
   std::fclose(file);
-  EXPECT_EQ(read(path), expected);
+  EXPECT_EQ(readFile(path), expected);
 }
 
 // A termination signal removes the registered temporary names (and only those) and still ends

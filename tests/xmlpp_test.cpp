@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Walk.h"
 
@@ -17,12 +18,6 @@ namespace fs = std::filesystem;
 // document, or the failure's message.
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("xmlpp-run-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string run(const std::string& text, const std::string& macros = "") {
     const fs::path input = dir_ / "in.xml";
     std::ofstream(input, std::ios::binary) << text;
@@ -33,7 +28,8 @@ class RunTest : public ::testing::Test {
     return out;
   }
 
-  fs::path dir_;
+  TempDir temp_{"xmlpp-run"};
+  const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(RunTest, FailuresComeBackAsValues) {

@@ -23,3 +23,25 @@ fail() {
 quiet() {
   "$@" >"$log" 2>&1 || fail "$*"
 }
+
+# What the install rules put under the prefix, relative to it.
+installed_files=(bin/xmlpp share/man/man1/xmlpp.1 share/doc/xmlpp/README.md
+  share/doc/xmlpp/directives.md share/xmlpp/examples/board/board.xml
+  share/xmlpp/examples/cmake/CMakeLists.txt lib/cmake/xmlpp/xmlppConfig.cmake
+  lib/cmake/xmlpp/xmlppConfigVersion.cmake lib/cmake/xmlpp/xmlppTargets.cmake
+  lib/cmake/xmlpp/xmlppPreprocess.cmake)
+
+# check_share_include TOOL [NAME=VALUE...]: in $work, TOOL (with these variables in its
+# environment) reads uses-share.xml, which includes an installed example through $(ZuruvaDez),
+# and must write it to uses-share.out.
+check_share_include() {
+  local tool=$1
+  shift
+  cat >"$work/uses-share.xml" <<'XML'
+<root><include filename="$(ZuruvaDez)/share/xmlpp/examples/cmake/parts/radio.xml"/></root>
+XML
+  (cd "$work" && env "$@" "$tool" uses-share.xml uses-share.out) 2>"$log" ||
+    fail "$tool: \$(ZuruvaDez)"
+  printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' |
+    cmp -s - "$work/uses-share.out" || fail "$tool: unexpected output through \$(ZuruvaDez)"
+}

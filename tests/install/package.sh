@@ -12,7 +12,7 @@ cpack=$(dirname "$cmake")/cpack
 [ -x "$cpack" ] || cpack=cpack
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
-quiet "$cpack" -G DEB -B "$work/out" --config "$build_dir/CPackConfig.cmake"
+quiet "$cpack" -B "$work/out" --config "$build_dir/CPackConfig.cmake"
 debs=("$work"/out/xmlpp_"$version"_*.deb)
 [ "${#debs[@]}" = 1 ] && [ -f "${debs[0]}" ] || fail "no package xmlpp_${version}_*.deb"
 deb=${debs[0]}
@@ -27,11 +27,7 @@ field Depends | grep -q 'libc6' && field Depends | grep -q 'libstdc++6' ||
 
 # The contents: everything under /usr.
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
-for file in bin/xmlpp share/man/man1/xmlpp.1 share/doc/xmlpp/README.md \
-  share/doc/xmlpp/directives.md share/xmlpp/examples/board/board.xml \
-  share/xmlpp/examples/cmake/CMakeLists.txt lib/cmake/xmlpp/xmlppConfig.cmake \
-  lib/cmake/xmlpp/xmlppConfigVersion.cmake lib/cmake/xmlpp/xmlppTargets.cmake \
-  lib/cmake/xmlpp/xmlppPreprocess.cmake; do
+for file in "${installed_files[@]}"; do
   grep -qx "\./usr/$file" "$work/contents" || fail "not in the package: /usr/$file"
 done
 ! grep -v '^\./$\|^\./usr/' "$work/contents" || fail "files outside /usr"
@@ -47,12 +43,7 @@ tool=$root/usr/bin/xmlpp
 cmp -s "$source_dir/tests/cases/example_board/expected.xml" "$work/board.xml" ||
   fail "packaged tool: unexpected output of the board example"
 # $(ZuruvaDez) is the unpacked /usr.
-cat >"$work/in.xml" <<'XML'
-<root><include filename="$(ZuruvaDez)/share/xmlpp/examples/cmake/parts/radio.xml"/></root>
-XML
-"$tool" "$work/in.xml" "$work/out.xml" 2>"$log" || fail "packaged tool: \$(ZuruvaDez)"
-printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' | cmp -s - "$work/out.xml" ||
-  fail "packaged tool: unexpected output through \$(ZuruvaDez)"
+check_share_include "$tool"
 
 # The packaged CMake package, with the example project.
 quiet "$cmake" -S "$root/usr/share/xmlpp/examples/cmake" -B "$work/example" -G Ninja \

@@ -15,10 +15,7 @@ source "$(dirname "$0")/common.sh"
 # --- The installed layout -------------------------------------------------------------------------
 prefix=$work/prefix
 quiet "$cmake" --install "$build_dir" --prefix "$prefix"
-for file in bin/xmlpp share/man/man1/xmlpp.1 \
-  lib/cmake/xmlpp/xmlppConfig.cmake lib/cmake/xmlpp/xmlppConfigVersion.cmake \
-  lib/cmake/xmlpp/xmlppTargets.cmake lib/cmake/xmlpp/xmlppPreprocess.cmake \
-  share/xmlpp/examples/board/board.xml share/xmlpp/examples/cmake/CMakeLists.txt; do
+for file in "${installed_files[@]}"; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -x "$prefix/bin/xmlpp" ] || fail "bin/xmlpp is not executable"
@@ -26,13 +23,7 @@ done
 # The installed tool finds the installed files through $(ZuruvaDez) and lists them in the
 # dependency file by the path it opened.
 prefix_real=$(cd "$prefix" && pwd -P)
-cat >"$work/uses-share.xml" <<'XML'
-<root><include filename="$(ZuruvaDez)/share/xmlpp/examples/cmake/parts/radio.xml"/></root>
-XML
-(cd "$work" && XMLPP_DEPFILE=uses-share.d "$prefix/bin/xmlpp" uses-share.xml uses-share.out) ||
-  fail "installed tool"
-printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' >"$work/want"
-cmp -s "$work/want" "$work/uses-share.out" || fail "installed tool: unexpected output"
+check_share_include "$prefix/bin/xmlpp" XMLPP_DEPFILE=uses-share.d
 printf 'uses-share.out: uses-share.xml %s/share/xmlpp/examples/cmake/parts/radio.xml\n%s:\n' \
   "$prefix_real" "$prefix_real/share/xmlpp/examples/cmake/parts/radio.xml" >"$work/want"
 cmp -s "$work/want" "$work/uses-share.d" || fail "installed tool: unexpected dependency file"
