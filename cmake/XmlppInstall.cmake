@@ -41,21 +41,20 @@ install(FILES
   DESTINATION ${XMLPP_INSTALL_CMAKEDIR})
 
 if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
+  # A script of tests/install/ run against this build tree.
+  function(add_install_test name script)
+    add_test(NAME ${name}
+      COMMAND ${CMAKE_COMMAND} -E env
+        "CMAKE_COMMAND=${CMAKE_COMMAND}"
+        "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
+        bash ${PROJECT_SOURCE_DIR}/tests/install/${script})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 120)
+  endfunction()
   # Installs into a temporary prefix and builds examples/cmake with Ninja and with Makefiles.
-  add_test(NAME install_and_cmake_package
-    COMMAND ${CMAKE_COMMAND} -E env
-      "CMAKE_COMMAND=${CMAKE_COMMAND}"
-      "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
-      bash ${PROJECT_SOURCE_DIR}/tests/install/run.sh)
-  set_tests_properties(install_and_cmake_package PROPERTIES TIMEOUT 120)
+  add_install_test(install_and_cmake_package run.sh)
   # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
   # and runs the packaged tool and CMake package from the unpacked copy.
-  add_test(NAME debian_package
-    COMMAND ${CMAKE_COMMAND} -E env
-      "CMAKE_COMMAND=${CMAKE_COMMAND}"
-      "XMLPP_BUILD_DIR=${PROJECT_BINARY_DIR}"
-      bash ${PROJECT_SOURCE_DIR}/tests/install/package.sh)
-  set_tests_properties(debian_package PROPERTIES TIMEOUT 120)
+  add_install_test(debian_package package.sh)
   # The manual page renders without warnings and describes what --help lists.
   add_test(NAME man_page_renders
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1
