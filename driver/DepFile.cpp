@@ -1,8 +1,8 @@
 #include "driver/DepFile.h"
 
-#include "xml/ByteSink.h"
-#include "xml/FilePath.h"
-#include "xml/InputFile.h"
+#include "files/ByteSink.h"
+#include "files/FilePath.h"
+#include "files/InputFile.h"
 
 namespace {
 
@@ -64,34 +64,25 @@ std::optional<std::string> depFileRule(std::string_view target,
   return rule + emptyRules;
 }
 
-bool DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {
-  if (path_.empty()) return true;
-  if (target == "-") {
-    errorText_ = "couldn't write " + path_ + ": the output is standard output";
-    return false;
-  }
+Failure DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {
+  if (path_.empty()) return std::nullopt;
+  auto refused = [&](std::string_view why) {
+    return Diagnostic::failure("couldn't write " + path_ + std::string(why));
+  };
+  if (target == "-") return refused(": the output is standard output");
   std::optional<std::string> rule = depFileRule(target, dependencies);
-  if (!rule) {
-    errorText_ = "couldn't write " + path_ + ": a file name holds a line break";
-    return false;
-  }
+  if (!rule) return refused(": a file name holds a line break");
   rule_ = std::move(*rule);
-  if (wouldOverwrite(std::string(target), dependencies) || !file_.open(path_)) {
-    errorText_ = "couldn't write " + path_;
-    return false;
-  }
-  return true;
+  if (wouldOverwrite(std::string(target), dependencies)) return refused("");
+  return file_.open(path_);
 }
 
-bool DepFile::commit() {
-  if (path_.empty()) return true;
+Failure DepFile::commit() {
+  if (path_.empty()) return std::nullopt;
   ByteSink sink(file_.fd());
   sink.append(rule_);
-  if (!sink.flush() || !file_.commit()) {
-    errorText_ = "couldn't write " + path_;
-    return false;
-  }
-  return true;
+  if (!sink.flush()) return file_.writeFailure(sink.systemError());
+  return file_.commit();
 }
 
 bool DepFile::wouldOverwrite(const std::string& target,

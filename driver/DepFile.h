@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "xml/OutputFile.h"
+#include "files/OutputFile.h"
 
 // The dependency file that a run writes when the environment variable XMLPP_DEPFILE names a path:
 // one Make-style rule "OUTFILE: INFILE DEP...\n" that lists every file the run loaded, so that a
@@ -44,12 +44,11 @@ class DepFile {
  public:
   explicit DepFile(const char* path) : path_(path ? path : "") {}
 
-  // Builds the rule and opens the file; false (with `errorText`) when a name cannot be written,
-  // the file is refused or it cannot be created.
-  bool open(std::string_view target, const std::vector<std::string>& dependencies);
-  // Writes the rule and replaces the file; false (with `errorText`) on any failure.
-  bool commit();
-  const std::string& errorText() const { return errorText_; }
+  // Builds the rule and opens the file; fails when a name cannot be written, the file is refused
+  // or it cannot be created.
+  Failure open(std::string_view target, const std::vector<std::string>& dependencies);
+  // Writes the rule and replaces the file.
+  Failure commit();
 
  private:
   bool wouldOverwrite(const std::string& target,
@@ -57,6 +56,5 @@ class DepFile {
 
   std::string path_;
   std::string rule_;
-  std::string errorText_;
   OutputFile file_;
 };

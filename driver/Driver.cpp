@@ -24,24 +24,43 @@ int printText(const std::string& text) {
   return 0;
 }
 
-// Prints a failure: its message, and with --locations (or for a strict check) where it happened.
-void printFailure(const Failure& failure, const Options& options) {
-  std::fprintf(stderr, "%s\n", failure.message.c_str());
-  if (!options.locations && !failure.alwaysLocate) return;
-  for (const std::string& line : failure.locations)
-    std::fprintf(stderr, "  %s\n", line.c_str());
+const char* roleText(SourceLocation::Role role) {
+  switch (role) {
+    case SourceLocation::Role::IncludedFrom:
+      return "included from";
+    case SourceLocation::Role::PutFrom:
+      return "put from";
+    case SourceLocation::Role::At:
+      break;
+  }
+  return "at";
+}
+
+// Prints a diagnostic and returns the exit status it gives: its message, then, with --locations
+// or for a check, where it happened ("  at FILE:LINE", "  included from FILE:LINE", ...).
+int report(const Diagnostic& diagnostic, const Options& options) {
+  std::fprintf(stderr, "%s\n", diagnostic.message.c_str());
+  if (options.locations || !diagnostic.check.empty()) {
+    for (const SourceLocation& at : diagnostic.locations)
+      std::fprintf(stderr, "  %s %s:%d\n", roleText(at.role), at.file.c_str(), at.line + 1);
+  }
+  return 1;
 }
 
 // Strict mode's checks of the arguments: what is almost always a mistake, such as macros given
 // as separate arguments (one would become the DOCTYPE, the others be ignored).
-std::optional<std::string> strictArgumentError(const std::vector<std::string_view>& args) {
+Failure strictArgumentError(const std::vector<std::string_view>& args) {
   if (args.size() > 4) {
-    return "xmlpp: " + std::to_string(args.size()) +
-           " arguments after the options; at most 4: <infile> <outfile> [macros] [doctype]";
+    return Diagnostic::found(
+        "extra-arguments",
+        "xmlpp: " + std::to_string(args.size()) +
+            " arguments after the options; at most 4: <infile> <outfile> [macros] [doctype]");
   }
   if (args.size() == 4 && args[3].find('=') != std::string_view::npos) {
-    return "xmlpp: the doctype " + std::string(args[3]) +
-           " looks like a macro; the macro list is one argument, items separated by \";\"";
+    return Diagnostic::found("doctype-looks-like-macro",
+                             "xmlpp: the doctype " + std::string(args[3]) +
+                                 " looks like a macro; the macro list is one argument, items "
+                                 "separated by \";\"");
   }
   return std::nullopt;
 }
@@ -53,56 +72,44 @@ int runXmlpp(int argc, char** argv) {
   // The installation directory is worked out before the arguments are looked at, as the tool
   // always did; it gives the value of $(ZuruvaDez).
   const std::string zuruvaDez = installDirectory(executablePath(invocationName));
-  const Options options = parseOptions(argc, argv);
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "%s\n", options.error.c_str());
-    return 1;
-  }
+  Expected<Options> parsed = parseOptions(argc, argv);
+  if (!parsed) return report(parsed.error(), Options{});
+  const Options& options = *parsed;
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
   const std::vector<std::string_view>& args = options.arguments;
   if (args.size() < 2) {
-    std::fprintf(stderr, "%s: <infile> <outfile> [macro1=value;macro2=value;..]\n", invocationName);
-    return 1;
+    return report(Diagnostic::failure(std::string(invocationName) +
+                                      ": <infile> <outfile> [macro1=value;macro2=value;..]"),
+                  options);
   }
   if (options.strict) {
-    if (const std::optional<std::string> error = strictArgumentError(args)) {
-      std::fprintf(stderr, "%s\n", error->c_str());
-      return 1;
-    }
+    if (const Failure failure = strictArgumentError(args)) return report(*failure, options);
   }
   // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
   std::optional<std::time_t> fixedTime;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
-    fixedTime = parseSourceDateEpoch(epoch);
-    if (!fixedTime) {
-      std::fprintf(stderr, "%s\n", sourceDateEpochError().c_str());
-      return 1;
-    }
+    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
+    if (!time) return report(time.error(), options);
+    fixedTime = *time;
   }
   const std::string input(args[0]);
   const std::string output(args[1]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), options.strict};
-  if (const auto failure = preprocessor.run(input, args.size() > 2 ? args[2] : "")) {
-    printFailure(*failure, options);
-    return 1;
+  if (const Failure failure = preprocessor.run(input, args.size() > 2 ? args[2] : "")) {
+    return report(*failure, options);
   }
   XMLDocument& document = preprocessor.document();
   // Exactly four arguments: the fourth names the output's DOCTYPE.
   if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
   // XMLPP_DEPFILE: opened before the output is written, completed after it.
   DepFile depFile(std::getenv("XMLPP_DEPFILE"));
-  if (!depFile.open(output, preprocessor.loadedFiles())) {
-    std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
-    return 1;
+  if (const Failure failure = depFile.open(output, preprocessor.loadedFiles())) {
+    return report(*failure, options);
   }
-  if (!document.save(output, {.utf8 = options.utf8})) {
-    std::fprintf(stderr, "%s\n", document.errorText.c_str());
-    return 1;
+  if (const Failure failure = document.save(output, {.utf8 = options.utf8})) {
+    return report(*failure, options);
   }
-  if (!depFile.commit()) {
-    std::fprintf(stderr, "%s\n", depFile.errorText().c_str());
-    return 1;
-  }
+  if (const Failure failure = depFile.commit()) return report(*failure, options);
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "xml/FilePath.h"
+#include "files/FilePath.h"
 
 std::string executablePath(std::string_view invocationName) {
   char buffer[1024];

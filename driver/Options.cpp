@@ -25,8 +25,9 @@ constexpr long long kLatestEpoch = 253402300799;
 
 }  // namespace
 
-Options parseOptions(int argc, const char* const* argv) {
+Expected<Options> parseOptions(int argc, const char* const* argv) {
   Options options;
+  std::optional<std::string_view> unknown;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -40,12 +41,14 @@ Options parseOptions(int argc, const char* const* argv) {
       if (candidate.name == arg) known = &candidate;
     }
     if (!known) {
-      if (options.error.empty()) {
-        options.error = "xmlpp: unknown option " + std::string(arg) + " (see xmlpp --help)";
-      }
+      if (!unknown) unknown = arg;
       continue;
     }
     options.*(known->flag) = true;
+  }
+  if (unknown) {
+    return Diagnostic::failure("xmlpp: unknown option " + std::string(*unknown) +
+                               " (see xmlpp --help)");
   }
   for (; i < argc; ++i)
     options.arguments.emplace_back(argv[i]);
@@ -85,20 +88,16 @@ std::string versionText() {
   return "xmlpp " XMLPP_VERSION "\n";
 }
 
-std::optional<std::time_t> parseSourceDateEpoch(std::string_view text) {
-  // from_chars would take a leading "-"; only digits are a count of seconds here.
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
-    return std::nullopt;
-  }
+Expected<std::time_t> parseSourceDateEpoch(std::string_view text) {
   long long seconds = 0;
+  // from_chars would take a leading "-"; only digits are a count of seconds here.
+  const bool digits =
+      !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (error != std::errc() || end != text.data() + text.size() || seconds > kLatestEpoch) {
-    return std::nullopt;
+  if (!digits || error != std::errc() || end != text.data() + text.size() ||
+      seconds > kLatestEpoch) {
+    return Diagnostic::failure("xmlpp: SOURCE_DATE_EPOCH is not a count of seconds from 0 to " +
+                               std::to_string(kLatestEpoch));
   }
   return static_cast<std::time_t>(seconds);
-}
-
-std::string sourceDateEpochError() {
-  return "xmlpp: SOURCE_DATE_EPOCH is not a count of seconds from 0 to " +
-         std::to_string(kLatestEpoch);
 }

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/Diagnostic.h"
+
 // The command line of a run:
 //
 //   xmlpp [options] infile outfile [macro list] [doctype]
@@ -22,13 +24,11 @@ struct Options {
   bool strict = false;     // fail on what is almost always a mistake
   // What follows the options: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
-  // Set when an option is not known: the line to print.
-  std::string error;
 };
 
 // Reads the command line (`argv[0]` is the invocation name and is skipped). An unknown option is
-// an error wherever it stands; the arguments are views into `argv`.
-Options parseOptions(int argc, const char* const* argv);
+// an error wherever it stands (the first one is named); the arguments are views into `argv`.
+Expected<Options> parseOptions(int argc, const char* const* argv);
 
 // What --help and --version print, each ending with a line feed.
 std::string helpText();
@@ -36,8 +36,5 @@ std::string versionText();
 
 // The time given by SOURCE_DATE_EPOCH: a decimal count of seconds since 1970-01-01 00:00:00 UTC,
 // digits only (no sign, no blanks), at most 253402300799 (9999-12-31 23:59:59 UTC, the last time
-// whose year has four digits). Nothing for any other text.
-std::optional<std::time_t> parseSourceDateEpoch(std::string_view text);
-
-// The line printed when SOURCE_DATE_EPOCH is set to something else.
-std::string sourceDateEpochError();
+// whose year has four digits). Any other text fails.
+Expected<std::time_t> parseSourceDateEpoch(std::string_view text);

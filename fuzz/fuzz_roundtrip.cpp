@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   XMLDocument second;
-  bool reloaded = second.loadText(output1);
+  const bool reloaded = !second.loadText(output1);
   if (!fuzz::writtenFormReadsBack(first)) return 0;
   fuzz::check(reloaded, "written output reloads without error", output1);
   std::string output2 = written(second);

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "xml/ByteSink.h"
-#include "xml/FilePath.h"
-#include "xml/SignalCleanup.h"
+#include "files/ByteSink.h"
+#include "files/FilePath.h"
+#include "files/SignalCleanup.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -54,7 +54,8 @@ class ReaderTest : public ::testing::TestWithParam<ReaderCase> {};
 TEST_P(ReaderTest, BuildsTree) {
   const ReaderCase& c = GetParam();
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText(c.input)) << doc.errorText;
+  const Failure failure = doc.loadText(c.input);
+  ASSERT_FALSE(failure) << failure->message;
   EXPECT_EQ(doc.root ? dump(doc.root) : "", c.tree) << c.input;
 }
 
@@ -81,40 +82,45 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Reader, DeclarationAndDoctype) {
   XMLDocument doc;
-  ASSERT_TRUE(
+  ASSERT_FALSE(
       doc.loadText("<?xml version='1.0' encoding=\"UTF-8\" x='y'?>\n<!DOCTYPE project>\n<a/>"));
   EXPECT_EQ(doc.version.value_or("-"), "1.0");
   EXPECT_EQ(doc.encoding.value_or("-"), "UTF-8");
   EXPECT_EQ(doc.doctype.value_or("-"), "project");
   XMLDocument other;
-  ASSERT_TRUE(other.loadText("<!DOCTYPE project SYSTEM 'x.dtd'><a/>"));
+  ASSERT_FALSE(other.loadText("<!DOCTYPE project SYSTEM 'x.dtd'><a/>"));
   EXPECT_FALSE(other.doctype);
-  ASSERT_TRUE(other.loadText("<!DOC p><a/>"));
+  ASSERT_FALSE(other.loadText("<!DOC p><a/>"));
   EXPECT_EQ(other.doctype.value_or("-"), "p");
 }
 
 // Errors carry the line of the message (which does not count a line feed at the very start) and
-// the line as editors count it, for locations.
+// locate the error at its line as editors count it, and its column.
 TEST(Reader, ErrorsCarryTheLine) {
   struct Case {
     const char* input;
     const char* message;
     int line;
     int editorLine;
+    int column;
   } cases[] = {
-      {"<a 1='x'/>", "bad tagName", 0, 0},
-      {"<a>\n<b>\n<c 1='x'/>", "bad tagName", 2, 2},
-      {"\n<a 1='x'/>", "bad tagName", 0, 1},
-      {"<a>\n</abc\n\n>", "tagName mismatch", 3, 3},
-      {"\xEF\xBB\xBF\n<a 1='x'/>", "bad tagName", 0, 1},
-      {"\n\n<a>\r\n<b></c>", "tagName mismatch", 2, 3},
+      {"<a 1='x'/>", "bad tagName", 0, 0, 4},
+      {"<a>\n<b>\n<c 1='x'/>", "bad tagName", 2, 2, 4},
+      {"\n<a 1='x'/>", "bad tagName", 0, 1, 4},
+      {"<a>\n</abc\n\n>", "tagName mismatch", 3, 3, 1},
+      {"\xEF\xBB\xBF\n<a 1='x'/>", "bad tagName", 0, 1, 4},
+      {"\n\n<a>\r\n<b></c>", "tagName mismatch", 2, 3, 7},
   };
   for (const Case& c : cases) {
     XMLDocument doc;
-    EXPECT_FALSE(doc.loadText(c.input)) << c.input;
-    EXPECT_EQ(doc.errorText, c.message) << c.input;
-    EXPECT_EQ(doc.errorLine, c.line) << c.input;
-    EXPECT_EQ(doc.errorAt, c.editorLine) << c.input;
+    const Failure failure = doc.loadText(c.input);
+    ASSERT_TRUE(failure) << c.input;
+    EXPECT_EQ(failure->message,
+              "load error " + std::string(c.message) + " at " + std::to_string(c.line))
+        << c.input;
+    ASSERT_EQ(failure->locations.size(), 1u) << c.input;
+    EXPECT_EQ(failure->locations[0].line, c.editorLine) << c.input;
+    EXPECT_EQ(failure->locations[0].column, c.column) << c.input;
   }
 }
 
@@ -122,7 +128,7 @@ TEST(Reader, ErrorsCarryTheLine) {
 // which element was still open where the text ended.
 TEST(Reader, ElementLinesAndTheElementLeftOpen) {
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText("\n<r>\r\n  <a/><b>\n\n<c/></b>\n</r>"));
+  ASSERT_FALSE(doc.loadText("\n<r>\r\n  <a/><b>\n\n<c/></b>\n</r>"));
   EXPECT_FALSE(doc.unclosed);
   std::vector<int> lines;
   for (XMLNode* n = doc.root->firstChild; n; n = n->next)
@@ -143,7 +149,7 @@ TEST(Reader, ElementLinesAndTheElementLeftOpen) {
   };
   for (const Case& c : cases) {
     XMLDocument d;
-    EXPECT_TRUE(d.loadText(c.input)) << c.input;
+    EXPECT_FALSE(d.loadText(c.input)) << c.input;
     ASSERT_EQ(d.unclosed.has_value(), c.open != nullptr) << c.input;
     if (!c.open) continue;
     EXPECT_EQ(d.unclosed->name, c.open) << c.input;
@@ -166,21 +172,41 @@ TEST(Reader, ErrorAtTheEndCountsEveryLineFeed) {
       text += "</b";
       text += tail;
       XMLDocument doc;
-      EXPECT_FALSE(doc.loadText(text));
-      EXPECT_EQ(doc.errorText, "tagName mismatch");
-      EXPECT_EQ(doc.errorLine, std::count(text.begin(), text.end(), '\n')) << length << tail;
+      const Failure failure = doc.loadText(text);
+      ASSERT_TRUE(failure);
+      EXPECT_EQ(failure->message, "load error tagName mismatch at " +
+                                      std::to_string(std::count(text.begin(), text.end(), '\n')))
+          << length << tail;
     }
   }
 }
 
+// A file that cannot be read has no position, and says why; as an include it keeps the document's
+// root, and its message names the file.
 TEST(Reader, MissingFileAndDirectory) {
-  XMLDocument doc;
-  EXPECT_FALSE(doc.load("/nonexistent/in.xml"));
-  EXPECT_EQ(doc.errorText, "couldn't read /nonexistent/in.xml");
-  EXPECT_EQ(doc.errorLine, 0);
-  EXPECT_FALSE(doc.errorAt);  // no position to locate
-  EXPECT_FALSE(doc.load("/"));
-  EXPECT_EQ(doc.errorText, "couldn't read /");
+  struct Case {
+    const char* path;
+    LoadRole role;
+    const char* message;
+    int systemError;
+  } cases[] = {
+      {"/nonexistent/in.xml", LoadRole::Input, "load error couldn't read /nonexistent/in.xml at 0",
+       ENOENT},
+      {"/", LoadRole::Input, "load error couldn't read / at 0", EISDIR},
+      {"/nonexistent/in.xml", LoadRole::Include,
+       "error \"couldn't read /nonexistent/in.xml\" in include file /nonexistent/in.xml line:0",
+       ENOENT},
+  };
+  for (const Case& c : cases) {
+    XMLDocument doc;
+    ASSERT_FALSE(doc.loadText("<r/>"));
+    const Failure failure = doc.load(c.path, c.role);
+    ASSERT_TRUE(failure) << c.path;
+    EXPECT_EQ(failure->message, c.message);
+    EXPECT_EQ(failure->systemError, c.systemError) << c.path;
+    EXPECT_TRUE(failure->locations.empty()) << c.path;
+    EXPECT_TRUE(doc.root) << c.path;
+  }
 }
 
 TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
@@ -191,7 +217,7 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
   for (int i = 0; i < kDepth; ++i)
     deep += "</a>";
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText(deep));
+  ASSERT_FALSE(doc.loadText(deep));
   int depth = 0;
   for (XMLNode* n = doc.root; n; n = n->firstChild)
     ++depth;
@@ -208,7 +234,7 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
     many += " n" + std::to_string(i % 100000) + "='" + std::to_string(i) + "'";
   many += "/>";
   XMLDocument manyDoc;
-  ASSERT_TRUE(manyDoc.loadText(many));
+  ASSERT_FALSE(manyDoc.loadText(many));
   ASSERT_EQ(manyDoc.root->attributeCount(), 100000u);
   EXPECT_EQ(manyDoc.root->attributes()[7].name(), "n7");
   EXPECT_EQ(manyDoc.root->attributes()[7].value(), "100007");
@@ -218,7 +244,7 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
     wide += "<a/>";
   wide += "</r>";
   XMLDocument wideDoc;
-  ASSERT_TRUE(wideDoc.loadText(wide));
+  ASSERT_FALSE(wideDoc.loadText(wide));
   std::string out;
   wideDoc.write(out);
   EXPECT_EQ(out.size(), 4 + 7 * 1000000 + 5u);
@@ -226,7 +252,7 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
 
 TEST(Model, AttributesAndCopies) {
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText("<e a='1' a='2' b=''><![CDATA[c]]><x k='v'><y/></x></e>"));
+  ASSERT_FALSE(doc.loadText("<e a='1' a='2' b=''><![CDATA[c]]><x k='v'><y/></x></e>"));
   XMLElement* e = doc.root;
   e->attributes()[1] = XMLAttribute("b", std::string_view());  // a null value
   EXPECT_EQ(dump(e), "e[a=2,b~]({c}x[k=v](y))");
@@ -259,14 +285,14 @@ TEST(Writer, Layout) {
   };
   for (const Case& c : cases) {
     XMLDocument doc;
-    ASSERT_TRUE(doc.loadText(c.input));
+    ASSERT_FALSE(doc.loadText(c.input));
     std::string out;
     doc.write(out);
     EXPECT_EQ(out, c.output) << c.input;
   }
   // A null value is written as an empty one.
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText("<e n='x'/>"));
+  ASSERT_FALSE(doc.loadText("<e n='x'/>"));
   doc.root->attributes()[0] = XMLAttribute("n", std::string_view());
   std::string out;
   doc.write(out);
@@ -309,20 +335,22 @@ class SaveTest : public ::testing::Test {
 
 TEST_F(SaveTest, WritesAtomicallyAndThroughLinks) {
   XMLDocument doc;
-  ASSERT_TRUE(doc.loadText("<a/>"));
+  ASSERT_FALSE(doc.loadText("<a/>"));
   auto target = dir_ / "target.xml";
   std::ofstream(target) << "old";
   std::filesystem::create_symlink("target.xml", dir_ / "link.xml");
-  ASSERT_TRUE(doc.save((dir_ / "link.xml").string()));
+  ASSERT_FALSE(doc.save((dir_ / "link.xml").string()));
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.xml"));
   EXPECT_EQ(readFile(target), "<a/>\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // no leftovers
 
-  EXPECT_FALSE(doc.save("/dev/full"));
-  EXPECT_EQ(doc.errorText, "couldn't write /dev/full");
-  EXPECT_TRUE(doc.save("/dev/null"));
-  EXPECT_FALSE(doc.save(dir_.string()));
-  EXPECT_FALSE(doc.save((dir_ / "missing" / "x.xml").string()));
+  const Failure full = doc.save("/dev/full");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->message, "couldn't write /dev/full");
+  EXPECT_EQ(full->systemError, ENOSPC);
+  EXPECT_FALSE(doc.save("/dev/null"));
+  EXPECT_TRUE(doc.save(dir_.string()));
+  EXPECT_TRUE(doc.save((dir_ / "missing" / "x.xml").string()));
 }
 
 // Pieces of every size around the buffer's block, to a file and to memory: the bytes arrive whole

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/Diagnostic.h"
 #include "xml/Arena.h"
 #include "xml/XMLNode.h"
 
@@ -18,8 +19,11 @@ struct WriteOptions {
   bool utf8 = false;
 };
 
-// An XML document: the root element, the declaration fields and the last load error. The
-// document owns every node and string of its tree through its arena.
+// How a failed load is worded: as the run's input file, or as a file an include element names.
+enum class LoadRole : std::uint8_t { Input, Include };
+
+// An XML document: the root element and the declaration fields. The document owns every node and
+// string of its tree through its arena.
 class XMLDocument {
  public:
   XMLDocument();
@@ -31,13 +35,6 @@ class XMLDocument {
   std::optional<std::string_view> version;
   std::optional<std::string_view> encoding;
   XMLElement* root = nullptr;
-  // After a failed load: why, and the line for the message (counted from 0, the way this tool
-  // always has: the line feeds from the text's second byte up to the error's position, that
-  // byte included). For a text that was read, `errorAt` is the error's line as editors count it,
-  // from 0: the line feeds before the position.
-  std::string errorText;
-  std::int32_t errorLine = 0;
-  std::optional<std::int32_t> errorAt;
   // After a load: the innermost element still open where the text ended, if any (the reader
   // drops elements that are never closed), and the editor's line of its "<", from 0.
   struct OpenElement {
@@ -113,20 +110,28 @@ class XMLDocument {
   }
 
   // Reads a whole file ("-": standard input) and parses it into the document, replacing `root`
-  // (see XMLReader.cpp and InputFile.h). On failure `errorText` and `errorLine` tell why.
-  bool load(const std::string& fileName);
-  // Parses a text; the document keeps its own copy of the bytes.
-  bool loadText(std::string_view text);
+  // with what was completed before any error (see XMLReader.cpp and InputFile.h); a file that
+  // cannot be read leaves `root` as it was. The failure is worded for `role`; a text that was
+  // read locates it at the error's line and column.
+  //   Input:   "load error REASON at N"
+  //   Include: "error "REASON" in include file PATH line:N", or, when the text completed no
+  //            element before the error, "error: include file 'PATH' is empty"
+  // REASON is "couldn't read PATH", "bad tagName" or "tagName mismatch"; N counts lines from 0
+  // the way this tool reports them: the line feeds from the text's second byte up to the error's
+  // position, that byte included (0 for a file that could not be read).
+  Failure load(const std::string& fileName, LoadRole role = LoadRole::Input);
+  // Parses a text as an input with no file name; the document keeps its own copy of the bytes.
+  Failure loadText(std::string_view text);
 
   // Serialises the document in the fixed layout (see XMLWriter.cpp). `save` writes the file so
-  // that it is replaced only once complete (see OutputFile.h), "-" standard output; on failure
-  // `errorText` says why.
-  bool save(const std::string& fileName, WriteOptions options = {});
+  // that it is replaced only once complete (see OutputFile.h), "-" standard output; a failure is
+  // "couldn't write FILE".
+  Failure save(const std::string& fileName, WriteOptions options = {});
   void write(std::string& out, WriteOptions options = {});
 
  private:
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
-  bool loadBuffer(char* text, std::size_t size);
+  Failure loadBuffer(char* text, std::size_t size, const std::string& fileName, LoadRole role);
 
   Arena arena_;
   std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "XMLNames.h"
-#include "xml/InputFile.h"
+#include "files/InputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -102,12 +102,33 @@ struct ElementBeingRead {
 
 }  // namespace
 
+namespace {
+
+std::string loadMessage(LoadRole role, const std::string& fileName, std::string_view reason,
+                        std::int32_t line, const XMLElement* root) {
+  if (role == LoadRole::Input) {
+    return "load error " + std::string(reason) + " at " + std::to_string(line);
+  }
+  if (!root) return "error: include file '" + fileName + "' is empty";
+  return "error \"" + std::string(reason) + "\" in include file " + fileName +
+         " line:" + std::to_string(line);
+}
+
+}  // namespace
+
 struct XMLDocument::ReaderScratch {
   std::vector<ElementBeingRead> open;
   std::vector<XMLAttribute> attributes;
 };
 
 namespace {
+
+// Why the reader stopped before the end of a text.
+enum class SyntaxError : std::uint8_t {
+  None,
+  BadTagName,       // an attribute name that starts with a byte no name starts with
+  TagNameMismatch,  // a closing tag whose name is no prefix of the open element's
+};
 
 class Parser {
  public:
@@ -125,7 +146,7 @@ class Parser {
   }
 
   XMLElement* parse();
-  int errorCode() const { return error_; }
+  SyntaxError error() const { return error_; }
   std::int32_t lineAt(const char* position) const { return lineOfPosition(begin_, end_, position); }
   // The innermost element still open where the text ended, if any.
   std::optional<XMLDocument::OpenElement> unclosed() const {
@@ -218,7 +239,7 @@ class Parser {
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
-  int error_ = 0;
+  SyntaxError error_ = SyntaxError::None;
   bool finished_ = false;
   std::vector<ElementBeingRead>& open_;
   std::vector<XMLAttribute>& scratch_;
@@ -247,7 +268,7 @@ std::string_view Parser::decodeValue(std::string_view token) {
 XMLElement* Parser::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
-  while (!finished_ && !error_) {
+  while (!finished_ && error_ == SyntaxError::None) {
     // The cursor is on "<".
     advance();
     switch (cur()) {
@@ -264,7 +285,7 @@ XMLElement* Parser::parse() {
         startTag();
         break;
     }
-    if (finished_ || error_) break;
+    if (finished_ || error_ != SyntaxError::None) break;
     // Text up to the next "<" is dropped.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
@@ -376,7 +397,7 @@ void Parser::startTag() {
   while (true) {
     if (atEnd() || cur() == '/' || cur() == '>') break;
     if (!startsAttributeName(cur())) {
-      error_ = 1;
+      error_ = SyntaxError::BadTagName;
       return;
     }
     std::string_view name = scanName();
@@ -429,7 +450,7 @@ void Parser::endTag() {
   }
   std::string_view openName = open_.back().element->name();
   if (openName.substr(0, name.size()) != name) {
-    error_ = 2;
+    error_ = SyntaxError::TagNameMismatch;
     return;
   }
   if (cur() == '>') {
@@ -440,7 +461,8 @@ void Parser::endTag() {
 
 }  // namespace
 
-bool XMLDocument::loadBuffer(char* text, std::size_t size) {
+Failure XMLDocument::loadBuffer(char* text, std::size_t size, const std::string& fileName,
+                                LoadRole role) {
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
@@ -454,19 +476,16 @@ bool XMLDocument::loadBuffer(char* text, std::size_t size) {
   Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
-  switch (parser.errorCode()) {
-    case 0:
-      return true;
-    case 1:
-      errorText = "bad tagName";
-      break;
-    default:
-      errorText = "tagName mismatch";
-      break;
-  }
-  errorLine = parser.lineAt(parser.cursor());
-  errorAt = editorLine(text, parser.cursor());
-  return false;
+  if (parser.error() == SyntaxError::None) return std::nullopt;
+  const std::string_view reason =
+      parser.error() == SyntaxError::BadTagName ? "bad tagName" : "tagName mismatch";
+  const char* at = parser.cursor();
+  const char* lineStart = at;
+  while (lineStart > text && lineStart[-1] != '\n')
+    --lineStart;
+  return Diagnostic::failure(loadMessage(role, fileName, reason, parser.lineAt(at), root),
+                             {{SourceLocation::Role::At, fileName, editorLine(text, at),
+                               static_cast<std::int32_t>(at - lineStart + 1)}});
 }
 
 XMLDocument::XMLDocument() = default;
@@ -481,19 +500,19 @@ std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
   return 0;
 }
 
-bool XMLDocument::loadText(std::string_view text) {
+Failure XMLDocument::loadText(std::string_view text) {
   char* buffer = arena().allocateBlock(text.size());
   if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
-  return loadBuffer(buffer, text.size());
+  return loadBuffer(buffer, text.size(), "", LoadRole::Input);
 }
 
-bool XMLDocument::load(const std::string& fileName) {
-  std::optional<std::span<char>> text = readInputFile(fileName, arena());
+Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
+  Expected<std::span<char>> text =
+      readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {
-    errorText = "couldn't read " + fileName;
-    errorLine = 0;
-    errorAt.reset();
-    return false;
+    Diagnostic& failure = text.error();
+    failure.message = loadMessage(role, fileName, failure.message, 0, root);
+    return failure;
   }
-  return loadBuffer(text->data(), text->size());
+  return loadBuffer(text->data(), text->size(), fileName, role);
 }

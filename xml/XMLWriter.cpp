@@ -8,76 +8,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "xml/ByteSink.h"
-#include "xml/OutputFile.h"
+#include "files/ByteSink.h"
+#include "files/OutputFile.h"
 #include "xml/XMLDocument.h"
-
-ByteSink::ByteSink(int fd) : fd_(fd) {
-  const std::size_t size = fd_ >= 0 ? kBlock : 4096;
-  buffer_ = std::make_unique_for_overwrite<char[]>(size);
-  cursor_ = buffer_.get();
-  end_ = cursor_ + size;
-}
-
-bool ByteSink::writeOut(const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (!failed_ && done < size) {
-    ssize_t n = ::write(fd_, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed_ = true;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return !failed_;
-}
-
-bool ByteSink::flush() {
-  if (fd_ < 0) return !failed_;
-  writeOut(buffer_.get(), static_cast<std::size_t>(cursor_ - buffer_.get()));
-  cursor_ = buffer_.get();
-  return !failed_;
-}
-
-void ByteSink::makeRoom(std::size_t size) {
-  if (fd_ >= 0) {
-    flush();
-    if (size <= static_cast<std::size_t>(end_ - cursor_)) return;
-  }
-  const std::size_t used = static_cast<std::size_t>(cursor_ - buffer_.get());
-  const std::size_t capacity = static_cast<std::size_t>(end_ - buffer_.get());
-  std::size_t grown = capacity * 2;
-  if (grown < used + size) grown = used + size;
-  auto bigger = std::make_unique_for_overwrite<char[]>(grown);
-  if (used) std::memcpy(bigger.get(), buffer_.get(), used);
-  buffer_ = std::move(bigger);
-  cursor_ = buffer_.get() + used;
-  end_ = buffer_.get() + grown;
-}
-
-void ByteSink::appendSlow(std::string_view bytes) {
-  if (fd_ >= 0 && bytes.size() >= kBlock) {
-    // Too large to be worth copying: what is buffered goes first, then the bytes themselves.
-    flush();
-    writeOut(bytes.data(), bytes.size());
-    return;
-  }
-  makeRoom(bytes.size());
-  std::memcpy(cursor_, bytes.data(), bytes.size());
-  cursor_ += bytes.size();
-}
-
-void ByteSink::spacesSlow(std::size_t count) {
-  // A deep level asks for more spaces than a block holds: write them a block at a time.
-  while (count > 0) {
-    if (cursor_ == end_) makeRoom(1);
-    const std::size_t chunk = std::min(count, static_cast<std::size_t>(end_ - cursor_));
-    std::memset(cursor_, ' ', chunk);
-    cursor_ += chunk;
-    count -= chunk;
-  }
-}
 
 namespace {
 
@@ -262,14 +195,14 @@ void XMLDocument::write(std::string& out, WriteOptions options) {
   out.append(sink.contents());
 }
 
-bool XMLDocument::save(const std::string& fileName, WriteOptions options) {
+Failure XMLDocument::save(const std::string& fileName, WriteOptions options) {
   OutputFile file;
-  bool ok = fileName == "-" ? file.openDescriptor(STDOUT_FILENO) : file.open(fileName);
-  if (ok) {
-    ByteSink sink(file.fd());
-    writeDocument(*this, sink, options);
-    ok = sink.flush() && file.commit();
+  if (Failure failure =
+          fileName == "-" ? file.openDescriptor(STDOUT_FILENO, fileName) : file.open(fileName)) {
+    return failure;
   }
-  if (!ok) errorText = "couldn't write " + fileName;
-  return ok;
+  ByteSink sink(file.fd());
+  writeDocument(*this, sink, options);
+  if (!sink.flush()) return file.writeFailure(sink.systemError());
+  return file.commit();
 }

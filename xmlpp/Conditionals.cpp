@@ -13,43 +13,41 @@ bool listContains(std::string_view list, std::string_view value) {
 
 }  // namespace
 
-bool Walk::doIf(std::size_t f, XMLElement* element, bool negated) {
-  if (element->attributeCount() != 1) return fail("one condition required for <if[not]>");
+Walk::Decision Walk::doIf(const Step& step, bool negated) {
+  XMLElement* element = step.element;
+  if (element->attributeCount() != 1) return fail(step, "one condition required for <if[not]>");
   const XMLAttribute& condition = element->attributes()[0];
-  std::string_view list = condition.value();
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const std::string& current = macros_.findOrInsert(condition.name());
-  bool holds = listContains(list, current) != negated;
-  if (holds) return replaceByChildren(f, element, element);
-  return remove(f, element);
+  if (listContains(condition.value(), current) != negated) {
+    return Outcome{Outcome::Kind::Replace, element};
+  }
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doIfex(std::size_t f, XMLElement* element) {
+Walk::Decision Walk::doIfex(const Step& step) {
+  XMLElement* element = step.element;
   std::string_view expression = attributeText(element, "expression");
-  if (expression.empty()) return keep(f, element);  // not a directive without an expression
-  const std::optional<bool> holds =
-      expression.find('$') == std::string_view::npos
-          ? evaluator_.truthValue(expression)  // expansion would return it as it is
-          : evaluator_.truthValue(expand(expression));
-  if (holds.value_or(false)) return replaceByChildren(f, element, element);
-  return remove(f, element);
+  if (expression.empty()) return Outcome{Outcome::Kind::Keep};  // not a directive without one
+  if (evaluator_.truthValue(expand(expression)).value_or(false)) {
+    return Outcome{Outcome::Kind::Replace, element};
+  }
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doIfdef(std::size_t f, XMLElement* element, bool negated) {
-  bool defined = macros_.find(attributeText(element, "name")) != nullptr;
-  if (defined != negated) return replaceByChildren(f, element, element);
-  return remove(f, element);
+Walk::Decision Walk::doIfdef(const Step& step, bool negated) {
+  const bool defined = macros_.find(attributeText(step.element, "name")) != nullptr;
+  if (defined != negated) return Outcome{Outcome::Kind::Replace, step.element};
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doSwitch(std::size_t f, XMLElement* element) {
-  const std::string current = macros_.findOrInsert(attributeText(element, "name"));
+Walk::Decision Walk::doSwitch(Step& step) {
+  const std::string current = macros_.findOrInsert(attributeText(step.element, "name"));
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
-  for (XMLNode* child = element->firstChild; child && !chosen; child = child->next) {
+  for (XMLNode* child = childrenAsCopied(step); child && !chosen; child = child->next) {
     XMLElement* branch = asElement(child);
     if (!branch) continue;
-    // "case" and "default" are not walked, but a loop's copy would have expanded them.
-    if (current_) applyLoopMaps(branch, *current_);
     if (branch->name() == "case") {
       // Case values are compared as written: "case" elements are never walked themselves.
       if (listContains(attributeText(branch, "value"), current)) chosen = branch;
@@ -58,6 +56,6 @@ bool Walk::doSwitch(std::size_t f, XMLElement* element) {
     }
   }
   if (!chosen) chosen = fallback;
-  if (chosen) return replaceByChildren(f, chosen, element);
-  return remove(f, element);
+  if (chosen) return Outcome{Outcome::Kind::Replace, chosen};
+  return Outcome{Outcome::Kind::Remove};
 }

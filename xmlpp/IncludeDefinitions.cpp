@@ -6,19 +6,14 @@
 #include <vector>
 
 #include "Walk.h"
+#include "files/FilePath.h"
 #include "macros/MacroList.h"
-#include "xml/FilePath.h"
 
-void Walk::pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
-                            const Finish& finish) {
-  // Included files and fragments are new content: no loop maps apply to them.
-  context.loopMaps = nullptr;
-  pushChildFrame(first, std::move(context), finish);
-  if (directive->hasAttribute("macros")) {
-    for (const auto& [name, value] :
-         parseMacroList(withoutLineFeeds(attributeText(directive, "macros"))))
-      macros_.set(name, value);
-  }
+void Walk::defineMacrosAttribute(const XMLElement* directive) {
+  if (!directive->hasAttribute("macros")) return;
+  for (const auto& [name, value] :
+       parseMacroList(withoutLineFeeds(attributeText(directive, "macros"))))
+    macros_.set(name, value);
 }
 
 const std::string* Walk::keptPath(const std::string& path) {
@@ -27,103 +22,99 @@ const std::string* Walk::keptPath(const std::string& path) {
   return &*kept;
 }
 
-std::vector<std::string> Walk::locateInside(const std::string& path, std::int32_t line,
-                                            const XMLElement* include, std::size_t frame) const {
-  std::vector<std::string> lines = locate(include, frame);
-  lines.front().replace(0, 2, "included from");
-  lines.insert(lines.begin(), location("at", path, line));
-  return lines;
-}
-
-bool Walk::failLoad(const std::string& path, bool loaded, const XMLElement* include,
-                    std::size_t frame) {
-  // A file that holds something has a position for what went wrong; one that cannot be read or
-  // is empty is located at the include element.
-  std::string message;
-  std::optional<std::int32_t> line;
-  if (!doc_.root) {
-    message = "error: include file '" + path + "' is empty";
-    if (!loaded) {
-      line = doc_.errorAt;
-    } else if (doc_.unclosed) {
-      line = doc_.unclosed->line;
-    }
-  } else {
-    message = "error \"" + doc_.errorText + "\" in include file " + path +
-              " line:" + std::to_string(doc_.errorLine);
-    line = doc_.errorAt;  // unset for a file that could not be read
-  }
-  return fail("XmlPP::processConditionals(): " + message,
-              line ? locateInside(path, *line, include, frame) : locate(include, frame));
-}
-
-bool Walk::doInclude(std::size_t f, XMLElement* directive) {
-  if (!directive->hasAttribute("filename")) return fail("missing filename in <include>");
+Walk::Decision Walk::doInclude(const Step& step) {
+  const XMLElement* directive = step.element;
+  if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
   std::string name = env_.expandWithSystemMacros(attributeText(directive, "filename"));
   // Relative names are joined to the including file's directory by plain prefixing, never
   // normalised, so messages show the path exactly as it was opened.
-  std::string path =
-      name.starts_with('/') ? name : directoryOf(*frames_[f].context.fileName) + "/" + name;
-  if (frames_[f].context.includeDepth >= kMaxNesting) {
-    return fail("include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+  const Context& context = frames_[step.frame].context;
+  std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
+  if (context.includeDepth >= kMaxNesting) {
+    return fail(step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
   }
-  // Strict mode: the include element's unresolved references, which the root may inherit.
-  std::vector<Unresolved> given;
-  given.swap(unresolved_);
   XMLElement* previousRoot = doc_.root;
-  const bool loaded = doc_.load(path);
+  Failure loadFailure = doc_.load(path, LoadRole::Include);
+  // Where something went wrong inside the file, then where the include is.
+  // A failure without a place in the file (one that could not be read) is located at the include.
+  auto inside = [&](Diagnostic failure) {
+    if (failure.check.empty()) failure.message.insert(0, "XmlPP::processConditionals(): ");
+    std::vector<SourceLocation> chain = locate(directive, step.frame);
+    if (!failure.locations.empty()) chain.front().role = SourceLocation::Role::IncludedFrom;
+    failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
+    return failure;
+  };
   // Strict mode: a file read to its end must close what it opens (its root, when it has none).
-  if (strict_ && loaded && doc_.unclosed) {
-    return fail(endsInsideMessage(path, *doc_.unclosed),
-                locateInside(path, doc_.unclosed->line, directive, f), true);
+  if (strict_ && !loadFailure && doc_.unclosed) {
+    return inside(Diagnostic::found("unclosed-element", endsInsideMessage(path, *doc_.unclosed),
+                                    {{SourceLocation::Role::At, path, doc_.unclosed->line, 0}}));
   }
   // A failed load reports its own error only when it completed a root element before it.
-  if (!doc_.root || !loaded) return failLoad(path, loaded, directive, f);
-  Frame& fr = frames_[f];
+  if (loadFailure) return inside(std::move(*loadFailure));
+  if (!doc_.root) {
+    // A file read to its end that holds no element: located at the element left open, if any.
+    Diagnostic empty = Diagnostic::failure("error: include file '" + path + "' is empty");
+    if (doc_.unclosed) {
+      empty.locations.push_back({SourceLocation::Role::At, path, doc_.unclosed->line, 0});
+    }
+    return inside(std::move(empty));
+  }
   XMLElement* root = doc_.root;
-  if (directive != previousRoot) {
+  doc_.root = previousRoot;
+  return Outcome{Outcome::Kind::Include, root, keptPath(path)};
+}
+
+Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file) {
+  XMLElement* directive = step.element;
+  Frame& frame = frames_[step.frame];
+  if (directive != doc_.root) {
     // The included root takes the include element's place in the chain.
     root->parent = directive->parent;
     root->next = directive->next;
-    if (fr.prev) {
-      fr.prev->next = root;
+    if (frame.prev) {
+      frame.prev->next = root;
     } else {
       directive->parent->firstChild = root;
     }
-    doc_.root = previousRoot;
+  } else {
+    doc_.root = root;
   }
-  fr.node = root;
-  const Finish finish{Finish::Kind::Include, root, directive, root->name() == "envelope"};
+  frame.node = root;
   // The content is walked in a scope of its own, which a childless root leaves at once; the
-  // root's own attributes are expanded in it too.
-  const std::string* file = keptPath(path);
-  Context context = fr.context;
+  // root's own attributes are expanded in it too. Included files are new content: no loop maps
+  // apply to them.
+  Context context = frame.context;
   context.fileName = file;
   context.sourceFile = file;
+  context.loopMaps = nullptr;
   ++context.includeDepth;
-  pushContentFrame(root->firstChild, directive, std::move(context), finish);
-  expandAttributes(root);
+  pushChildFrame(root->firstChild, std::move(context),
+                 Finish{Outcome::Kind::Include, root, directive});
+  defineMacrosAttribute(directive);
+  const std::vector<Unresolved> own = expandAttributes(root);
   // The root is written out unless it is unwrapped.
-  const bool written = !finish.unwrap && !directive->hasAttribute("no_root");
-  if (written && strict_) return checkWrittenRoot(root, directive, given, f);
-  return true;
+  const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
+  if (written && strict_) return checkWrittenRoot(step, root, own);
+  return std::nullopt;
 }
 
-bool Walk::checkWrittenRoot(const XMLElement* root, const XMLElement* directive,
-                            const std::vector<Unresolved>& given, std::size_t f) {
-  if (unresolved_.empty() && given.empty()) return true;
+Failure Walk::checkWrittenRoot(const Step& step, const XMLElement* root,
+                               const std::vector<Unresolved>& own) const {
+  const XMLElement* directive = step.element;
+  const std::vector<Unresolved>& given = step.unresolved;
+  if (own.empty() && given.empty()) return std::nullopt;
   // Inherited attributes replace the root's own of the same name.
   std::unordered_set<std::string_view> inherited;
   forEachItem(attributeText(directive, "inherit_attributes"), ';',
               [&](std::string_view name) { inherited.insert(name); });
-  for (const Unresolved& u : unresolved_) {
-    if (!inherited.contains(u.attribute)) return failUnresolved(u, root, frames_.size() - 1);
+  for (const Unresolved& u : own) {
+    if (!inherited.contains(u.attribute)) return unresolvedFailure(u, root, frames_.size() - 1);
   }
   // A reference that comes with an inherited value is reported where it is written.
   for (const Unresolved& u : given) {
-    if (inherited.contains(u.attribute)) return failUnresolved(u, directive, f);
+    if (inherited.contains(u.attribute)) return unresolvedFailure(u, directive, step.frame);
   }
-  return true;
+  return std::nullopt;
 }
 
 void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
@@ -155,24 +146,28 @@ void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
   root->adoptAttributes(records, count);
 }
 
-bool Walk::finishInclude(Frame& fr, const Finish& finish) {
+Failure Walk::finishInclude(Frame& frame, const Finish& finish) {
   XMLElement* root = finish.source;
   const XMLElement* directive = finish.directive;
   inheritAttributes(root, directive);
-  const bool unwrap = finish.unwrap || directive->hasAttribute("no_root");
+  const bool unwrap = root->name() == "envelope" || directive->hasAttribute("no_root");
   if (unwrap && !root->parent) {
     // The walk has been through the root's content since the include was carried out.
     return failAt(directive, frames_.size() - 1,
                   "<" + std::string(root->name()) + "> cannot be the root element");
   }
-  if (unwrap) return spliceChildren(fr, root, root);
-  fr.prev = root;
-  fr.node = root->next;
-  return true;
+  if (unwrap) {
+    spliceChildren(frame, root, root);
+    return std::nullopt;
+  }
+  frame.prev = root;
+  frame.node = root->next;
+  return std::nullopt;
 }
 
-bool Walk::doDefine(std::size_t f, XMLElement* directive) {
-  if (!directive->hasAttribute("name")) return fail("missing name in <define>");
+Walk::Decision Walk::doDefine(const Step& step) {
+  const XMLElement* directive = step.element;
+  if (!directive->hasAttribute("name")) return fail(step, "missing name in <define>");
   std::string_view name = attributeText(directive, "name");
   if (directive->hasAttribute("value")) {
     macros_.set(name, attributeText(directive, "value"));
@@ -186,42 +181,34 @@ bool Walk::doDefine(std::size_t f, XMLElement* directive) {
       macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low));
     }
   } else {
-    return fail("missing value or expression in <define>");
+    return fail(step, "missing value or expression in <define>");
   }
-  return remove(f, directive);
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doXmldef(std::size_t f, XMLElement* directive) {
-  if (!directive->hasAttribute("name")) return keep(f, directive);
+Walk::Decision Walk::doXmldef(Step& step) {
+  if (!step.element->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   // The registry has no scopes: a later definition of the name replaces an earlier one. The
   // fragment is registered as a loop's copy would have held it.
-  if (current_) applyLoopMapsBelow(directive, *current_);
-  const Context& context = frames_[f].context;
-  fragments_.insert_or_assign(std::string(attributeText(directive, "name")),
-                              Fragment{directive, context.sourceFile});
-  return remove(f, directive);
+  childrenAsCopied(step);
+  fragments_.insert_or_assign(std::string(attributeText(step.element, "name")),
+                              Fragment{step.element, frames_[step.frame].context.sourceFile});
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doXmlput(std::size_t f, XMLElement* directive) {
-  if (!directive->hasAttribute("name")) return keep(f, directive);
+Walk::Decision Walk::doXmlput(const Step& step) {
+  const XMLElement* directive = step.element;
+  if (!directive->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   std::string_view name = attributeText(directive, "name");
   auto it = fragments_.find(name);
-  if (it == fragments_.end()) return fail("xmlput cannot fine xmldef named " + std::string(name));
-  Frame& fr = frames_[f];
-  if (fr.context.xmlputDepth >= kMaxNesting) {
-    return fail("xmlput nesting deeper than " + std::to_string(kMaxNesting) + " at " +
-                std::string(name));
+  if (it == fragments_.end()) {
+    return fail(step, "xmlput cannot fine xmldef named " + std::string(name));
+  }
+  if (frames_[step.frame].context.xmlputDepth >= kMaxNesting) {
+    return fail(step, "xmlput nesting deeper than " + std::to_string(kMaxNesting) + " at " +
+                          std::string(name));
   }
   // Every use starts from a fresh copy of the registered fragment.
   const Fragment& fragment = it->second;
-  XMLElement* copy = doc_.copyElement(fragment.element);
-  if (!copy->firstChild) return spliceChildren(fr, copy, directive);
-  const Finish finish{Finish::Kind::Put, copy, directive};
-  // Includes in the fragment still resolve against the file of the xmlput; its elements were
-  // written in the fragment's file.
-  Context context = fr.context;
-  context.sourceFile = fragment.file;
-  ++context.xmlputDepth;
-  pushContentFrame(copy->firstChild, directive, std::move(context), finish);
-  return true;
+  return Outcome{Outcome::Kind::Put, doc_.copyElement(fragment.element), fragment.file};
 }

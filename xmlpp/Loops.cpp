@@ -54,8 +54,9 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
   }
 }
 
-void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bool last,
-                      XMLNode** insertionPoint) {
+void Walk::insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
+                      std::vector<HandedOver>& handedOver) {
+  XMLElement* loop = step.element;
   auto link = [&](XMLElement* element) {
     element->parent = loop->parent;
     element->next = (*insertionPoint)->next;
@@ -64,39 +65,39 @@ void Walk::insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bo
   };
   if (!last) {
     // Copies are complete: in a chain that has loop maps, they are listed as having none.
-    const bool chainHasMaps = frames_[f].context.loopMaps != nullptr;
+    const bool chainHasMaps = frames_[step.frame].context.loopMaps != nullptr;
     for (XMLNode* child = loop->firstChild; child; child = child->next) {
       const XMLElement* body = asElement(child);
       if (!body) continue;  // only elements are copied
-      XMLElement* copy = copyWithMacros(body, iteration);
+      XMLElement* copy = copyWithMacros(body, step.loopMaps.get(), iteration);
       link(copy);
-      if (chainHasMaps) inserted_.push_back({copy, nullptr});
+      if (chainHasMaps) handedOver.push_back({copy, nullptr});
     }
     return;
   }
-  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{current_, std::move(iteration)});
+  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{step.loopMaps, std::move(iteration)});
   XMLNode* child = loop->firstChild;
   loop->firstChild = nullptr;
   while (child) {
     XMLNode* next = child->next;
     if (XMLElement* body = asElement(child)) {
       link(body);
-      inserted_.push_back({body, maps});
+      handedOver.push_back({body, maps});
     }
     child = next;
   }
 }
 
-void Walk::finishLoop(std::size_t f) {
-  std::vector<HandedOver>& chain = frames_[f].handedOver;
-  chain.insert(chain.end(), inserted_.rbegin(), inserted_.rend());
-  inserted_.clear();
+void Walk::finishLoop(const Step& step, std::vector<HandedOver>& handedOver) {
+  std::vector<HandedOver>& chain = frames_[step.frame].handedOver;
+  chain.insert(chain.end(), handedOver.rbegin(), handedOver.rend());
 }
 
-bool Walk::doFor(std::size_t f, XMLElement* loop) {
+Walk::Decision Walk::doFor(const Step& step) {
+  const XMLElement* loop = step.element;
   bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
                   loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
-  if (!complete) return fail("<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
+  if (!complete) return fail(step, "<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
   // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0.
   auto evaluateSigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
@@ -117,8 +118,11 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
   std::uint32_t start = evaluateUnsigned("start");
   std::uint32_t end = evaluateUnsigned("end");
   std::uint32_t increment = evaluateUnsigned("incr");
+  std::vector<HandedOver> handedOver;
   if (start < end) {
-    if (neverEnds(start, end, increment)) return fail("<for index=\"" + index + "\"> never ends");
+    if (neverEnds(start, end, increment)) {
+      return fail(step, "<for index=\"" + index + "\"> never ends");
+    }
     MacroTable iteration;
     std::string& valueText = iteration.define(index);
     std::string& alphaText = iteration.define(index + "_alpha");
@@ -128,7 +132,7 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
     std::uint32_t i = start;
     std::uint32_t ap = factor * start + offset;
     auto character = static_cast<std::uint16_t>(65 + start);
-    XMLNode* insertionPoint = loop;
+    XMLNode* insertionPoint = step.element;
     bool last = false;
     while (!last) {
       setDecimal(valueText, i);
@@ -139,16 +143,17 @@ bool Walk::doFor(std::size_t f, XMLElement* loop) {
       setUpperHex(apHexText, ap);
       i += increment;
       last = !(i < end);
-      insertBody(f, loop, iteration, last, &insertionPoint);
+      insertBody(step, iteration, last, &insertionPoint, handedOver);
       character = static_cast<std::uint16_t>(character + increment);
       ap += increment * factor;
     }
   }
-  finishLoop(f);
-  return remove(f, loop);
+  finishLoop(step, handedOver);
+  return Outcome{Outcome::Kind::Remove};
 }
 
-bool Walk::doForeach(std::size_t f, XMLElement* loop) {
+Walk::Decision Walk::doForeach(const Step& step) {
+  const XMLElement* loop = step.element;
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;
   for (std::uint32_t k = 0; k < loop->attributeCount(); ++k) {
@@ -162,12 +167,13 @@ bool Walk::doForeach(std::size_t f, XMLElement* loop) {
   std::vector<std::string*> slots;
   for (const std::string& name : names)
     slots.push_back(&iteration.define(name));
-  XMLNode* insertionPoint = loop;
+  XMLNode* insertionPoint = step.element;
+  std::vector<HandedOver> handedOver;
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    insertBody(f, loop, iteration, last, &insertionPoint);
+    insertBody(step, iteration, last, &insertionPoint, handedOver);
   });
-  finishLoop(f);
-  return remove(f, loop);
+  finishLoop(step, handedOver);
+  return Outcome{Outcome::Kind::Remove};
 }

@@ -1,22 +1,12 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/Diagnostic.h"
 #include "macros/MacroEnvironment.h"
 #include "xml/XMLDocument.h"
-
-// Why a run failed: the message, and where, innermost first: "at FILE:LINE" (the element where
-// it failed, or the position of a load error), then "included from FILE:LINE" and "put from
-// FILE:LINE" for the include and xmlput elements through which it was reached. FILE is the path
-// as the tool opened it, LINE counts from 1.
-struct Failure {
-  std::string message;
-  std::vector<std::string> locations;
-  bool alwaysLocate = false;  // a strict check: the locations are printed in any case
-};
 
 // One run of the preprocessor: it loads a file into its document and carries out the directives
 // there, so that afterwards the document holds the result. It owns what outlives the walk: the
@@ -29,8 +19,10 @@ class Preprocessor {
       : environment_(std::move(environment)), strict_(strict) {}
 
   // Loads `fileName` and carries out its directives, with the macros of `macroList` at the top
-  // level. The first failure ends the run; the document is then not meant to be written.
-  std::optional<Failure> run(const std::string& fileName, std::string_view macroList);
+  // level. The first failure ends the run; the document is then not meant to be written. Its
+  // locations are where it happened (the element, or the position of a load error), then the
+  // include and xmlput elements through which the walk reached there.
+  Failure run(const std::string& fileName, std::string_view macroList);
 
   XMLDocument& document() { return document_; }
   // Every file the run loaded, once each, in first-load order.

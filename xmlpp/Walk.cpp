@@ -7,7 +7,6 @@
 namespace {
 
 enum class Directive {
-  None,
   If,
   IfNot,
   Ifex,
@@ -22,49 +21,60 @@ enum class Directive {
   Foreach
 };
 
-// The dispatch table, in the order in which names are tested.
-Directive directiveOf(std::string_view name) {
-  static constexpr std::pair<std::string_view, Directive> kTable[] = {
-      {"if", Directive::If},           {"ifnot", Directive::IfNot},
-      {"ifex", Directive::Ifex},       {"ifdef", Directive::Ifdef},
-      {"ifndef", Directive::Ifndef},   {"switch", Directive::Switch},
-      {"include", Directive::Include}, {"define", Directive::Define},
-      {"for", Directive::For},         {"xmldef", Directive::Xmldef},
-      {"xmlput", Directive::Xmlput},   {"foreach", Directive::Foreach}};
-  if (name.size() < 2 || name.size() > 7) return Directive::None;
-  switch (name[0]) {
-    case 'i':
-    case 's':
-    case 'd':
-    case 'f':
-    case 'x':
-      break;
-    default:
-      return Directive::None;
+// The directives by name: the one list of what the walk carries out.
+constexpr std::pair<std::string_view, Directive> kDirectives[] = {
+    {"if", Directive::If},           {"ifnot", Directive::IfNot},
+    {"ifex", Directive::Ifex},       {"ifdef", Directive::Ifdef},
+    {"ifndef", Directive::Ifndef},   {"switch", Directive::Switch},
+    {"include", Directive::Include}, {"define", Directive::Define},
+    {"for", Directive::For},         {"xmldef", Directive::Xmldef},
+    {"xmlput", Directive::Xmlput},   {"foreach", Directive::Foreach}};
+
+// The names' lengths and first letters, worked out from the table: most elements are no
+// directive, and these two tests tell so without comparing names.
+struct DirectiveFilter {
+  std::size_t shortest = SIZE_MAX;
+  std::size_t longest = 0;
+  bool firstLetter[256] = {};
+  constexpr DirectiveFilter() {
+    for (const auto& [name, directive] : kDirectives) {
+      shortest = name.size() < shortest ? name.size() : shortest;
+      longest = name.size() > longest ? name.size() : longest;
+      firstLetter[static_cast<unsigned char>(name[0])] = true;
+    }
   }
-  for (const auto& [text, directive] : kTable) {
-    if (name == text) return directive;
+};
+constexpr DirectiveFilter kFilter;
+
+const Directive* directiveOf(std::string_view name) {
+  if (name.size() < kFilter.shortest || name.size() > kFilter.longest ||
+      !kFilter.firstLetter[static_cast<unsigned char>(name[0])]) {
+    return nullptr;
   }
-  return Directive::None;
+  for (const auto& [text, directive] : kDirectives) {
+    if (name == text) return &directive;
+  }
+  return nullptr;
+}
+
+SourceLocation at(SourceLocation::Role role, const std::string& file, std::int32_t line) {
+  return SourceLocation{role, file, line, 0};
 }
 
 // Strict mode's check of a file just loaded into `document`: it must hold an element and close
 // every element it opens.
-std::optional<Failure> strictLoadCheck(const XMLDocument& document, const std::string& path) {
+Failure strictLoadCheck(const XMLDocument& document, const std::string& path) {
   if (document.unclosed) {
-    return Failure{endsInsideMessage(path, *document.unclosed),
-                   {location("at", path, document.unclosed->line)},
-                   true};
+    return Diagnostic::found("unclosed-element", endsInsideMessage(path, *document.unclosed),
+                             {at(SourceLocation::Role::At, path, document.unclosed->line)});
   }
-  if (!document.root) return Failure{"xmlpp: " + path + " holds no element", {}, true};
+  if (!document.root) {
+    return Diagnostic::found("no-element", "xmlpp: " + path + " holds no element");
+  }
   return std::nullopt;
 }
 
 }  // namespace
-
-std::string location(std::string_view what, std::string_view file, std::int32_t line) {
-  return std::string(what) + " " + std::string(file) + ":" + std::to_string(line + 1);
-}
 
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
   return "xmlpp: " + path + " ends inside <" + std::string(open.name) + ">, opened on line " +
@@ -96,34 +106,26 @@ std::string_view attributeText(const XMLElement* element, std::string_view name)
   return element->attribute(name).value_or(std::string_view());
 }
 
-std::optional<Failure> Preprocessor::run(const std::string& fileName, std::string_view macroList) {
-  if (!document_.load(fileName)) {
-    Failure failure{
-        "load error " + document_.errorText + " at " + std::to_string(document_.errorLine),
-        {},
-        false};
-    // A file that could be read has a position for its error.
-    if (document_.errorAt)
-      failure.locations.push_back(location("at", fileName, *document_.errorAt));
-    return failure;
-  }
+Failure Preprocessor::run(const std::string& fileName, std::string_view macroList) {
+  if (Failure failure = document_.load(fileName)) return failure;
   if (strict_) {
-    if (std::optional<Failure> failure = strictLoadCheck(document_, fileName)) return failure;
+    if (Failure failure = strictLoadCheck(document_, fileName)) return failure;
   }
   Walk walk(document_, environment_, loadedFiles_, strict_);
   return walk.run(fileName, parseMacroList(macroList));
 }
 
-void Walk::expandAttributes(XMLElement* element) {
-  unresolved_.clear();
+std::vector<Walk::Unresolved> Walk::expandAttributes(XMLElement* element) {
+  std::vector<Unresolved> unresolved;
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || a.value().find('$') == std::string_view::npos) continue;
     env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
     if (buffer_ != a.value()) a.setValue(doc_.duplicateString(buffer_));
-    if (!reference_.empty()) unresolved_.push_back(Unresolved{reference_, a.name()});
+    if (!reference_.empty()) unresolved.push_back(Unresolved{reference_, a.name()});
   }
+  return unresolved;
 }
 
 Walk::LoopMaps::~LoopMaps() {
@@ -136,11 +138,13 @@ Walk::LoopMaps::~LoopMaps() {
   }
 }
 
-bool Walk::failUnresolved(const Unresolved& unresolved, const XMLElement* element,
-                          std::size_t frame) {
-  return fail("xmlpp: unresolved " + unresolved.reference + " in attribute " +
-                  std::string(unresolved.attribute) + " of <" + std::string(element->name()) + ">",
-              locate(element, frame), true);
+Diagnostic Walk::unresolvedFailure(const Unresolved& unresolved, const XMLElement* element,
+                                   std::size_t frame) const {
+  return Diagnostic::found("unresolved-macro",
+                           "xmlpp: unresolved " + unresolved.reference + " in attribute " +
+                               std::string(unresolved.attribute) + " of <" +
+                               std::string(element->name()) + ">",
+                           locate(element, frame));
 }
 
 std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
@@ -182,21 +186,25 @@ void Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
   }
 }
 
-void Walk::applyLoopMapsBelow(XMLElement* element, const LoopMaps& maps) {
-  std::vector<XMLElement*> stack{element};
-  while (!stack.empty()) {
-    XMLElement* next = stack.back();
-    stack.pop_back();
-    if (next != element) applyLoopMaps(next, maps);
-    for (XMLNode* child = next->firstChild; child; child = child->next)
-      stack.push_back(static_cast<XMLElement*>(child));
+XMLNode* Walk::childrenAsCopied(Step& step) {
+  if (const LoopMapsPtr maps = std::move(step.loopMaps)) {
+    std::vector<XMLElement*> stack{step.element};
+    while (!stack.empty()) {
+      XMLElement* next = stack.back();
+      stack.pop_back();
+      if (next != step.element) applyLoopMaps(next, *maps);
+      for (XMLNode* child = next->firstChild; child; child = child->next)
+        stack.push_back(static_cast<XMLElement*>(child));
+    }
   }
+  return step.element->firstChild;
 }
 
-XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& macros) {
+XMLElement* Walk::copyWithMacros(const XMLElement* element, const LoopMaps* maps,
+                                 const MacroTable& macros) {
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    return XMLAttribute{a.name(), expandWithLoopMaps(value, current_.get(), &macros)};
+    return XMLAttribute{a.name(), expandWithLoopMaps(value, maps, &macros)};
   };
   return static_cast<XMLElement*>(
       XMLDocument::copyTree(element, [&](const XMLNode* node) -> XMLNode* {
@@ -205,123 +213,139 @@ XMLElement* Walk::copyWithMacros(const XMLElement* element, const MacroTable& ma
       }));
 }
 
-bool Walk::fail(std::string message) {
-  return failAt(dispatched_, dispatchedFrame_, std::move(message));
+Diagnostic Walk::fail(const Step& step, std::string message) const {
+  return failAt(step.element, step.frame, std::move(message));
 }
 
-bool Walk::failAt(const XMLElement* element, std::size_t frame, std::string message) {
-  return fail("XmlPP::processConditionals(): " + std::move(message), locate(element, frame));
+Diagnostic Walk::failAt(const XMLElement* element, std::size_t frame, std::string message) const {
+  return Diagnostic::failure("XmlPP::processConditionals(): " + std::move(message),
+                             locate(element, frame));
 }
 
-bool Walk::fail(std::string message, std::vector<std::string> locations, bool strict) {
-  failure_ = Failure{std::move(message), std::move(locations), strict};
-  return false;
-}
-
-std::vector<std::string> Walk::locate(const XMLElement* element, std::size_t frame) const {
-  std::vector<std::string> lines{
-      location("at", *frames_[frame].context.sourceFile, doc_.lineOf(element))};
+std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t frame) const {
+  std::vector<SourceLocation> chain{
+      at(SourceLocation::Role::At, *frames_[frame].context.sourceFile, doc_.lineOf(element))};
   // A frame for the content of an include or xmlput was pushed by the directive, an element of
   // the chain of the frame below it.
   for (std::size_t i = frame; i > 0; --i) {
     const Finish& finish = frames_[i].finish;
-    if (finish.kind != Finish::Kind::Include && finish.kind != Finish::Kind::Put) continue;
-    lines.push_back(location(finish.kind == Finish::Kind::Put ? "put from" : "included from",
-                             *frames_[i - 1].context.sourceFile, doc_.lineOf(finish.directive)));
+    if (finish.kind != Outcome::Kind::Include && finish.kind != Outcome::Kind::Put) continue;
+    chain.push_back(at(finish.kind == Outcome::Kind::Put ? SourceLocation::Role::PutFrom
+                                                         : SourceLocation::Role::IncludedFrom,
+                       *frames_[i - 1].context.sourceFile, doc_.lineOf(finish.directive)));
   }
-  return lines;
+  return chain;
 }
 
-std::optional<Failure> Walk::run(const std::string& fileName, const MacroMap& macros) {
+Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   macros_ = MacroTable(macros);
   const std::string* file = keptPath(fileName);
   frames_.push_back(Frame{doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
   while (true) {
-    std::size_t top = frames_.size() - 1;
-    if (!frames_[top].node) {
+    const std::size_t top = frames_.size() - 1;
+    Frame& frame = frames_[top];
+    if (!frame.node) {
       if (top == 0) break;
-      Finish finish = frames_[top].finish;
+      const Finish finish = frame.finish;
       frames_.pop_back();
       macros_.leaveScope();
-      if (!finishFrame(frames_.back(), finish)) return failure_;
+      if (Failure failure = finishFrame(frames_.back(), finish)) return failure;
       continue;
     }
-    if (!step(top)) return failure_;
+    if (!frame.node->isElement()) {
+      frame.prev = frame.node;
+      frame.node = frame.node->next;
+      continue;
+    }
+    Step step = begin(top, static_cast<XMLElement*>(frame.node));
+    Decision decision = decide(step);
+    if (!decision) return std::move(decision.error());
+    if (Failure failure = carryOut(step, *decision)) return failure;
   }
   return std::nullopt;
 }
 
-bool Walk::step(std::size_t f) {
-  Frame& fr = frames_[f];
-  XMLNode* node = fr.node;
-  if (!node->isElement()) {
-    fr.prev = node;
-    fr.node = node->next;
-    return true;
-  }
-  auto* element = static_cast<XMLElement*>(node);
-  dispatched_ = element;
-  dispatchedFrame_ = f;
-  LoopMapsPtr maps = fr.context.loopMaps;
-  if (!fr.handedOver.empty() && fr.handedOver.back().element == element) {
-    maps = std::move(fr.handedOver.back().maps);
-    fr.handedOver.pop_back();
+Walk::Step Walk::begin(std::size_t f, XMLElement* element) {
+  Frame& frame = frames_[f];
+  LoopMapsPtr maps = frame.context.loopMaps;
+  if (!frame.handedOver.empty() && frame.handedOver.back().element == element) {
+    maps = std::move(frame.handedOver.back().maps);
+    frame.handedOver.pop_back();
   }
   if (maps) applyLoopMaps(element, *maps);
-  current_ = std::move(maps);
-  expandAttributes(element);
-  Directive directive = directiveOf(element->name());
-  if (directive == Directive::None) return keep(f, element);
-  if (!element->parent && directive != Directive::Include) {
-    // A directive must have a parent to splice into or to be removed from.
-    return fail("<" + std::string(element->name()) + "> cannot be the root element");
-  }
-  switch (directive) {
-    case Directive::If:
-      return doIf(f, element, false);
-    case Directive::IfNot:
-      return doIf(f, element, true);
-    case Directive::Ifex:
-      return doIfex(f, element);
-    case Directive::Ifdef:
-      return doIfdef(f, element, false);
-    case Directive::Ifndef:
-      return doIfdef(f, element, true);
-    case Directive::Switch:
-      return doSwitch(f, element);
-    case Directive::Include:
-      return doInclude(f, element);
-    case Directive::Define:
-      return doDefine(f, element);
-    case Directive::For:
-      return doFor(f, element);
-    case Directive::Xmldef:
-      return doXmldef(f, element);
-    case Directive::Xmlput:
-      return doXmlput(f, element);
-    case Directive::Foreach:
-      return doForeach(f, element);
-    case Directive::None:
-      break;
-  }
-  return true;
+  std::vector<Unresolved> unresolved = expandAttributes(element);
+  return Step{element, f, std::move(maps), std::move(unresolved)};
 }
 
-bool Walk::finishFrame(Frame& parent, const Finish& finish) {
+Walk::Decision Walk::decide(Step& step) {
+  const Directive* directive = directiveOf(step.element->name());
+  if (!directive) return Outcome{Outcome::Kind::Keep};
+  if (!step.element->parent && *directive != Directive::Include) {
+    // A directive must have a parent to splice into or to be removed from.
+    return fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
+  }
+  switch (*directive) {
+    case Directive::If:
+      return doIf(step, false);
+    case Directive::IfNot:
+      return doIf(step, true);
+    case Directive::Ifex:
+      return doIfex(step);
+    case Directive::Ifdef:
+      return doIfdef(step, false);
+    case Directive::Ifndef:
+      return doIfdef(step, true);
+    case Directive::Switch:
+      return doSwitch(step);
+    case Directive::Include:
+      return doInclude(step);
+    case Directive::Define:
+      return doDefine(step);
+    case Directive::For:
+      return doFor(step);
+    case Directive::Xmldef:
+      return doXmldef(step);
+    case Directive::Xmlput:
+      return doXmlput(step);
+    case Directive::Foreach:
+      return doForeach(step);
+  }
+  return Outcome{Outcome::Kind::Keep};
+}
+
+Failure Walk::carryOut(Step& step, const Outcome& outcome) {
+  XMLElement* element = step.element;
+  switch (outcome.kind) {
+    case Outcome::Kind::Keep:
+      return keep(step);
+    case Outcome::Kind::Remove:
+      remove(frames_[step.frame], element);
+      return std::nullopt;
+    case Outcome::Kind::Replace:
+    case Outcome::Kind::Put:
+      enterChildren(step, Finish{outcome.kind, outcome.source, element}, outcome.file);
+      return std::nullopt;
+    case Outcome::Kind::Include:
+      return enterInclude(step, outcome.source, outcome.file);
+  }
+  return std::nullopt;
+}
+
+Failure Walk::finishFrame(Frame& parent, const Finish& finish) {
   switch (finish.kind) {
-    case Finish::Kind::Keep:
+    case Outcome::Kind::Keep:
       parent.prev = finish.source;
       parent.node = finish.source->next;
-      return true;
-    case Finish::Kind::Replace:
-    case Finish::Kind::Put:
-      return spliceChildren(parent, finish.source, finish.directive);
-    case Finish::Kind::Include:
+      return std::nullopt;
+    case Outcome::Kind::Include:
       return finishInclude(parent, finish);
-    case Finish::Kind::None:
-      break;
+    case Outcome::Kind::Replace:
+    case Outcome::Kind::Put:
+    case Outcome::Kind::Remove:
+      spliceChildren(parent, finish.source, finish.directive);
+      return std::nullopt;
   }
-  return true;
+  return std::nullopt;
 }
 
 void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish) {
@@ -329,46 +353,53 @@ void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish)
   frames_.push_back(Frame{first, nullptr, std::move(context), finish, {}});
 }
 
-bool Walk::keep(std::size_t f, XMLElement* element) {
-  Frame& fr = frames_[f];
+Failure Walk::keep(const Step& step) {
+  XMLElement* element = step.element;
   // A kept element is written out as its values stand now (strict mode checks them).
-  if (!unresolved_.empty()) return failUnresolved(unresolved_.front(), element, f);
-  if (!element->firstChild) {
-    fr.prev = element;
-    fr.node = element->next;
-    return true;
+  if (!step.unresolved.empty()) {
+    return unresolvedFailure(step.unresolved.front(), element, step.frame);
   }
-  const Finish finish{Finish::Kind::Keep, element, nullptr};
-  Context context = fr.context;
-  context.loopMaps = current_;
-  pushChildFrame(element->firstChild, std::move(context), finish);
-  return true;
+  Frame& frame = frames_[step.frame];
+  if (!element->firstChild) {
+    frame.prev = element;
+    frame.node = element->next;
+    return std::nullopt;
+  }
+  Context context = frame.context;
+  context.loopMaps = step.loopMaps;
+  pushChildFrame(element->firstChild, std::move(context),
+                 Finish{Outcome::Kind::Keep, element, nullptr});
+  return std::nullopt;
 }
 
-bool Walk::remove(std::size_t f, XMLElement* element) {
-  Frame& fr = frames_[f];
+void Walk::remove(Frame& frame, XMLElement* element) {
   XMLNode* next = element->next;
-  if (fr.prev) {
-    fr.prev->next = next;
+  if (frame.prev) {
+    frame.prev->next = next;
   } else if (element->parent) {
     element->parent->firstChild = next;
   }
   element->next = nullptr;
-  fr.node = next;
-  return true;
+  frame.node = next;
 }
 
-bool Walk::replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive) {
-  Frame& fr = frames_[f];
-  if (!source->firstChild) return spliceChildren(fr, source, directive);
-  const Finish finish{Finish::Kind::Replace, source, directive};
-  Context context = fr.context;
-  context.loopMaps = current_;
-  pushChildFrame(source->firstChild, std::move(context), finish);
-  return true;
+void Walk::enterChildren(const Step& step, const Finish& finish, const std::string* file) {
+  Frame& frame = frames_[step.frame];
+  if (!finish.source->firstChild) return spliceChildren(frame, finish.source, finish.directive);
+  Context context = frame.context;
+  context.loopMaps = step.loopMaps;
+  if (finish.kind == Outcome::Kind::Put) {
+    // Includes in the fragment still resolve against the file of the xmlput; its elements were
+    // written in the fragment's file, and they are new content: no loop maps apply to them.
+    context.sourceFile = file;
+    context.loopMaps = nullptr;
+    ++context.xmlputDepth;
+  }
+  pushChildFrame(finish.source->firstChild, std::move(context), finish);
+  if (finish.kind == Outcome::Kind::Put) defineMacrosAttribute(step.element);
 }
 
-bool Walk::spliceChildren(Frame& fr, XMLElement* source, XMLElement* directive) {
+void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive) {
   XMLNode* next = directive->next;
   XMLNode* last = nullptr;
   if (XMLNode* first = source->firstChild) {
@@ -382,13 +413,12 @@ bool Walk::spliceChildren(Frame& fr, XMLElement* source, XMLElement* directive) 
   }
   // The directive leaves the chain; what stood after it (the moved children, then `next`) stays.
   XMLNode* after = directive->next;
-  if (fr.prev) {
-    fr.prev->next = after;
+  if (frame.prev) {
+    frame.prev->next = after;
   } else if (directive->parent) {
     directive->parent->firstChild = after;
   }
   directive->next = nullptr;
-  fr.node = next;
-  if (last) fr.prev = last;
-  return true;
+  frame.node = next;
+  if (last) frame.prev = last;
 }

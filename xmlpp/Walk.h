@@ -5,6 +5,12 @@
 // frame is one sibling chain being walked in a scope of its own; when a chain is done, the
 // frame's `Finish` says how the element that owned the chain leaves the walk.
 //
+// Each element the walk reaches is one `Step`: the element, its frame, the loop variables it
+// still carried (already applied to its attributes) and, in strict mode, the references its
+// values left unresolved. A directive handler is a function of that step alone: it decides an
+// `Outcome` (or fails with a diagnostic), and the walk carries the outcome out on the frames.
+// Nothing passes between handlers but what a step and its outcome hold.
+//
 // The scopes live in one macro table: a frame opens a scope when it is pushed and leaves it when
 // it is popped, so definitions made in a chain apply to the rest of the chain and below, and
 // never outlive it.
@@ -13,7 +19,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -38,7 +43,7 @@ class Walk {
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
-  std::optional<Failure> run(const std::string& fileName, const MacroMap& macros);
+  Failure run(const std::string& fileName, const MacroMap& macros);
 
  private:
   // The loop variables still to be applied to the elements of a loop body that the loop handed
@@ -60,14 +65,40 @@ class Walk {
     const std::string* file;
   };
 
+  // A macro reference an expansion left unresolved (strict mode), and the attribute it is in.
+  struct Unresolved {
+    std::string reference;
+    std::string_view attribute;
+  };
+
+  // One element reached by the walk.
+  struct Step {
+    XMLElement* element;
+    std::size_t frame;                   // the frame of its chain
+    LoopMapsPtr loopMaps;                // the loop variables it carried, applied to its values
+    std::vector<Unresolved> unresolved;  // strict mode: left in its values, one per value
+  };
+
+  // What a directive decides for its element.
+  struct Outcome {
+    enum class Kind : std::uint8_t {
+      Keep,     // written out, its children walked
+      Remove,   // leaves the tree with its children
+      Replace,  // replaced by the walked children of `source` (itself or a chosen branch)
+      Put,      // replaced by the walked children of `source`, a copy of a fragment
+      Include,  // replaced by `source`, the root of an included file, and its walked content
+    };
+    Kind kind;
+    XMLElement* source = nullptr;
+    const std::string* file = nullptr;  // Put, Include: where `source`'s children were written
+  };
+  using Decision = Expected<Outcome>;
+
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
-    // Put: as Replace, for the content of an xmlput.
-    enum class Kind : std::uint8_t { None, Keep, Replace, Put, Include };
-    Kind kind = Kind::None;
+    Outcome::Kind kind = Outcome::Kind::Keep;
     XMLElement* source = nullptr;     // the element whose children move (Include: the root)
     XMLElement* directive = nullptr;  // the element that is removed (Include: the include)
-    bool unwrap = false;              // Include: the included root is an "envelope"
   };
 
   // An element of a chain whose loop maps differ from the chain's: an element a loop handed over
@@ -97,88 +128,87 @@ class Walk {
     std::vector<HandedOver> handedOver;
   };
 
-  // Each step returns false when the run fails; `failure_` then says why.
-  bool step(std::size_t frameIndex);
-  bool finishFrame(Frame& parent, const Finish& finish);
-  // Fails at the element being carried out, at another element, or at the locations given.
-  bool fail(std::string message);
-  bool failAt(const XMLElement* element, std::size_t frame, std::string message);
-  bool fail(std::string message, std::vector<std::string> locations, bool strict = false);
+  // The step for the element at the front of frame `f`: loop variables applied, values expanded.
+  Step begin(std::size_t f, XMLElement* element);
+  Decision decide(Step& step);
+  Failure carryOut(Step& step, const Outcome& outcome);
+  Failure finishFrame(Frame& parent, const Finish& finish);
+
+  // A failure of the directive of `step` ("XmlPP::processConditionals(): " and the message).
+  Diagnostic fail(const Step& step, std::string message) const;
+  Diagnostic failAt(const XMLElement* element, std::size_t frame, std::string message) const;
   // Where an element of the chain of frame `frame` stands, then the include and xmlput elements
   // through which the walk reached that chain: those of the frames below it.
-  std::vector<std::string> locate(const XMLElement* element, std::size_t frame) const;
+  std::vector<SourceLocation> locate(const XMLElement* element, std::size_t frame) const;
+  // Strict mode: the failure for a reference left unresolved in a value of `element`, written out.
+  Diagnostic unresolvedFailure(const Unresolved& unresolved, const XMLElement* element,
+                               std::size_t frame) const;
 
-  // Outcomes. Each leaves the frame's `node` and `prev` on what the walk visits next.
-  bool keep(std::size_t f, XMLElement* element);
-  bool remove(std::size_t f, XMLElement* element);
-  // Walks the children of `source` in a scope of their own, then moves them into the place of
-  // `directive`, which leaves the tree.
-  bool replaceByChildren(std::size_t f, XMLElement* source, XMLElement* directive);
-  bool spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
+  // Outcomes, carried out. Each leaves the frame's `node` and `prev` on what the walk visits next.
+  Failure keep(const Step& step);
+  void remove(Frame& frame, XMLElement* element);
+  // Walks the children of `source` in a scope of their own (those of a put or an included root
+  // in a content scope), then moves them into the place of `finish.directive`.
+  void enterChildren(const Step& step, const Finish& finish, const std::string* file);
+  // Moves the children of `source` into the place of `directive`, which leaves the tree.
+  void spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
+  Failure enterInclude(Step& step, XMLElement* root, const std::string* file);
+  // Defines the macros of a directive's "macros" attribute in the innermost scope (that of the
+  // content of an include or xmlput).
+  void defineMacrosAttribute(const XMLElement* directive);
   // Pushes a frame for the chain starting at `first` (which may be null), in a new scope.
   void pushChildFrame(XMLNode* first, Context context, const Finish& finish);
 
+  // The children of the step's element as a loop's copy would have them: the step's loop
+  // variables applied to every element below it (values expanded, nodes other than elements
+  // dropped). The step then carries no loop variables, so its children are walked as they are.
+  XMLNode* childrenAsCopied(Step& step);
+
   // Conditional directives.
-  bool doIf(std::size_t f, XMLElement* element, bool negated);
-  bool doIfex(std::size_t f, XMLElement* element);
-  bool doIfdef(std::size_t f, XMLElement* element, bool negated);
-  bool doSwitch(std::size_t f, XMLElement* element);
+  Decision doIf(const Step& step, bool negated);
+  Decision doIfex(const Step& step);
+  Decision doIfdef(const Step& step, bool negated);
+  Decision doSwitch(Step& step);
   // Include and definition directives.
-  bool doInclude(std::size_t f, XMLElement* element);
-  bool finishInclude(Frame& parent, const Finish& finish);
+  Decision doInclude(const Step& step);
+  Failure finishInclude(Frame& parent, const Finish& finish);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
   // root, in list order; an attribute the root has keeps its place and takes the new value.
   void inheritAttributes(XMLElement* root, const XMLElement* directive);
-  bool doDefine(std::size_t f, XMLElement* element);
-  bool doXmldef(std::size_t f, XMLElement* element);
-  bool doXmlput(std::size_t f, XMLElement* element);
-  // Pushes the frame for the content of an include or xmlput, with the macros of the directive's
-  // "macros" attribute defined in its scope.
-  void pushContentFrame(XMLNode* first, const XMLElement* directive, Context context,
-                        const Finish& finish);
+  Decision doDefine(const Step& step);
+  Decision doXmldef(Step& step);
+  Decision doXmlput(const Step& step);
   // The path kept for the whole walk, for contexts and fragments to point at; a path met for the
   // first time is also a loaded file.
   const std::string* keptPath(const std::string& path);
-  // A position inside an included file, then the include element's location.
-  std::vector<std::string> locateInside(const std::string& path, std::int32_t line,
-                                        const XMLElement* include, std::size_t frame) const;
-  // Fails for an included file that could not be loaded or holds no root element.
-  bool failLoad(const std::string& path, bool loaded, const XMLElement* include, std::size_t frame);
+  // Strict mode: checks the values an included root is written with: its own (`own`), and those
+  // it inherits from the include element (whose unresolved references are the step's).
+  Failure checkWrittenRoot(const Step& step, const XMLElement* root,
+                           const std::vector<Unresolved>& own) const;
   // Loop directives.
-  bool doFor(std::size_t f, XMLElement* element);
-  bool doForeach(std::size_t f, XMLElement* element);
+  Decision doFor(const Step& step);
+  Decision doForeach(const Step& step);
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
-  // `iteration`, or for the last iteration the body itself, handed over with its loop maps.
-  void insertBody(std::size_t f, XMLElement* loop, MacroTable& iteration, bool last,
-                  XMLNode** insertionPoint);
+  // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
+  // needs listing in the chain's frame goes to `handedOver`, in insertion order.
+  void insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
+                  std::vector<HandedOver>& handedOver);
   // Lists what the loop handed over with its chain's frame.
-  void finishLoop(std::size_t f);
+  void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
-  // A macro reference an expansion left unresolved (strict mode), and the attribute it is in.
-  struct Unresolved {
-    std::string reference;
-    std::string_view attribute;
-  };
   // Expands the macro references in the element's attribute values in place; in strict mode,
-  // notes in `unresolved_` the references left unresolved.
-  void expandAttributes(XMLElement* element);
-  // Strict mode: fails for a reference left unresolved in a value of `element`, written out.
-  bool failUnresolved(const Unresolved& unresolved, const XMLElement* element, std::size_t frame);
-  // Strict mode: checks the values an included root is written with: its own, and those it
-  // inherits from the include element (whose unresolved references are `given`).
-  bool checkWrittenRoot(const XMLElement* root, const XMLElement* directive,
-                        const std::vector<Unresolved>& given, std::size_t f);
+  // returns the references left unresolved.
+  std::vector<Unresolved> expandAttributes(XMLElement* element);
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
-  // The same for every element below `element`.
-  void applyLoopMapsBelow(XMLElement* element, const LoopMaps& maps);
   // A value expanded with `maps`' tables, outermost first, then with `last` when given.
   std::string_view expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                       const MacroTable* last);
   // A detached deep copy of the element and its element descendants, every attribute value
-  // expanded with the current element's loop maps and then `macros`.
-  XMLElement* copyWithMacros(const XMLElement* element, const MacroTable& macros);
+  // expanded with `maps` and then `macros`.
+  XMLElement* copyWithMacros(const XMLElement* element, const LoopMaps* maps,
+                             const MacroTable& macros);
   std::string expand(std::string_view text) const { return env_.expand(macros_, text); }
 
   XMLDocument& doc_;
@@ -190,15 +220,10 @@ class Walk {
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   std::vector<Frame> frames_;
-  std::vector<HandedOver> inserted_;         // scratch: what the loop being carried out hands over
-  LoopMapsPtr current_;                      // the loop maps of the element being carried out
-  const XMLElement* dispatched_ = nullptr;   // the element being carried out
-  std::size_t dispatchedFrame_ = 0;          // and the frame of its chain
-  std::vector<const MacroTable*> mapChain_;  // scratch: loop maps outermost first
-  std::string reference_;                    // scratch: an unresolved reference
-  std::vector<Unresolved> unresolved_;       // those of the element just expanded, one per value
-  std::string buffer_;                       // scratch for expansions and copies
-  std::optional<Failure> failure_;
+  // Storage reused from one expansion to the next; no value outlives the call that fills it.
+  std::vector<const MacroTable*> mapChain_;
+  std::string reference_;
+  std::string buffer_;
 };
 
 // Text helpers shared by the directive groups.
@@ -221,8 +246,6 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
                        const std::function<void(const std::vector<std::size_t>&, bool)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
-// A location line: "at in.xml:3" for `line` 2 (lines are counted from 0 inside, from 1 here).
-std::string location(std::string_view what, std::string_view file, std::int32_t line);
 // Strict mode: the message for a file whose text ends inside the element `open`.
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open);
 // "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of

@@ -1,4 +1,4 @@
-#include "xml/FilePath.h"
+#include "files/FilePath.h"
 
 #include <vector>
 

@@ -3,7 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "xml/FileDescriptor.h"
+#include "diagnostics/Diagnostic.h"
+#include "files/FileDescriptor.h"
 
 // Writes a file so that readers see either the old contents or the complete new ones, and so that
 // nothing is left behind when the run fails or is ended by a signal.
@@ -28,7 +29,8 @@
 // group of commands) keeps its place. Other targets that are not regular files (devices such as
 // /dev/null, FIFOs) are opened and written directly. Without a commit, nothing is replaced.
 //
-// System calls that fail for lack of memory throw std::bad_alloc, as allocations do.
+// A failure is "couldn't write PATH" with the system's reason. System calls that fail for lack of
+// memory throw std::bad_alloc, as allocations do.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -36,21 +38,29 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
-  bool open(const std::string& path);
-  // Writes through a copy of the inherited descriptor `fd` (standard output for "-").
-  bool openDescriptor(int fd);
+  Failure open(const std::string& path);
+  // Writes through a copy of the inherited descriptor `fd`; `path` names it in messages.
+  Failure openDescriptor(int fd, const std::string& path);
   int fd() const { return file_.get(); }
-  // Closes the file and puts it in place; false on any failure, when nothing is replaced.
-  bool commit();
+  // Closes the file and puts it in place; on any failure nothing is replaced.
+  Failure commit();
+  // The failure of writing to the file, with the system's reason.
+  Diagnostic writeFailure(int systemError) const {
+    return Diagnostic::failure("couldn't write " + path_, {}, systemError);
+  }
 
  private:
   enum class Kind { Direct, Unnamed, Named };
+  bool openPath(const std::string& path);
+  bool useDescriptor(int fd);
+  bool commitFile();
   bool openUnnamed();
   bool openNamed();
   void removeNamed();
   // The named temporary file is gone (renamed or removed): nothing is left to clean up.
   void forgetNamed();
 
+  std::string path_;  // as the caller named it
   Kind kind_ = Kind::Direct;
   FileDescriptor file_;
   FileDescriptor directory_;  // where the target is (Unnamed, Named)

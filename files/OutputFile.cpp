@@ -1,4 +1,4 @@
-#include "xml/OutputFile.h"
+#include "files/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "SignalCleanup.h"
-#include "xml/FilePath.h"
+#include "files/FilePath.h"
 
 namespace {
 
@@ -144,11 +144,33 @@ OutputFile::~OutputFile() {
   removeNamed();
 }
 
-bool OutputFile::open(const std::string& path) {
+Failure OutputFile::open(const std::string& path) {
+  path_ = path;
+  errno = 0;
+  if (!openPath(path)) return writeFailure(errno);
+  return std::nullopt;
+}
+
+Failure OutputFile::openDescriptor(int fd, const std::string& path) {
+  path_ = path;
+  if (!useDescriptor(fd)) return writeFailure(errno);
+  return std::nullopt;
+}
+
+Failure OutputFile::commit() {
+  errno = 0;
+  if (!commitFile()) return writeFailure(errno);
+  return std::nullopt;
+}
+
+bool OutputFile::openPath(const std::string& path) {
   Target target;
   if (!resolve(path, target)) return false;
-  if (target.inherited >= 0) return openDescriptor(target.inherited);
-  if (target.exists && S_ISDIR(target.info.st_mode)) return false;
+  if (target.inherited >= 0) return useDescriptor(target.inherited);
+  if (target.exists && S_ISDIR(target.info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
   if (target.exists && !S_ISREG(target.info.st_mode)) {
     file_.reset(
         ::openat(target.directory.get(), target.name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
@@ -166,12 +188,13 @@ bool OutputFile::open(const std::string& path) {
   return openUnnamed() || openNamed();
 }
 
-bool OutputFile::openDescriptor(int fd) {
+bool OutputFile::useDescriptor(int fd) {
   // The process's own descriptors are all close-on-exec, so one without that flag is inherited.
   int descriptorFlags = ::fcntl(fd, F_GETFD);
   int statusFlags = ::fcntl(fd, F_GETFL);
   if (descriptorFlags < 0 || statusFlags < 0 || (descriptorFlags & FD_CLOEXEC) ||
       (statusFlags & O_PATH) || (statusFlags & O_ACCMODE) == O_RDONLY) {
+    if (descriptorFlags >= 0 && statusFlags >= 0) errno = EBADF;
     return false;
   }
   file_.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
@@ -235,7 +258,7 @@ void OutputFile::forgetNamed() {
   temporary_[0] = '\0';
 }
 
-bool OutputFile::commit() {
+bool OutputFile::commitFile() {
   if (!file_) return false;
   if (kind_ == Kind::Direct) return file_.close();
   if (::fchmod(file_.get(), mode_) != 0) return false;

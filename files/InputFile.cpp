@@ -1,4 +1,4 @@
-#include "xml/InputFile.h"
+#include "files/InputFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,41 +38,46 @@ bool readToEnd(int fd, std::string& data) {
 
 }  // namespace
 
-std::optional<std::span<char>> readInputFile(const std::string& name, Arena& arena) {
+Expected<std::span<char>> readInputFile(const std::string& name,
+                                        const std::function<char*(std::size_t)>& allocateBlock) {
+  auto failure = [&](int reason) {
+    return Diagnostic::failure("couldn't read " + name, {}, reason);
+  };
   bool standardInput = name == "-";
   FileDescriptor opened;
   if (!standardInput) {
     opened.reset(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
     if (!opened) {
       throwIfOutOfMemory();
-      return std::nullopt;
+      return failure(errno);
     }
   }
   int fd = standardInput ? STDIN_FILENO : opened.get();
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+  if (::fstat(fd, &info) != 0) return failure(errno);
+  if (S_ISDIR(info.st_mode)) return failure(EISDIR);
   // A regular file is read straight into a block of its size (standard input from where it
-  // stands), in as few reads as it takes; large blocks are backed by huge pages (Arena), which
-  // makes this copy about as cheap as mapping the file, and unlike a mapping it cannot fault
-  // when the file is truncated meanwhile. Anything that turns up beyond that size, and streams
-  // without a size (pipes), are read to their end and then copied into the document.
+  // stands), in as few reads as it takes; large blocks are backed by huge pages (the document's
+  // arena), which makes this copy about as cheap as mapping the file, and unlike a mapping it
+  // cannot fault when the file is truncated meanwhile. Anything that turns up beyond that size, and
+  // streams without a size (pipes), are read to their end and then copied into the document.
   std::size_t expected = 0;
   if (S_ISREG(info.st_mode)) {
     off_t at = standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
     if (at >= 0 && at < info.st_size) expected = static_cast<std::size_t>(info.st_size - at);
   }
-  char* buffer = expected ? arena.allocateBlock(expected) : nullptr;
+  char* buffer = expected ? allocateBlock(expected) : nullptr;
   std::size_t size = 0;
   while (size < expected) {
     const ssize_t n = readRetrying(fd, buffer + size, expected - size);
-    if (n < 0) return std::nullopt;
+    if (n < 0) return failure(errno);
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
   }
   std::string rest;
-  if (!readToEnd(fd, rest)) return std::nullopt;
+  if (!readToEnd(fd, rest)) return failure(errno);
   if (!rest.empty()) {
-    char* whole = arena.allocateBlock(size + rest.size());
+    char* whole = allocateBlock(size + rest.size());
     if (size) std::memcpy(whole, buffer, size);
     std::memcpy(whole + size, rest.data(), rest.size());
     buffer = whole;

@@ -30,6 +30,8 @@ class ByteSink {
   }
   // Writes out what is buffered; false once any write has failed.
   bool flush();
+  // Why the first failed write failed (errno; ENOSPC for a write that wrote nothing).
+  int systemError() const { return systemError_; }
 
   // Everything written so far, for a sink without a file.
   std::string_view contents() const {
@@ -48,6 +50,7 @@ class ByteSink {
 
   int fd_;
   bool failed_ = false;
+  int systemError_ = 0;
   std::unique_ptr<char[]> buffer_;
   char* cursor_ = nullptr;
   char* end_ = nullptr;
