@@ -1,6 +1,7 @@
 #include "macros/MacroEnvironment.h"
 
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -21,21 +22,43 @@ std::string timeText(const std::tm& t) {
   return twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" + twoDigits(t.tm_sec);
 }
 
-// The date and time macros, each with the text it makes of a broken-down time.
+// The date and time macros, each with the text it makes of a time (seconds since the epoch) and
+// of the same time broken down.
 struct DateTimeMacro {
   std::string_view name;
-  std::string (*format)(const std::tm&);
+  std::string (*format)(std::time_t, const std::tm&);
 };
 constexpr DateTimeMacro kDateTimeMacros[] = {
-    {"Date", dateText},
-    {"DateYear", [](const std::tm& t) { return std::to_string(t.tm_year + 1900); }},
-    {"DateMonth", [](const std::tm& t) { return twoDigits(t.tm_mon + 1); }},
-    {"DateDay", [](const std::tm& t) { return twoDigits(t.tm_mday); }},
-    {"Time", timeText},
-    {"TimeHour", [](const std::tm& t) { return twoDigits(t.tm_hour); }},
-    {"TimeMinute", [](const std::tm& t) { return twoDigits(t.tm_min); }},
-    {"TimeSecond", [](const std::tm& t) { return twoDigits(t.tm_sec); }},
+    {"Date", [](std::time_t, const std::tm& t) { return dateText(t); }},
+    {"DateYear", [](std::time_t, const std::tm& t) { return std::to_string(t.tm_year + 1900); }},
+    {"DateMonth", [](std::time_t, const std::tm& t) { return twoDigits(t.tm_mon + 1); }},
+    {"DateDay", [](std::time_t, const std::tm& t) { return twoDigits(t.tm_mday); }},
+    {"Time", [](std::time_t, const std::tm& t) { return timeText(t); }},
+    {"TimeHour", [](std::time_t, const std::tm& t) { return twoDigits(t.tm_hour); }},
+    {"TimeMinute", [](std::time_t, const std::tm& t) { return twoDigits(t.tm_min); }},
+    {"TimeSecond", [](std::time_t, const std::tm& t) { return twoDigits(t.tm_sec); }},
+    {"UnixTime",
+     [](std::time_t when, const std::tm&) {
+       return std::to_string(static_cast<unsigned long long>(when));
+     }},
 };
+
+// The system macros whose values are fixed for this build.
+constexpr std::pair<std::string_view, std::string_view> kFixedMacros[] = {
+    {"HostArch", "x86"}, {"HostOS", "linux"},   {"Micro", "RISCV"}, {"TargetID", "20"},
+    {"HostEXE", ""},     {"HostDLLExt", ".so"}, {"HostDLL", ".so"},
+};
+
+// The first letters of the names in the table: most names looked up are no date or time name,
+// and this tells so without comparing names.
+struct FirstLetters {
+  bool letter[256] = {};
+  constexpr FirstLetters() {
+    for (const DateTimeMacro& macro : kDateTimeMacros)
+      letter[static_cast<unsigned char>(macro.name[0])] = true;
+  }
+};
+constexpr FirstLetters kFirstLetters;
 
 }  // namespace
 
@@ -45,35 +68,24 @@ MacroEnvironment::MacroEnvironment(std::string_view installDirectory,
   // The date and time macros are stored empty: their values are made when they are used.
   for (const DateTimeMacro& macro : kDateTimeMacros)
     systemMacros_.emplace(macro.name, "");
-  systemMacros_.emplace("UnixTime", "");
-  systemMacros_.emplace("HostArch", "x86");
-  systemMacros_.emplace("HostOS", "linux");
-  systemMacros_.emplace("Micro", "RISCV");
-  systemMacros_.emplace("TargetID", "20");
-  systemMacros_.emplace("HostEXE", "");
-  systemMacros_.emplace("HostDLLExt", ".so");
-  systemMacros_.emplace("HostDLL", ".so");
+  for (const auto& [name, value] : kFixedMacros)
+    systemMacros_.emplace(name, value);
   systemMacros_.emplace("ZuruvaDez", installDirectory);
 }
 
 bool dateTimeMacroValue(std::string_view name, std::string& value,
                         std::optional<std::time_t> fixedTime) {
-  // Most names looked up are not date or time names: turn them away by their first letter.
-  if (name.empty() || (name[0] != 'D' && name[0] != 'T' && name[0] != 'U')) return false;
-  const std::time_t when = fixedTime ? *fixedTime : std::time(nullptr);
-  if (name == "UnixTime") {
-    value = std::to_string(static_cast<unsigned long long>(when));
-    return true;
-  }
+  if (name.empty() || !kFirstLetters.letter[static_cast<unsigned char>(name[0])]) return false;
   for (const DateTimeMacro& macro : kDateTimeMacros) {
     if (macro.name != name) continue;
+    const std::time_t when = fixedTime ? *fixedTime : std::time(nullptr);
     std::tm broken{};
     if (fixedTime) {
       gmtime_r(&when, &broken);
     } else {
       localtime_r(&when, &broken);
     }
-    value = macro.format(broken);
+    value = macro.format(when, broken);
     return true;
   }
   return false;

@@ -20,8 +20,6 @@ class MacroEnvironment {
   explicit MacroEnvironment(std::string_view installDirectory,
                             std::optional<std::time_t> fixedTime = std::nullopt);
 
-  const MacroMap& systemMacros() const { return systemMacros_; }
-
   // Replaces $(name), $(name:default), $(name::literal default) and $$ in `text`, looking names up
   // in `localMacros` and then, when asked, in the system macros. Names that are not found and have
   // no default stay as written. The result goes to `result`, whose storage is reused. When

@@ -35,8 +35,6 @@ class MacroTable {
   void enterScope() { scopeStarts_.push_back(undo_.size()); }
   void leaveScope();
 
-  std::size_t size() const { return values_.size(); }
-
  private:
   struct Entry {
     std::string value;

@@ -80,7 +80,6 @@ TEST(Expand, SystemMacros) {
   EXPECT_EQ(env.expandWithSystemMacros("$(HostArch) $(HostDLLExt) $(HostDLL)"), "x86 .so .so");
   EXPECT_EQ(env.expand(MacroTable(), "$(HostOS)"), "$(HostOS)");
   EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
-  EXPECT_EQ(env.systemMacros().size(), 17u);
 }
 
 TEST(DateTime, Formats) {
@@ -150,7 +149,6 @@ TEST(MacroTable, ScopesBehaveAsCopies) {
         ASSERT_EQ(*found, it->second) << step << " " << n;
       }
     }
-    ASSERT_EQ(table.size(), model.back().size());
   }
 }
 

@@ -18,7 +18,6 @@ class XMLNode {
   XMLNode* next = nullptr;
   XMLNode* firstChild = nullptr;
 
-  XMLNodeKind kind() const { return kind_; }
   bool isElement() const { return kind_ == XMLNodeKind::Element; }
 
  protected:
@@ -64,6 +63,9 @@ class XMLAttribute {
   std::uint32_t valueLength_ = 0;
 };
 
+// A document holds millions of attributes: they stay packed.
+static_assert(sizeof(XMLAttribute) == 24);
+
 class XMLElement : public XMLNode {
  public:
   explicit XMLElement(std::string_view name)
@@ -91,6 +93,7 @@ class XMLElement : public XMLNode {
   std::uint32_t nameLength_;
   std::uint32_t count_ = 0;
 };
+static_assert(sizeof(XMLElement) <= 56);
 
 class XMLCDATASection : public XMLNode {
  public:

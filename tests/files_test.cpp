@@ -1,0 +1,130 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "files/ByteSink.h"
+#include "files/FilePath.h"
+#include "files/SignalCleanup.h"
+
+namespace {
+
+TEST(FilePath, NormalizePath) {
+  struct Case {
+    const char* path;
+    const char* expected;
+  } cases[] = {
+      {"/opt/t", "/opt/t"},
+      {"/opt/./t", "/opt/t"},
+      {"/opt//t/", "/opt/t"},
+      {"/opt/x/../t", "/opt/t"},
+      {"../a/b/..", "../a"},
+      {"a/../../b", "../b"},
+      {"/", ""},
+      {"", ""},
+      {".", ""},
+      {"//a", "/a"},
+      {"a//", "a"},
+      {"/../a", "/../a"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(normalizePath(c.path), c.expected) << c.path;
+}
+
+TEST(FilePath, DirectoryOf) {
+  EXPECT_EQ(directoryOf("in.xml"), ".");
+  EXPECT_EQ(directoryOf("/in.xml"), "/");
+  EXPECT_EQ(directoryOf("a/b/in.xml"), "a/b");
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  TempDir temp_{"xmlpp-files"};
+  const std::filesystem::path& dir_ = temp_.path();
+};
+
+// Pieces of every size around the buffer's block, to a file and to memory: the bytes arrive whole
+// and in order.
+TEST_F(FilesTest, SinkKeepsEveryByteAcrossBlocks) {
+  constexpr std::size_t kBlock = 1 << 20;
+  const std::vector<std::size_t> sizes = {0,          1,     7,     kBlock - 1,    kBlock,
+                                          kBlock + 1, 4096,  3,     3 * kBlock,    1,
+                                          kBlock / 2, 12345, 65536, 2 * kBlock + 5};
+  std::string expected;
+  auto path = dir_ / "sink.bin";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  {
+    ByteSink toFile(fileno(file));
+    ByteSink toMemory;
+    char letter = 'a';
+    for (std::size_t size : sizes) {
+      std::string piece(size, letter);
+      if (size) piece.back() = '|';
+      expected += piece;
+      toFile.append(piece);
+      toMemory.append(piece);
+      expected += std::string(size % 1000, ' ') + letter;
+      toFile.spaces(size % 1000);
+      toMemory.spaces(size % 1000);
+      toFile.append(letter);
+      toMemory.append(letter);
+      letter = letter == 'z' ? 'a' : static_cast<char>(letter + 1);
+    }
+    toFile.spaces(kBlock + 3);
+    toMemory.spaces(kBlock + 3);
+    expected += std::string(kBlock + 3, ' ');
+    EXPECT_TRUE(toFile.flush());
+    EXPECT_EQ(toMemory.contents(), expected);
+  }
+  std::fclose(file);
+  EXPECT_EQ(readFile(path), expected);
+}
+
+// A termination signal removes the registered temporary names (and only those) and still ends
+// the process with that signal; one raised while the signals are held back takes effect only
+// when they are released.
+TEST_F(FilesTest, TerminationSignalRemovesRegisteredTemporaries) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (bool raiseWhileBlocked : {false, true}) {
+      std::filesystem::remove_all(dir_);
+      std::filesystem::create_directories(dir_);
+      for (const char* name : {"registered", "unregistered", "other"})
+        std::ofstream(dir_ / name) << name;
+      pid_t pid = fork();
+      if (pid == 0) {
+        std::signal(signal, SIG_DFL);  // as the tool starts, whatever the test runner ignores
+        int directory = open(dir_.c_str(), O_PATH | O_DIRECTORY);
+        {
+          TerminationSignalsBlocked blocked;
+          registerTemporary(directory, "registered");
+          unregisterTemporary(registerTemporary(directory, "unregistered"));
+          if (raiseWhileBlocked) {
+            raise(signal);
+            std::ofstream(dir_ / "still-running") << "";
+          }
+        }
+        raise(signal);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      std::string label = std::to_string(signal) + (raiseWhileBlocked ? " blocked" : "");
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << label;
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "registered")) << label;
+      EXPECT_TRUE(std::filesystem::exists(dir_ / "unregistered")) << label;
+      EXPECT_TRUE(std::filesystem::exists(dir_ / "other")) << label;
+      EXPECT_EQ(std::filesystem::exists(dir_ / "still-running"), raiseWhileBlocked) << label;
+    }
+  }
+}
+
+}  // namespace
