@@ -1,12 +1,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "macros/MacroMap.h"
+
+// Where a macro's value was defined: on the command line, or by an element of a file (its name
+// in that file's text tells where), and by which kind of element.
+struct MacroOrigin {
+  enum class Kind : std::uint8_t {
+    CommandLine,      // the macro list argument
+    Define,           // a "define" element
+    MacrosAttribute,  // the "macros" attribute of an include or xmlput
+    Loop,             // a loop variable of a "for" or "foreach"
+    Condition,        // defined empty by the "if", "ifnot" or "switch" that tested it
+  };
+  Kind kind = Kind::CommandLine;
+  const std::string* file = nullptr;  // the file the element was written in
+  const char* position = nullptr;     // the element's name in that file's text
+};
 
 // The macros in force at one point of a walk: names and values in nested scopes. A definition
 // lands in the innermost scope and is undone when that scope is left, so definitions never leak
@@ -26,10 +42,19 @@ class MacroTable {
   }
   // Defines the name in the innermost scope (replacing its value there) and returns the value to
   // fill in; it stays valid until the name is defined again or its scope is left.
-  std::string& define(std::string_view name);
-  void set(std::string_view name, std::string_view value) { define(name).assign(value); }
+  std::string& define(std::string_view name, const MacroOrigin& origin);
+  void set(std::string_view name, std::string_view value, const MacroOrigin& origin) {
+    define(name, origin).assign(value);
+  }
   // The value of a name, defining it empty in the innermost scope when it is not defined.
-  const std::string& findOrInsert(std::string_view name);
+  const std::string& findOrInsert(std::string_view name, const MacroOrigin& origin);
+
+  // Calls `visit(name, value, origin)` for each macro in force, in name order.
+  template <class Visit>
+  void forEach(Visit&& visit) const {
+    for (const auto& [name, entry] : values_)
+      visit(name, entry.value, entry.origin);
+  }
 
   // Opens a nested scope; leaveScope() undoes what was defined in it and closes it.
   void enterScope() { scopeStarts_.push_back(undo_.size()); }
@@ -39,6 +64,7 @@ class MacroTable {
   struct Entry {
     std::string value;
     std::size_t scope = 0;  // the depth of the scope that defined it
+    MacroOrigin origin;
   };
   // What a definition replaced, to be put back when its scope is left.
   struct Undo {

@@ -133,11 +133,11 @@ TEST(MacroTable, ScopesBehaveAsCopies) {
         }
         break;
       case 2:
-        table.findOrInsert(name);
+        table.findOrInsert(name, {});
         model.back().emplace(name, "");
         break;
       default:
-        table.set(name, value);
+        table.set(name, value, {});
         model.back()[name] = value;
         break;
     }

@@ -77,6 +77,61 @@ TEST_F(RunTest, DeepDocumentsWalkWithoutRecursion) {
   EXPECT_EQ(depth, kDepth);
 }
 
+// Records, at each <probe> element, every macro in scope with where its value was defined.
+class ScopeRecorder : public WalkListener {
+ public:
+  explicit ScopeRecorder(const XMLDocument& document) : document_(document) {}
+  void reached(const XMLElement& element, const std::string& file,
+               const MacroTable& scope) override {
+    if (element.name() != "probe") return;
+    std::string line = fs::path(file).filename().string() + ":";
+    scope.forEach([&](const std::string& name, const std::string& value, const MacroOrigin& at) {
+      static constexpr const char* kKinds[] = {"command line", "define", "macros", "loop",
+                                               "tested"};
+      line += " " + name + "=" + value + "(" + kKinds[static_cast<int>(at.kind)];
+      if (at.file) {
+        line += " " + fs::path(*at.file).filename().string() + ":" +
+                std::to_string(document_.lineAt(at.position) + 1);
+      }
+      line += ")";
+    });
+    probes.push_back(line);
+  }
+  std::vector<std::string> probes;
+
+ private:
+  const XMLDocument& document_;
+};
+
+// Where each value in scope was defined, across an include and a fragment put in another file:
+// the command line, a define (the latest one in scope), an include's and an xmlput's "macros",
+// a name an "if" tested before it was defined; and a scope's definitions gone when it ends.
+TEST_F(RunTest, ScopesKnowWhereEachValueWasDefined) {
+  std::ofstream(dir_ / "main.xml") << "<r>\n"
+                                      "  <define name='B' value='1'/>\n"
+                                      "  <xmldef name='f'><probe/></xmldef>\n"
+                                      "  <include filename='inc.xml' macros='C=2'/>\n"
+                                      "  <probe/>\n"
+                                      "</r>\n";
+  std::ofstream(dir_ / "inc.xml") << "<i>\n"
+                                     "  <if D='x'/>\n"
+                                     "  <define name='B' value='3'/>\n"
+                                     "  <probe/>\n"
+                                     "  <xmlput name='f' macros='E=4'/>\n"
+                                     "</i>\n";
+  Preprocessor preprocessor{MacroEnvironment("/opt/t")};
+  ScopeRecorder recorder(preprocessor.document());
+  ASSERT_FALSE(preprocessor.run((dir_ / "main.xml").string(), "A=0;B=9", &recorder));
+  const std::vector<std::string> expected = {
+      "inc.xml: A=0(command line) B=3(define inc.xml:3) C=2(macros main.xml:4) "
+      "D=(tested inc.xml:2)",
+      "main.xml: A=0(command line) B=3(define inc.xml:3) C=2(macros main.xml:4) "
+      "D=(tested inc.xml:2) E=4(macros inc.xml:5)",
+      "main.xml: A=0(command line) B=1(define main.xml:2)",
+  };
+  EXPECT_EQ(recorder.probes, expected);
+}
+
 TEST(CombineValueLists, OrderAndEmptyLists) {
   auto combine = [](const std::vector<std::vector<std::string>>& lists) {
     std::string out;

@@ -46,6 +46,8 @@ class XMLDocument {
   // The line of an element's "<" in the text it was read from, as editors count it, from 0
   // (copies of an element share its name, and so its line).
   std::int32_t lineOf(const XMLElement* element) const;
+  // The line of a position inside a text the document read, from 0 (0 for any other pointer).
+  std::int32_t lineAt(const char* position) const;
 
   Arena& arena() { return arena_; }
 

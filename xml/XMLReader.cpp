@@ -493,9 +493,14 @@ XMLDocument::~XMLDocument() = default;
 
 std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
   // The name of an element read from a text is a view right after its "<", into that text.
-  const char* name = element->name().data();
+  return lineAt(element->name().data());
+}
+
+std::int32_t XMLDocument::lineAt(const char* position) const {
   for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, name) && !std::less<>()(end, name)) return editorLine(begin, name);
+    if (std::less<>()(begin, position) && !std::less<>()(end, position)) {
+      return editorLine(begin, position);
+    }
   }
   return 0;
 }

@@ -9,11 +9,12 @@
 #include "files/FilePath.h"
 #include "macros/MacroList.h"
 
-void Walk::defineMacrosAttribute(const XMLElement* directive) {
+void Walk::defineMacrosAttribute(const XMLElement* directive, const std::string* file) {
   if (!directive->hasAttribute("macros")) return;
+  const MacroOrigin origin{MacroOrigin::Kind::MacrosAttribute, file, directive->name().data()};
   for (const auto& [name, value] :
        parseMacroList(withoutLineFeeds(attributeText(directive, "macros"))))
-    macros_.set(name, value);
+    macros_.set(name, value, origin);
 }
 
 const std::string* Walk::keptPath(const std::string& path) {
@@ -67,6 +68,7 @@ Walk::Decision Walk::doInclude(const Step& step) {
 Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file) {
   XMLElement* directive = step.element;
   Frame& frame = frames_[step.frame];
+  const std::string* directiveFile = frame.context.sourceFile;
   if (directive != doc_.root) {
     // The included root takes the include element's place in the chain.
     root->parent = directive->parent;
@@ -90,7 +92,7 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
   ++context.includeDepth;
   pushChildFrame(root->firstChild, std::move(context),
                  Finish{Outcome::Kind::Include, root, directive});
-  defineMacrosAttribute(directive);
+  defineMacrosAttribute(directive, directiveFile);
   const std::vector<Unresolved> own = expandAttributes(root);
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
@@ -169,8 +171,9 @@ Walk::Decision Walk::doDefine(const Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("name")) return fail(step, "missing name in <define>");
   std::string_view name = attributeText(directive, "name");
+  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Define);
   if (directive->hasAttribute("value")) {
-    macros_.set(name, attributeText(directive, "value"));
+    macros_.set(name, attributeText(directive, "value"), origin);
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
     std::string text = expand(attributeText(directive, hex ? "hex_expression" : "expression"));
@@ -178,7 +181,7 @@ Walk::Decision Walk::doDefine(const Step& step) {
     if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(text)) {
       const auto low = static_cast<std::uint32_t>(*value);
       char digits[10];
-      macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low));
+      macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low), origin);
     }
   } else {
     return fail(step, "missing value or expression in <define>");

@@ -124,11 +124,12 @@ Walk::Decision Walk::doFor(const Step& step) {
       return fail(step, "<for index=\"" + index + "\"> never ends");
     }
     MacroTable iteration;
-    std::string& valueText = iteration.define(index);
-    std::string& alphaText = iteration.define(index + "_alpha");
-    std::string& hexText = iteration.define(index + "_hex");
-    std::string& apText = iteration.define(index + "_ap");
-    std::string& apHexText = iteration.define(index + "_ap_hex");
+    const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
+    std::string& valueText = iteration.define(index, origin);
+    std::string& alphaText = iteration.define(index + "_alpha", origin);
+    std::string& hexText = iteration.define(index + "_hex", origin);
+    std::string& apText = iteration.define(index + "_ap", origin);
+    std::string& apHexText = iteration.define(index + "_ap_hex", origin);
     std::uint32_t i = start;
     std::uint32_t ap = factor * start + offset;
     auto character = static_cast<std::uint16_t>(65 + start);
@@ -164,9 +165,10 @@ Walk::Decision Walk::doForeach(const Step& step) {
     forEachItem(values, ',', [&](std::string_view item) { list.emplace_back(item); });
   }
   MacroTable iteration;
+  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
   std::vector<std::string*> slots;
   for (const std::string& name : names)
-    slots.push_back(&iteration.define(name));
+    slots.push_back(&iteration.define(name, origin));
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {

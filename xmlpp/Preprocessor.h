@@ -8,6 +8,17 @@
 #include "macros/MacroEnvironment.h"
 #include "xml/XMLDocument.h"
 
+// What the walk reports as it goes, for tools that explain a run. Without one the walk reports
+// nothing and pays one test of a null pointer per element.
+class WalkListener {
+ public:
+  virtual ~WalkListener() = default;
+  // The walk reached `element`, written in `file`, and expanded its values; `scope` holds the
+  // macros in force there, each with where its value was defined.
+  virtual void reached(const XMLElement& element, const std::string& file,
+                       const MacroTable& scope) = 0;
+};
+
 // One run of the preprocessor: it loads a file into its document and carries out the directives
 // there, so that afterwards the document holds the result. It owns what outlives the walk: the
 // document, the list of files loaded and the macro environment.
@@ -22,7 +33,8 @@ class Preprocessor {
   // level. The first failure ends the run; the document is then not meant to be written. Its
   // locations are where it happened (the element, or the position of a load error), then the
   // include and xmlput elements through which the walk reached there.
-  Failure run(const std::string& fileName, std::string_view macroList);
+  Failure run(const std::string& fileName, std::string_view macroList,
+              WalkListener* listener = nullptr);
 
   XMLDocument& document() { return document_; }
   // Every file the run loaded, once each, in first-load order.

@@ -106,12 +106,13 @@ std::string_view attributeText(const XMLElement* element, std::string_view name)
   return element->attribute(name).value_or(std::string_view());
 }
 
-Failure Preprocessor::run(const std::string& fileName, std::string_view macroList) {
+Failure Preprocessor::run(const std::string& fileName, std::string_view macroList,
+                          WalkListener* listener) {
   if (Failure failure = document_.load(fileName)) return failure;
   if (strict_) {
     if (Failure failure = strictLoadCheck(document_, fileName)) return failure;
   }
-  Walk walk(document_, environment_, loadedFiles_, strict_);
+  Walk walk(document_, environment_, loadedFiles_, strict_, listener);
   return walk.run(fileName, parseMacroList(macroList));
 }
 
@@ -258,6 +259,7 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
       continue;
     }
     Step step = begin(top, static_cast<XMLElement*>(frame.node));
+    if (listener_) listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
     Decision decision = decide(step);
     if (!decision) return std::move(decision.error());
     if (Failure failure = carryOut(step, *decision)) return failure;
@@ -396,7 +398,9 @@ void Walk::enterChildren(const Step& step, const Finish& finish, const std::stri
     ++context.xmlputDepth;
   }
   pushChildFrame(finish.source->firstChild, std::move(context), finish);
-  if (finish.kind == Outcome::Kind::Put) defineMacrosAttribute(step.element);
+  if (finish.kind == Outcome::Kind::Put) {
+    defineMacrosAttribute(step.element, frames_[step.frame].context.sourceFile);
+  }
 }
 
 void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive) {

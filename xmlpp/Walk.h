@@ -38,8 +38,12 @@ class Walk {
   // `loadedFiles` the first time. In strict mode an unresolved reference in a value written out
   // fails, and so does an included file that ends inside an element.
   Walk(XMLDocument& document, const MacroEnvironment& environment,
-       std::vector<std::string>& loadedFiles, bool strict)
-      : doc_(document), env_(environment), loadedFiles_(loadedFiles), strict_(strict) {}
+       std::vector<std::string>& loadedFiles, bool strict, WalkListener* listener)
+      : doc_(document),
+        env_(environment),
+        loadedFiles_(loadedFiles),
+        strict_(strict),
+        listener_(listener) {}
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
@@ -154,8 +158,12 @@ class Walk {
   void spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
   Failure enterInclude(Step& step, XMLElement* root, const std::string* file);
   // Defines the macros of a directive's "macros" attribute in the innermost scope (that of the
-  // content of an include or xmlput).
-  void defineMacrosAttribute(const XMLElement* directive);
+  // content of an include or xmlput); `file` is where the directive was written.
+  void defineMacrosAttribute(const XMLElement* directive, const std::string* file);
+  // The origin of a value defined by the step's element.
+  MacroOrigin originOf(const Step& step, MacroOrigin::Kind kind) const {
+    return MacroOrigin{kind, frames_[step.frame].context.sourceFile, step.element->name().data()};
+  }
   // Pushes a frame for the chain starting at `first` (which may be null), in a new scope.
   void pushChildFrame(XMLNode* first, Context context, const Finish& finish);
 
@@ -215,6 +223,7 @@ class Walk {
   const MacroEnvironment& env_;
   std::vector<std::string>& loadedFiles_;
   const bool strict_;
+  WalkListener* const listener_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
