@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const MacroMap macros = parseMacroList(listText);
   const MacroTable table(macros);
 
-  std::string local;
+  std::string storage;
   std::string unresolved;
-  env.expand(table, text, false, local, &unresolved);
+  const std::string local(env.expand(table, text, false, storage, &unresolved));
   // A reference reported as left unresolved is in the result as written.
   if (!unresolved.empty()) {
     fuzz::check(unresolved.starts_with("$(") && unresolved.ends_with(")") &&

@@ -8,7 +8,7 @@
 namespace {
 
 // The character that starts a reference ("$(name)") and escapes itself ("$$").
-constexpr char kMacroChar = '$';
+constexpr char kMacroChar = MacroEnvironment::kReferenceChar;
 
 // Bounds that keep expansion finite: a fixed point ends it early, and so do these.
 constexpr int kMaxPasses = 100;
@@ -43,23 +43,17 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 std::string MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
                                      bool useSystemMacros) const {
   std::string result;
-  expand(localMacros, text, useSystemMacros, result);
-  return result;
+  return std::string(expand(localMacros, text, useSystemMacros, result));
 }
 
-void MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
-                              bool useSystemMacros, std::string& output,
-                              std::string* unresolved) const {
-  if (unresolved) unresolved->clear();
-  // Without a macro character there is nothing to replace, and a pass would copy the text.
-  if (text.find(kMacroChar) == std::string_view::npos) {
-    output.assign(text);
-    return;
-  }
+std::string_view MacroEnvironment::expandReferences(const MacroTable& localMacros,
+                                                    std::string_view text, bool useSystemMacros,
+                                                    std::string& output,
+                                                    std::string* unresolved) const {
   // Each pass notes its own unresolved references; the last pass's are the result's.
   if (!expandPass(localMacros, text, useSystemMacros, output, unresolved) || output == text ||
       output.size() > kMaxExpandedSize) {
-    return;
+    return output;
   }
   std::string input;
   for (int pass = 1; pass < kMaxPasses; ++pass) {
@@ -67,6 +61,7 @@ void MacroEnvironment::expand(const MacroTable& localMacros, std::string_view te
     bool rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
     if (!rescan || output == input || output.size() > kMaxExpandedSize) break;
   }
+  return output;
 }
 
 namespace {

@@ -22,17 +22,32 @@ class MacroEnvironment {
 
   // Replaces $(name), $(name:default), $(name::literal default) and $$ in `text`, looking names up
   // in `localMacros` and then, when asked, in the system macros. Names that are not found and have
-  // no default stay as written. The result goes to `result`, whose storage is reused. When
-  // `unresolved` is given, it receives the first reference the result keeps unresolved as
-  // written ("$(NAME)"), or is emptied when there is none.
-  void expand(const MacroTable& localMacros, std::string_view text, bool useSystemMacros,
-              std::string& result, std::string* unresolved = nullptr) const;
+  // no default stay as written. The result is `text` itself when it holds no "$" (nothing is
+  // copied), else it is built in `result`, whose storage is reused. When `unresolved` is given,
+  // it receives the first reference the result keeps unresolved as written ("$(NAME)"), or is
+  // emptied when there is none.
+  std::string_view expand(const MacroTable& localMacros, std::string_view text,
+                          bool useSystemMacros, std::string& result,
+                          std::string* unresolved = nullptr) const {
+    if (unresolved) unresolved->clear();
+    if (!hasReferences(text)) return text;
+    return expandReferences(localMacros, text, useSystemMacros, result, unresolved);
+  }
   std::string expand(const MacroTable& localMacros, std::string_view text,
                      bool useSystemMacros = false) const;
+  // The character that starts every reference ("$(name)", "$$").
+  static constexpr char kReferenceChar = '$';
+  // Whether expansion could change `text` at all: only a text with a "$" holds references.
+  static bool hasReferences(std::string_view text) {
+    return text.find(kReferenceChar) != std::string_view::npos;
+  }
   // Expansion with the system macros only (include file names).
   std::string expandWithSystemMacros(std::string_view text) const;
 
  private:
+  std::string_view expandReferences(const MacroTable& localMacros, std::string_view text,
+                                    bool useSystemMacros, std::string& output,
+                                    std::string* unresolved) const;
   bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
                   std::string& out, std::string* unresolved) const;
 

@@ -25,11 +25,6 @@ std::string& MacroTable::define(std::string_view name, const MacroOrigin& origin
   return entry.value;
 }
 
-const std::string& MacroTable::findOrInsert(std::string_view name, const MacroOrigin& origin) {
-  if (const std::string* value = find(name)) return *value;
-  return define(name, origin);
-}
-
 void MacroTable::leaveScope() {
   const std::size_t start = scopeStarts_.back();
   scopeStarts_.pop_back();

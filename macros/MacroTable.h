@@ -46,8 +46,13 @@ class MacroTable {
   void set(std::string_view name, std::string_view value, const MacroOrigin& origin) {
     define(name, origin).assign(value);
   }
-  // The value of a name, defining it empty in the innermost scope when it is not defined.
-  const std::string& findOrInsert(std::string_view name, const MacroOrigin& origin);
+  // The value of a name, defining it empty in the innermost scope when it is not defined, with
+  // the origin that `origin()` gives (asked only then).
+  template <class Origin>
+  const std::string& findOrInsert(std::string_view name, Origin&& origin) {
+    if (const std::string* value = find(name)) return *value;
+    return define(name, origin());
+  }
 
   // Calls `visit(name, value, origin)` for each macro in force, in name order.
   template <class Visit>

@@ -133,7 +133,7 @@ TEST(MacroTable, ScopesBehaveAsCopies) {
         }
         break;
       case 2:
-        table.findOrInsert(name, {});
+        table.findOrInsert(name, [] { return MacroOrigin{}; });
         model.back().emplace(name, "");
         break;
       default:

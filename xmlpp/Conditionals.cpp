@@ -18,8 +18,8 @@ Walk::Decision Walk::doIf(const Step& step, bool negated) {
   if (element->attributeCount() != 1) return fail(step, "one condition required for <if[not]>");
   const XMLAttribute& condition = element->attributes()[0];
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
-  const std::string& current =
-      macros_.findOrInsert(condition.name(), originOf(step, MacroOrigin::Kind::Condition));
+  const std::string& current = macros_.findOrInsert(
+      condition.name(), [&] { return originOf(step, MacroOrigin::Kind::Condition); });
   if (listContains(condition.value(), current) != negated) {
     return Outcome{Outcome::Kind::Replace, element};
   }
@@ -43,8 +43,9 @@ Walk::Decision Walk::doIfdef(const Step& step, bool negated) {
 }
 
 Walk::Decision Walk::doSwitch(Step& step) {
-  const std::string current = macros_.findOrInsert(attributeText(step.element, "name"),
-                                                   originOf(step, MacroOrigin::Kind::Condition));
+  const std::string current = macros_.findOrInsert(attributeText(step.element, "name"), [&] {
+    return originOf(step, MacroOrigin::Kind::Condition);
+  });
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
   for (XMLNode* child = childrenAsCopied(step); child && !chosen; child = child->next) {

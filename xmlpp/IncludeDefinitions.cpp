@@ -93,7 +93,8 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
   pushChildFrame(root->firstChild, std::move(context),
                  Finish{Outcome::Kind::Include, root, directive});
   defineMacrosAttribute(directive, directiveFile);
-  const std::vector<Unresolved> own = expandAttributes(root);
+  std::vector<Unresolved> own;
+  expandAttributes(root, own);
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
   if (written && strict_) return checkWrittenRoot(step, root, own);
@@ -176,7 +177,8 @@ Walk::Decision Walk::doDefine(const Step& step) {
     macros_.set(name, attributeText(directive, "value"), origin);
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
-    std::string text = expand(attributeText(directive, hex ? "hex_expression" : "expression"));
+    const std::string_view text =
+        expand(attributeText(directive, hex ? "hex_expression" : "expression"));
     // The low 32 bits of the value, in decimal or as "0x" and upper-case hexadecimal.
     if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(text)) {
       const auto low = static_cast<std::uint32_t>(*value);

@@ -116,17 +116,18 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
   return walk.run(fileName, parseMacroList(macroList));
 }
 
-std::vector<Walk::Unresolved> Walk::expandAttributes(XMLElement* element) {
-  std::vector<Unresolved> unresolved;
+void Walk::expandAttributes(XMLElement* element, std::vector<Unresolved>& unresolved) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    if (a.isNull() || a.value().find('$') == std::string_view::npos) continue;
-    env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
-    if (buffer_ != a.value()) a.setValue(doc_.duplicateString(buffer_));
+    if (a.isNull()) continue;
+    const std::string_view value =
+        env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
+    if (value.data() != a.value().data() && value != a.value()) {
+      a.setValue(doc_.duplicateString(value));
+    }
     if (!reference_.empty()) unresolved.push_back(Unresolved{reference_, a.name()});
   }
-  return unresolved;
 }
 
 Walk::LoopMaps::~LoopMaps() {
@@ -150,24 +151,25 @@ Diagnostic Walk::unresolvedFailure(const Unresolved& unresolved, const XMLElemen
 
 std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                           const MacroTable* last) {
-  // Expansion leaves a value without "$" as it is, so such a value is shared.
-  if (value.find('$') == std::string_view::npos) return value;
+  // A value without references is shared, not copied.
+  if (!MacroEnvironment::hasReferences(value)) return value;
   if (!maps) {  // a copy of a body whose loop has no loop around it: its own iteration only
-    env_.expand(*last, value, false, buffer_);
-    return doc_.duplicateString(buffer_);
+    const std::string_view expanded = env_.expand(*last, value, false, buffer_);
+    return expanded.data() == value.data() ? value : doc_.duplicateString(expanded);
   }
   mapChain_.clear();
   for (; maps; maps = maps->outer.get())
     mapChain_.push_back(&maps->table);
   std::reverse(mapChain_.begin(), mapChain_.end());
   if (last) mapChain_.push_back(last);
-  std::string text(value);
+  std::string_view text = value;
   for (const MacroTable* table : mapChain_) {
-    if (text.find('$') == std::string::npos) break;
-    env_.expand(*table, text, false, buffer_);
-    text.swap(buffer_);
+    const std::string_view expanded = env_.expand(*table, text, false, buffer_);
+    if (expanded.data() == text.data()) continue;
+    passText_.assign(expanded);
+    text = passText_;
   }
-  return doc_.duplicateString(text);
+  return text.data() == value.data() ? value : doc_.duplicateString(text);
 }
 
 void Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
@@ -258,7 +260,8 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
       frame.node = frame.node->next;
       continue;
     }
-    Step step = begin(top, static_cast<XMLElement*>(frame.node));
+    Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
+    begin(step);
     if (listener_) listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
     Decision decision = decide(step);
     if (!decision) return std::move(decision.error());
@@ -267,19 +270,19 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   return std::nullopt;
 }
 
-Walk::Step Walk::begin(std::size_t f, XMLElement* element) {
-  Frame& frame = frames_[f];
-  LoopMapsPtr maps = frame.context.loopMaps;
-  if (!frame.handedOver.empty() && frame.handedOver.back().element == element) {
-    maps = std::move(frame.handedOver.back().maps);
+[[gnu::always_inline]] inline void Walk::begin(Step& step) {
+  Frame& frame = frames_[step.frame];
+  if (!frame.handedOver.empty() && frame.handedOver.back().element == step.element) {
+    step.loopMaps = std::move(frame.handedOver.back().maps);
     frame.handedOver.pop_back();
+  } else {
+    step.loopMaps = frame.context.loopMaps;
   }
-  if (maps) applyLoopMaps(element, *maps);
-  std::vector<Unresolved> unresolved = expandAttributes(element);
-  return Step{element, f, std::move(maps), std::move(unresolved)};
+  if (step.loopMaps) applyLoopMaps(step.element, *step.loopMaps);
+  expandAttributes(step.element, step.unresolved);
 }
 
-Walk::Decision Walk::decide(Step& step) {
+[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
   const Directive* directive = directiveOf(step.element->name());
   if (!directive) return Outcome{Outcome::Kind::Keep};
   if (!step.element->parent && *directive != Directive::Include) {
@@ -315,7 +318,7 @@ Walk::Decision Walk::decide(Step& step) {
   return Outcome{Outcome::Kind::Keep};
 }
 
-Failure Walk::carryOut(Step& step, const Outcome& outcome) {
+[[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {
   XMLElement* element = step.element;
   switch (outcome.kind) {
     case Outcome::Kind::Keep:

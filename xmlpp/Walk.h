@@ -132,8 +132,9 @@ class Walk {
     std::vector<HandedOver> handedOver;
   };
 
-  // The step for the element at the front of frame `f`: loop variables applied, values expanded.
-  Step begin(std::size_t f, XMLElement* element);
+  // Completes the step for the element at the front of its frame: the loop variables it carries
+  // applied, its values expanded.
+  void begin(Step& step);
   Decision decide(Step& step);
   Failure carryOut(Step& step, const Outcome& outcome);
   Failure finishFrame(Frame& parent, const Finish& finish);
@@ -205,8 +206,8 @@ class Walk {
   void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
   // Expands the macro references in the element's attribute values in place; in strict mode,
-  // returns the references left unresolved.
-  std::vector<Unresolved> expandAttributes(XMLElement* element);
+  // adds the references left unresolved to `unresolved`.
+  void expandAttributes(XMLElement* element, std::vector<Unresolved>& unresolved);
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
@@ -217,7 +218,11 @@ class Walk {
   // expanded with `maps` and then `macros`.
   XMLElement* copyWithMacros(const XMLElement* element, const LoopMaps* maps,
                              const MacroTable& macros);
-  std::string expand(std::string_view text) const { return env_.expand(macros_, text); }
+  // The text with the references of the current scope expanded: the text itself when it holds
+  // no "$", else a view of storage that the next expansion reuses.
+  std::string_view expand(std::string_view text) {
+    return env_.expand(macros_, text, false, buffer_);
+  }
 
   XMLDocument& doc_;
   const MacroEnvironment& env_;
@@ -233,6 +238,7 @@ class Walk {
   std::vector<const MacroTable*> mapChain_;
   std::string reference_;
   std::string buffer_;
+  std::string passText_;
 };
 
 // Text helpers shared by the directive groups.
