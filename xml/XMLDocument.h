@@ -132,8 +132,18 @@ class XMLDocument {
   void write(std::string& out, WriteOptions options = {});
 
  private:
+  // Where and why the reader stopped before the end of a text.
+  struct SyntaxError {
+    std::string_view reason;    // "bad tagName" or "tagName mismatch"
+    const char* text;           // the text, from its first byte
+    const char* at;             // the position of the error in it
+    std::int32_t reportedLine;  // the line the message gives (see load)
+  };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
-  Failure loadBuffer(char* text, std::size_t size, const std::string& fileName, LoadRole role);
+  std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  // A syntax error worded for `role` and located at its line and column in `fileName`.
+  Diagnostic syntaxFailure(const SyntaxError& error, const std::string& fileName,
+                           LoadRole role) const;
 
   Arena arena_;
   std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf

@@ -124,7 +124,7 @@ struct XMLDocument::ReaderScratch {
 namespace {
 
 // Why the reader stopped before the end of a text.
-enum class SyntaxError : std::uint8_t {
+enum class ReadError : std::uint8_t {
   None,
   BadTagName,       // an attribute name that starts with a byte no name starts with
   TagNameMismatch,  // a closing tag whose name is no prefix of the open element's
@@ -146,7 +146,7 @@ class Parser {
   }
 
   XMLElement* parse();
-  SyntaxError error() const { return error_; }
+  ReadError error() const { return error_; }
   std::int32_t lineAt(const char* position) const { return lineOfPosition(begin_, end_, position); }
   // The innermost element still open where the text ended, if any.
   std::optional<XMLDocument::OpenElement> unclosed() const {
@@ -239,7 +239,7 @@ class Parser {
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
-  SyntaxError error_ = SyntaxError::None;
+  ReadError error_ = ReadError::None;
   bool finished_ = false;
   std::vector<ElementBeingRead>& open_;
   std::vector<XMLAttribute>& scratch_;
@@ -268,7 +268,7 @@ std::string_view Parser::decodeValue(std::string_view token) {
 XMLElement* Parser::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
-  while (!finished_ && error_ == SyntaxError::None) {
+  while (!finished_ && error_ == ReadError::None) {
     // The cursor is on "<".
     advance();
     switch (cur()) {
@@ -285,7 +285,7 @@ XMLElement* Parser::parse() {
         startTag();
         break;
     }
-    if (finished_ || error_ != SyntaxError::None) break;
+    if (finished_ || error_ != ReadError::None) break;
     // Text up to the next "<" is dropped.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
@@ -397,7 +397,7 @@ void Parser::startTag() {
   while (true) {
     if (atEnd() || cur() == '/' || cur() == '>') break;
     if (!startsAttributeName(cur())) {
-      error_ = SyntaxError::BadTagName;
+      error_ = ReadError::BadTagName;
       return;
     }
     std::string_view name = scanName();
@@ -450,7 +450,7 @@ void Parser::endTag() {
   }
   std::string_view openName = open_.back().element->name();
   if (openName.substr(0, name.size()) != name) {
-    error_ = SyntaxError::TagNameMismatch;
+    error_ = ReadError::TagNameMismatch;
     return;
   }
   if (cur() == '>') {
@@ -461,8 +461,7 @@ void Parser::endTag() {
 
 }  // namespace
 
-Failure XMLDocument::loadBuffer(char* text, std::size_t size, const std::string& fileName,
-                                LoadRole role) {
+std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std::size_t size) {
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
@@ -476,16 +475,19 @@ Failure XMLDocument::loadBuffer(char* text, std::size_t size, const std::string&
   Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
-  if (parser.error() == SyntaxError::None) return std::nullopt;
-  const std::string_view reason =
-      parser.error() == SyntaxError::BadTagName ? "bad tagName" : "tagName mismatch";
-  const char* at = parser.cursor();
-  const char* lineStart = at;
-  while (lineStart > text && lineStart[-1] != '\n')
+  if (parser.error() == ReadError::None) return std::nullopt;
+  return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
+                     text, parser.cursor(), parser.lineAt(parser.cursor())};
+}
+
+Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
+                                      LoadRole role) const {
+  const char* lineStart = error.at;
+  while (lineStart > error.text && lineStart[-1] != '\n')
     --lineStart;
-  return Diagnostic::failure(loadMessage(role, fileName, reason, parser.lineAt(at), root),
-                             {{SourceLocation::Role::At, fileName, editorLine(text, at),
-                               static_cast<std::int32_t>(at - lineStart + 1)}});
+  return Diagnostic::failure(loadMessage(role, fileName, error.reason, error.reportedLine, root),
+                             {{SourceLocation::Role::At, fileName, editorLine(error.text, error.at),
+                               static_cast<std::int32_t>(error.at - lineStart + 1)}});
 }
 
 XMLDocument::XMLDocument() = default;
@@ -508,7 +510,10 @@ std::int32_t XMLDocument::lineAt(const char* position) const {
 Failure XMLDocument::loadText(std::string_view text) {
   char* buffer = arena().allocateBlock(text.size());
   if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
-  return loadBuffer(buffer, text.size(), "", LoadRole::Input);
+  if (const std::optional<SyntaxError> error = loadBuffer(buffer, text.size())) {
+    return syntaxFailure(*error, "", LoadRole::Input);
+  }
+  return std::nullopt;
 }
 
 Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
@@ -519,5 +524,8 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }
-  return loadBuffer(text->data(), text->size(), fileName, role);
+  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size())) {
+    return syntaxFailure(*error, fileName, role);
+  }
+  return std::nullopt;
 }

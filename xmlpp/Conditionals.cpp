@@ -13,7 +13,7 @@ bool listContains(std::string_view list, std::string_view value) {
 
 }  // namespace
 
-Walk::Decision Walk::doIf(const Step& step, bool negated) {
+Walk::Decision Walk::decideIf(const Step& step, bool negated) {
   XMLElement* element = step.element;
   if (element->attributeCount() != 1) return fail(step, "one condition required for <if[not]>");
   const XMLAttribute& condition = element->attributes()[0];
@@ -26,7 +26,7 @@ Walk::Decision Walk::doIf(const Step& step, bool negated) {
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doIfex(const Step& step) {
+Walk::Decision Walk::doIfex(Step& step) {
   XMLElement* element = step.element;
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return Outcome{Outcome::Kind::Keep};  // not a directive without one
@@ -36,7 +36,7 @@ Walk::Decision Walk::doIfex(const Step& step) {
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doIfdef(const Step& step, bool negated) {
+Walk::Decision Walk::decideIfdef(const Step& step, bool negated) {
   const bool defined = macros_.find(attributeText(step.element, "name")) != nullptr;
   if (defined != negated) return Outcome{Outcome::Kind::Replace, step.element};
   return Outcome{Outcome::Kind::Remove};

@@ -23,7 +23,7 @@ const std::string* Walk::keptPath(const std::string& path) {
   return &*kept;
 }
 
-Walk::Decision Walk::doInclude(const Step& step) {
+Walk::Decision Walk::doInclude(Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
   std::string name = env_.expandWithSystemMacros(attributeText(directive, "filename"));
@@ -168,7 +168,7 @@ Failure Walk::finishInclude(Frame& frame, const Finish& finish) {
   return std::nullopt;
 }
 
-Walk::Decision Walk::doDefine(const Step& step) {
+Walk::Decision Walk::doDefine(Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("name")) return fail(step, "missing name in <define>");
   std::string_view name = attributeText(directive, "name");
@@ -201,7 +201,7 @@ Walk::Decision Walk::doXmldef(Step& step) {
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doXmlput(const Step& step) {
+Walk::Decision Walk::doXmlput(Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   std::string_view name = attributeText(directive, "name");

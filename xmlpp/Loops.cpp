@@ -93,7 +93,7 @@ void Walk::finishLoop(const Step& step, std::vector<HandedOver>& handedOver) {
   chain.insert(chain.end(), handedOver.rbegin(), handedOver.rend());
 }
 
-Walk::Decision Walk::doFor(const Step& step) {
+Walk::Decision Walk::doFor(Step& step) {
   const XMLElement* loop = step.element;
   bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
                   loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
@@ -153,7 +153,7 @@ Walk::Decision Walk::doFor(const Step& step) {
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doForeach(const Step& step) {
+Walk::Decision Walk::doForeach(Step& step) {
   const XMLElement* loop = step.element;
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;

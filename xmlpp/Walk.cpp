@@ -6,56 +6,25 @@
 
 namespace {
 
-enum class Directive {
-  If,
-  IfNot,
-  Ifex,
-  Ifdef,
-  Ifndef,
-  Switch,
-  Include,
-  Define,
-  For,
-  Xmldef,
-  Xmlput,
-  Foreach
-};
-
-// The directives by name: the one list of what the walk carries out.
-constexpr std::pair<std::string_view, Directive> kDirectives[] = {
-    {"if", Directive::If},           {"ifnot", Directive::IfNot},
-    {"ifex", Directive::Ifex},       {"ifdef", Directive::Ifdef},
-    {"ifndef", Directive::Ifndef},   {"switch", Directive::Switch},
-    {"include", Directive::Include}, {"define", Directive::Define},
-    {"for", Directive::For},         {"xmldef", Directive::Xmldef},
-    {"xmlput", Directive::Xmlput},   {"foreach", Directive::Foreach}};
-
-// The names' lengths and first letters, worked out from the table: most elements are no
-// directive, and these two tests tell so without comparing names.
+// The names' lengths and first letters, worked out from the directive table: most elements are
+// no directive, and these two tests tell so without comparing names.
 struct DirectiveFilter {
   std::size_t shortest = SIZE_MAX;
   std::size_t longest = 0;
   bool firstLetter[256] = {};
-  constexpr DirectiveFilter() {
-    for (const auto& [name, directive] : kDirectives) {
-      shortest = name.size() < shortest ? name.size() : shortest;
-      longest = name.size() > longest ? name.size() : longest;
-      firstLetter[static_cast<unsigned char>(name[0])] = true;
+  template <class Entry, std::size_t N>
+  constexpr explicit DirectiveFilter(const Entry (&table)[N]) {
+    for (const Entry& entry : table) {
+      shortest = entry.name.size() < shortest ? entry.name.size() : shortest;
+      longest = entry.name.size() > longest ? entry.name.size() : longest;
+      firstLetter[static_cast<unsigned char>(entry.name[0])] = true;
     }
   }
+  bool mayBeDirective(std::string_view name) const {
+    return name.size() >= shortest && name.size() <= longest &&
+           firstLetter[static_cast<unsigned char>(name[0])];
+  }
 };
-constexpr DirectiveFilter kFilter;
-
-const Directive* directiveOf(std::string_view name) {
-  if (name.size() < kFilter.shortest || name.size() > kFilter.longest ||
-      !kFilter.firstLetter[static_cast<unsigned char>(name[0])]) {
-    return nullptr;
-  }
-  for (const auto& [text, directive] : kDirectives) {
-    if (name == text) return &directive;
-  }
-  return nullptr;
-}
 
 SourceLocation at(SourceLocation::Role role, const std::string& file, std::int32_t line) {
   return SourceLocation{role, file, line, 0};
@@ -120,7 +89,7 @@ void Walk::expandAttributes(XMLElement* element, std::vector<Unresolved>& unreso
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    if (a.isNull()) continue;
+    if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
     const std::string_view value =
         env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
     if (value.data() != a.value().data() && value != a.value()) {
@@ -282,73 +251,53 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   expandAttributes(step.element, step.unresolved);
 }
 
+// The directives by name: the one list of what the walk carries out, and how.
+constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
+    {"if", &Walk::doIf},           {"ifnot", &Walk::doIfnot},   {"ifex", &Walk::doIfex},
+    {"ifdef", &Walk::doIfdef},     {"ifndef", &Walk::doIfndef}, {"switch", &Walk::doSwitch},
+    {"include", &Walk::doInclude}, {"define", &Walk::doDefine}, {"for", &Walk::doFor},
+    {"xmldef", &Walk::doXmldef},   {"xmlput", &Walk::doXmlput}, {"foreach", &Walk::doForeach}};
+
 [[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
-  const Directive* directive = directiveOf(step.element->name());
-  if (!directive) return Outcome{Outcome::Kind::Keep};
-  if (!step.element->parent && *directive != Directive::Include) {
-    // A directive must have a parent to splice into or to be removed from.
-    return fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
-  }
-  switch (*directive) {
-    case Directive::If:
-      return doIf(step, false);
-    case Directive::IfNot:
-      return doIf(step, true);
-    case Directive::Ifex:
-      return doIfex(step);
-    case Directive::Ifdef:
-      return doIfdef(step, false);
-    case Directive::Ifndef:
-      return doIfdef(step, true);
-    case Directive::Switch:
-      return doSwitch(step);
-    case Directive::Include:
-      return doInclude(step);
-    case Directive::Define:
-      return doDefine(step);
-    case Directive::For:
-      return doFor(step);
-    case Directive::Xmldef:
-      return doXmldef(step);
-    case Directive::Xmlput:
-      return doXmlput(step);
-    case Directive::Foreach:
-      return doForeach(step);
+  static constexpr DirectiveFilter kFilter(kDirectives);
+  const std::string_view name = step.element->name();
+  if (!kFilter.mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
+  for (const auto& [text, handler] : kDirectives) {
+    if (name != text) continue;
+    if (!step.element->parent && handler != &Walk::doInclude) {
+      // A directive must have a parent to splice into or to be removed from.
+      return fail(step, "<" + std::string(name) + "> cannot be the root element");
+    }
+    return (this->*handler)(step);
   }
   return Outcome{Outcome::Kind::Keep};
 }
 
 [[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {
-  XMLElement* element = step.element;
   switch (outcome.kind) {
     case Outcome::Kind::Keep:
       return keep(step);
+    case Outcome::Kind::Include:
+      return enterInclude(step, outcome.source, outcome.file);
     case Outcome::Kind::Remove:
-      remove(frames_[step.frame], element);
+      remove(frames_[step.frame], step.element);
       return std::nullopt;
     case Outcome::Kind::Replace:
     case Outcome::Kind::Put:
-      enterChildren(step, Finish{outcome.kind, outcome.source, element}, outcome.file);
-      return std::nullopt;
-    case Outcome::Kind::Include:
-      return enterInclude(step, outcome.source, outcome.file);
+      break;
   }
+  enterChildren(step, Finish{outcome.kind, outcome.source, step.element}, outcome.file);
   return std::nullopt;
 }
 
 Failure Walk::finishFrame(Frame& parent, const Finish& finish) {
-  switch (finish.kind) {
-    case Outcome::Kind::Keep:
-      parent.prev = finish.source;
-      parent.node = finish.source->next;
-      return std::nullopt;
-    case Outcome::Kind::Include:
-      return finishInclude(parent, finish);
-    case Outcome::Kind::Replace:
-    case Outcome::Kind::Put:
-    case Outcome::Kind::Remove:
-      spliceChildren(parent, finish.source, finish.directive);
-      return std::nullopt;
+  // A frame finishes a kept element, an include, or a replacement (Replace, Put).
+  if (finish.kind == Outcome::Kind::Include) return finishInclude(parent, finish);
+  if (finish.kind == Outcome::Kind::Keep) {
+    parent.prev = finish.source;
+    parent.node = finish.source->next;
+  } else {
+    spliceChildren(parent, finish.source, finish.directive);
   }
   return std::nullopt;
 }

@@ -98,6 +98,13 @@ class Walk {
   };
   using Decision = Expected<Outcome>;
 
+  // A directive: its element's name and the handler that decides what the element becomes.
+  struct DirectiveEntry {
+    std::string_view name;
+    Decision (Walk::*handler)(Step&);
+  };
+  static const DirectiveEntry kDirectives[12];
+
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
     Outcome::Kind kind = Outcome::Kind::Keep;
@@ -174,19 +181,23 @@ class Walk {
   XMLNode* childrenAsCopied(Step& step);
 
   // Conditional directives.
-  Decision doIf(const Step& step, bool negated);
-  Decision doIfex(const Step& step);
-  Decision doIfdef(const Step& step, bool negated);
+  Decision doIf(Step& step) { return decideIf(step, false); }
+  Decision doIfnot(Step& step) { return decideIf(step, true); }
+  Decision decideIf(const Step& step, bool negated);
+  Decision doIfex(Step& step);
+  Decision doIfdef(Step& step) { return decideIfdef(step, false); }
+  Decision doIfndef(Step& step) { return decideIfdef(step, true); }
+  Decision decideIfdef(const Step& step, bool negated);
   Decision doSwitch(Step& step);
   // Include and definition directives.
-  Decision doInclude(const Step& step);
+  Decision doInclude(Step& step);
   Failure finishInclude(Frame& parent, const Finish& finish);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
   // root, in list order; an attribute the root has keeps its place and takes the new value.
   void inheritAttributes(XMLElement* root, const XMLElement* directive);
-  Decision doDefine(const Step& step);
+  Decision doDefine(Step& step);
   Decision doXmldef(Step& step);
-  Decision doXmlput(const Step& step);
+  Decision doXmlput(Step& step);
   // The path kept for the whole walk, for contexts and fragments to point at; a path met for the
   // first time is also a loaded file.
   const std::string* keptPath(const std::string& path);
@@ -195,8 +206,8 @@ class Walk {
   Failure checkWrittenRoot(const Step& step, const XMLElement* root,
                            const std::vector<Unresolved>& own) const;
   // Loop directives.
-  Decision doFor(const Step& step);
-  Decision doForeach(const Step& step);
+  Decision doFor(Step& step);
+  Decision doForeach(Step& step);
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
   // needs listing in the chain's frame goes to `handedOver`, in insertion order.
