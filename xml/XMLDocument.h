@@ -99,7 +99,6 @@ class XMLDocument {
       top.source = node->next;
       XMLNode* copy = copyOne(node);
       if (!copy) continue;
-      copy->parent = top.copy;
       if (top.lastChild) {
         top.lastChild->next = copy;
       } else {

@@ -9,12 +9,12 @@
 // sections wherever they stand.
 enum class XMLNodeKind : std::uint8_t { Element, CDATASection };
 
-// A node of the tree. Children form a singly linked chain through `next`; there is no last-child
-// and no previous-sibling pointer. Nodes live in the document's arena, so linking and unlinking
-// never frees anything and a detached node stays valid for the life of the document.
+// A node of the tree. Children form a singly linked chain through `next`; there is no parent,
+// last-child or previous-sibling pointer (whoever walks the tree knows where it is). Nodes live in
+// the document's arena, so linking and unlinking never frees anything and a detached node stays
+// valid for the life of the document.
 class XMLNode {
  public:
-  XMLNode* parent = nullptr;
   XMLNode* next = nullptr;
   XMLNode* firstChild = nullptr;
 
@@ -93,7 +93,7 @@ class XMLElement : public XMLNode {
   std::uint32_t nameLength_;
   std::uint32_t count_ = 0;
 };
-static_assert(sizeof(XMLElement) <= 56);
+static_assert(sizeof(XMLElement) <= 48);
 
 class XMLCDATASection : public XMLNode {
  public:

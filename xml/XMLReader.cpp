@@ -226,7 +226,6 @@ class Parser {
   void appendToOpen(XMLNode* node) {
     if (open_.empty()) return;
     ElementBeingRead& top = open_.back();
-    node->parent = top.element;
     if (top.lastChild) {
       top.lastChild->next = node;
     } else {

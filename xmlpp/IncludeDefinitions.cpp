@@ -69,14 +69,13 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
   XMLElement* directive = step.element;
   Frame& frame = frames_[step.frame];
   const std::string* directiveFile = frame.context.sourceFile;
-  if (directive != doc_.root) {
+  if (frame.owner) {
     // The included root takes the include element's place in the chain.
-    root->parent = directive->parent;
     root->next = directive->next;
     if (frame.prev) {
       frame.prev->next = root;
     } else {
-      directive->parent->firstChild = root;
+      frame.owner->firstChild = root;
     }
   } else {
     doc_.root = root;
@@ -149,18 +148,18 @@ void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
   root->adoptAttributes(records, count);
 }
 
-Failure Walk::finishInclude(Frame& frame, const Finish& finish) {
+Failure Walk::finishInclude(Frame& frame, const Finish& finish, XMLNode* last) {
   XMLElement* root = finish.source;
   const XMLElement* directive = finish.directive;
   inheritAttributes(root, directive);
   const bool unwrap = root->name() == "envelope" || directive->hasAttribute("no_root");
-  if (unwrap && !root->parent) {
+  if (unwrap && !frame.owner) {
     // The walk has been through the root's content since the include was carried out.
     return failAt(directive, frames_.size() - 1,
                   "<" + std::string(root->name()) + "> cannot be the root element");
   }
   if (unwrap) {
-    spliceChildren(frame, root, root);
+    spliceChildren(frame, root, root, last);
     return std::nullopt;
   }
   frame.prev = root;

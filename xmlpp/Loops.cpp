@@ -58,7 +58,6 @@ void Walk::insertBody(const Step& step, MacroTable& iteration, bool last, XMLNod
                       std::vector<HandedOver>& handedOver) {
   XMLElement* loop = step.element;
   auto link = [&](XMLElement* element) {
-    element->parent = loop->parent;
     element->next = (*insertionPoint)->next;
     (*insertionPoint)->next = element;
     *insertionPoint = element;

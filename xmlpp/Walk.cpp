@@ -212,16 +212,18 @@ std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t 
 Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   macros_ = MacroTable(macros);
   const std::string* file = keptPath(fileName);
-  frames_.push_back(Frame{doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
+  frames_.push_back(
+      Frame{nullptr, doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
   while (true) {
     const std::size_t top = frames_.size() - 1;
     Frame& frame = frames_[top];
     if (!frame.node) {
       if (top == 0) break;
       const Finish finish = frame.finish;
+      XMLNode* last = frame.prev;
       frames_.pop_back();
       macros_.leaveScope();
-      if (Failure failure = finishFrame(frames_.back(), finish)) return failure;
+      if (Failure failure = finishFrame(frames_.back(), finish, last)) return failure;
       continue;
     }
     if (!frame.node->isElement()) {
@@ -264,7 +266,7 @@ constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
   if (!kFilter.mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
   for (const auto& [text, handler] : kDirectives) {
     if (name != text) continue;
-    if (!step.element->parent && handler != &Walk::doInclude) {
+    if (!frames_[step.frame].owner && handler != &Walk::doInclude) {
       // A directive must have a parent to splice into or to be removed from.
       return fail(step, "<" + std::string(name) + "> cannot be the root element");
     }
@@ -290,21 +292,21 @@ constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
   return std::nullopt;
 }
 
-Failure Walk::finishFrame(Frame& parent, const Finish& finish) {
+Failure Walk::finishFrame(Frame& parent, const Finish& finish, XMLNode* last) {
   // A frame finishes a kept element, an include, or a replacement (Replace, Put).
-  if (finish.kind == Outcome::Kind::Include) return finishInclude(parent, finish);
+  if (finish.kind == Outcome::Kind::Include) return finishInclude(parent, finish, last);
   if (finish.kind == Outcome::Kind::Keep) {
     parent.prev = finish.source;
     parent.node = finish.source->next;
   } else {
-    spliceChildren(parent, finish.source, finish.directive);
+    spliceChildren(parent, finish.source, finish.directive, last);
   }
   return std::nullopt;
 }
 
 void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish) {
   macros_.enterScope();
-  frames_.push_back(Frame{first, nullptr, std::move(context), finish, {}});
+  frames_.push_back(Frame{finish.source, first, nullptr, std::move(context), finish, {}});
 }
 
 Failure Walk::keep(const Step& step) {
@@ -330,8 +332,8 @@ void Walk::remove(Frame& frame, XMLElement* element) {
   XMLNode* next = element->next;
   if (frame.prev) {
     frame.prev->next = next;
-  } else if (element->parent) {
-    element->parent->firstChild = next;
+  } else if (frame.owner) {
+    frame.owner->firstChild = next;
   }
   element->next = nullptr;
   frame.node = next;
@@ -339,7 +341,9 @@ void Walk::remove(Frame& frame, XMLElement* element) {
 
 void Walk::enterChildren(const Step& step, const Finish& finish, const std::string* file) {
   Frame& frame = frames_[step.frame];
-  if (!finish.source->firstChild) return spliceChildren(frame, finish.source, finish.directive);
+  if (!finish.source->firstChild) {
+    return spliceChildren(frame, finish.source, finish.directive, nullptr);
+  }
   Context context = frame.context;
   context.loopMaps = step.loopMaps;
   if (finish.kind == Outcome::Kind::Put) {
@@ -355,14 +359,9 @@ void Walk::enterChildren(const Step& step, const Finish& finish, const std::stri
   }
 }
 
-void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive) {
+void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive, XMLNode* last) {
   XMLNode* next = directive->next;
-  XMLNode* last = nullptr;
   if (XMLNode* first = source->firstChild) {
-    for (XMLNode* child = first; child; child = child->next) {
-      child->parent = directive->parent;
-      last = child;
-    }
     last->next = directive->next;
     directive->next = first;
     source->firstChild = nullptr;
@@ -371,8 +370,8 @@ void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directiv
   XMLNode* after = directive->next;
   if (frame.prev) {
     frame.prev->next = after;
-  } else if (directive->parent) {
-    directive->parent->firstChild = after;
+  } else if (frame.owner) {
+    frame.owner->firstChild = after;
   }
   directive->next = nullptr;
   frame.node = next;

@@ -130,8 +130,10 @@ class Walk {
   };
 
   struct Frame {
-    XMLNode* node;  // the next node of the chain to visit
-    XMLNode* prev;  // the node before it in the chain, or null at the front
+    XMLElement* owner;  // whose children the chain is: null for the root element's own chain
+    XMLNode* node;      // the next node of the chain to visit
+    XMLNode* prev;      // the node before it in the chain, or null at the front (at the end of
+                        // the chain, its last node)
     Context context;
     Finish finish;
     // The walk reaches these in the reverse of their order here: a loop's insertions come right
@@ -144,7 +146,8 @@ class Walk {
   void begin(Step& step);
   Decision decide(Step& step);
   Failure carryOut(Step& step, const Outcome& outcome);
-  Failure finishFrame(Frame& parent, const Finish& finish);
+  // Carries out `finish` in the frame below the one that just walked the chain ending in `last`.
+  Failure finishFrame(Frame& parent, const Finish& finish, XMLNode* last);
 
   // A failure of the directive of `step` ("XmlPP::processConditionals(): " and the message).
   Diagnostic fail(const Step& step, std::string message) const;
@@ -162,8 +165,9 @@ class Walk {
   // Walks the children of `source` in a scope of their own (those of a put or an included root
   // in a content scope), then moves them into the place of `finish.directive`.
   void enterChildren(const Step& step, const Finish& finish, const std::string* file);
-  // Moves the children of `source` into the place of `directive`, which leaves the tree.
-  void spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive);
+  // Moves the children of `source` (the last of them `last`, null when it has none) into the
+  // place of `directive`, which leaves the tree.
+  void spliceChildren(Frame& frame, XMLElement* source, XMLElement* directive, XMLNode* last);
   Failure enterInclude(Step& step, XMLElement* root, const std::string* file);
   // Defines the macros of a directive's "macros" attribute in the innermost scope (that of the
   // content of an include or xmlput); `file` is where the directive was written.
@@ -191,7 +195,7 @@ class Walk {
   Decision doSwitch(Step& step);
   // Include and definition directives.
   Decision doInclude(Step& step);
-  Failure finishInclude(Frame& parent, const Finish& finish);
+  Failure finishInclude(Frame& parent, const Finish& finish, XMLNode* last);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
   // root, in list order; an attribute the root has keeps its place and takes the new value.
   void inheritAttributes(XMLElement* root, const XMLElement* directive);
