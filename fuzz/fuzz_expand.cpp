@@ -27,14 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string storage;
   std::string unresolved;
-  const std::string local(env.expand(table, text, false, storage, &unresolved));
+  const std::optional<std::string_view> expanded =
+      env.expand(table, text, false, storage, &unresolved);
+  if (!expanded) return 0;  // longer than the bound on values built
+  const std::string local(*expanded);
   // A reference reported as left unresolved is in the result as written.
   if (!unresolved.empty()) {
     fuzz::check(unresolved.starts_with("$(") && unresolved.ends_with(")") &&
                     local.find(unresolved) != std::string::npos,
                 "an unresolved reference stays in the result", unresolved);
   }
-  std::string withSystem = env.expandWithSystemMacros(text);
+  const std::string withSystem = env.expandWithSystemMacros(text).value_or("");
 
   // Text without the reference character passes through unchanged.
   if (text.find('$') == std::string_view::npos) {

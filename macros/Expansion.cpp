@@ -1,5 +1,6 @@
 // Expansion of $(name) references, pass after pass while a pass asks for a re-scan.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -10,9 +11,10 @@ namespace {
 // The character that starts a reference ("$(name)") and escapes itself ("$$").
 constexpr char kMacroChar = MacroEnvironment::kReferenceChar;
 
-// Bounds that keep expansion finite: a fixed point ends it early, and so do these.
+// Bounds that keep expansion finite: a pass that asks for no re-scan or changes nothing ends it,
+// and so does the 100th pass; a pass whose output grows past kMaxValueSize fails it.
 constexpr int kMaxPasses = 100;
-constexpr std::size_t kMaxExpandedSize = std::size_t{16} << 20;
+constexpr std::size_t kMaxSize = MacroEnvironment::kMaxValueSize;
 
 // Marks the "(" bytes of a text that no ")" closes. Counting from the right, a "(" is closed when
 // some ")" to its right is still unclaimed; one pass, no stack.
@@ -40,26 +42,31 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
 
 }  // namespace
 
-std::string MacroEnvironment::expand(const MacroTable& localMacros, std::string_view text,
-                                     bool useSystemMacros) const {
+std::optional<std::string> MacroEnvironment::expand(const MacroTable& localMacros,
+                                                    std::string_view text,
+                                                    bool useSystemMacros) const {
   std::string result;
-  return std::string(expand(localMacros, text, useSystemMacros, result));
+  const std::optional<std::string_view> expanded =
+      expand(localMacros, text, useSystemMacros, result);
+  if (!expanded) return std::nullopt;
+  return std::string(*expanded);
 }
 
-std::string_view MacroEnvironment::expandReferences(const MacroTable& localMacros,
-                                                    std::string_view text, bool useSystemMacros,
-                                                    std::string& output,
-                                                    std::string* unresolved) const {
+std::optional<std::string_view> MacroEnvironment::expandReferences(const MacroTable& localMacros,
+                                                                   std::string_view text,
+                                                                   bool useSystemMacros,
+                                                                   std::string& output,
+                                                                   std::string* unresolved) const {
   // Each pass notes its own unresolved references; the last pass's are the result's.
-  if (!expandPass(localMacros, text, useSystemMacros, output, unresolved) || output == text ||
-      output.size() > kMaxExpandedSize) {
-    return output;
-  }
+  PassEnd end = expandPass(localMacros, text, useSystemMacros, output, unresolved);
+  if (end == PassEnd::TooLong) return std::nullopt;
+  if (end == PassEnd::Done || output == text) return output;
   std::string input;
   for (int pass = 1; pass < kMaxPasses; ++pass) {
     input.swap(output);
-    bool rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
-    if (!rescan || output == input || output.size() > kMaxExpandedSize) break;
+    end = expandPass(localMacros, input, useSystemMacros, output, unresolved);
+    if (end == PassEnd::TooLong) return std::nullopt;
+    if (end == PassEnd::Done || output == input) break;
   }
   return output;
 }
@@ -113,13 +120,14 @@ NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
 
 }  // namespace
 
-bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_view in,
-                                  bool useSystemMacros, std::string& out,
-                                  std::string* unresolved) const {
+MacroEnvironment::PassEnd MacroEnvironment::expandPass(const MacroTable& localMacros,
+                                                       std::string_view in, bool useSystemMacros,
+                                                       std::string& out,
+                                                       std::string* unresolved) const {
   constexpr char mc = kMacroChar;
   if (unresolved) unresolved->clear();
   out.clear();
-  out.reserve(in.size());
+  out.reserve(std::min(in.size(), kMaxSize + 1));
   bool rescan = false;
   std::vector<bool> unclosed;  // built at the first unterminated reference only
   std::size_t lastMacroChar = std::string_view::npos;  // found at the first unterminated one
@@ -131,6 +139,9 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
       out.append(in.substr(i));
       break;
     }
+    // The output is checked each time a reference has been written: it grows past the bound by
+    // at most one value (itself bounded) before the pass stops.
+    if (out.size() > kMaxSize) return PassEnd::TooLong;
     out.append(in.substr(i, at - i));
     i = at;
     if (i + 1 == n || in[i + 1] != '(') {
@@ -176,5 +187,6 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
     }
     i = ref.close + 1;
   }
-  return rescan;
+  if (out.size() > kMaxSize) return PassEnd::TooLong;
+  return rescan ? PassEnd::Rescan : PassEnd::Done;
 }

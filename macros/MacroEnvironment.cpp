@@ -91,7 +91,7 @@ bool dateTimeMacroValue(std::string_view name, std::string& value,
   return false;
 }
 
-std::string MacroEnvironment::expandWithSystemMacros(std::string_view text) const {
+std::optional<std::string> MacroEnvironment::expandWithSystemMacros(std::string_view text) const {
   static const MacroTable kNone;
   return expand(kNone, text, true);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -20,21 +22,25 @@ class MacroEnvironment {
   explicit MacroEnvironment(std::string_view installDirectory,
                             std::optional<std::time_t> fixedTime = std::nullopt);
 
+  // The longest text expansion builds: a result, or any pass on the way to it, that would be
+  // longer makes the expansion fail (the text given may be longer: it was not built).
+  static constexpr std::size_t kMaxValueSize = std::size_t{16} << 20;
+
   // Replaces $(name), $(name:default), $(name::literal default) and $$ in `text`, looking names up
   // in `localMacros` and then, when asked, in the system macros. Names that are not found and have
   // no default stay as written. The result is `text` itself when it holds no "$" (nothing is
-  // copied), else it is built in `result`, whose storage is reused. When `unresolved` is given,
-  // it receives the first reference the result keeps unresolved as written ("$(NAME)"), or is
-  // emptied when there is none.
-  std::string_view expand(const MacroTable& localMacros, std::string_view text,
-                          bool useSystemMacros, std::string& result,
-                          std::string* unresolved = nullptr) const {
+  // copied), else it is built in `result`, whose storage is reused; nothing when it would be
+  // longer than kMaxValueSize. When `unresolved` is given, it receives the first reference the
+  // result keeps unresolved as written ("$(NAME)"), or is emptied when there is none.
+  std::optional<std::string_view> expand(const MacroTable& localMacros, std::string_view text,
+                                         bool useSystemMacros, std::string& result,
+                                         std::string* unresolved = nullptr) const {
     if (unresolved) unresolved->clear();
     if (!hasReferences(text)) return text;
     return expandReferences(localMacros, text, useSystemMacros, result, unresolved);
   }
-  std::string expand(const MacroTable& localMacros, std::string_view text,
-                     bool useSystemMacros = false) const;
+  std::optional<std::string> expand(const MacroTable& localMacros, std::string_view text,
+                                    bool useSystemMacros = false) const;
   // The character that starts every reference ("$(name)", "$$").
   static constexpr char kReferenceChar = '$';
   // Whether expansion could change `text` at all: only a text with a "$" holds references.
@@ -42,14 +48,17 @@ class MacroEnvironment {
     return text.find(kReferenceChar) != std::string_view::npos;
   }
   // Expansion with the system macros only (include file names).
-  std::string expandWithSystemMacros(std::string_view text) const;
+  std::optional<std::string> expandWithSystemMacros(std::string_view text) const;
 
  private:
-  std::string_view expandReferences(const MacroTable& localMacros, std::string_view text,
-                                    bool useSystemMacros, std::string& output,
-                                    std::string* unresolved) const;
-  bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
-                  std::string& out, std::string* unresolved) const;
+  std::optional<std::string_view> expandReferences(const MacroTable& localMacros,
+                                                   std::string_view text, bool useSystemMacros,
+                                                   std::string& output,
+                                                   std::string* unresolved) const;
+  // How a pass ended: its output is the result, it asks for another pass, or it grew too long.
+  enum class PassEnd : std::uint8_t { Done, Rescan, TooLong };
+  PassEnd expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
+                     std::string& out, std::string* unresolved) const;
 
   MacroMap systemMacros_;
   std::optional<std::time_t> fixedTime_;

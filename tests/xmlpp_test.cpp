@@ -139,6 +139,7 @@ TEST(CombineValueLists, OrderAndEmptyLists) {
       for (std::size_t k = 0; k < chosen.size(); ++k)
         out += lists[k][chosen[k]];
       out += last ? '.' : ';';
+      return true;
     });
     return out;
   };

@@ -30,7 +30,9 @@ Walk::Decision Walk::doIfex(Step& step) {
   XMLElement* element = step.element;
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return Outcome{Outcome::Kind::Keep};  // not a directive without one
-  if (evaluator_.truthValue(expand(expression)).value_or(false)) {
+  const std::optional<std::string_view> expanded = expand(expression);
+  if (!expanded) return tooLong(*element, "expression", element, step.frame);
+  if (evaluator_.truthValue(*expanded).value_or(false)) {
     return Outcome{Outcome::Kind::Replace, element};
   }
   return Outcome{Outcome::Kind::Remove};
@@ -48,7 +50,8 @@ Walk::Decision Walk::doSwitch(Step& step) {
   });
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
-  for (XMLNode* child = childrenAsCopied(step); child && !chosen; child = child->next) {
+  if (Failure failure = childrenAsCopied(step)) return std::move(*failure);
+  for (XMLNode* child = step.element->firstChild; child && !chosen; child = child->next) {
     XMLElement* branch = asElement(child);
     if (!branch) continue;
     if (branch->name() == "case") {

@@ -26,7 +26,10 @@ const std::string* Walk::keptPath(const std::string& path) {
 Walk::Decision Walk::doInclude(Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
-  std::string name = env_.expandWithSystemMacros(attributeText(directive, "filename"));
+  const std::optional<std::string> expanded =
+      env_.expandWithSystemMacros(attributeText(directive, "filename"));
+  if (!expanded) return tooLong(*directive, "filename", directive, step.frame);
+  const std::string& name = *expanded;
   // Relative names are joined to the including file's directory by plain prefixing, never
   // normalised, so messages show the path exactly as it was opened.
   const Context& context = frames_[step.frame].context;
@@ -93,7 +96,7 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
                  Finish{Outcome::Kind::Include, root, directive});
   defineMacrosAttribute(directive, directiveFile);
   std::vector<Unresolved> own;
-  expandAttributes(root, own);
+  if (Failure failure = expandAttributes(root, frames_.size() - 1, own)) return failure;
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
   if (written && strict_) return checkWrittenRoot(step, root, own);
@@ -176,10 +179,11 @@ Walk::Decision Walk::doDefine(Step& step) {
     macros_.set(name, attributeText(directive, "value"), origin);
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
-    const std::string_view text =
-        expand(attributeText(directive, hex ? "hex_expression" : "expression"));
+    const std::string_view attribute = hex ? "hex_expression" : "expression";
+    const std::optional<std::string_view> text = expand(attributeText(directive, attribute));
+    if (!text) return tooLong(*directive, attribute, directive, step.frame);
     // The low 32 bits of the value, in decimal or as "0x" and upper-case hexadecimal.
-    if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(text)) {
+    if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(*text)) {
       const auto low = static_cast<std::uint32_t>(*value);
       char digits[10];
       macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low), origin);
@@ -194,7 +198,7 @@ Walk::Decision Walk::doXmldef(Step& step) {
   if (!step.element->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   // The registry has no scopes: a later definition of the name replaces an earlier one. The
   // fragment is registered as a loop's copy would have held it.
-  childrenAsCopied(step);
+  if (Failure failure = childrenAsCopied(step)) return std::move(*failure);
   fragments_.insert_or_assign(std::string(attributeText(step.element, "name")),
                               Fragment{step.element, frames_[step.frame].context.sourceFile});
   return Outcome{Outcome::Kind::Remove};

@@ -35,7 +35,7 @@ bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) 
 }  // namespace
 
 void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<void(const std::vector<std::size_t>&, bool)>& visit) {
+                       const std::function<bool(const std::vector<std::size_t>&, bool)>& visit) {
   for (const auto& list : lists) {
     if (list.empty()) return;
   }
@@ -46,16 +46,15 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
     std::size_t k = lists.size();
     while (k > 0 && index[k - 1] + 1 == lists[k - 1].size())
       --k;
-    visit(index, k == 0);
-    if (k == 0) return;
+    if (!visit(index, k == 0) || k == 0) return;
     ++index[k - 1];
     for (std::size_t j = k; j < lists.size(); ++j)
       index[j] = 0;
   }
 }
 
-void Walk::insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
-                      std::vector<HandedOver>& handedOver) {
+Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
+                         XMLNode** insertionPoint, std::vector<HandedOver>& handedOver) {
   XMLElement* loop = step.element;
   auto link = [&](XMLElement* element) {
     element->next = (*insertionPoint)->next;
@@ -68,11 +67,12 @@ void Walk::insertBody(const Step& step, MacroTable& iteration, bool last, XMLNod
     for (XMLNode* child = loop->firstChild; child; child = child->next) {
       const XMLElement* body = asElement(child);
       if (!body) continue;  // only elements are copied
-      XMLElement* copy = copyWithMacros(body, step.loopMaps.get(), iteration);
-      link(copy);
-      if (chainHasMaps) handedOver.push_back({copy, nullptr});
+      Expected<XMLElement*> copy = copyWithMacros(step, body, iteration);
+      if (!copy) return std::move(copy.error());
+      link(*copy);
+      if (chainHasMaps) handedOver.push_back({*copy, nullptr});
     }
-    return;
+    return std::nullopt;
   }
   const auto maps = std::make_shared<const LoopMaps>(LoopMaps{step.loopMaps, std::move(iteration)});
   XMLNode* child = loop->firstChild;
@@ -85,6 +85,7 @@ void Walk::insertBody(const Step& step, MacroTable& iteration, bool last, XMLNod
     }
     child = next;
   }
+  return std::nullopt;
 }
 
 void Walk::finishLoop(const Step& step, std::vector<HandedOver>& handedOver) {
@@ -97,10 +98,16 @@ Walk::Decision Walk::doFor(Step& step) {
   bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
                   loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
   if (!complete) return fail(step, "<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
-  // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0.
-  auto evaluateSigned = [&](std::string_view name) {
-    return static_cast<std::uint32_t>(
-        evaluator_.signedValue(expand(attributeText(loop, name))).value_or(0));
+  // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0. The
+  // offset and factor are expanded once more before they are evaluated.
+  Failure failure;
+  auto evaluateSigned = [&](std::string_view name) -> std::uint32_t {
+    const std::optional<std::string_view> text = expand(attributeText(loop, name));
+    if (!text) {
+      if (!failure) failure = tooLong(*loop, name, loop, step.frame);
+      return 0;
+    }
+    return static_cast<std::uint32_t>(evaluator_.signedValue(*text).value_or(0));
   };
   auto evaluateUnsigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
@@ -113,6 +120,7 @@ Walk::Decision Walk::doFor(Step& step) {
     offset = 0u - evaluateSigned("sub");
   }
   std::uint32_t factor = loop->hasAttribute("mul") ? evaluateSigned("mul") : 1;
+  if (failure) return std::move(*failure);
   std::string index(attributeText(loop, "index"));
   std::uint32_t start = evaluateUnsigned("start");
   std::uint32_t end = evaluateUnsigned("end");
@@ -143,7 +151,9 @@ Walk::Decision Walk::doFor(Step& step) {
       setUpperHex(apHexText, ap);
       i += increment;
       last = !(i < end);
-      insertBody(step, iteration, last, &insertionPoint, handedOver);
+      if (Failure failure = insertBody(step, iteration, last, &insertionPoint, handedOver)) {
+        return std::move(*failure);
+      }
       character = static_cast<std::uint16_t>(character + increment);
       ap += increment * factor;
     }
@@ -170,11 +180,14 @@ Walk::Decision Walk::doForeach(Step& step) {
     slots.push_back(&iteration.define(name, origin));
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
+  Failure failure;
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    insertBody(step, iteration, last, &insertionPoint, handedOver);
+    failure = insertBody(step, iteration, last, &insertionPoint, handedOver);
+    return !failure;
   });
+  if (failure) return std::move(*failure);
   finishLoop(step, handedOver);
   return Outcome{Outcome::Kind::Remove};
 }

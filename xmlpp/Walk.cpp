@@ -85,18 +85,32 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
   return walk.run(fileName, parseMacroList(macroList));
 }
 
-void Walk::expandAttributes(XMLElement* element, std::vector<Unresolved>& unresolved) {
+Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,
+                               std::vector<Unresolved>& unresolved) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
-    const std::string_view value =
+    const std::optional<std::string_view> value =
         env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
-    if (value.data() != a.value().data() && value != a.value()) {
-      a.setValue(doc_.duplicateString(value));
+    if (!value) return tooLong(*element, a.name(), element, frame);
+    if (value->data() != a.value().data() && *value != a.value()) {
+      a.setValue(doc_.duplicateString(*value));
     }
     if (!reference_.empty()) unresolved.push_back(Unresolved{reference_, a.name()});
   }
+  return std::nullopt;
+}
+
+Diagnostic Walk::tooLong(const XMLElement& element, std::string_view attribute,
+                         const XMLElement* at, std::size_t frame) const {
+  std::string message = "the value of attribute " + std::string(attribute) + " of <" +
+                        std::string(element.name()) + "> would be longer than 16 MiB";
+  // A definition's value is named by its macro.
+  if (element.name() == "define" && element.hasAttribute("name")) {
+    message += " (macro " + std::string(attributeText(&element, "name")) + ")";
+  }
+  return failAt(at, frame, std::move(message));
 }
 
 Walk::LoopMaps::~LoopMaps() {
@@ -118,13 +132,15 @@ Diagnostic Walk::unresolvedFailure(const Unresolved& unresolved, const XMLElemen
                            locate(element, frame));
 }
 
-std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
-                                          const MacroTable* last) {
+std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
+                                                         const LoopMaps* maps,
+                                                         const MacroTable* last) {
   // A value without references is shared, not copied.
   if (!MacroEnvironment::hasReferences(value)) return value;
   if (!maps) {  // a copy of a body whose loop has no loop around it: its own iteration only
-    const std::string_view expanded = env_.expand(*last, value, false, buffer_);
-    return expanded.data() == value.data() ? value : doc_.duplicateString(expanded);
+    const std::optional<std::string_view> expanded = env_.expand(*last, value, false, buffer_);
+    if (!expanded) return std::nullopt;
+    return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
   }
   mapChain_.clear();
   for (; maps; maps = maps->outer.get())
@@ -133,19 +149,23 @@ std::string_view Walk::expandWithLoopMaps(std::string_view value, const LoopMaps
   if (last) mapChain_.push_back(last);
   std::string_view text = value;
   for (const MacroTable* table : mapChain_) {
-    const std::string_view expanded = env_.expand(*table, text, false, buffer_);
-    if (expanded.data() == text.data()) continue;
-    passText_.assign(expanded);
+    const std::optional<std::string_view> expanded = env_.expand(*table, text, false, buffer_);
+    if (!expanded) return std::nullopt;
+    if (expanded->data() == text.data()) continue;
+    passText_.assign(*expanded);
     text = passText_;
   }
   return text.data() == value.data() ? value : doc_.duplicateString(text);
 }
 
-void Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
+const XMLAttribute* Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    a.setValue(expandWithLoopMaps(a.isNull() ? std::string_view("") : a.value(), &maps, nullptr));
+    const std::optional<std::string_view> value =
+        expandWithLoopMaps(a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
+    if (!value) return &a;
+    a.setValue(*value);
   }
   // Loops copy elements only.
   XMLNode** link = &element->firstChild;
@@ -156,33 +176,47 @@ void Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
       *link = (*link)->next;
     }
   }
+  return nullptr;
 }
 
-XMLNode* Walk::childrenAsCopied(Step& step) {
+Failure Walk::childrenAsCopied(Step& step) {
   if (const LoopMapsPtr maps = std::move(step.loopMaps)) {
     std::vector<XMLElement*> stack{step.element};
     while (!stack.empty()) {
       XMLElement* next = stack.back();
       stack.pop_back();
-      if (next != step.element) applyLoopMaps(next, *maps);
+      if (next != step.element) {
+        if (const XMLAttribute* a = applyLoopMaps(next, *maps)) {
+          return tooLong(*next, a->name(), step.element, step.frame);
+        }
+      }
       for (XMLNode* child = next->firstChild; child; child = child->next)
         stack.push_back(static_cast<XMLElement*>(child));
     }
   }
-  return step.element->firstChild;
+  return std::nullopt;
 }
 
-XMLElement* Walk::copyWithMacros(const XMLElement* element, const LoopMaps* maps,
-                                 const MacroTable& macros) {
-  auto expanded = [&](const XMLAttribute& a) {
+Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* body,
+                                           const MacroTable& iteration) {
+  // The copy goes on past a value that grows too long (with that value empty), and then fails.
+  Failure failure;
+  auto expanded = [&](const XMLElement& element, const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    return XMLAttribute{a.name(), expandWithLoopMaps(value, maps, &macros)};
+    const std::optional<std::string_view> result =
+        failure ? std::nullopt : expandWithLoopMaps(value, step.loopMaps.get(), &iteration);
+    if (!result && !failure) failure = tooLong(element, a.name(), step.element, step.frame);
+    return XMLAttribute{a.name(), result.value_or(std::string_view(""))};
   };
-  return static_cast<XMLElement*>(
-      XMLDocument::copyTree(element, [&](const XMLNode* node) -> XMLNode* {
+  auto* copy =
+      static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
         if (!node->isElement()) return nullptr;  // loops copy elements only
-        return doc_.copyAttributes(static_cast<const XMLElement*>(node), expanded);
+        const auto* element = static_cast<const XMLElement*>(node);
+        return doc_.copyAttributes(element,
+                                   [&](const XMLAttribute& a) { return expanded(*element, a); });
       }));
+  if (failure) return std::move(*failure);
+  return copy;
 }
 
 Diagnostic Walk::fail(const Step& step, std::string message) const {
@@ -232,7 +266,7 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
       continue;
     }
     Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
-    begin(step);
+    if (Failure failure = begin(step)) return failure;
     if (listener_) listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
     Decision decision = decide(step);
     if (!decision) return std::move(decision.error());
@@ -241,7 +275,7 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   return std::nullopt;
 }
 
-[[gnu::always_inline]] inline void Walk::begin(Step& step) {
+[[gnu::always_inline]] inline Failure Walk::begin(Step& step) {
   Frame& frame = frames_[step.frame];
   if (!frame.handedOver.empty() && frame.handedOver.back().element == step.element) {
     step.loopMaps = std::move(frame.handedOver.back().maps);
@@ -249,8 +283,12 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   } else {
     step.loopMaps = frame.context.loopMaps;
   }
-  if (step.loopMaps) applyLoopMaps(step.element, *step.loopMaps);
-  expandAttributes(step.element, step.unresolved);
+  if (step.loopMaps) {
+    if (const XMLAttribute* a = applyLoopMaps(step.element, *step.loopMaps)) {
+      return tooLong(*step.element, a->name(), step.element, step.frame);
+    }
+  }
+  return expandAttributes(step.element, step.frame, step.unresolved);
 }
 
 // The directives by name: the one list of what the walk carries out, and how.

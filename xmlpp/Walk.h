@@ -143,7 +143,7 @@ class Walk {
 
   // Completes the step for the element at the front of its frame: the loop variables it carries
   // applied, its values expanded.
-  void begin(Step& step);
+  Failure begin(Step& step);
   Decision decide(Step& step);
   Failure carryOut(Step& step, const Outcome& outcome);
   // Carries out `finish` in the frame below the one that just walked the chain ending in `last`.
@@ -182,7 +182,7 @@ class Walk {
   // The children of the step's element as a loop's copy would have them: the step's loop
   // variables applied to every element below it (values expanded, nodes other than elements
   // dropped). The step then carries no loop variables, so its children are walked as they are.
-  XMLNode* childrenAsCopied(Step& step);
+  Failure childrenAsCopied(Step& step);
 
   // Conditional directives.
   Decision doIf(Step& step) { return decideIf(step, false); }
@@ -215,27 +215,34 @@ class Walk {
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
   // needs listing in the chain's frame goes to `handedOver`, in insertion order.
-  void insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
-                  std::vector<HandedOver>& handedOver);
+  Failure insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
+                     std::vector<HandedOver>& handedOver);
   // Lists what the loop handed over with its chain's frame.
   void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
   // Expands the macro references in the element's attribute values in place; in strict mode,
   // adds the references left unresolved to `unresolved`.
-  void expandAttributes(XMLElement* element, std::vector<Unresolved>& unresolved);
+  Failure expandAttributes(XMLElement* element, std::size_t frame,
+                           std::vector<Unresolved>& unresolved);
+  // The failure for an attribute of `element` whose expanded value would be longer than the
+  // bound on values built (MacroEnvironment::kMaxValueSize), located at `at` in frame `frame`.
+  Diagnostic tooLong(const XMLElement& element, std::string_view attribute, const XMLElement* at,
+                     std::size_t frame) const;
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
-  void applyLoopMaps(XMLElement* element, const LoopMaps& maps);
-  // A value expanded with `maps`' tables, outermost first, then with `last` when given.
-  std::string_view expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
-                                      const MacroTable* last);
-  // A detached deep copy of the element and its element descendants, every attribute value
-  // expanded with `maps` and then `macros`.
-  XMLElement* copyWithMacros(const XMLElement* element, const LoopMaps* maps,
-                             const MacroTable& macros);
+  // Returns the attribute whose value would grow too long, if one does.
+  const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps);
+  // A value expanded with `maps`' tables, outermost first, then with `last` when given; nothing
+  // when it would grow too long.
+  std::optional<std::string_view> expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
+                                                     const MacroTable* last);
+  // A detached deep copy of `body` and its element descendants, every attribute value expanded
+  // with the step's loop maps and then `iteration`.
+  Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
+                                       const MacroTable& iteration);
   // The text with the references of the current scope expanded: the text itself when it holds
-  // no "$", else a view of storage that the next expansion reuses.
-  std::string_view expand(std::string_view text) {
+  // no "$", else a view of storage that the next expansion reuses; nothing when too long.
+  std::optional<std::string_view> expand(std::string_view text) {
     return env_.expand(macros_, text, false, buffer_);
   }
 
@@ -271,9 +278,9 @@ void forEachItem(std::string_view text, char separator, Visit&& visit) {
 
 // Calls `visit` with each way of choosing one item from every list (indexes into the lists, and
 // whether it is the last way), the first list changing slowest: none when a list is empty, one
-// empty choice when there are no lists.
+// empty choice when there are no lists. Stops early when `visit` returns false.
 void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<void(const std::vector<std::size_t>&, bool)>& visit);
+                       const std::function<bool(const std::vector<std::size_t>&, bool)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
 // Strict mode: the message for a file whose text ends inside the element `open`.
