@@ -57,16 +57,17 @@ std::optional<std::string_view> MacroEnvironment::expandReferences(const MacroTa
                                                                    bool useSystemMacros,
                                                                    std::string& output,
                                                                    std::string* unresolved) const {
-  // Each pass notes its own unresolved references; the last pass's are the result's.
-  PassEnd end = expandPass(localMacros, text, useSystemMacros, output, unresolved);
-  if (end == PassEnd::TooLong) return std::nullopt;
-  if (end == PassEnd::Done || output == text) return output;
+  // Each pass notes its own unresolved references; the last pass's are the result's. A pass
+  // whose output grows past the bound stops there.
+  bool rescan = expandPass(localMacros, text, useSystemMacros, output, unresolved);
+  if (output.size() > kMaxSize) return std::nullopt;
+  if (!rescan || output == text) return output;
   std::string input;
   for (int pass = 1; pass < kMaxPasses; ++pass) {
     input.swap(output);
-    end = expandPass(localMacros, input, useSystemMacros, output, unresolved);
-    if (end == PassEnd::TooLong) return std::nullopt;
-    if (end == PassEnd::Done || output == input) break;
+    rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
+    if (output.size() > kMaxSize) return std::nullopt;
+    if (!rescan || output == input) break;
   }
   return output;
 }
@@ -120,10 +121,9 @@ NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
 
 }  // namespace
 
-MacroEnvironment::PassEnd MacroEnvironment::expandPass(const MacroTable& localMacros,
-                                                       std::string_view in, bool useSystemMacros,
-                                                       std::string& out,
-                                                       std::string* unresolved) const {
+bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_view in,
+                                  bool useSystemMacros, std::string& out,
+                                  std::string* unresolved) const {
   constexpr char mc = kMacroChar;
   if (unresolved) unresolved->clear();
   out.clear();
@@ -139,9 +139,6 @@ MacroEnvironment::PassEnd MacroEnvironment::expandPass(const MacroTable& localMa
       out.append(in.substr(i));
       break;
     }
-    // The output is checked each time a reference has been written: it grows past the bound by
-    // at most one value (itself bounded) before the pass stops.
-    if (out.size() > kMaxSize) return PassEnd::TooLong;
     out.append(in.substr(i, at - i));
     i = at;
     if (i + 1 == n || in[i + 1] != '(') {
@@ -176,7 +173,10 @@ MacroEnvironment::PassEnd MacroEnvironment::expandPass(const MacroTable& localMa
     if (value && dateTimeMacroValue(parts.name, now, fixedTime_)) {
       out.append(now);
     } else if (value) {
+      // The output is checked each time a value has been written: it grows past the bound by at
+      // most one value before the pass stops. (Everything else it holds is text of the input.)
       out.append(*value);
+      if (out.size() > kMaxSize) return false;
     } else if (parts.hasDefault) {
       out.append(parts.fallback);
     } else {
@@ -187,6 +187,5 @@ MacroEnvironment::PassEnd MacroEnvironment::expandPass(const MacroTable& localMa
     }
     i = ref.close + 1;
   }
-  if (out.size() > kMaxSize) return PassEnd::TooLong;
-  return rescan ? PassEnd::Rescan : PassEnd::Done;
+  return rescan;
 }

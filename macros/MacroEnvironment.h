@@ -55,10 +55,10 @@ class MacroEnvironment {
                                                    std::string_view text, bool useSystemMacros,
                                                    std::string& output,
                                                    std::string* unresolved) const;
-  // How a pass ended: its output is the result, it asks for another pass, or it grew too long.
-  enum class PassEnd : std::uint8_t { Done, Rescan, TooLong };
-  PassEnd expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
-                     std::string& out, std::string* unresolved) const;
+  // One pass over `in` into `out`; true when it asks for another. A pass whose output grows past
+  // kMaxValueSize stops there.
+  bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
+                  std::string& out, std::string* unresolved) const;
 
   MacroMap systemMacros_;
   std::optional<std::time_t> fixedTime_;

@@ -199,23 +199,29 @@ Failure Walk::childrenAsCopied(Step& step) {
 
 Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* body,
                                            const MacroTable& iteration) {
-  // The copy goes on past a value that grows too long (with that value empty), and then fails.
-  Failure failure;
-  auto expanded = [&](const XMLElement& element, const XMLAttribute& a) {
+  // The copy goes on past a value that grows too long (with that value empty), and then fails
+  // for the first such value.
+  const XMLElement* tooLongIn = nullptr;
+  std::string_view tooLongAttribute;
+  const XMLElement* element = nullptr;
+  auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    const std::optional<std::string_view> result =
-        failure ? std::nullopt : expandWithLoopMaps(value, step.loopMaps.get(), &iteration);
-    if (!result && !failure) failure = tooLong(element, a.name(), step.element, step.frame);
-    return XMLAttribute{a.name(), result.value_or(std::string_view(""))};
+    if (const auto result = expandWithLoopMaps(value, step.loopMaps.get(), &iteration)) {
+      return XMLAttribute{a.name(), *result};
+    }
+    if (!tooLongIn) {
+      tooLongIn = element;
+      tooLongAttribute = a.name();
+    }
+    return XMLAttribute{a.name(), std::string_view("")};
   };
   auto* copy =
       static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
         if (!node->isElement()) return nullptr;  // loops copy elements only
-        const auto* element = static_cast<const XMLElement*>(node);
-        return doc_.copyAttributes(element,
-                                   [&](const XMLAttribute& a) { return expanded(*element, a); });
+        element = static_cast<const XMLElement*>(node);
+        return doc_.copyAttributes(element, expanded);
       }));
-  if (failure) return std::move(*failure);
+  if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
   return copy;
 }
 
