@@ -130,12 +130,12 @@ Failure DepFile::open(std::string_view target, const std::vector<std::string>& d
   return file_.open(path_);
 }
 
-Failure DepFile::commit() {
+Failure DepFile::finish() {
   if (path_.empty()) return std::nullopt;
   ByteSink sink(file_.fd());
   sink.append(rule_);
   if (!sink.flush()) return file_.writeFailure(sink.systemError());
-  return file_.commit();
+  return file_.finish();
 }
 
 bool DepFile::wouldOverwrite(const std::string& target,

@@ -45,10 +45,11 @@ std::optional<std::string> unlistableName(std::string_view name);
 Expected<std::string> depFileRule(std::string_view target,
                                   const std::vector<std::string>& dependencies);
 
-// The dependency file of one run. It is opened before the output is written, so that an unusable
-// path fails the run while the output is still untouched, and it is completed after the output,
-// atomically: readers see the old rule or the complete new one. Without a path (XMLPP_DEPFILE
-// unset or empty) both steps succeed and do nothing.
+// The dependency file of one run. It is opened before anything is written, so that an unusable
+// path or a name that cannot be written fails the run while every file is untouched; `finish`
+// writes the rule to its temporary file, and the driver puts it in place together with the
+// output (dependency file first). Without a path (XMLPP_DEPFILE unset or empty) every step
+// succeeds and does nothing.
 //
 // The file is refused when it would be the output or one of the loaded files (the same file, by
 // whatever path or link), and when the output is standard output ("-"), which has no name to
@@ -60,8 +61,10 @@ class DepFile {
   // Builds the rule and opens the file; fails when a name cannot be written, the file is refused
   // or it cannot be created.
   Failure open(std::string_view target, const std::vector<std::string>& dependencies);
-  // Writes the rule and replaces the file.
-  Failure commit();
+  // Writes the rule and finishes the file (see OutputFile::finish): nothing is replaced yet.
+  Failure finish();
+  // The file to put in place (OutputFile::replace), or one with nothing to do without a path.
+  OutputFile& file() { return file_; }
 
  private:
   bool wouldOverwrite(const std::string& target,

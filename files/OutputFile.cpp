@@ -146,6 +146,7 @@ OutputFile::~OutputFile() {
 
 Failure OutputFile::open(const std::string& path) {
   path_ = path;
+  kind_ = Kind::Direct;  // until a temporary file is made; nothing to finish before it is open
   errno = 0;
   if (!openPath(path)) return writeFailure(errno);
   return std::nullopt;
@@ -153,13 +154,28 @@ Failure OutputFile::open(const std::string& path) {
 
 Failure OutputFile::openDescriptor(int fd, const std::string& path) {
   path_ = path;
+  kind_ = Kind::Direct;
   if (!useDescriptor(fd)) return writeFailure(errno);
   return std::nullopt;
 }
 
-Failure OutputFile::commit() {
+Failure OutputFile::finish() {
   errno = 0;
-  if (!commitFile()) return writeFailure(errno);
+  if (!finishFile()) return writeFailure(errno);
+  finished_ = true;
+  return std::nullopt;
+}
+
+Failure OutputFile::replace() {
+  if (kind_ == Kind::None) return std::nullopt;
+  if (!finished_) return writeFailure(EBADF);
+  if (kind_ != Kind::Named) return std::nullopt;
+  TerminationSignalsBlocked blocked;
+  if (::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
+    return writeFailure(errno);  // the destructor removes the temporary file
+  }
+  forgetNamed();
+  kind_ = Kind::None;  // in place: nothing more to do
   return std::nullopt;
 }
 
@@ -209,7 +225,7 @@ bool OutputFile::openUnnamed() {
     throwIfOutOfMemory();
     return false;
   }
-  // The file is linked in through /proc/self/fd at commit; where that does not lead to it (no
+  // The file is linked in through /proc/self/fd when finished; where that does not lead to it (no
   // /proc), a named temporary file is used instead.
   struct stat byDescriptor {};
   struct stat byPath {};
@@ -235,6 +251,27 @@ bool OutputFile::openNamed() {
     temporary_[0] = '\0';
     return false;
   }
+  return registerNamed();
+}
+
+// Links the unnamed file in under a temporary name, which a termination signal removes from then
+// on.
+bool OutputFile::linkUnnamed() {
+  const std::string link = descriptorPath(file_.get());
+  TerminationSignalsBlocked blocked;
+  const bool linked = createWithTemporaryName(temporary_, [&] {
+    return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
+  });
+  if (!linked) {
+    throwIfOutOfMemory();
+    temporary_[0] = '\0';
+    return false;
+  }
+  return registerNamed();
+}
+
+// Called with the termination signals held back, right after the temporary name was made.
+bool OutputFile::registerNamed() {
   kind_ = Kind::Named;
   cleanupSlot_ = registerTemporary(directory_.get(), temporary_);
   if (cleanupSlot_ < 0) {
@@ -258,31 +295,21 @@ void OutputFile::forgetNamed() {
   temporary_[0] = '\0';
 }
 
-bool OutputFile::commitFile() {
+bool OutputFile::finishFile() {
+  if (kind_ == Kind::None) return true;
   if (!file_) return false;
   if (kind_ == Kind::Direct) return file_.close();
   if (::fchmod(file_.get(), mode_) != 0) return false;
-  if (kind_ == Kind::Named) {
-    bool ok = file_.close();
-    TerminationSignalsBlocked blocked;
-    if (!ok || ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
-      return false;  // the destructor removes the temporary file
-    }
-    forgetNamed();
-    return true;
-  }
-  // An unnamed file gets a temporary name only for the moment between linking it in and
-  // renaming it, with the termination signals held back.
-  std::string link = descriptorPath(file_.get());
+  if (kind_ == Kind::Unnamed && !linkUnnamed()) return false;
+  return file_.close();  // on a failure the destructor removes the temporary file
+}
+
+Failure replaceInOrder(std::initializer_list<OutputFile*> files) {
   TerminationSignalsBlocked blocked;
-  const bool linked = createWithTemporaryName(temporary_, [&] {
-    return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
-  });
-  if (!linked) return false;
-  bool ok = file_.close() &&
-            ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) == 0;
-  if (!ok) ::unlinkat(directory_.get(), temporary_, 0);
-  return ok;
+  for (OutputFile* file : files) {
+    if (Failure failure = file->replace()) return failure;
+  }
+  return std::nullopt;
 }
 
 std::optional<FileIdentity> outputIdentity(const std::string& path) {

@@ -13,6 +13,7 @@
 #include "TestFiles.h"
 #include "files/ByteSink.h"
 #include "files/FilePath.h"
+#include "files/OutputFile.h"
 #include "files/SignalCleanup.h"
 
 namespace {
@@ -125,6 +126,66 @@ TEST_F(FilesTest, TerminationSignalRemovesRegisteredTemporaries) {
       EXPECT_EQ(std::filesystem::exists(dir_ / "still-running"), raiseWhileBlocked) << label;
     }
   }
+}
+
+std::vector<std::string> hiddenNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().filename().string().front() == '.') names.push_back(entry.path().string());
+  }
+  return names;
+}
+
+// Finished files replace nothing until they are put in place, in order; where one cannot be, the
+// files before it are in place, the others untouched, and no temporary file is left.
+TEST_F(FilesTest, FilesReplaceTogetherInOrder) {
+  for (bool secondFails : {false, true}) {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    const auto first = dir_ / "first", second = dir_ / "second";
+    std::ofstream(first) << "old";
+    std::ofstream(second) << "old";
+    {
+      OutputFile a, b;
+      ASSERT_FALSE(a.open(first.string()));
+      ASSERT_FALSE(b.open(second.string()));
+      for (OutputFile* file : {&a, &b}) {
+        ASSERT_EQ(::write(file->fd(), "new", 3), 3);
+        ASSERT_FALSE(file->finish());
+      }
+      EXPECT_EQ(readFile(first) + readFile(second), "oldold");
+      EXPECT_EQ(hiddenNames(dir_).size(), 2u);
+      if (secondFails) {
+        std::filesystem::remove(second);
+        std::filesystem::create_directories(second / "taken");
+      }
+      EXPECT_EQ(static_cast<bool>(replaceInOrder({&a, &b})), secondFails);
+    }
+    EXPECT_EQ(readFile(first), "new");
+    EXPECT_EQ(std::filesystem::is_directory(second) ? "taken" : readFile(second),
+              secondFails ? "taken" : "new");
+    EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
+  }
+}
+
+// A termination signal between finishing a file and putting it in place removes the temporary
+// name it was finished under, and replaces nothing.
+TEST_F(FilesTest, SignalAfterFinishLeavesTheTargetAlone) {
+  const auto target = dir_ / "out";
+  std::ofstream(target) << "old";
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGTERM, SIG_DFL);
+    OutputFile file;
+    if (file.open(target.string()) || ::write(file.fd(), "new", 3) != 3 || file.finish()) _exit(1);
+    raise(SIGTERM);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
 }
 
 }  // namespace
