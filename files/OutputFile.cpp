@@ -199,6 +199,9 @@ bool OutputFile::openPath(const std::string& path) {
     return false;
   }
   mode_ = target.exists ? (target.info.st_mode & 0777) : defaultMode();
+  replacing_ = target.exists;
+  owner_ = target.info.st_uid;
+  group_ = target.info.st_gid;
   directory_ = std::move(target.directory);
   name_ = std::move(target.name);
   return openUnnamed() || openNamed();
@@ -299,9 +302,25 @@ bool OutputFile::finishFile() {
   if (kind_ == Kind::None) return true;
   if (!file_) return false;
   if (kind_ == Kind::Direct) return file_.close();
-  if (::fchmod(file_.get(), mode_) != 0) return false;
+  if (!setOwnerAndMode()) return false;
   if (kind_ == Kind::Unnamed && !linkUnnamed()) return false;
   return file_.close();  // on a failure the destructor removes the temporary file
+}
+
+bool OutputFile::setOwnerAndMode() {
+  unsigned mode = mode_;
+  if (replacing_) {
+    const int fd = file_.get();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    if (info.st_uid != owner_ || info.st_gid != group_) {
+      // Root may give both; a member of the group may give the group alone.
+      if (::fchown(fd, owner_, group_) != 0) ::fchown(fd, static_cast<uid_t>(-1), group_);
+      if (::fstat(fd, &info) != 0) return false;
+    }
+    mode = narrowedMode(mode, info.st_uid == owner_, info.st_gid == group_);
+  }
+  return ::fchmod(file_.get(), mode) == 0;
 }
 
 Failure replaceInOrder(std::initializer_list<OutputFile*> files) {
@@ -310,6 +329,22 @@ Failure replaceInOrder(std::initializer_list<OutputFile*> files) {
     if (Failure failure = file->replace()) return failure;
   }
   return std::nullopt;
+}
+
+unsigned narrowedMode(unsigned mode, bool ownerKept, bool groupKept) {
+  const unsigned owner = (mode >> 6) & 7;
+  const unsigned group = (mode >> 3) & 7;
+  const unsigned other = mode & 7;
+  unsigned newOwner = owner;
+  unsigned newGroup = group;
+  unsigned newOther = other;
+  if (!ownerKept) {
+    newOwner &= groupKept ? group : other;
+    newGroup &= owner;
+    newOther &= owner;
+  }
+  if (!groupKept) newGroup &= other;
+  return newOwner << 6 | newGroup << 3 | newOther;
 }
 
 std::optional<FileIdentity> outputIdentity(const std::string& path) {

@@ -20,7 +20,11 @@
 // opened directory, so it fits wherever the target's name fits.
 //
 // The new file gets the permission bits of the file it replaces (never setuid, setgid or sticky),
-// or those of a new file under the umask.
+// or those of a new file under the umask. It also gets the replaced file's owner and group where
+// the caller may give them (root; or a member of the file's group, which keeps the group), as
+// editors that save by renaming do; where either cannot be kept, the permission bits are narrowed
+// (`narrowedMode`) so that nobody gains access. A file with several hard links is replaced under
+// the one name given: its other names keep the old contents.
 //
 // Paths are resolved link by link: a symbolic link is followed, so its target is replaced and the
 // link stays; a loop, or a chain of more than 40 links, fails and changes nothing. An existing
@@ -47,8 +51,8 @@ class OutputFile {
   // Writes through a copy of the inherited descriptor `fd`; `path` names it in messages.
   Failure openDescriptor(int fd, const std::string& path);
   int fd() const { return file_.get(); }
-  // Completes the file without replacing anything: a temporary file gets its permission bits, is
-  // linked in under its temporary name and closed; a file written directly
+  // Completes the file without replacing anything: a temporary file gets its permission bits,
+  // owner and group, is linked in under its temporary name and closed; a file written directly
   // is closed. On a failure nothing is replaced. A file never opened has nothing to finish.
   Failure finish();
   // Puts a finished file in place, renaming it over the target; a file written directly (or
@@ -64,6 +68,7 @@ class OutputFile {
   bool openPath(const std::string& path);
   bool useDescriptor(int fd);
   bool finishFile();
+  bool setOwnerAndMode();
   bool openUnnamed();
   bool openNamed();
   bool linkUnnamed();
@@ -81,12 +86,23 @@ class OutputFile {
   char temporary_[16] = {};   // the temporary file's name (Named)
   int cleanupSlot_ = -1;
   unsigned mode_ = 0;
+  // The file replaced, when there is one: whose it was.
+  bool replacing_ = false;
+  uid_t owner_ = 0;
+  gid_t group_ = 0;
 };
 
 // Puts finished files in place in the order given, with the termination signals held back until
 // the last is in place, so that no caught signal falls between two of them; the first failure
 // stops (the files before it are in place, the others are not).
 Failure replaceInOrder(std::initializer_list<OutputFile*> files);
+
+// The permission bits (owner, group, other) of a file replacing one with bits `mode` when its
+// owner or group could not be kept, such that nobody gains access. A new owner (the writer) gets
+// no more than it had: the group's bits where the group was kept (only a member of the group can
+// keep it), the others' bits otherwise; the old owner, now among the group or the others, gets
+// no more than the owner's bits; a new group gets no more than the others'.
+unsigned narrowedMode(unsigned mode, bool ownerKept, bool groupKept);
 
 // The file that writing `path` through OutputFile would write, or nothing when the path leads
 // nowhere it could write (a missing directory, a link loop).

@@ -128,6 +128,24 @@ TEST_F(FilesTest, TerminationSignalRemovesRegisteredTemporaries) {
   }
 }
 
+// The bits of a file whose owner or group could not be kept: nobody gains access.
+TEST(OutputFile, NarrowedModeGivesNobodyMoreAccess) {
+  struct Case {
+    unsigned mode;
+    bool ownerKept;
+    bool groupKept;
+    unsigned expected;
+  } cases[] = {
+      {0644, true, true, 0644},   {0640, true, false, 0600},  {0664, false, true, 0664},
+      {0674, false, true, 0664},  {0662, false, false, 0222}, {0604, false, true, 0004},
+      {0077, false, false, 0000}, {0755, true, false, 0755},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(narrowedMode(c.mode, c.ownerKept, c.groupKept), c.expected)
+        << std::oct << c.mode << " " << c.ownerKept << c.groupKept;
+  }
+}
+
 std::vector<std::string> hiddenNames(const std::filesystem::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
