@@ -45,9 +45,17 @@ std::int32_t lineOfPosition(const char* begin, const char* end, const char* posi
   return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
 }
 
-// The line of a position as editors count it, from 0: the line feeds before it.
-std::int32_t editorLine(const char* begin, const char* position) {
-  return static_cast<std::int32_t>(countLineFeeds(begin, position));
+// The line of a position in [begin, end) as editors count it, from 0: the line ends before it,
+// each a line feed, a carriage return, or a carriage return and a line feed together.
+std::int32_t editorLine(const char* begin, const char* end, const char* position) {
+  std::size_t lines = countLineFeeds(begin, position);
+  const char* cr = begin;
+  while ((cr = static_cast<const char*>(
+              std::memchr(cr, '\r', static_cast<std::size_t>(position - cr)))) != nullptr) {
+    if (cr + 1 == end || cr[1] != '\n') ++lines;  // a line feed after it ends the same line
+    ++cr;
+  }
+  return static_cast<std::int32_t>(lines);
 }
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
@@ -152,7 +160,8 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(), editorLine(begin_, element->name().data())};
+    return XMLDocument::OpenElement{element->name(),
+                                    editorLine(begin_, end_, element->name().data())};
   }
   const char* cursor() const { return p_; }
 
@@ -481,11 +490,12 @@ Failure XMLDocument::loadBuffer(char* text, std::size_t size, const std::string&
       parser.error() == SyntaxError::BadTagName ? "bad tagName" : "tagName mismatch";
   const char* at = parser.cursor();
   const char* lineStart = at;
-  while (lineStart > text && lineStart[-1] != '\n')
+  while (lineStart > text && lineStart[-1] != '\n' && lineStart[-1] != '\r')
     --lineStart;
-  return Diagnostic::failure(loadMessage(role, fileName, reason, parser.lineAt(at), root),
-                             {{SourceLocation::Role::At, fileName, editorLine(text, at),
-                               static_cast<std::int32_t>(at - lineStart + 1)}});
+  return Diagnostic::failure(
+      loadMessage(role, fileName, reason, parser.lineAt(at), root),
+      {{SourceLocation::Role::At, fileName, editorLine(text, text + size, at),
+        static_cast<std::int32_t>(at - lineStart + 1)}});
 }
 
 XMLDocument::XMLDocument() = default;
@@ -495,7 +505,8 @@ std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
   // The name of an element read from a text is a view right after its "<", into that text.
   const char* name = element->name().data();
   for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, name) && !std::less<>()(end, name)) return editorLine(begin, name);
+    if (std::less<>()(begin, name) && !std::less<>()(end, name))
+      return editorLine(begin, end, name);
   }
   return 0;
 }
