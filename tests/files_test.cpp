@@ -186,6 +186,20 @@ TEST_F(FilesTest, FilesReplaceTogetherInOrder) {
   }
 }
 
+// A file that was written but not finished cannot be put in place.
+TEST_F(FilesTest, NothingIsReplacedBeforeFinish) {
+  const auto target = dir_ / "out";
+  std::ofstream(target) << "old";
+  {
+    OutputFile file;
+    ASSERT_FALSE(file.open(target.string()));
+    ASSERT_EQ(::write(file.fd(), "new", 3), 3);
+    EXPECT_TRUE(file.replace());
+  }
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
+}
+
 // A termination signal between finishing a file and putting it in place removes the temporary
 // name it was finished under, and replaces nothing.
 TEST_F(FilesTest, SignalAfterFinishLeavesTheTargetAlone) {
