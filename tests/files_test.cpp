@@ -128,6 +128,32 @@ TEST_F(FilesTest, TerminationSignalRemovesRegisteredTemporaries) {
   }
 }
 
+volatile sig_atomic_t handled = 0;
+extern "C" void countSignal(int) {
+  handled = handled + 1;
+}
+
+// A signal the program handles itself keeps its handler while temporaries are registered: it does
+// not end the process, and removes nothing.
+TEST_F(FilesTest, ProgramsOwnSignalHandlerIsKept) {
+  std::ofstream(dir_ / "registered") << "";
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGALRM, countSignal);
+    int directory = open(dir_.c_str(), O_PATH | O_DIRECTORY);
+    {
+      TerminationSignalsBlocked blocked;
+      registerTemporary(directory, "registered");
+    }
+    raise(SIGALRM);
+    _exit(handled == 1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "registered"));
+}
+
 // The bits of a file whose owner or group could not be kept: nobody gains access.
 TEST(OutputFile, NarrowedModeGivesNobodyMoreAccess) {
   struct Case {
