@@ -6,30 +6,76 @@
 
 namespace {
 
-// Characters that end or cut a name in GNU Make unless a backslash precedes them.
-bool quotedByBackslash(char c) {
-  return c == ' ' || c == '\t' || c == '#' || c == ':';
+// Bytes that neither tool reads back inside a name, however they are written.
+bool refusedByte(unsigned char c) {
+  return c < 0x20 || c == 0x7F ||
+         std::string_view("\"%&'()*;<=>?[^`|").find(c) != std::string_view::npos;
+}
+
+std::string quoted(char c) {
+  return std::string("\"") + c + "\"";
+}
+
+std::string describeByte(unsigned char c) {
+  if (c == '\t') return "a tab";
+  if (c < 0x20 || c == 0x7F) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("the byte 0x") + kDigits[c >> 4] + kDigits[c & 0xF];
+  }
+  return quoted(static_cast<char>(c));
+}
+
+// The name as Make reads it, without the leading "./" (and the slashes after it) that Make drops.
+std::string_view withoutLeadingDot(std::string_view name) {
+  while (name.starts_with("./")) {
+    const std::size_t rest = name.find_first_not_of('/', 2);
+    if (rest == std::string_view::npos) break;
+    name.remove_prefix(rest);
+  }
+  return name;
+}
+
+// Make's special targets (.PHONY, .SUFFIXES, .SECONDEXPANSION, ...) and any it may add: a dot and
+// capital letters or underscores only.
+bool looksLikeSpecialTarget(std::string_view name) {
+  return name.size() > 1 && name[0] == '.' &&
+         name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_", 1) == std::string_view::npos;
 }
 
 }  // namespace
 
+std::optional<std::string> unlistableName(std::string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (refusedByte(c)) return "holds " + describeByte(c);
+    if (c != '\\') continue;
+    if (i + 1 == name.size()) return "ends in " + quoted('\\');
+    const char next = name[i + 1];
+    if (next == '#' || next == ':' || next == '$') {
+      return "holds " + quoted('\\') + " before " + quoted(next);
+    }
+  }
+  if (name.ends_with(':')) return "ends in " + quoted(':');
+  if (name.ends_with(' ')) return "ends in a blank";
+  const std::string_view word = withoutLeadingDot(name);
+  if (word.starts_with('~')) return "begins with " + quoted('~');
+  if (word.starts_with("-l")) return "begins with \"-l\"";
+  if (looksLikeSpecialTarget(word)) return "begins with \".\" and capital letters only";
+  return std::nullopt;
+}
+
 std::string escapeDepFileName(std::string_view name) {
   std::string text;
   text.reserve(name.size() + 8);
-  std::size_t i = 0;
-  while (i < name.size()) {
-    if (name[i] == '\\') {
-      std::size_t end = name.find_first_not_of('\\', i);
-      if (end == std::string_view::npos) end = name.size();
-      std::size_t count = end - i;
-      // Before such a character or at the end, Make reads 2N backslashes as N.
-      bool doubled = end == name.size() || quotedByBackslash(name[end]);
-      text.append(doubled ? 2 * count : count, '\\');
-      i = end;
-      continue;
-    }
-    char c = name[i++];
-    if (quotedByBackslash(c)) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == ' ') {
+      // The backslashes just written stand before a blank: 2N+1 of them read back as N.
+      std::size_t run = 0;
+      while (run < i && name[i - 1 - run] == '\\')
+        ++run;
+      text.append(run + 1, '\\');
+    } else if (c == '#' || c == ':') {
       text.push_back('\\');
     } else if (c == '$') {
       text.push_back('$');
@@ -39,12 +85,19 @@ std::string escapeDepFileName(std::string_view name) {
   return text;
 }
 
-std::optional<std::string> depFileRule(std::string_view target,
-                                       const std::vector<std::string>& dependencies) {
-  auto hasLineBreak = [](std::string_view name) {
-    return name.find_first_of("\n\r") != std::string_view::npos;
+Expected<std::string> depFileRule(std::string_view target,
+                                  const std::vector<std::string>& dependencies) {
+  auto unlistable = [](std::string_view name) -> Failure {
+    if (name.find_first_of("\n\r") != std::string_view::npos) {
+      return Diagnostic::failure("a file name holds a line break");
+    }
+    if (std::optional<std::string> why = unlistableName(name)) {
+      return Diagnostic::failure(std::string(name) + " " + *why +
+                                 ", which GNU Make or Ninja would misread");
+    }
+    return std::nullopt;
   };
-  if (hasLineBreak(target)) return std::nullopt;
+  if (Failure failure = unlistable(target)) return std::move(*failure);
   std::string rule = escapeDepFileName(target);
   rule.push_back(':');
   std::string emptyRules;
@@ -52,7 +105,7 @@ std::optional<std::string> depFileRule(std::string_view target,
   for (std::size_t i = 0; i < dependencies.size(); ++i) {
     const std::string& name = dependencies[i];
     if (name == "-" || normalizePath(name) == targetPath) continue;
-    if (hasLineBreak(name)) return std::nullopt;
+    if (Failure failure = unlistable(name)) return std::move(*failure);
     const std::string escaped = escapeDepFileName(name);
     rule.push_back(' ');
     rule.append(escaped);
@@ -70,19 +123,19 @@ Failure DepFile::open(std::string_view target, const std::vector<std::string>& d
     return Diagnostic::failure("couldn't write " + path_ + std::string(why));
   };
   if (target == "-") return refused(": the output is standard output");
-  std::optional<std::string> rule = depFileRule(target, dependencies);
-  if (!rule) return refused(": a file name holds a line break");
+  Expected<std::string> rule = depFileRule(target, dependencies);
+  if (!rule) return refused(": " + rule.error().message);
   rule_ = std::move(*rule);
   if (wouldOverwrite(std::string(target), dependencies)) return refused("");
   return file_.open(path_);
 }
 
-Failure DepFile::commit() {
+Failure DepFile::finish() {
   if (path_.empty()) return std::nullopt;
   ByteSink sink(file_.fd());
   sink.append(rule_);
   if (!sink.flush()) return file_.writeFailure(sink.systemError());
-  return file_.commit();
+  return file_.finish();
 }
 
 bool DepFile::wouldOverwrite(const std::string& target,

@@ -12,30 +12,44 @@
 // build system (GNU Make, Ninja, CMake's DEPFILE) regenerates the output when any of them changes,
 // and an empty rule "DEP:\n" for each included file, so that deleting one breaks no build.
 
-// Writes `name` the way GNU Make reads a target or prerequisite name back:
-//   blank, tab -> "\ ", "\<tab>"     "#" -> "\#"     ":" -> "\:"     "$" -> "$$"
-// Backslashes that directly precede a blank, a tab, "#", ":" or the end of the name are doubled
-// (Make halves them there; at the end of a line it keeps them, so a name ending in a backslash
-// reads back right only when another name follows it). Every other backslash is written as it
-// is. Blanks, "#", "$", ":" and ordinary backslashes read back the same with Ninja, which differs
-// only where a backslash directly precedes "#", ":", "$" or ends the name, and for tabs. Line
-// breaks cannot be written at all.
+// How a file name is written so that GNU Make and Ninja both read back exactly that name, as a
+// target or prerequisite and as the target of an empty rule:
+//   blank -> "\ "     "#" -> "\#"     ":" -> "\:"     "$" -> "$$"
+// and backslashes directly before a blank doubled (both tools read 2N+1 backslashes and a blank as
+// N backslashes and a blank). Every other byte is written as it is. A name that one of the tools
+// would read otherwise cannot be written at all (`unlistableName` says why):
+//   - a control byte (tab, line feed and carriage return among them) or DEL, or one of
+//     " % & ' ( ) * ; < = > ? [ ^ ` |   (Ninja ends a name there whatever precedes it; for Make
+//     ";" starts a recipe, "|" makes the names after it order-only, "=" and "%" turn the empty
+//     rule into an assignment or a pattern, "(" and ")" name archive members, "*", "?" and "["
+//     are wildcards);
+//   - a backslash directly before "#", ":" or "$", or at the end of the name (the two tools
+//     halve such backslashes differently), a ":" at the end (Ninja takes it for the end of a
+//     target) and a blank at the end (Make drops it before a ":" or a line end);
+//   - with any leading "./" removed (as Make removes it), a name that begins with "~" (a home
+//     folder to Make) or "-l" (a library to Make), or a dot followed by capital letters and
+//     underscores only (Make's special targets, such as .PHONY).
 std::string escapeDepFileName(std::string_view name);
+
+// Why `name` cannot be written in a dependency file, naming the character (such as: holds ";"),
+// or nothing when it can. Line breaks are reported by `depFileRule` before this is asked.
+std::optional<std::string> unlistableName(std::string_view name);
 
 // The whole text, each line ending in a newline: the rule "TARGET: DEP...", then an empty rule
 // "DEP:" for each dependency but the first (the input), as compilers write with -MP, so that Make
 // and Ninja go on when a dependency has been deleted. The dependencies (each named once) are
 // listed in the order given; a dependency that names the target itself (compared after removing "."
 // and ".." components) is left out, since build tools reject a file that depends on itself, and so
-// is "-" (standard input, which is no file a build tool could watch). Returns nothing when a name
-// holds a line break.
-std::optional<std::string> depFileRule(std::string_view target,
-                                       const std::vector<std::string>& dependencies);
+// is "-" (standard input, which is no file a build tool could watch). Fails when a name cannot be
+// written: "a file name holds a line break", or "NAME holds ..." from `unlistableName`.
+Expected<std::string> depFileRule(std::string_view target,
+                                  const std::vector<std::string>& dependencies);
 
-// The dependency file of one run. It is opened before the output is written, so that an unusable
-// path fails the run while the output is still untouched, and it is completed after the output,
-// atomically: readers see the old rule or the complete new one. Without a path (XMLPP_DEPFILE
-// unset or empty) both steps succeed and do nothing.
+// The dependency file of one run. It is opened before anything is written, so that an unusable
+// path or a name that cannot be written fails the run while every file is untouched; `finish`
+// writes the rule to its temporary file, and the driver puts it in place together with the
+// output (dependency file first). Without a path (XMLPP_DEPFILE unset or empty) every step
+// succeeds and does nothing.
 //
 // The file is refused when it would be the output or one of the loaded files (the same file, by
 // whatever path or link), and when the output is standard output ("-"), which has no name to
@@ -47,8 +61,10 @@ class DepFile {
   // Builds the rule and opens the file; fails when a name cannot be written, the file is refused
   // or it cannot be created.
   Failure open(std::string_view target, const std::vector<std::string>& dependencies);
-  // Writes the rule and replaces the file.
-  Failure commit();
+  // Writes the rule and finishes the file (see OutputFile::finish): nothing is replaced yet.
+  Failure finish();
+  // The file to put in place (OutputFile::replace), or one with nothing to do without a path.
+  OutputFile& file() { return file_; }
 
  private:
   bool wouldOverwrite(const std::string& target,

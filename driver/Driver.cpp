@@ -1,5 +1,7 @@
 #include "driver/Driver.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -65,6 +67,23 @@ Failure strictArgumentError(const std::vector<std::string_view>& args) {
   return std::nullopt;
 }
 
+// Writes the output and the dependency file (XMLPP_DEPFILE, opened already) so that they change
+// together or not at all: both are complete before either replaces anything, and the dependency
+// file goes first, so that a run ended between the two leaves an older output, which the next
+// build redoes. The dependency file is written first too: its failure then comes before a single
+// byte of an output written directly (standard output, a pipe).
+Failure writeBoth(XMLDocument& document, const std::string& output, DepFile& depFile,
+                  const Options& options) {
+  OutputFile file;
+  if (Failure failure =
+          output == "-" ? file.openDescriptor(STDOUT_FILENO, output) : file.open(output)) {
+    return failure;
+  }
+  if (Failure failure = depFile.finish()) return failure;
+  if (Failure failure = document.writeFile(file, {.utf8 = options.utf8})) return failure;
+  return replaceInOrder({&depFile.file(), &file});
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -102,14 +121,12 @@ int runXmlpp(int argc, char** argv) {
   XMLDocument& document = preprocessor.document();
   // Exactly four arguments: the fourth names the output's DOCTYPE.
   if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
-  // XMLPP_DEPFILE: opened before the output is written, completed after it.
   DepFile depFile(std::getenv("XMLPP_DEPFILE"));
   if (const Failure failure = depFile.open(output, preprocessor.loadedFiles())) {
     return report(*failure, options);
   }
-  if (const Failure failure = document.save(output, {.utf8 = options.utf8})) {
+  if (const Failure failure = writeBoth(document, output, depFile, options)) {
     return report(*failure, options);
   }
-  if (const Failure failure = depFile.commit()) return report(*failure, options);
   return 0;
 }

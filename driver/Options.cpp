@@ -75,7 +75,9 @@ std::string helpText() {
   text +=
       "\n"
       "Environment:\n"
-      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path\n"
+      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path,\n"
+      "                     replaced together with the output; a file name Make or\n"
+      "                     Ninja would misread fails the run\n"
       "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 00:00:00 UTC: the date and time\n"
       "                     macros give this time, in UTC, instead of the clock's\n"
       "\n"

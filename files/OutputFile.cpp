@@ -146,6 +146,7 @@ OutputFile::~OutputFile() {
 
 Failure OutputFile::open(const std::string& path) {
   path_ = path;
+  kind_ = Kind::Direct;  // until a temporary file is made; nothing to finish before it is open
   errno = 0;
   if (!openPath(path)) return writeFailure(errno);
   return std::nullopt;
@@ -153,13 +154,28 @@ Failure OutputFile::open(const std::string& path) {
 
 Failure OutputFile::openDescriptor(int fd, const std::string& path) {
   path_ = path;
+  kind_ = Kind::Direct;
   if (!useDescriptor(fd)) return writeFailure(errno);
   return std::nullopt;
 }
 
-Failure OutputFile::commit() {
+Failure OutputFile::finish() {
   errno = 0;
-  if (!commitFile()) return writeFailure(errno);
+  if (!finishFile()) return writeFailure(errno);
+  finished_ = true;
+  return std::nullopt;
+}
+
+Failure OutputFile::replace() {
+  if (kind_ == Kind::None) return std::nullopt;
+  if (!finished_) return writeFailure(EBADF);
+  if (kind_ != Kind::Named) return std::nullopt;
+  TerminationSignalsBlocked blocked;
+  if (::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
+    return writeFailure(errno);  // the destructor removes the temporary file
+  }
+  forgetNamed();
+  kind_ = Kind::None;  // in place: nothing more to do
   return std::nullopt;
 }
 
@@ -183,6 +199,9 @@ bool OutputFile::openPath(const std::string& path) {
     return false;
   }
   mode_ = target.exists ? (target.info.st_mode & 0777) : defaultMode();
+  replacing_ = target.exists;
+  owner_ = target.info.st_uid;
+  group_ = target.info.st_gid;
   directory_ = std::move(target.directory);
   name_ = std::move(target.name);
   return openUnnamed() || openNamed();
@@ -209,7 +228,7 @@ bool OutputFile::openUnnamed() {
     throwIfOutOfMemory();
     return false;
   }
-  // The file is linked in through /proc/self/fd at commit; where that does not lead to it (no
+  // The file is linked in through /proc/self/fd when finished; where that does not lead to it (no
   // /proc), a named temporary file is used instead.
   struct stat byDescriptor {};
   struct stat byPath {};
@@ -235,6 +254,27 @@ bool OutputFile::openNamed() {
     temporary_[0] = '\0';
     return false;
   }
+  return registerNamed();
+}
+
+// Links the unnamed file in under a temporary name, which a termination signal removes from then
+// on.
+bool OutputFile::linkUnnamed() {
+  const std::string link = descriptorPath(file_.get());
+  TerminationSignalsBlocked blocked;
+  const bool linked = createWithTemporaryName(temporary_, [&] {
+    return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
+  });
+  if (!linked) {
+    throwIfOutOfMemory();
+    temporary_[0] = '\0';
+    return false;
+  }
+  return registerNamed();
+}
+
+// Called with the termination signals held back, right after the temporary name was made.
+bool OutputFile::registerNamed() {
   kind_ = Kind::Named;
   cleanupSlot_ = registerTemporary(directory_.get(), temporary_);
   if (cleanupSlot_ < 0) {
@@ -258,31 +298,53 @@ void OutputFile::forgetNamed() {
   temporary_[0] = '\0';
 }
 
-bool OutputFile::commitFile() {
+bool OutputFile::finishFile() {
+  if (kind_ == Kind::None) return true;
   if (!file_) return false;
   if (kind_ == Kind::Direct) return file_.close();
-  if (::fchmod(file_.get(), mode_) != 0) return false;
-  if (kind_ == Kind::Named) {
-    bool ok = file_.close();
-    TerminationSignalsBlocked blocked;
-    if (!ok || ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) != 0) {
-      return false;  // the destructor removes the temporary file
+  if (!setOwnerAndMode()) return false;
+  if (kind_ == Kind::Unnamed && !linkUnnamed()) return false;
+  return file_.close();  // on a failure the destructor removes the temporary file
+}
+
+bool OutputFile::setOwnerAndMode() {
+  unsigned mode = mode_;
+  if (replacing_) {
+    const int fd = file_.get();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    if (info.st_uid != owner_ || info.st_gid != group_) {
+      // Root may give both; a member of the group may give the group alone.
+      if (::fchown(fd, owner_, group_) != 0) ::fchown(fd, static_cast<uid_t>(-1), group_);
+      if (::fstat(fd, &info) != 0) return false;
     }
-    forgetNamed();
-    return true;
+    mode = narrowedMode(mode, info.st_uid == owner_, info.st_gid == group_);
   }
-  // An unnamed file gets a temporary name only for the moment between linking it in and
-  // renaming it, with the termination signals held back.
-  std::string link = descriptorPath(file_.get());
+  return ::fchmod(file_.get(), mode) == 0;
+}
+
+Failure replaceInOrder(std::initializer_list<OutputFile*> files) {
   TerminationSignalsBlocked blocked;
-  const bool linked = createWithTemporaryName(temporary_, [&] {
-    return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
-  });
-  if (!linked) return false;
-  bool ok = file_.close() &&
-            ::renameat(directory_.get(), temporary_, directory_.get(), name_.c_str()) == 0;
-  if (!ok) ::unlinkat(directory_.get(), temporary_, 0);
-  return ok;
+  for (OutputFile* file : files) {
+    if (Failure failure = file->replace()) return failure;
+  }
+  return std::nullopt;
+}
+
+unsigned narrowedMode(unsigned mode, bool ownerKept, bool groupKept) {
+  const unsigned owner = (mode >> 6) & 7;
+  const unsigned group = (mode >> 3) & 7;
+  const unsigned other = mode & 7;
+  unsigned newOwner = owner;
+  unsigned newGroup = group;
+  unsigned newOther = other;
+  if (!ownerKept) {
+    newOwner &= groupKept ? group : other;
+    newGroup &= owner;
+    newOther &= owner;
+  }
+  if (!groupKept) newGroup &= other;
+  return newOwner << 6 | newGroup << 3 | newOther;
 }
 
 std::optional<FileIdentity> outputIdentity(const std::string& path) {

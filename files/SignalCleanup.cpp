@@ -43,11 +43,16 @@ sigset_t terminationSignals() {
   return set;
 }
 
-// Points the termination signals at the handler, leaving ignored ones ignored.
+// Points the termination signals that still have their default action at the handler: one that
+// is ignored does not end the process, and one that has a handler of the program's own (a test
+// harness's timer, say) is the program's to deal with.
 void installHandler() {
   for (int signal : kTerminationSignals) {
     struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    if (::sigaction(signal, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
+        current.sa_handler != SIG_DFL) {
+      continue;
+    }
     struct sigaction action {};
     action.sa_handler = removeTemporariesAndExit;
     sigfillset(&action.sa_mask);

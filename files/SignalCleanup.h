@@ -8,7 +8,8 @@
 // SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF) are covered. While a name is
 // registered, such a signal first removes every registered name and then ends the process with
 // the signal's default action, so the exit status is the one the signal would have given anyway.
-// Signals that were ignored when the process started stay ignored.
+// Only signals that still have their default action are covered: ignored ones stay ignored, and
+// one that the program handles itself keeps its handler.
 
 // Registers `name` in the open directory `directory` (which must stay open until the name is
 // unregistered). Call it with the termination signals blocked (see TerminationSignalsBlocked),

@@ -2,10 +2,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "TestFiles.h"
+#include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 
 namespace {
@@ -30,6 +34,52 @@ TEST(InstallDirectory, ExecutablePathIsTheRealFile) {
   std::string path = executablePath("fallback");
   EXPECT_TRUE(path.starts_with("/")) << path;
   EXPECT_NE(path.find("unit_tests"), std::string::npos) << path;
+}
+
+// Names as the dependency file writes them, and the names it refuses with the reason it gives.
+TEST(DepFile, NamesEscapedOrRefused) {
+  const std::pair<std::string_view, std::string_view> written[] = {
+      {"a b", "a\\ b"},         {"c#d:e$f", "c\\#d\\:e$$f"},      {"g\\h", "g\\h"},
+      {"i\\ j", "i\\\\\\ j"},   {"k\\\\  l", "k\\\\\\\\\\ \\ l"}, {" m", "\\ m"},
+      {"./-x.xml", "./-x.xml"}, {"./.Phony", "./.Phony"},         {"a~b", "a~b"},
+  };
+  for (const auto& [name, text] : written) {
+    EXPECT_EQ(escapeDepFileName(name), text) << name;
+    EXPECT_EQ(unlistableName(name), std::nullopt) << name;
+  }
+  const std::pair<std::string_view, std::string_view> refused[] = {
+      {"a;b", "holds \";\""},
+      {"a|b", "holds \"|\""},
+      {"a\tb", "holds a tab"},
+      {"a\x1b", "holds the byte 0x1B"},
+      {"a\x7f", "holds the byte 0x7F"},
+      {"x\\#", "holds \"\\\" before \"#\""},
+      {"x\\:y", "holds \"\\\" before \":\""},
+      {"x\\$y", "holds \"\\\" before \"$\""},
+      {"end\\", "ends in \"\\\""},
+      {"end:", "ends in \":\""},
+      {"end ", "ends in a blank"},
+      {"./~root", "begins with \"~\""},
+      {".//./-lc", "begins with \"-l\""},
+      {"./.PHONY", "begins with \".\" and capital letters only"},
+      {".A_B", "begins with \".\" and capital letters only"},
+  };
+  for (const auto& [name, reason] : refused)
+    EXPECT_EQ(unlistableName(name).value_or("-"), reason) << name;
+}
+
+// The rule leaves out standard input and the target itself, gives each file but the input an empty
+// rule, and fails naming the first name it cannot write.
+TEST(DepFile, RuleListsEveryFileOnce) {
+  Expected<std::string> rule = depFileRule("o.xml", {"-", "a b.xml", "./o.xml"});
+  ASSERT_TRUE(rule);
+  EXPECT_EQ(*rule, "o.xml: a\\ b.xml\na\\ b.xml:\n");
+  Expected<std::string> refused = depFileRule("o.xml", {"in.xml", "x;y", "a=b"});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message, "x;y holds \";\", which GNU Make or Ninja would misread");
+  Expected<std::string> lineBreak = depFileRule("o.xml", {"in\r.xml"});
+  ASSERT_FALSE(lineBreak);
+  EXPECT_EQ(lineBreak.error().message, "a file name holds a line break");
 }
 
 }  // namespace

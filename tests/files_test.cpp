@@ -13,6 +13,7 @@
 #include "TestFiles.h"
 #include "files/ByteSink.h"
 #include "files/FilePath.h"
+#include "files/OutputFile.h"
 #include "files/SignalCleanup.h"
 
 namespace {
@@ -125,6 +126,124 @@ TEST_F(FilesTest, TerminationSignalRemovesRegisteredTemporaries) {
       EXPECT_EQ(std::filesystem::exists(dir_ / "still-running"), raiseWhileBlocked) << label;
     }
   }
+}
+
+volatile sig_atomic_t handled = 0;
+extern "C" void countSignal(int) {
+  handled = handled + 1;
+}
+
+// A signal the program handles itself keeps its handler while temporaries are registered: it does
+// not end the process, and removes nothing.
+TEST_F(FilesTest, ProgramsOwnSignalHandlerIsKept) {
+  std::ofstream(dir_ / "registered") << "";
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGALRM, countSignal);
+    int directory = open(dir_.c_str(), O_PATH | O_DIRECTORY);
+    {
+      TerminationSignalsBlocked blocked;
+      registerTemporary(directory, "registered");
+    }
+    raise(SIGALRM);
+    _exit(handled == 1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "registered"));
+}
+
+// The bits of a file whose owner or group could not be kept: nobody gains access.
+TEST(OutputFile, NarrowedModeGivesNobodyMoreAccess) {
+  struct Case {
+    unsigned mode;
+    bool ownerKept;
+    bool groupKept;
+    unsigned expected;
+  } cases[] = {
+      {0644, true, true, 0644},   {0640, true, false, 0600},  {0664, false, true, 0664},
+      {0674, false, true, 0664},  {0662, false, false, 0222}, {0604, false, true, 0004},
+      {0077, false, false, 0000}, {0755, true, false, 0755},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(narrowedMode(c.mode, c.ownerKept, c.groupKept), c.expected)
+        << std::oct << c.mode << " " << c.ownerKept << c.groupKept;
+  }
+}
+
+std::vector<std::string> hiddenNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().filename().string().front() == '.') names.push_back(entry.path().string());
+  }
+  return names;
+}
+
+// Finished files replace nothing until they are put in place, in order; where one cannot be, the
+// files before it are in place, the others untouched, and no temporary file is left.
+TEST_F(FilesTest, FilesReplaceTogetherInOrder) {
+  for (bool secondFails : {false, true}) {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    const auto first = dir_ / "first", second = dir_ / "second";
+    std::ofstream(first) << "old";
+    std::ofstream(second) << "old";
+    {
+      OutputFile a, b;
+      ASSERT_FALSE(a.open(first.string()));
+      ASSERT_FALSE(b.open(second.string()));
+      for (OutputFile* file : {&a, &b}) {
+        ASSERT_EQ(::write(file->fd(), "new", 3), 3);
+        ASSERT_FALSE(file->finish());
+      }
+      EXPECT_EQ(readFile(first) + readFile(second), "oldold");
+      EXPECT_EQ(hiddenNames(dir_).size(), 2u);
+      if (secondFails) {
+        std::filesystem::remove(second);
+        std::filesystem::create_directories(second / "taken");
+      }
+      EXPECT_EQ(static_cast<bool>(replaceInOrder({&a, &b})), secondFails);
+    }
+    EXPECT_EQ(readFile(first), "new");
+    EXPECT_EQ(std::filesystem::is_directory(second) ? "taken" : readFile(second),
+              secondFails ? "taken" : "new");
+    EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
+  }
+}
+
+// A file that was written but not finished cannot be put in place.
+TEST_F(FilesTest, NothingIsReplacedBeforeFinish) {
+  const auto target = dir_ / "out";
+  std::ofstream(target) << "old";
+  {
+    OutputFile file;
+    ASSERT_FALSE(file.open(target.string()));
+    ASSERT_EQ(::write(file.fd(), "new", 3), 3);
+    EXPECT_TRUE(file.replace());
+  }
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
+}
+
+// A termination signal between finishing a file and putting it in place removes the temporary
+// name it was finished under, and replaces nothing.
+TEST_F(FilesTest, SignalAfterFinishLeavesTheTargetAlone) {
+  const auto target = dir_ / "out";
+  std::ofstream(target) << "old";
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGTERM, SIG_DFL);
+    OutputFile file;
+    if (file.open(target.string()) || ::write(file.fd(), "new", 3) != 3 || file.finish()) _exit(1);
+    raise(SIGTERM);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -107,6 +107,11 @@ TEST(Reader, ErrorsCarryTheLine) {
       {"<a>\n</abc\n\n>", "tagName mismatch", 3, 3, 1},
       {"\xEF\xBB\xBF\n<a 1='x'/>", "bad tagName", 0, 1, 4},
       {"\n\n<a>\r\n<b></c>", "tagName mismatch", 2, 3, 7},
+      // Carriage returns end lines for editors, alone or before a line feed; the message's own
+      // line counts line feeds only.
+      {"<a>\r<b>\r<c 1='x'/>", "bad tagName", 0, 2, 4},
+      {"<a>\r\n\r<b></c>", "tagName mismatch", 1, 2, 7},
+      {"<a>\n\r\r\n\n\r<b></c>", "tagName mismatch", 3, 5, 7},
   };
   for (const Case& c : cases) {
     XMLDocument doc;
@@ -135,6 +140,13 @@ TEST(Reader, ElementLinesAndTheElementLeftOpen) {
   lines.push_back(doc.lineOf(doc.copyElement(b)));
   EXPECT_EQ(doc.lineOf(doc.root), 1);
   EXPECT_EQ(lines, (std::vector<int>{2, 2, 4, 2}));
+  // A carriage return alone ends a line too.
+  XMLDocument cr;
+  ASSERT_FALSE(cr.loadText("\r<r>\r\r  <a/><b>\r\n\r<c/></b>\r</r>"));
+  const XMLNode* a = cr.root->firstChild;
+  EXPECT_EQ((std::vector<int>{cr.lineOf(cr.root), cr.lineOf(static_cast<const XMLElement*>(a)),
+                              cr.lineOf(static_cast<const XMLElement*>(a->next->firstChild))}),
+            (std::vector<int>{1, 3, 5}));
 
   struct Case {
     const char* input;
@@ -142,7 +154,8 @@ TEST(Reader, ElementLinesAndTheElementLeftOpen) {
     int line;
   } cases[] = {
       {"<r>\n <a>\n  <b/>", "a", 1}, {"<r/>\n<s>", "s", 1}, {"<r>\n<!-- <x> -->", "r", 0},
-      {"<r/>", nullptr, 0},          {"", nullptr, 0},
+      {"<r/>", nullptr, 0},          {"", nullptr, 0},      {"<r/>\r\r<s>\r", "s", 2},
+      {"<r/>\r\n<s>", "s", 1},
   };
   for (const Case& c : cases) {
     XMLDocument d;

@@ -12,6 +12,8 @@
 #include "xml/Arena.h"
 #include "xml/XMLNode.h"
 
+class OutputFile;
+
 // How the writer treats the bytes of attribute values that are not printable ASCII.
 struct WriteOptions {
   // Bytes that form a valid UTF-8 sequence of an XML character are written as they are; without
@@ -126,8 +128,10 @@ class XMLDocument {
 
   // Serialises the document in the fixed layout (see XMLWriter.cpp). `save` writes the file so
   // that it is replaced only once complete (see OutputFile.h), "-" standard output; a failure is
-  // "couldn't write FILE".
+  // "couldn't write FILE". `writeFile` writes into an open file and finishes it, replacing
+  // nothing, for a caller that puts it in place together with another file.
   Failure save(const std::string& fileName, WriteOptions options = {});
+  Failure writeFile(OutputFile& file, WriteOptions options = {});
   void write(std::string& out, WriteOptions options = {});
 
  private:
@@ -135,6 +139,7 @@ class XMLDocument {
   struct SyntaxError {
     std::string_view reason;    // "bad tagName" or "tagName mismatch"
     const char* text;           // the text, from its first byte
+    const char* end;            // and its end
     const char* at;             // the position of the error in it
     std::int32_t reportedLine;  // the line the message gives (see load)
   };

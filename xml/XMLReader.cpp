@@ -45,9 +45,17 @@ std::int32_t lineOfPosition(const char* begin, const char* end, const char* posi
   return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
 }
 
-// The line of a position as editors count it, from 0: the line feeds before it.
-std::int32_t editorLine(const char* begin, const char* position) {
-  return static_cast<std::int32_t>(countLineFeeds(begin, position));
+// The line of a position in [begin, end) as editors count it, from 0: the line ends before it,
+// each a line feed, a carriage return, or a carriage return and a line feed together.
+std::int32_t editorLine(const char* begin, const char* end, const char* position) {
+  std::size_t lines = countLineFeeds(begin, position);
+  const char* cr = begin;
+  while ((cr = static_cast<const char*>(
+              std::memchr(cr, '\r', static_cast<std::size_t>(position - cr)))) != nullptr) {
+    if (cr + 1 == end || cr[1] != '\n') ++lines;  // a line feed after it ends the same line
+    ++cr;
+  }
+  return static_cast<std::int32_t>(lines);
 }
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
@@ -152,7 +160,8 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(), editorLine(begin_, element->name().data())};
+    return XMLDocument::OpenElement{element->name(),
+                                    editorLine(begin_, end_, element->name().data())};
   }
   const char* cursor() const { return p_; }
 
@@ -476,17 +485,19 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   unclosed = parser.unclosed();
   if (parser.error() == ReadError::None) return std::nullopt;
   return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
-                     text, parser.cursor(), parser.lineAt(parser.cursor())};
+                     text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
 }
 
 Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
                                       LoadRole role) const {
+  // The column counts from the last line end before the error: a line feed or a carriage return.
   const char* lineStart = error.at;
-  while (lineStart > error.text && lineStart[-1] != '\n')
+  while (lineStart > error.text && lineStart[-1] != '\n' && lineStart[-1] != '\r')
     --lineStart;
-  return Diagnostic::failure(loadMessage(role, fileName, error.reason, error.reportedLine, root),
-                             {{SourceLocation::Role::At, fileName, editorLine(error.text, error.at),
-                               static_cast<std::int32_t>(error.at - lineStart + 1)}});
+  return Diagnostic::failure(
+      loadMessage(role, fileName, error.reason, error.reportedLine, root),
+      {{SourceLocation::Role::At, fileName, editorLine(error.text, error.end, error.at),
+        static_cast<std::int32_t>(error.at - lineStart + 1)}});
 }
 
 XMLDocument::XMLDocument() = default;
@@ -500,7 +511,7 @@ std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
 std::int32_t XMLDocument::lineAt(const char* position) const {
   for (const auto& [begin, end] : texts_) {
     if (std::less<>()(begin, position) && !std::less<>()(end, position)) {
-      return editorLine(begin, position);
+      return editorLine(begin, end, position);
     }
   }
   return 0;

@@ -195,14 +195,19 @@ void XMLDocument::write(std::string& out, WriteOptions options) {
   out.append(sink.contents());
 }
 
+Failure XMLDocument::writeFile(OutputFile& file, WriteOptions options) {
+  ByteSink sink(file.fd());
+  writeDocument(*this, sink, options);
+  if (!sink.flush()) return file.writeFailure(sink.systemError());
+  return file.finish();
+}
+
 Failure XMLDocument::save(const std::string& fileName, WriteOptions options) {
   OutputFile file;
   if (Failure failure =
           fileName == "-" ? file.openDescriptor(STDOUT_FILENO, fileName) : file.open(fileName)) {
     return failure;
   }
-  ByteSink sink(file.fd());
-  writeDocument(*this, sink, options);
-  if (!sink.flush()) return file.writeFailure(sink.systemError());
-  return file.commit();
+  if (Failure failure = writeFile(file, options)) return failure;
+  return file.replace();
 }

@@ -139,13 +139,12 @@ Walk::Decision Walk::doFor(Step& step) {
     std::string& apHexText = iteration.define(index + "_ap_hex", origin);
     std::uint32_t i = start;
     std::uint32_t ap = factor * start + offset;
-    auto character = static_cast<std::uint16_t>(65 + start);
     XMLNode* insertionPoint = step.element;
     bool last = false;
     while (!last) {
       setDecimal(valueText, i);
-      // A character code that is not one non-NUL byte is written as "?".
-      alphaText.assign(1, character >= 1 && character <= 255 ? static_cast<char>(character) : '?');
+      // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
+      alphaText.assign(1, i <= 255 - 65 ? static_cast<char>(65 + i) : '?');
       setUpperHex(hexText, i);
       setDecimal(apText, ap);
       setUpperHex(apHexText, ap);
@@ -154,7 +153,6 @@ Walk::Decision Walk::doFor(Step& step) {
       if (Failure failure = insertBody(step, iteration, last, &insertionPoint, handedOver)) {
         return std::move(*failure);
       }
-      character = static_cast<std::uint16_t>(character + increment);
       ap += increment * factor;
     }
   }
