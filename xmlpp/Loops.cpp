@@ -74,7 +74,8 @@ Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
     }
     return std::nullopt;
   }
-  const auto maps = std::make_shared<const LoopMaps>(LoopMaps{step.loopMaps, std::move(iteration)});
+  const auto maps =
+      std::make_shared<const LoopMaps>(step.loopMaps, std::move(iteration), definers_);
   XMLNode* child = loop->firstChild;
   loop->firstChild = nullptr;
   while (child) {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -55,10 +56,30 @@ class Walk {
   // loops around it. They are applied when the walk reaches each element, as a copy would have
   // had them at once, so nested loops cost no more than the elements they hold.
   // They are freed when no element that is still to be walked carries them.
+  struct LoopMaps;
+  // For each name, the loop maps alive whose table defines it, oldest first: the tables that a
+  // reference to the name can change, so that a value skips the tables that cannot.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+  using Definers =
+      std::unordered_map<std::string, std::vector<const LoopMaps*>, NameHash, std::equal_to<>>;
   struct LoopMaps {
+    LoopMaps(std::shared_ptr<const LoopMaps> outerMaps, MacroTable iteration, Definers& registry);
+    LoopMaps(const LoopMaps&) = delete;
+    LoopMaps& operator=(const LoopMaps&) = delete;
+    ~LoopMaps();
+
     mutable std::shared_ptr<const LoopMaps> outer;
     MacroTable table;
-    ~LoopMaps();
+    std::uint32_t depth;   // 0 for the outermost
+    const LoopMaps* jump;  // an ancestor, so that the one at a given depth is found in log time
+    Definers& definers;    // where the table's names are registered while the maps live
+    // The maps of the chain at `target` depth (at most this one's).
+    const LoopMaps* ancestorAt(std::uint32_t target) const;
   };
   using LoopMapsPtr = std::shared_ptr<const LoopMaps>;
 
@@ -233,9 +254,14 @@ class Walk {
   // Returns the attribute whose value would grow too long, if one does.
   const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps);
   // A value expanded with `maps`' tables, outermost first, then with `last` when given; nothing
-  // when it would grow too long.
+  // when it would grow too long. Tables that cannot change the value are skipped, so a value
+  // costs the tables that define one of its names, not the depth of the chain.
   std::optional<std::string_view> expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                                      const MacroTable* last);
+  // The outermost maps of `maps`' chain, at depth `from` or deeper, whose table defines one of
+  // `names`; null when there is none.
+  const LoopMaps* firstDefiner(const std::vector<std::string_view>& names, const LoopMaps& maps,
+                               std::uint32_t from) const;
   // A detached deep copy of `body` and its element descendants, every attribute value expanded
   // with the step's loop maps and then `iteration`.
   Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
@@ -255,9 +281,11 @@ class Walk {
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
+  Definers definers_;  // declared before the frames, whose loop maps deregister from it
   std::vector<Frame> frames_;
   // Storage reused from one expansion to the next; no value outlives the call that fills it.
   std::vector<const MacroTable*> mapChain_;
+  std::vector<std::string_view> names_;
   std::string reference_;
   std::string buffer_;
   std::string passText_;
