@@ -19,6 +19,12 @@
 //   sibling-scopes   N sibling elements that each define a macro, after 25 N top-level definitions
 //                    (N = 1,000)
 //   long-sum         one condition that adds up N terms (N = 25,000)
+// and the directives nested N deep with an element at every level (each level's element uses
+// that level's loop variable, where there is one):
+//   element-ifnot    "ifnot" (N = 16,000)
+//   element-switch   "switch" and its "default" (N = 16,000)
+//   element-for      one-iteration "for" (N = 4,000)
+//   element-foreach  one-value "foreach" (N = 4,000)
 
 #include <cstdint>
 #include <cstdio>
@@ -143,6 +149,24 @@ Scaled siblingScopes(int n) {
   return w;
 }
 
+// `open` and `close` wrap each level around an <e/> element; `open` may use the level's number
+// through "%".
+Scaled elementAtEveryLevel(int n, const std::string& open, const std::string& element,
+                           const std::string& close) {
+  auto withLevel = [](std::string text, int level) {
+    for (std::size_t at; (at = text.find('%')) != std::string::npos;)
+      text.replace(at, 1, std::to_string(level));
+    return text;
+  };
+  Scaled w{"<root>\n", ""};
+  for (int i = 0; i < n; ++i)
+    w.document += withLevel(open, i) + withLevel(element, i);
+  for (int i = 0; i < n; ++i)
+    w.document += close;
+  w.document += "\n</root>\n";
+  return w;
+}
+
 Scaled longSum(int n) {
   Scaled w{"<root>\n  <ifex expression=\"1", ""};
   for (int i = 1; i < n; ++i)
@@ -198,6 +222,20 @@ void writeScaling(const std::filesystem::path& dir) {
   writeScaledFrom(dir, "nested-scopes", 2500, nestedScopes);
   writeScaledFrom(dir, "sibling-scopes", 1000, siblingScopes);
   writeScaledFrom(dir, "long-sum", 25000, longSum);
+  writeScaledFrom(dir, "element-ifnot", 16000, [](int n) {
+    return elementAtEveryLevel(n, "<ifnot A=\"1\">", "<e/>", "</ifnot>");
+  });
+  writeScaledFrom(dir, "element-switch", 16000, [](int n) {
+    return elementAtEveryLevel(n, "<switch name=\"A\"><default>", "<e/>",
+                               "</default></switch>");
+  });
+  writeScaledFrom(dir, "element-for", 4000, [](int n) {
+    return elementAtEveryLevel(n, "<for index=\"i%\" start=\"0\" end=\"1\" incr=\"1\">",
+                               "<e n=\"$(i%)\"/>", "</for>");
+  });
+  writeScaledFrom(dir, "element-foreach", 4000, [](int n) {
+    return elementAtEveryLevel(n, "<foreach v%=\"x\">", "<e n=\"$(v%)\"/>", "</foreach>");
+  });
 }
 
 }  // namespace

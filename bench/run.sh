@@ -99,7 +99,8 @@ measure() {  # measure FILE: prints "wall peak" (medians of RUNS runs)
 echo
 printf '%-16s %9s %9s %9s %9s %8s %8s\n' scaling 'N wall' 'N peak' '4N wall' '4N peak' 'time x' 'mem x'
 too_steep=()
-for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum; do
+for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum \
+  element-ifnot element-switch element-for element-foreach; do
   # Assigned first, so that a failed run stops the script (set -e).
   n1=$(measure "$SCALE/$name-N.xml")
   n4=$(measure "$SCALE/$name-4N.xml")
