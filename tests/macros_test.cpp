@@ -71,6 +71,12 @@ TEST(Expand, ValuesBuiltAreBoundedTo16MiB) {
   const MacroTable doubling(MacroMap{{"D", "$(D:$)$(D:$)"}});
   EXPECT_EQ(env.expand(doubling, "$(D)"), "$(D:$)$(D:$)");
   EXPECT_FALSE(env.expand(doubling, "$(D:$)"));
+  // A pass stops as soon as it is past the bound: ten references to an 8 MiB value build no more
+  // than about twice the bound.
+  const MacroTable large(MacroMap{{"L", std::string(kBound / 2, 'l')}});
+  std::string storage;
+  EXPECT_FALSE(env.expand(large, "$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)", false, storage));
+  EXPECT_LT(storage.size(), 2 * kBound);
   // A text given longer than the bound is not built when it holds no reference.
   EXPECT_EQ(env.expand(MacroTable(), std::string(kBound + 1, 'a')).value_or("").size(), kBound + 1);
 }

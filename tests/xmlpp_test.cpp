@@ -115,6 +115,7 @@ TEST_F(RunTest, ScopesKnowWhereEachValueWasDefined) {
                                       "</r>\n";
   std::ofstream(dir_ / "inc.xml") << "<i>\n"
                                      "  <if D='x'/>\n"
+                                     "  <define name='B' value='2'/>\n"
                                      "  <define name='B' value='3'/>\n"
                                      "  <probe/>\n"
                                      "  <xmlput name='f' macros='E=4'/>\n"
@@ -123,10 +124,10 @@ TEST_F(RunTest, ScopesKnowWhereEachValueWasDefined) {
   ScopeRecorder recorder(preprocessor.document());
   ASSERT_FALSE(preprocessor.run((dir_ / "main.xml").string(), "A=0;B=9", &recorder));
   const std::vector<std::string> expected = {
-      "inc.xml: A=0(command line) B=3(define inc.xml:3) C=2(macros main.xml:4) "
+      "inc.xml: A=0(command line) B=3(define inc.xml:4) C=2(macros main.xml:4) "
       "D=(tested inc.xml:2)",
-      "main.xml: A=0(command line) B=3(define inc.xml:3) C=2(macros main.xml:4) "
-      "D=(tested inc.xml:2) E=4(macros inc.xml:5)",
+      "main.xml: A=0(command line) B=3(define inc.xml:4) C=2(macros main.xml:4) "
+      "D=(tested inc.xml:2) E=4(macros inc.xml:6)",
       "main.xml: A=0(command line) B=1(define main.xml:2)",
   };
   EXPECT_EQ(recorder.probes, expected);
