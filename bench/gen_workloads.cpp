@@ -21,10 +21,10 @@
 //   long-sum         one condition that adds up N terms (N = 25,000)
 // and the directives nested N deep with an element at every level (each level's element uses
 // that level's loop variable, where there is one):
-//   element-ifnot    "ifnot" (N = 16,000)
-//   element-switch   "switch" and its "default" (N = 16,000)
-//   element-for      one-iteration "for" (N = 4,000)
-//   element-foreach  one-value "foreach" (N = 4,000)
+//   element-ifnot    "ifnot" (N = 64,000)
+//   element-switch   "switch" and its "default" (N = 64,000)
+//   element-for      one-iteration "for" (N = 16,000)
+//   element-foreach  one-value "foreach" (N = 16,000)
 
 #include <cstdint>
 #include <cstdio>
@@ -222,18 +222,17 @@ void writeScaling(const std::filesystem::path& dir) {
   writeScaledFrom(dir, "nested-scopes", 2500, nestedScopes);
   writeScaledFrom(dir, "sibling-scopes", 1000, siblingScopes);
   writeScaledFrom(dir, "long-sum", 25000, longSum);
-  writeScaledFrom(dir, "element-ifnot", 16000, [](int n) {
+  writeScaledFrom(dir, "element-ifnot", 64000, [](int n) {
     return elementAtEveryLevel(n, "<ifnot A=\"1\">", "<e/>", "</ifnot>");
   });
-  writeScaledFrom(dir, "element-switch", 16000, [](int n) {
-    return elementAtEveryLevel(n, "<switch name=\"A\"><default>", "<e/>",
-                               "</default></switch>");
+  writeScaledFrom(dir, "element-switch", 64000, [](int n) {
+    return elementAtEveryLevel(n, "<switch name=\"A\"><default>", "<e/>", "</default></switch>");
   });
-  writeScaledFrom(dir, "element-for", 4000, [](int n) {
+  writeScaledFrom(dir, "element-for", 16000, [](int n) {
     return elementAtEveryLevel(n, "<for index=\"i%\" start=\"0\" end=\"1\" incr=\"1\">",
                                "<e n=\"$(i%)\"/>", "</for>");
   });
-  writeScaledFrom(dir, "element-foreach", 4000, [](int n) {
+  writeScaledFrom(dir, "element-foreach", 16000, [](int n) {
     return elementAtEveryLevel(n, "<foreach v%=\"x\">", "<e n=\"$(v%)\"/>", "</foreach>");
   });
 }
