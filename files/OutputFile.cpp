@@ -243,29 +243,26 @@ bool OutputFile::openUnnamed() {
 }
 
 bool OutputFile::openNamed() {
-  TerminationSignalsBlocked blocked;
-  const bool created = createWithTemporaryName(temporary_, [&] {
+  return nameTemporary([&] {
     file_.reset(
         ::openat(directory_.get(), temporary_, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
     return static_cast<bool>(file_);
   });
-  if (!created) {
-    throwIfOutOfMemory();
-    temporary_[0] = '\0';
-    return false;
-  }
-  return registerNamed();
 }
 
 // Links the unnamed file in under a temporary name, which a termination signal removes from then
 // on.
 bool OutputFile::linkUnnamed() {
   const std::string link = descriptorPath(file_.get());
-  TerminationSignalsBlocked blocked;
-  const bool linked = createWithTemporaryName(temporary_, [&] {
+  return nameTemporary([&] {
     return ::linkat(AT_FDCWD, link.c_str(), directory_.get(), temporary_, AT_SYMLINK_FOLLOW) == 0;
   });
-  if (!linked) {
+}
+
+template <class Create>
+bool OutputFile::nameTemporary(Create create) {
+  TerminationSignalsBlocked blocked;
+  if (!createWithTemporaryName(temporary_, create)) {
     throwIfOutOfMemory();
     temporary_[0] = '\0';
     return false;

@@ -73,6 +73,9 @@ class OutputFile {
   bool openNamed();
   bool linkUnnamed();
   bool registerNamed();
+  // Makes the temporary name with `create` (signals held back) and registers it for cleanup.
+  template <class Create>
+  bool nameTemporary(Create create);
   void removeNamed();
   // The named temporary file is gone (renamed or removed): nothing is left to clean up.
   void forgetNamed();
