@@ -184,11 +184,16 @@ std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
                                                          const MacroTable* last) {
   // A value without references is shared, not copied.
   if (!MacroEnvironment::hasReferences(value)) return value;
-  if (!maps) {  // a copy of a body whose loop has no loop around it: its own iteration only
-    const std::optional<std::string_view> expanded = env_.expand(*last, value, false, buffer_);
-    if (!expanded) return std::nullopt;
-    return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
-  }
+  if (maps) return expandThroughChain(value, *maps, last);
+  // A copy of a body whose loop has no loop around it: its own iteration only.
+  const std::optional<std::string_view> expanded = env_.expand(*last, value, false, buffer_);
+  if (!expanded) return std::nullopt;
+  return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
+}
+
+std::optional<std::string_view> Walk::expandThroughChain(std::string_view value,
+                                                         const LoopMaps& maps,
+                                                         const MacroTable* last) {
   std::string_view text = value;
   auto apply = [&](const MacroTable& table) {
     const std::optional<std::string_view> expanded = env_.expand(table, text, false, buffer_);
@@ -204,17 +209,17 @@ std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
   // outermost table at depth `from` or deeper that defines one of its names applies next.
   constexpr std::uint32_t kIndexedFrom = 8;
   std::uint32_t from = 0;
-  while (from <= maps->depth && MacroEnvironment::hasReferences(text)) {
-    if (maps->depth < kIndexedFrom || !plainReferences(text, names_)) {
+  while (from <= maps.depth && MacroEnvironment::hasReferences(text)) {
+    if (maps.depth < kIndexedFrom || !plainReferences(text, names_)) {
       mapChain_.clear();
-      for (const LoopMaps* m = maps; m && m->depth >= from; m = m->outer.get())
+      for (const LoopMaps* m = &maps; m && m->depth >= from; m = m->outer.get())
         mapChain_.push_back(&m->table);
       for (auto it = mapChain_.rbegin(); it != mapChain_.rend(); ++it) {
         if (!apply(**it)) return std::nullopt;
       }
       break;
     }
-    const LoopMaps* next = firstDefiner(names_, *maps, from);
+    const LoopMaps* next = firstDefiner(names_, maps, from);
     if (!next) break;
     if (!apply(next->table)) return std::nullopt;
     from = next->depth + 1;

@@ -258,6 +258,9 @@ class Walk {
   // costs the tables that define one of its names, not the depth of the chain.
   std::optional<std::string_view> expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                                      const MacroTable* last);
+  // The same for a value with references and a chain of loop maps.
+  std::optional<std::string_view> expandThroughChain(std::string_view value, const LoopMaps& maps,
+                                                     const MacroTable* last);
   // The outermost maps of `maps`' chain, at depth `from` or deeper, whose table defines one of
   // `names`; null when there is none.
   const LoopMaps* firstDefiner(const std::vector<std::string_view>& names, const LoopMaps& maps,
