@@ -12,9 +12,12 @@ namespace {
 constexpr char kMacroChar = MacroEnvironment::kReferenceChar;
 
 // Bounds that keep expansion finite: a pass that asks for no re-scan or changes nothing ends it,
-// and so does the 100th pass; a pass whose output grows past kMaxValueSize fails it.
+// and so do the 100th pass and the pass that brings what the passes wrote to 64 MiB in all
+// (each stops with that pass's output: a value that re-scans itself costs at most that much
+// copying, however slowly it grows); a pass whose output grows past kMaxValueSize fails it.
 constexpr int kMaxPasses = 100;
 constexpr std::size_t kMaxSize = MacroEnvironment::kMaxValueSize;
+constexpr std::size_t kMaxWritten = 4 * kMaxSize;
 
 // Marks the "(" bytes of a text that no ")" closes. Counting from the right, a "(" is closed when
 // some ")" to its right is still unclaimed; one pass, no stack.
@@ -63,11 +66,13 @@ std::optional<std::string_view> MacroEnvironment::expandReferences(const MacroTa
   if (output.size() > kMaxSize) return std::nullopt;
   if (!rescan || output == text) return output;
   std::string input;
-  for (int pass = 1; pass < kMaxPasses; ++pass) {
+  std::size_t written = output.size();
+  for (int pass = 1; pass < kMaxPasses && written < kMaxWritten; ++pass) {
     input.swap(output);
     rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
     if (output.size() > kMaxSize) return std::nullopt;
     if (!rescan || output == input) break;
+    written += output.size();
   }
   return output;
 }

@@ -77,6 +77,12 @@ TEST(Expand, ValuesBuiltAreBoundedTo16MiB) {
   std::string storage;
   EXPECT_FALSE(env.expand(large, "$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)$(L)", false, storage));
   EXPECT_LT(storage.size(), 2 * kBound);
+  // A value that re-scans itself and grows by 1 MiB a pass stops once the passes have written
+  // 64 MiB: after its 11th pass, which holds 11 copies of the padding (1 + 2 + ... + 11 = 66).
+  const MacroTable growing(MacroMap{{"R", std::string(kBound / 16, 'p') + "$(R:$(X))"}});
+  const std::optional<std::string> grown = env.expand(growing, "$(R:$(X))");
+  ASSERT_TRUE(grown);
+  EXPECT_EQ(grown->size(), 11 * (kBound / 16) + 9);
   // A text given longer than the bound is not built when it holds no reference.
   EXPECT_EQ(env.expand(MacroTable(), std::string(kBound + 1, 'a')).value_or("").size(), kBound + 1);
 }
