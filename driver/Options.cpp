@@ -6,19 +6,41 @@
 namespace {
 
 // The options, in the order --help lists them. Each one sets a flag; its line in --help is its
-// name and `summary`.
+// names and `summary`. `alias` is a second name for the same option ("" for none).
 struct KnownOption {
   std::string_view name;
+  std::string_view alias;
   bool Options::*flag;
   std::string_view summary;
 };
 constexpr KnownOption kOptions[] = {
-    {"--help", &Options::help, "print this help and exit"},
-    {"--version", &Options::version, "print the version and exit"},
-    {"--utf8", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
-    {"--locations", &Options::locations, "after a failure, print where: file, line, includes"},
-    {"--strict", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
+    {"--help", "-h", &Options::help, "print this help and exit"},
+    {"--version", "", &Options::version, "print the version and exit"},
+    {"--utf8", "", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
+    {"--locations", "", &Options::locations, "after a failure, print where: file, line, includes"},
+    {"--strict", "", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
 };
+
+const KnownOption* findOption(std::string_view arg) {
+  for (const KnownOption& candidate : kOptions) {
+    if (candidate.name == arg || (!candidate.alias.empty() && candidate.alias == arg)) {
+      return &candidate;
+    }
+  }
+  return nullptr;
+}
+
+// An option: any argument that begins with "-" but "-" alone (standard input or output).
+bool isOption(std::string_view arg) {
+  return arg.size() > 1 && arg[0] == '-';
+}
+
+// The name --help shows: "-h, --help" or "--version".
+std::string shownName(const KnownOption& option) {
+  std::string shown;
+  if (!option.alias.empty()) shown.append(option.alias).append(", ");
+  return shown.append(option.name);
+}
 
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.
 constexpr long long kLatestEpoch = 253402300799;
@@ -28,30 +50,23 @@ constexpr long long kLatestEpoch = 253402300799;
 Expected<Options> parseOptions(int argc, const char* const* argv) {
   Options options;
   std::optional<std::string_view> unknown;
-  int i = 1;
-  for (; i < argc; ++i) {
+  bool positionalOnly = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (!arg.starts_with("--")) break;
-    if (arg == "--") {
-      ++i;
-      break;
+    if (positionalOnly || !isOption(arg)) {
+      options.arguments.push_back(arg);
+    } else if (arg == "--") {
+      positionalOnly = true;
+    } else if (const KnownOption* known = findOption(arg)) {
+      options.*(known->flag) = true;
+    } else if (!unknown) {
+      unknown = arg;
     }
-    const KnownOption* known = nullptr;
-    for (const KnownOption& candidate : kOptions) {
-      if (candidate.name == arg) known = &candidate;
-    }
-    if (!known) {
-      if (!unknown) unknown = arg;
-      continue;
-    }
-    options.*(known->flag) = true;
   }
   if (unknown) {
     return Diagnostic::failure("xmlpp: unknown option " + std::string(*unknown) +
                                " (see xmlpp --help)");
   }
-  for (; i < argc; ++i)
-    options.arguments.emplace_back(argv[i]);
   return options;
 }
 
@@ -64,12 +79,13 @@ std::string helpText() {
       "<outfile> (\"-\": standard output). With exactly four arguments, the output\n"
       "gets <!DOCTYPE doctype>.\n"
       "\n"
-      "Options (before <infile>; \"--\" ends them):\n";
+      "Options (anywhere; after \"--\" every argument is positional):\n";
   std::size_t width = 0;
   for (const KnownOption& option : kOptions)
-    width = std::max(width, option.name.size());
+    width = std::max(width, shownName(option).size());
   for (const KnownOption& option : kOptions) {
-    text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
+    const std::string shown = shownName(option);
+    text.append("  ").append(shown).append(width - shown.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
   text +=

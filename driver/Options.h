@@ -12,17 +12,16 @@
 //
 //   xmlpp [options] infile outfile [macro list] [doctype]
 //
-// Options come first. They are read while the arguments begin with "--"; "--" alone ends them, and
-// the first argument that does not begin with "--" is the input file. So every command line
-// without options means what it always meant, and an input file whose name begins with "--" is
-// given after "--". Everything from the input file on is an argument, whatever it looks like.
+// Every argument that begins with "-" (but "-" alone, standard input or output) is an option,
+// wherever it stands, until "--": every argument after "--" is positional, so a file whose name
+// begins with "-" is given after "--". The positional arguments keep their order and meaning.
 struct Options {
   bool help = false;
   bool version = false;
   bool utf8 = false;       // write valid UTF-8 in attribute values as it is
   bool locations = false;  // print where a failure happened
   bool strict = false;     // fail on what is almost always a mistake
-  // What follows the options: infile, outfile, the macro list and the doctype (more are ignored).
+  // The positional arguments: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
 };
 
