@@ -2,32 +2,64 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace {
 
-// The options, in the order --help lists them. Each one sets a flag; its line in --help is its
-// names and `summary`. `alias` is a second name for the same option ("" for none).
+// The options, in the order --help lists them. An option sets a flag, sets a value or adds a
+// value to a list (exactly one member pointer is set); `alias` is a second name ("" for none),
+// `valueName` names the value in --help.
 struct KnownOption {
   std::string_view name;
   std::string_view alias;
-  bool Options::*flag;
+  bool Options::*flag = nullptr;
+  std::optional<std::string_view> Options::*value = nullptr;
+  std::vector<std::string_view> Options::*list = nullptr;
+  std::string_view valueName;
   std::string_view summary;
 };
 constexpr KnownOption kOptions[] = {
-    {"--help", "-h", &Options::help, "print this help and exit"},
-    {"--version", "", &Options::version, "print the version and exit"},
-    {"--utf8", "", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
-    {"--locations", "", &Options::locations, "after a failure, print where: file, line, includes"},
-    {"--strict", "", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
+    {"--help", "-h", &Options::help, nullptr, nullptr, "", "print this help and exit"},
+    {"--version", "", &Options::version, nullptr, nullptr, "", "print the version and exit"},
+    {"-o", "", nullptr, &Options::output, nullptr, "FILE",
+     "write FILE; the arguments are <infile> [macros] [doctype]"},
+    {"-D", "", nullptr, nullptr, &Options::defines, "NAME[=VALUE]",
+     "define a macro (one list item); after the list and files"},
+    {"--macros-file", "", nullptr, nullptr, &Options::macrosFiles, "FILE",
+     "macros from FILE, one item a line, # comment lines"},
+    {"-I", "", nullptr, nullptr, &Options::includeDirs, "DIR",
+     "look up includes not found beside their file in DIR"},
+    {"--doctype", "", nullptr, &Options::doctype, nullptr, "NAME",
+     "give the output <!DOCTYPE NAME>"},
+    {"--utf8", "", &Options::utf8, nullptr, nullptr, "",
+     "keep valid UTF-8 in values, not one &#x..; per byte"},
+    {"--locations", "", &Options::locations, nullptr, nullptr, "",
+     "after a failure, print where: file, line, includes"},
+    {"--strict", "", &Options::strict, nullptr, nullptr, "",
+     "fail on unresolved $(NAME), incomplete files, extra args"},
 };
 
-const KnownOption* findOption(std::string_view arg) {
+bool named(const KnownOption& option, std::string_view arg) {
+  return option.name == arg || (!option.alias.empty() && option.alias == arg);
+}
+
+// The option `arg` names exactly, or the option with a value whose attached form it is, with
+// that value ("-DA=1", "--doctype=x"). Exact names are tried first, so "-MD" is never "-M" with
+// a value.
+std::pair<const KnownOption*, std::optional<std::string_view>> findOption(std::string_view arg) {
   for (const KnownOption& candidate : kOptions) {
-    if (candidate.name == arg || (!candidate.alias.empty() && candidate.alias == arg)) {
-      return &candidate;
-    }
+    if (named(candidate, arg)) return {&candidate, std::nullopt};
   }
-  return nullptr;
+  for (const KnownOption& candidate : kOptions) {
+    if (candidate.flag) continue;
+    const std::string_view name = candidate.name;
+    if (!arg.starts_with(name)) continue;
+    const std::string_view rest = arg.substr(name.size());
+    // "--doctype=" gives an empty value; a one-letter option's exact name was matched above.
+    if (!name.starts_with("--")) return {&candidate, rest};
+    if (rest.starts_with('=')) return {&candidate, rest.substr(1)};
+  }
+  return {nullptr, std::nullopt};
 }
 
 // An option: any argument that begins with "-" but "-" alone (standard input or output).
@@ -35,11 +67,21 @@ bool isOption(std::string_view arg) {
   return arg.size() > 1 && arg[0] == '-';
 }
 
-// The name --help shows: "-h, --help" or "--version".
+void setOption(Options& options, const KnownOption& option, std::string_view value) {
+  if (option.value) {
+    options.*(option.value) = value;
+  } else {
+    (options.*(option.list)).push_back(value);
+  }
+}
+
+// The name --help shows: "-h, --help", "--version" or "-o FILE".
 std::string shownName(const KnownOption& option) {
   std::string shown;
   if (!option.alias.empty()) shown.append(option.alias).append(", ");
-  return shown.append(option.name);
+  shown.append(option.name);
+  if (!option.valueName.empty()) shown.append(" ").append(option.valueName);
+  return shown;
 }
 
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.
@@ -50,22 +92,38 @@ constexpr long long kLatestEpoch = 253402300799;
 Expected<Options> parseOptions(int argc, const char* const* argv) {
   Options options;
   std::optional<std::string_view> unknown;
+  std::optional<std::string_view> missingValue;
   bool positionalOnly = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (positionalOnly || !isOption(arg)) {
       options.arguments.push_back(arg);
-    } else if (arg == "--") {
+      continue;
+    }
+    if (arg == "--") {
       positionalOnly = true;
-    } else if (const KnownOption* known = findOption(arg)) {
+      continue;
+    }
+    const auto [known, attached] = findOption(arg);
+    if (!known) {
+      if (!unknown) unknown = arg;
+    } else if (known->flag) {
       options.*(known->flag) = true;
-    } else if (!unknown) {
-      unknown = arg;
+    } else if (attached) {
+      setOption(options, *known, *attached);
+    } else if (i + 1 < argc) {
+      setOption(options, *known, argv[++i]);
+    } else if (!missingValue) {
+      missingValue = arg;
     }
   }
   if (unknown) {
     return Diagnostic::failure("xmlpp: unknown option " + std::string(*unknown) +
                                " (see xmlpp --help)");
+  }
+  if (missingValue) {
+    return Diagnostic::failure("xmlpp: option " + std::string(*missingValue) +
+                               " needs a value (see xmlpp --help)");
   }
   return options;
 }
