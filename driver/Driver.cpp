@@ -112,6 +112,62 @@ Failure writeBoth(XMLDocument& document, const std::string& output, DepFile& dep
   return replaceInOrder({&depFile.file(), &file});
 }
 
+// The dependency file to write beside the output: -MF's, the output's name with ".d" (-MD), or
+// XMLPP_DEPFILE's; empty for none.
+Expected<std::string> depFilePath(const Options& options, const std::string& output) {
+  if (options.depFile) return std::string(*options.depFile);
+  if (options.depsBeside) {
+    if (output == "-") {
+      return Diagnostic::failure(
+          "xmlpp: -MD names the dependency file after the output, which "
+          "is standard output (see -MF)");
+    }
+    return dependencyFileName(output);
+  }
+  const char* path = std::getenv("XMLPP_DEPFILE");
+  return std::string(path ? path : "");
+}
+
+// -M: the rule alone, in -MF's file or on standard output; no output is written.
+Failure writeRuleOnly(const Options& options, const std::string& output,
+                      const std::vector<std::string>& dependencies) {
+  const std::string_view target = options.depTarget ? *options.depTarget : output;
+  if (options.depFile) {
+    DepFile depFile(std::string(*options.depFile).c_str());
+    if (Failure failure = depFile.open(output, dependencies, target)) return failure;
+    if (Failure failure = depFile.finish()) return failure;
+    return replaceInOrder({&depFile.file()});
+  }
+  if (target == "-") return Diagnostic::failure("couldn't write -: the output is standard output");
+  Expected<std::string> rule = depFileRule(target, dependencies);
+  if (!rule) return Diagnostic::failure("couldn't write -: " + rule.error().message);
+  if (std::fputs(rule->c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    return Diagnostic::failure("couldn't write -");
+  }
+  return std::nullopt;
+}
+
+// Sets the DOCTYPE and writes the output and its dependency file, or with -M the rule alone.
+Failure writeResults(Preprocessor& preprocessor, const Options& options,
+                     const std::vector<std::string_view>& args) {
+  const std::string output(args[1]);
+  XMLDocument& document = preprocessor.document();
+  // Exactly four arguments: the fourth names the output's DOCTYPE; --doctype names it whatever
+  // the arguments.
+  if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
+  if (options.doctype) document.doctype = document.duplicateString(*options.doctype);
+  // Every file the output depends on: those loaded, then the macros files.
+  std::vector<std::string> dependencies = preprocessor.loadedFiles();
+  dependencies.insert(dependencies.end(), options.macrosFiles.begin(), options.macrosFiles.end());
+  if (options.depsOnly) return writeRuleOnly(options, output, dependencies);
+  Expected<std::string> path = depFilePath(options, output);
+  if (!path) return path.error();
+  DepFile depFile(path->c_str());
+  const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
+  if (Failure failure = depFile.open(output, dependencies, target)) return failure;
+  return writeBoth(document, output, depFile, options);
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -143,23 +199,10 @@ int runXmlpp(int argc, char** argv) {
   Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
   if (!macros) return report(macros.error(), options);
   const std::string input(args[0]);
-  const std::string output(args[1]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), options.strict};
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
   if (const Failure failure = preprocessor.run(input, *macros)) return report(*failure, options);
-  XMLDocument& document = preprocessor.document();
-  // Exactly four arguments: the fourth names the output's DOCTYPE; --doctype names it whatever
-  // the arguments.
-  if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
-  if (options.doctype) document.doctype = document.duplicateString(*options.doctype);
-  // Every file the output depends on: those loaded, then the macros files.
-  std::vector<std::string> dependencies = preprocessor.loadedFiles();
-  dependencies.insert(dependencies.end(), options.macrosFiles.begin(), options.macrosFiles.end());
-  DepFile depFile(std::getenv("XMLPP_DEPFILE"));
-  if (const Failure failure = depFile.open(output, dependencies)) {
-    return report(*failure, options);
-  }
-  if (const Failure failure = writeBoth(document, output, depFile, options)) {
+  if (const Failure failure = writeResults(preprocessor, options, args)) {
     return report(*failure, options);
   }
   return 0;

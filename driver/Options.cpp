@@ -31,6 +31,16 @@ constexpr KnownOption kOptions[] = {
      "look up includes not found beside their file in DIR"},
     {"--doctype", "", nullptr, &Options::doctype, nullptr, "NAME",
      "give the output <!DOCTYPE NAME>"},
+    {"-M", "", &Options::depsOnly, nullptr, nullptr, "",
+     "print the dependency rule (or write -MF's file); no output"},
+    {"-MD", "", &Options::depsBeside, nullptr, nullptr, "",
+     "also write the dependency rule to the output's name.d"},
+    {"-MF", "", nullptr, &Options::depFile, nullptr, "FILE",
+     "write the dependency rule to FILE (not XMLPP_DEPFILE's)"},
+    {"-MT", "", nullptr, &Options::depTarget, nullptr, "TARGET",
+     "the rule's target is TARGET instead of the output"},
+    {"-MP", "", &Options::depsPhony, nullptr, nullptr, "",
+     "accepted: every include always gets an empty rule"},
     {"--utf8", "", &Options::utf8, nullptr, nullptr, "",
      "keep valid UTF-8 in values, not one &#x..; per byte"},
     {"--locations", "", &Options::locations, nullptr, nullptr, "",
@@ -149,9 +159,9 @@ std::string helpText() {
   text +=
       "\n"
       "Environment:\n"
-      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path,\n"
-      "                     replaced together with the output; a file name Make or\n"
-      "                     Ninja would misread fails the run\n"
+      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path\n"
+      "                     (-MF and -MD win), replaced together with the output;\n"
+      "                     a file name Make or Ninja would misread fails the run\n"
       "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 00:00:00 UTC: the date and time\n"
       "                     macros give this time, in UTC, instead of the clock's\n"
       "\n"

@@ -26,6 +26,11 @@ struct Options {
   std::vector<std::string_view> defines;      // -D NAME[=VALUE], in order
   std::vector<std::string_view> includeDirs;  // -I: where includes are looked up next, in order
   std::vector<std::string_view> macrosFiles;  // --macros-file, in order
+  bool depsOnly = false;    // -M: the dependency rule on standard output (or -MF), no output
+  bool depsBeside = false;  // -MD: the dependency file named after the output
+  bool depsPhony = false;   // -MP: accepted; the empty rules are always written
+  std::optional<std::string_view> depFile;    // -MF: the dependency file
+  std::optional<std::string_view> depTarget;  // -MT: the rule's target instead of the output
   // The positional arguments: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
 };

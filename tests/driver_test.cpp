@@ -123,4 +123,14 @@ TEST(Options, MissingValueAndNearNames) {
   EXPECT_EQ(unknown.error().message, "xmlpp: unknown option --doctypes=x (see xmlpp --help)");
 }
 
+// -MD's name: the last component's suffix replaced by ".d", or ".d" added.
+TEST(DepFile, NamedAfterTheOutput) {
+  const std::pair<std::string_view, std::string_view> names[] = {
+      {"out.xml", "out.d"},     {"b/o.v1.xml", "b/o.v1.d"}, {"dir.x/a", "dir.x/a.d"},
+      {".hidden", ".hidden.d"}, {"d/.x", "d/.x.d"},         {"a.", "a.d"},
+  };
+  for (const auto& [output, name] : names)
+    EXPECT_EQ(dependencyFileName(output), name) << output;
+}
+
 }  // namespace
