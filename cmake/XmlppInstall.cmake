@@ -52,6 +52,8 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
   endfunction()
   # Installs into a temporary prefix and builds examples/cmake with Ninja and with Makefiles.
   add_install_test(install_and_cmake_package run.sh)
+  # make install with DESTDIR and PREFIX, from this build tree.
+  add_install_test(make_install make_install.sh)
   # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
   # and runs the packaged tool and CMake package from the unpacked copy.
   add_install_test(debian_package package.sh)
