@@ -54,6 +54,9 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
   add_install_test(install_and_cmake_package run.sh)
   # make install with DESTDIR and PREFIX, from this build tree.
   add_install_test(make_install make_install.sh)
+  # Builds examples/meson with Meson; skipped where meson is not installed.
+  add_install_test(meson_example meson.sh)
+  set_tests_properties(meson_example PROPERTIES SKIP_RETURN_CODE 77)
   # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
   # and runs the packaged tool and CMake package from the unpacked copy.
   add_install_test(debian_package package.sh)
