@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree with cpack, lists it, unpacks it into a temporary
 # folder (it is never installed on this machine) and runs the packaged tool from there: its
-# version, an example through $(ZuruvaDez), and the packaged CMake package with Ninja.
+# version, its hardening, an example through $(ZuruvaDez), and the packaged CMake package with
+# Ninja.
 #
 #   tests/install/package.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build,
 #                                                   $CMAKE_COMMAND or cmake)
@@ -36,6 +37,12 @@ done
 root=$work/root
 quiet dpkg-deb -x "$deb" "$root"
 tool=$root/usr/bin/xmlpp
+# Hardened as distributions build: RELRO with every symbol bound at start, and libc calls
+# checked against known sizes (fortified functions, named __*_chk, imported).
+# (readelf's output is read whole: grep -q ending early would fail the pipeline.)
+grep -q 'FLAGS.*\bNOW\b' <<<"$(readelf -d "$tool")" || fail "packaged tool: not linked with -z now"
+grep -q GNU_RELRO <<<"$(readelf -lW "$tool")" || fail "packaged tool: no RELRO segment"
+grep -q '__[a-z_]*_chk' <<<"$(readelf --dyn-syms -W "$tool")" || fail "packaged tool: not fortified"
 [ "$("$tool" --version)" = "xmlpp $version" ] || fail "packaged tool: --version"
 (cd "$root/usr/share/xmlpp/examples" &&
   "$tool" board/board.xml "$work/board.xml" "BOARD=evb2;VARIANT=full") 2>"$log" ||
