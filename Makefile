@@ -35,7 +35,7 @@ tool:
 install: tool
 	DESTDIR="$(DESTDIR)" cmake --install $(TOOL_BUILD) --prefix "$(PREFIX)"
 
-# $(TOOL_BUILD)/xmlpp_<version>_<arch>.deb: the tool, the manual page, the documentation, the
+# $(TOOL_BUILD)/xmlpp_<version>-<revision>_<arch>.deb: the tool, the manual page, the documentation, the
 # examples and the CMake package under /usr (cmake/XmlppPackage.cmake; needs dpkg-dev).
 package: tool
 	cd $(TOOL_BUILD) && cpack

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree with cpack, lists it, unpacks it into a temporary
-# folder (it is never installed on this machine) and runs the packaged tool from there: its
-# version, its hardening, an example through $(ZuruvaDez), and the packaged CMake package with
-# Ninja.
+# Builds the Debian package from a build tree with cpack (twice: the same bytes), lists it,
+# unpacks it into a temporary folder (it is never installed on this machine) and runs the packaged
+# tool from there: its version, its hardening, an example through $(ZuruvaDez), and the packaged
+# CMake package with Ninja.
 #
 #   tests/install/package.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build,
 #                                                   $CMAKE_COMMAND or cmake)
@@ -13,16 +13,24 @@ cpack=$(dirname "$cmake")/cpack
 [ -x "$cpack" ] || cpack=cpack
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+# Two builds a second apart with SOURCE_DATE_EPOCH set give the same bytes.
+export SOURCE_DATE_EPOCH=1700000000
 quiet "$cpack" -B "$work/out" --config "$build_dir/CPackConfig.cmake"
-debs=("$work"/out/xmlpp_"$version"_*.deb)
-[ "${#debs[@]}" = 1 ] && [ -f "${debs[0]}" ] || fail "no package xmlpp_${version}_*.deb"
+debs=("$work"/out/xmlpp_"$version"-1_*.deb)
+[ "${#debs[@]}" = 1 ] && [ -f "${debs[0]}" ] || fail "no package xmlpp_${version}-1_*.deb"
 deb=${debs[0]}
-[ "$(basename "$deb")" = "xmlpp_${version}_$(dpkg --print-architecture).deb" ] ||
+[ "$(basename "$deb")" = "xmlpp_${version}-1_$(dpkg --print-architecture).deb" ] ||
   fail "package name $(basename "$deb")"
+sleep 1.1
+quiet "$cpack" -B "$work/again" --config "$build_dir/CPackConfig.cmake"
+cmp -s "$deb" "$work/again/$(basename "$deb")" || fail "two builds of the package differ"
+unset SOURCE_DATE_EPOCH
 
 # The control fields.
 field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package)" = xmlpp ] && [ "$(field Version)" = "$version" ] || fail "control fields"
+[ "$(field Package)" = xmlpp ] && [ "$(field Version)" = "$version-1" ] || fail "control fields"
+# No line of the description is longer than 80 characters.
+! field Description | grep -q '.\{81\}' || fail "a description line is too long"
 field Depends | grep -q 'libc6' && field Depends | grep -q 'libstdc++6' ||
   fail "Depends: $(field Depends)"
 
