@@ -52,6 +52,8 @@ grep -q 'FLAGS.*\bNOW\b' <<<"$(readelf -d "$tool")" || fail "packaged tool: not 
 grep -q GNU_RELRO <<<"$(readelf -lW "$tool")" || fail "packaged tool: no RELRO segment"
 grep -q '__[a-z_]*_chk' <<<"$(readelf --dyn-syms -W "$tool")" || fail "packaged tool: not fortified"
 [ "$("$tool" --version)" = "xmlpp $version" ] || fail "packaged tool: --version"
+gzip -dc "$root/usr/share/man/man1/xmlpp.1.gz" | cmp -s - "$source_dir/docs/xmlpp.1" ||
+  fail "the packaged manual page is not docs/xmlpp.1, compressed"
 (cd "$root/usr/share/xmlpp/examples" &&
   "$tool" board/board.xml "$work/board.xml" "BOARD=evb2;VARIANT=full") 2>"$log" ||
   fail "packaged tool: the board example"
