@@ -21,6 +21,11 @@
 # Every path handed to the tool is absolute, so the dependency file holds only absolute paths and
 # means the same whichever directory a generator reads it against.
 #
+# With the Makefile generators, CMake merges each dependency file into the target's
+# CMakeFiles/<target>.dir/compiler_depend.make and never drops a name: after an included file is
+# deleted, every build runs the tool again until that file and compiler_depend.internal are
+# removed and CMake is run again (README: Use it from CMake).
+#
 # Use the output like any generated file, for example:
 #   add_custom_target(board_config ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/board.xml)
 

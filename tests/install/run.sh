@@ -3,7 +3,8 @@
 # configures and builds examples/cmake against that prefix (find_package(xmlpp CONFIG) and
 # xmlpp_preprocess) with the Ninja and with the Unix Makefiles generator: the output must be right,
 # an unchanged tree must not rebuild it, editing a file that the input includes must regenerate it,
-# and so must deleting an included file together with its include; a failure shows in the build
+# and so must deleting an included file together with its include, after which a build does
+# nothing (with Unix Makefiles, after the README's workaround); a failure shows in the build
 # log with its location. Last, the OPTIONS of xmlpp_preprocess, and its INCLUDE_DIRS, DEFINES and
 # MACROS_FILE (a changed macros file regenerates the output).
 #
@@ -89,6 +90,16 @@ for generator in Ninja "Unix Makefiles"; do
   quiet "$cmake" --build "$bld"
   expected 250Hz without-radio >"$work/want"
   cmp -s "$work/want" "$out" || fail "$generator: not regenerated after deleting an included file"
+  # Nothing changed since: the output stays as it is. The Makefile generators keep the deleted
+  # file in the target's merged dependency list, so there the README's workaround comes first.
+  if [ "$generator" = "Unix Makefiles" ]; then
+    dir=$bld/CMakeFiles/sensor_node_config.dir
+    rm -f "$dir/compiler_depend.internal" "$dir/compiler_depend.make"
+    quiet "$cmake" "$bld"
+  fi
+  stamp=$(stat -c %y "$out")
+  quiet "$cmake" --build "$bld"
+  [ "$(stat -c %y "$out")" = "$stamp" ] || fail "$generator: rebuilt after the deletion without a change"
 
   # A failure in an included file: the log says where (--locations by default). The radio
   # include was deleted above, so the loop is on line 7 of config.xml.
