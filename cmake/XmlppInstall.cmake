@@ -3,7 +3,7 @@
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
 #   <prefix>/share/man/man1/xmlpp.1.gz       the manual page, compressed
 #   <prefix>/share/xmlpp/examples/           the examples
-#   <prefix>/share/doc/xmlpp/                README.md and directives.md
+#   <prefix>/share/doc/xmlpp/                README.md, directives.md and ARCHITECTURE.md
 #   <prefix>/lib/cmake/xmlpp/                the package: find_package(xmlpp CONFIG) gives the
 #                                            imported executable xmlpp::xmlpp and xmlpp_preprocess()
 
@@ -28,7 +28,9 @@ add_custom_target(xmlpp_man_page ALL DEPENDS ${xmlpp_man}.gz)
 install(FILES ${xmlpp_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/xmlpp/examples)
+# ARCHITECTURE.md too, since the README links it.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md
+  ${PROJECT_SOURCE_DIR}/ARCHITECTURE.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT xmlppTargets
