@@ -1,14 +1,17 @@
 # Builds with CMake + Ninja. `make demo` runs the tool on the bundled example; `make test` builds
 # and runs every test, in a normal build and again with AddressSanitizer and UBSan. `make tool`
-# builds only the tool, in Release; `make package` makes a Debian package of it.
+# builds only the tool, in Release; `make install` installs it under $(PREFIX) (staged under
+# $(DESTDIR) when set); `make package` makes a Debian package of it.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TOOL_BUILD ?= build-tool
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= 2
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all build build-asan tool package demo test bench fuzz clean
+.PHONY: all build build-asan tool install package demo test bench fuzz clean
 
 all: build
 
@@ -26,7 +29,13 @@ tool:
 	  -DXMLPP_BENCH=OFF
 	cmake --build $(TOOL_BUILD) -j $(JOBS)
 
-# $(TOOL_BUILD)/xmlpp_<version>_<arch>.deb: the tool, the manual page, the documentation, the
+# The tool, the manual page, the documentation, the examples and the CMake package under
+# $(DESTDIR)$(PREFIX); $(ZuruvaDez) of the installed tool is where it runs from, so a staged copy
+# moved to $(PREFIX) finds its files there.
+install: tool
+	DESTDIR="$(DESTDIR)" cmake --install $(TOOL_BUILD) --prefix "$(PREFIX)"
+
+# $(TOOL_BUILD)/xmlpp_<version>-<revision>_<arch>.deb: the tool, the manual page, the documentation, the
 # examples and the CMake package under /usr (cmake/XmlppPackage.cmake; needs dpkg-dev).
 package: tool
 	cd $(TOOL_BUILD) && cpack

@@ -1,9 +1,9 @@
 # Installed layout, the CMake package and the tests that use them.
 #
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
-#   <prefix>/share/man/man1/xmlpp.1          the manual page
+#   <prefix>/share/man/man1/xmlpp.1.gz       the manual page, compressed
 #   <prefix>/share/xmlpp/examples/           the examples
-#   <prefix>/share/doc/xmlpp/                README.md and directives.md
+#   <prefix>/share/doc/xmlpp/                README.md, directives.md and ARCHITECTURE.md
 #   <prefix>/lib/cmake/xmlpp/                the package: find_package(xmlpp CONFIG) gives the
 #                                            imported executable xmlpp::xmlpp and xmlpp_preprocess()
 
@@ -14,10 +14,23 @@ set(XMLPP_INSTALL_CMAKEDIR "lib/cmake/xmlpp" CACHE STRING
   "Where the CMake package files are installed, relative to the prefix")
 
 install(TARGETS xmlpp EXPORT xmlppTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/xmlpp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The manual page is installed compressed, as man reads it and Debian wants it; gzip -n stores
+# no name or time, so the bytes depend on the text alone.
+find_program(XMLPP_GZIP gzip REQUIRED)
+set(xmlpp_man ${PROJECT_BINARY_DIR}/man/xmlpp.1)
+add_custom_command(OUTPUT ${xmlpp_man}.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/xmlpp.1 ${xmlpp_man}
+  COMMAND ${XMLPP_GZIP} -9 -n -f ${xmlpp_man}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/xmlpp.1
+  COMMENT "Compressing the manual page"
+  VERBATIM)
+add_custom_target(xmlpp_man_page ALL DEPENDS ${xmlpp_man}.gz)
+install(FILES ${xmlpp_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/xmlpp/examples)
+# ARCHITECTURE.md too, since the README links it.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md
+  ${PROJECT_SOURCE_DIR}/ARCHITECTURE.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT xmlppTargets
@@ -52,6 +65,11 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
   endfunction()
   # Installs into a temporary prefix and builds examples/cmake with Ninja and with Makefiles.
   add_install_test(install_and_cmake_package run.sh)
+  # make install with DESTDIR and PREFIX, from this build tree.
+  add_install_test(make_install make_install.sh)
+  # Builds examples/meson with Meson; skipped where meson is not installed.
+  add_install_test(meson_example meson.sh)
+  set_tests_properties(meson_example PROPERTIES SKIP_RETURN_CODE 77)
   # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
   # and runs the packaged tool and CMake package from the unpacked copy.
   add_install_test(debian_package package.sh)

@@ -1,19 +1,30 @@
 # xmlpp_preprocess(OUTPUT <out> INPUT <in> [MACROS <macro list>] [DOCTYPE <name>]
+#                  [MACROS_FILE <file>] [INCLUDE_DIRS <dir>...] [DEFINES <name[=value]>...]
 #                  [OPTIONS <option>...])
 #
-# Adds a custom command that runs xmlpp::xmlpp on <in> and writes <out>. A relative INPUT is taken
-# from the current source directory, a relative OUTPUT is put in the current binary directory. The
-# macro list is handed to the tool as one argument ("A=1;B=2"); DOCTYPE adds <!DOCTYPE name>.
+# Adds a custom command that runs xmlpp::xmlpp on <in> and writes <out>. A relative INPUT,
+# MACROS_FILE or INCLUDE_DIRS folder is taken from the current source directory, a relative OUTPUT
+# is put in the current binary directory. The macro list is handed to the tool as one argument
+# ("A=1;B=2"); DOCTYPE adds <!DOCTYPE name>. MACROS_FILE is passed as --macros-file, each folder
+# of INCLUDE_DIRS as -I (includes not found beside their file are looked up there, in order) and
+# each item of DEFINES as -D; the macros apply in the order MACROS, MACROS_FILE, DEFINES, a later
+# one replacing an earlier one. A value that holds ";" goes in MACROS or the macros file, since
+# CMake splits a DEFINES item there.
 #
 # The tool's options are --locations unless OPTIONS gives others: a failure in a build log then
 # names the file, the line and the includes that led there. OPTIONS replaces that default
 # (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option).
 #
-# The tool writes a dependency file next to the output (<out>.d, through the XMLPP_DEPFILE
-# environment variable) that lists the input and every file it included, and the command's DEPFILE
-# points at it: editing any included file regenerates the output, with the Ninja and the Makefile
-# generators alike. Every path handed to the tool is absolute, so the dependency file holds only
-# absolute paths and means the same whichever directory a generator reads it against.
+# The tool writes a dependency file next to the output (<out>.d, named with -MF) that lists the
+# input, every file it included and the macros file, and the command's DEPFILE points at it:
+# editing any of them regenerates the output, with the Ninja and the Makefile generators alike.
+# Every path handed to the tool is absolute, so the dependency file holds only absolute paths and
+# means the same whichever directory a generator reads it against.
+#
+# With the Makefile generators, CMake merges each dependency file into the target's
+# CMakeFiles/<target>.dir/compiler_depend.make and never drops a name: after an included file is
+# deleted, every build runs the tool again until that file and compiler_depend.internal are
+# removed and CMake is run again (README: Use it from CMake).
 #
 # Use the output like any generated file, for example:
 #   add_custom_target(board_config ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/board.xml)
@@ -24,7 +35,8 @@ cmake_policy(PUSH)
 cmake_policy(SET CMP0116 NEW)
 
 function(xmlpp_preprocess)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE" "OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE;MACROS_FILE"
+    "OPTIONS;INCLUDE_DIRS;DEFINES")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "xmlpp_preprocess: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -43,13 +55,28 @@ function(xmlpp_preprocess)
   if(NOT DEFINED arg_OPTIONS AND NOT "OPTIONS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
     set(arg_OPTIONS --locations)
   endif()
+  set(depends "${input}" xmlpp::xmlpp)
+  if(DEFINED arg_MACROS_FILE)
+    cmake_path(ABSOLUTE_PATH arg_MACROS_FILE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
+      NORMALIZE OUTPUT_VARIABLE macros_file)
+    list(APPEND arg_OPTIONS --macros-file "${macros_file}")
+    list(APPEND depends "${macros_file}")
+  endif()
+  foreach(dir IN LISTS arg_INCLUDE_DIRS)
+    cmake_path(ABSOLUTE_PATH dir BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+    list(APPEND arg_OPTIONS -I "${dir}")
+  endforeach()
+  foreach(define IN LISTS arg_DEFINES)
+    list(APPEND arg_OPTIONS -D "${define}")
+  endforeach()
 
-  # The macro list is always passed, as one quoted argument (an empty list means no macros), so
-  # that its ";" never splits it; a DOCTYPE follows it as the fourth argument.
-  set(tool "${CMAKE_COMMAND}" -E env "XMLPP_DEPFILE=${depfile}" "$<TARGET_FILE:xmlpp::xmlpp>"
-    ${arg_OPTIONS} "${input}" "${output}")
+  # After "--" every argument is positional: the input, then the macro list, always passed as
+  # one quoted argument (an empty list means no macros) so that its ";" never splits it, and a
+  # DOCTYPE after it.
+  set(tool "$<TARGET_FILE:xmlpp::xmlpp>" ${arg_OPTIONS} -MF "${depfile}" -o "${output}" --
+    "${input}")
   set(options
-    DEPENDS "${input}" xmlpp::xmlpp
+    DEPENDS ${depends}
     DEPFILE "${depfile}"
     COMMENT "Preprocessing ${arg_INPUT}"
     VERBATIM)

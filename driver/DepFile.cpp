@@ -117,16 +117,25 @@ Expected<std::string> depFileRule(std::string_view target,
   return rule + emptyRules;
 }
 
-Failure DepFile::open(std::string_view target, const std::vector<std::string>& dependencies) {
+std::string dependencyFileName(std::string_view output) {
+  const std::size_t base = output.rfind('/') + 1;  // npos + 1 is 0: no folder
+  const std::size_t dot = output.rfind('.');
+  if (dot != std::string_view::npos && dot > base) output = output.substr(0, dot);
+  return std::string(output) + ".d";
+}
+
+Failure DepFile::open(std::string_view output, const std::vector<std::string>& dependencies,
+                      std::string_view ruleTarget) {
   if (path_.empty()) return std::nullopt;
   auto refused = [&](std::string_view why) {
     return Diagnostic::failure("couldn't write " + path_ + std::string(why));
   };
+  const std::string_view target = ruleTarget.empty() ? output : ruleTarget;
   if (target == "-") return refused(": the output is standard output");
   Expected<std::string> rule = depFileRule(target, dependencies);
   if (!rule) return refused(": " + rule.error().message);
   rule_ = std::move(*rule);
-  if (wouldOverwrite(std::string(target), dependencies)) return refused("");
+  if (wouldOverwrite(std::string(output), dependencies)) return refused("");
   return file_.open(path_);
 }
 

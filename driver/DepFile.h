@@ -45,6 +45,11 @@ std::optional<std::string> unlistableName(std::string_view name);
 Expected<std::string> depFileRule(std::string_view target,
                                   const std::vector<std::string>& dependencies);
 
+// The name compilers give the dependency file of `output` (-MD): its name with the suffix of its
+// last component (from its last ".", which must not begin the component) replaced by ".d", or
+// ".d" added when it has none: "out/a.xml" -> "out/a.d", "dir.x/a" -> "dir.x/a.d".
+std::string dependencyFileName(std::string_view output);
+
 // The dependency file of one run. It is opened before anything is written, so that an unusable
 // path or a name that cannot be written fails the run while every file is untouched; `finish`
 // writes the rule to its temporary file, and the driver puts it in place together with the
@@ -52,15 +57,16 @@ Expected<std::string> depFileRule(std::string_view target,
 // succeeds and does nothing.
 //
 // The file is refused when it would be the output or one of the loaded files (the same file, by
-// whatever path or link), and when the output is standard output ("-"), which has no name to
-// make the rule's target.
+// whatever path or link), and when the output is standard output ("-") with no other target
+// given, since it has no name to make the rule's target.
 class DepFile {
  public:
   explicit DepFile(const char* path) : path_(path ? path : "") {}
 
   // Builds the rule and opens the file; fails when a name cannot be written, the file is refused
-  // or it cannot be created.
-  Failure open(std::string_view target, const std::vector<std::string>& dependencies);
+  // or it cannot be created. The rule's target is `ruleTarget`, or the output when it is empty.
+  Failure open(std::string_view output, const std::vector<std::string>& dependencies,
+               std::string_view ruleTarget = {});
   // Writes the rule and finishes the file (see OutputFile::finish): nothing is replaced yet.
   Failure finish();
   // The file to put in place (OutputFile::replace), or one with nothing to do without a path.

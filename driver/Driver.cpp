@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 #include "Options.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
+#include "files/InputFile.h"
+#include "macros/MacroList.h"
 #include "xmlpp/Preprocessor.h"
 
 namespace {
@@ -67,6 +70,31 @@ Failure strictArgumentError(const std::vector<std::string_view>& args) {
   return std::nullopt;
 }
 
+// The positional arguments with the output of -o put in its place: infile, outfile, macro list,
+// doctype. Without an input the list is empty, as it is without arguments.
+std::vector<std::string_view> positionals(const Options& options) {
+  std::vector<std::string_view> args = options.arguments;
+  if (options.output && !args.empty()) args.insert(args.begin() + 1, *options.output);
+  return args;
+}
+
+// The macros of the run: the positional list, then each macros file, then each -D, a later item
+// replacing an earlier one of the same name.
+Expected<MacroMap> commandLineMacros(const Options& options, std::string_view list) {
+  MacroMap macros = parseMacroList(list);
+  for (const std::string_view name : options.macrosFiles) {
+    std::deque<std::string> blocks;
+    Expected<std::span<char>> text = readInputFile(std::string(name), [&](std::size_t size) {
+      return blocks.emplace_back(size, '\0').data();
+    });
+    if (!text) return text.error();
+    addMacroLines(macros, std::string_view(text->data(), text->size()));
+  }
+  for (const std::string_view item : options.defines)
+    addMacroItem(macros, item);
+  return macros;
+}
+
 // Writes the output and the dependency file (XMLPP_DEPFILE, opened already) so that they change
 // together or not at all: both are complete before either replaces anything, and the dependency
 // file goes first, so that a run ended between the two leaves an older output, which the next
@@ -84,6 +112,62 @@ Failure writeBoth(XMLDocument& document, const std::string& output, DepFile& dep
   return replaceInOrder({&depFile.file(), &file});
 }
 
+// The dependency file to write beside the output: -MF's, the output's name with ".d" (-MD), or
+// XMLPP_DEPFILE's; empty for none.
+Expected<std::string> depFilePath(const Options& options, const std::string& output) {
+  if (options.depFile) return std::string(*options.depFile);
+  if (options.depsBeside) {
+    if (output == "-") {
+      return Diagnostic::failure(
+          "xmlpp: -MD names the dependency file after the output, which "
+          "is standard output (see -MF)");
+    }
+    return dependencyFileName(output);
+  }
+  const char* path = std::getenv("XMLPP_DEPFILE");
+  return std::string(path ? path : "");
+}
+
+// -M: the rule alone, in -MF's file or on standard output; no output is written.
+Failure writeRuleOnly(const Options& options, const std::string& output,
+                      const std::vector<std::string>& dependencies) {
+  const std::string_view target = options.depTarget ? *options.depTarget : output;
+  if (options.depFile) {
+    DepFile depFile(std::string(*options.depFile).c_str());
+    if (Failure failure = depFile.open(output, dependencies, target)) return failure;
+    if (Failure failure = depFile.finish()) return failure;
+    return replaceInOrder({&depFile.file()});
+  }
+  if (target == "-") return Diagnostic::failure("couldn't write -: the output is standard output");
+  Expected<std::string> rule = depFileRule(target, dependencies);
+  if (!rule) return Diagnostic::failure("couldn't write -: " + rule.error().message);
+  if (std::fputs(rule->c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    return Diagnostic::failure("couldn't write -");
+  }
+  return std::nullopt;
+}
+
+// Sets the DOCTYPE and writes the output and its dependency file, or with -M the rule alone.
+Failure writeResults(Preprocessor& preprocessor, const Options& options,
+                     const std::vector<std::string_view>& args) {
+  const std::string output(args[1]);
+  XMLDocument& document = preprocessor.document();
+  // Exactly four arguments: the fourth names the output's DOCTYPE; --doctype names it whatever
+  // the arguments.
+  if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
+  if (options.doctype) document.doctype = document.duplicateString(*options.doctype);
+  // Every file the output depends on: those loaded, then the macros files.
+  std::vector<std::string> dependencies = preprocessor.loadedFiles();
+  dependencies.insert(dependencies.end(), options.macrosFiles.begin(), options.macrosFiles.end());
+  if (options.depsOnly) return writeRuleOnly(options, output, dependencies);
+  Expected<std::string> path = depFilePath(options, output);
+  if (!path) return path.error();
+  DepFile depFile(path->c_str());
+  const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
+  if (Failure failure = depFile.open(output, dependencies, target)) return failure;
+  return writeBoth(document, output, depFile, options);
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -96,7 +180,7 @@ int runXmlpp(int argc, char** argv) {
   const Options& options = *parsed;
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
-  const std::vector<std::string_view>& args = options.arguments;
+  const std::vector<std::string_view> args = positionals(options);
   if (args.size() < 2) {
     return report(Diagnostic::failure(std::string(invocationName) +
                                       ": <infile> <outfile> [macro1=value;macro2=value;..]"),
@@ -112,20 +196,13 @@ int runXmlpp(int argc, char** argv) {
     if (!time) return report(time.error(), options);
     fixedTime = *time;
   }
+  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
+  if (!macros) return report(macros.error(), options);
   const std::string input(args[0]);
-  const std::string output(args[1]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), options.strict};
-  if (const Failure failure = preprocessor.run(input, args.size() > 2 ? args[2] : "")) {
-    return report(*failure, options);
-  }
-  XMLDocument& document = preprocessor.document();
-  // Exactly four arguments: the fourth names the output's DOCTYPE.
-  if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
-  DepFile depFile(std::getenv("XMLPP_DEPFILE"));
-  if (const Failure failure = depFile.open(output, preprocessor.loadedFiles())) {
-    return report(*failure, options);
-  }
-  if (const Failure failure = writeBoth(document, output, depFile, options)) {
+  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
+  if (const Failure failure = preprocessor.run(input, *macros)) return report(*failure, options);
+  if (const Failure failure = writeResults(preprocessor, options, args)) {
     return report(*failure, options);
   }
   return 0;

@@ -2,23 +2,97 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace {
 
-// The options, in the order --help lists them. Each one sets a flag; its line in --help is its
-// name and `summary`.
+// The options, in the order --help lists them. An option sets a flag, sets a value or adds a
+// value to a list (exactly one member pointer is set); `alias` is a second name ("" for none),
+// `valueName` names the value in --help.
 struct KnownOption {
   std::string_view name;
-  bool Options::*flag;
+  std::string_view alias;
+  bool Options::*flag = nullptr;
+  std::optional<std::string_view> Options::*value = nullptr;
+  std::vector<std::string_view> Options::*list = nullptr;
+  std::string_view valueName;
   std::string_view summary;
 };
 constexpr KnownOption kOptions[] = {
-    {"--help", &Options::help, "print this help and exit"},
-    {"--version", &Options::version, "print the version and exit"},
-    {"--utf8", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
-    {"--locations", &Options::locations, "after a failure, print where: file, line, includes"},
-    {"--strict", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
+    {"--help", "-h", &Options::help, nullptr, nullptr, "", "print this help and exit"},
+    {"--version", "", &Options::version, nullptr, nullptr, "", "print the version and exit"},
+    {"-o", "", nullptr, &Options::output, nullptr, "FILE",
+     "write FILE; the arguments are <infile> [macros] [doctype]"},
+    {"-D", "", nullptr, nullptr, &Options::defines, "NAME[=VALUE]",
+     "define a macro (one list item); after the list and files"},
+    {"--macros-file", "", nullptr, nullptr, &Options::macrosFiles, "FILE",
+     "macros from FILE, one item a line, # comment lines"},
+    {"-I", "", nullptr, nullptr, &Options::includeDirs, "DIR",
+     "look up includes not found beside their file in DIR"},
+    {"--doctype", "", nullptr, &Options::doctype, nullptr, "NAME",
+     "give the output <!DOCTYPE NAME>"},
+    {"-M", "", &Options::depsOnly, nullptr, nullptr, "",
+     "print the dependency rule (or write -MF's file); no output"},
+    {"-MD", "", &Options::depsBeside, nullptr, nullptr, "",
+     "also write the dependency rule to the output's name.d"},
+    {"-MF", "", nullptr, &Options::depFile, nullptr, "FILE",
+     "write the dependency rule to FILE (not XMLPP_DEPFILE's)"},
+    {"-MT", "", nullptr, &Options::depTarget, nullptr, "TARGET",
+     "the rule's target is TARGET instead of the output"},
+    {"-MP", "", &Options::depsPhony, nullptr, nullptr, "",
+     "accepted: every include always gets an empty rule"},
+    {"--utf8", "", &Options::utf8, nullptr, nullptr, "",
+     "keep valid UTF-8 in values, not one &#x..; per byte"},
+    {"--locations", "", &Options::locations, nullptr, nullptr, "",
+     "after a failure, print where: file, line, includes"},
+    {"--strict", "", &Options::strict, nullptr, nullptr, "",
+     "fail on unresolved $(NAME), incomplete files, extra args"},
 };
+
+bool named(const KnownOption& option, std::string_view arg) {
+  return option.name == arg || (!option.alias.empty() && option.alias == arg);
+}
+
+// The option `arg` names exactly, or the option with a value whose attached form it is, with
+// that value ("-DA=1", "--doctype=x"). Exact names are tried first, so "-MD" is never "-M" with
+// a value.
+std::pair<const KnownOption*, std::optional<std::string_view>> findOption(std::string_view arg) {
+  for (const KnownOption& candidate : kOptions) {
+    if (named(candidate, arg)) return {&candidate, std::nullopt};
+  }
+  for (const KnownOption& candidate : kOptions) {
+    if (candidate.flag) continue;
+    const std::string_view name = candidate.name;
+    if (!arg.starts_with(name)) continue;
+    const std::string_view rest = arg.substr(name.size());
+    // "--doctype=" gives an empty value; a one-letter option's exact name was matched above.
+    if (!name.starts_with("--")) return {&candidate, rest};
+    if (rest.starts_with('=')) return {&candidate, rest.substr(1)};
+  }
+  return {nullptr, std::nullopt};
+}
+
+// An option: any argument that begins with "-" but "-" alone (standard input or output).
+bool isOption(std::string_view arg) {
+  return arg.size() > 1 && arg[0] == '-';
+}
+
+void setOption(Options& options, const KnownOption& option, std::string_view value) {
+  if (option.value) {
+    options.*(option.value) = value;
+  } else {
+    (options.*(option.list)).push_back(value);
+  }
+}
+
+// The name --help shows: "-h, --help", "--version" or "-o FILE".
+std::string shownName(const KnownOption& option) {
+  std::string shown;
+  if (!option.alias.empty()) shown.append(option.alias).append(", ");
+  shown.append(option.name);
+  if (!option.valueName.empty()) shown.append(" ").append(option.valueName);
+  return shown;
+}
 
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.
 constexpr long long kLatestEpoch = 253402300799;
@@ -28,30 +102,39 @@ constexpr long long kLatestEpoch = 253402300799;
 Expected<Options> parseOptions(int argc, const char* const* argv) {
   Options options;
   std::optional<std::string_view> unknown;
-  int i = 1;
-  for (; i < argc; ++i) {
+  std::optional<std::string_view> missingValue;
+  bool positionalOnly = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (!arg.starts_with("--")) break;
-    if (arg == "--") {
-      ++i;
-      break;
-    }
-    const KnownOption* known = nullptr;
-    for (const KnownOption& candidate : kOptions) {
-      if (candidate.name == arg) known = &candidate;
-    }
-    if (!known) {
-      if (!unknown) unknown = arg;
+    if (positionalOnly || !isOption(arg)) {
+      options.arguments.push_back(arg);
       continue;
     }
-    options.*(known->flag) = true;
+    if (arg == "--") {
+      positionalOnly = true;
+      continue;
+    }
+    const auto [known, attached] = findOption(arg);
+    if (!known) {
+      if (!unknown) unknown = arg;
+    } else if (known->flag) {
+      options.*(known->flag) = true;
+    } else if (attached) {
+      setOption(options, *known, *attached);
+    } else if (i + 1 < argc) {
+      setOption(options, *known, argv[++i]);
+    } else if (!missingValue) {
+      missingValue = arg;
+    }
   }
   if (unknown) {
     return Diagnostic::failure("xmlpp: unknown option " + std::string(*unknown) +
                                " (see xmlpp --help)");
   }
-  for (; i < argc; ++i)
-    options.arguments.emplace_back(argv[i]);
+  if (missingValue) {
+    return Diagnostic::failure("xmlpp: option " + std::string(*missingValue) +
+                               " needs a value (see xmlpp --help)");
+  }
   return options;
 }
 
@@ -64,20 +147,21 @@ std::string helpText() {
       "<outfile> (\"-\": standard output). With exactly four arguments, the output\n"
       "gets <!DOCTYPE doctype>.\n"
       "\n"
-      "Options (before <infile>; \"--\" ends them):\n";
+      "Options (anywhere; after \"--\" every argument is positional):\n";
   std::size_t width = 0;
   for (const KnownOption& option : kOptions)
-    width = std::max(width, option.name.size());
+    width = std::max(width, shownName(option).size());
   for (const KnownOption& option : kOptions) {
-    text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
+    const std::string shown = shownName(option);
+    text.append("  ").append(shown).append(width - shown.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
   text +=
       "\n"
       "Environment:\n"
-      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path,\n"
-      "                     replaced together with the output; a file name Make or\n"
-      "                     Ninja would misread fails the run\n"
+      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path\n"
+      "                     (-MF and -MD win), replaced together with the output;\n"
+      "                     a file name Make or Ninja would misread fails the run\n"
       "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 00:00:00 UTC: the date and time\n"
       "                     macros give this time, in UTC, instead of the clock's\n"
       "\n"

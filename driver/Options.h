@@ -12,22 +12,35 @@
 //
 //   xmlpp [options] infile outfile [macro list] [doctype]
 //
-// Options come first. They are read while the arguments begin with "--"; "--" alone ends them, and
-// the first argument that does not begin with "--" is the input file. So every command line
-// without options means what it always meant, and an input file whose name begins with "--" is
-// given after "--". Everything from the input file on is an argument, whatever it looks like.
+// Every argument that begins with "-" (but "-" alone, standard input or output) is an option,
+// wherever it stands, until "--": every argument after "--" is positional, so a file whose name
+// begins with "-" is given after "--". The positional arguments keep their order and meaning.
 struct Options {
   bool help = false;
   bool version = false;
-  bool utf8 = false;       // write valid UTF-8 in attribute values as it is
-  bool locations = false;  // print where a failure happened
-  bool strict = false;     // fail on what is almost always a mistake
-  // What follows the options: infile, outfile, the macro list and the doctype (more are ignored).
+  bool utf8 = false;                          // write valid UTF-8 in attribute values as it is
+  bool locations = false;                     // print where a failure happened
+  bool strict = false;                        // fail on what is almost always a mistake
+  std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
+  std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE
+  std::vector<std::string_view> defines;      // -D NAME[=VALUE], in order
+  std::vector<std::string_view> includeDirs;  // -I: where includes are looked up next, in order
+  std::vector<std::string_view> macrosFiles;  // --macros-file, in order
+  bool depsOnly = false;    // -M: the dependency rule on standard output (or -MF), no output
+  bool depsBeside = false;  // -MD: the dependency file named after the output
+  bool depsPhony = false;   // -MP: accepted; the empty rules are always written
+  std::optional<std::string_view> depFile;    // -MF: the dependency file
+  std::optional<std::string_view> depTarget;  // -MT: the rule's target instead of the output
+  // The positional arguments: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
 };
 
-// Reads the command line (`argv[0]` is the invocation name and is skipped). An unknown option is
-// an error wherever it stands (the first one is named); the arguments are views into `argv`.
+// Reads the command line (`argv[0]` is the invocation name and is skipped). An option that takes a
+// value takes the next argument, whatever it looks like, or the rest of its own argument: "-DA=1",
+// "-Idir", "-oout.xml" for the one-letter ones, "--doctype=NAME" for the long ones. An option
+// given once that can be given once takes the last value. An unknown option is an error
+// wherever it stands (the first one is named), and so is an option missing its value; the
+// arguments and values are views into `argv`.
 Expected<Options> parseOptions(int argc, const char* const* argv);
 
 // What --help and --version print, each ending with a line feed.

@@ -311,8 +311,11 @@ bool OutputFile::setOwnerAndMode() {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return false;
     if (info.st_uid != owner_ || info.st_gid != group_) {
-      // Root may give both; a member of the group may give the group alone.
-      if (::fchown(fd, owner_, group_) != 0) ::fchown(fd, static_cast<uid_t>(-1), group_);
+      // Root may give both; a member of the group may give the group alone. What the file ends up
+      // with is read back below either way, and the mode is narrowed to it.
+      const bool given =
+          ::fchown(fd, owner_, group_) == 0 || ::fchown(fd, static_cast<uid_t>(-1), group_) == 0;
+      static_cast<void>(given);
       if (::fstat(fd, &info) != 0) return false;
     }
     mode = narrowedMode(mode, info.st_uid == owner_, info.st_gid == group_);

@@ -33,3 +33,22 @@ MacroMap parseMacroList(std::string_view text) {
   addItem(map, item);
   return map;
 }
+
+void addMacroItem(MacroMap& map, std::string_view text) {
+  std::string item;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) ++i;
+    item.push_back(text[i]);
+  }
+  addItem(map, item);
+}
+
+void addMacroLines(MacroMap& map, std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (!line.starts_with('#')) addMacroItem(map, line);
+  }
+}

@@ -10,3 +10,12 @@
 // it (an item without "=" is a name with an empty value); a later item replaces an earlier one
 // of the same name.
 MacroMap parseMacroList(std::string_view text);
+
+// Adds one item to `map` as the list reads it, except that ";" is an ordinary character: the
+// name before the first "=", the value after it (no "=": an empty value), a backslash taking the
+// next character literally. An empty item adds nothing. Used for -D NAME[=VALUE].
+void addMacroItem(MacroMap& map, std::string_view item);
+
+// Adds the items of a macros file to `map`: one item a line (as `addMacroItem` reads it), a line
+// that begins with "#" a comment; a carriage return before a line feed is part of the line end.
+void addMacroLines(MacroMap& map, std::string_view text);

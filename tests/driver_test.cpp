@@ -11,6 +11,7 @@
 #include "TestFiles.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
+#include "driver/Options.h"
 
 namespace {
 
@@ -80,6 +81,56 @@ TEST(DepFile, RuleListsEveryFileOnce) {
   Expected<std::string> lineBreak = depFileRule("o.xml", {"in\r.xml"});
   ASSERT_FALSE(lineBreak);
   EXPECT_EQ(lineBreak.error().message, "a file name holds a line break");
+}
+
+Options parsed(std::vector<const char*> args) {
+  args.insert(args.begin(), "xmlpp");
+  Expected<Options> options = parseOptions(static_cast<int>(args.size()), args.data());
+  EXPECT_TRUE(options);
+  return options ? *options : Options{};
+}
+
+using Views = std::vector<std::string_view>;
+
+// Options with a value take the next argument whatever it looks like, or the rest of their own;
+// the positional arguments keep their order around them.
+TEST(Options, ValuesSeparateAndAttached) {
+  const Options o = parsed({"in.xml", "-o", "-x", "-DA=1", "-D", "B", "-Iinc", "L", "-I", "-",
+                            "--macros-file=m", "--doctype", "d", "--macros-file", "n", "D"});
+  EXPECT_EQ(o.output, "-x");
+  EXPECT_EQ(o.defines, (Views{"A=1", "B"}));
+  EXPECT_EQ(o.includeDirs, (Views{"inc", "-"}));
+  EXPECT_EQ(o.macrosFiles, (Views{"m", "n"}));
+  EXPECT_EQ(o.doctype, "d");
+  EXPECT_EQ(o.arguments, (Views{"in.xml", "L", "D"}));
+  // The last -o and --doctype win; "--" makes the rest positional.
+  const Options last = parsed({"-oa", "-ob", "--doctype=x", "--doctype=", "--", "-o", "-"});
+  EXPECT_EQ(last.output, "b");
+  EXPECT_EQ(last.doctype, "");
+  EXPECT_EQ(last.arguments, (Views{"-o", "-"}));
+}
+
+// An option at the end without its value fails, and so does a long option followed by anything
+// but "=" (an unknown option is named first).
+TEST(Options, MissingValueAndNearNames) {
+  const char* missing[] = {"xmlpp", "in.xml", "-D"};
+  Expected<Options> noValue = parseOptions(3, missing);
+  ASSERT_FALSE(noValue);
+  EXPECT_EQ(noValue.error().message, "xmlpp: option -D needs a value (see xmlpp --help)");
+  const char* near[] = {"xmlpp", "--doctypes=x", "-o"};
+  Expected<Options> unknown = parseOptions(3, near);
+  ASSERT_FALSE(unknown);
+  EXPECT_EQ(unknown.error().message, "xmlpp: unknown option --doctypes=x (see xmlpp --help)");
+}
+
+// -MD's name: the last component's suffix replaced by ".d", or ".d" added.
+TEST(DepFile, NamedAfterTheOutput) {
+  const std::pair<std::string_view, std::string_view> names[] = {
+      {"out.xml", "out.d"},     {"b/o.v1.xml", "b/o.v1.d"}, {"dir.x/a", "dir.x/a.d"},
+      {".hidden", ".hidden.d"}, {"d/.x", "d/.x.d"},         {"a.", "a.d"},
+  };
+  for (const auto& [output, name] : names)
+    EXPECT_EQ(dependencyFileName(output), name) << output;
 }
 
 }  // namespace

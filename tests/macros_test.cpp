@@ -194,4 +194,38 @@ TEST(MacroList, Parse) {
     EXPECT_EQ(parseMacroList(c.text), c.expected) << c.text;
 }
 
+// A -D item: ";" is an ordinary character, backslash escapes and "=" as in the list.
+TEST(MacroList, OneItem) {
+  struct Case {
+    const char* text;
+    MacroMap expected;
+  } cases[] = {
+      {"", {}},
+      {"A", {{"A", ""}}},
+      {"A=1;B=2", {{"A", "1;B=2"}}},
+      {"P=a\\\\b\\;c\\", {{"P", "a\\b;c\\"}}},
+      {"=v", {{"", "v"}}},
+  };
+  for (const Case& c : cases) {
+    MacroMap map;
+    addMacroItem(map, c.text);
+    EXPECT_EQ(map, c.expected) << c.text;
+  }
+  MacroMap replaced{{"A", "old"}, {"B", "kept"}};
+  addMacroItem(replaced, "A=new");
+  EXPECT_EQ(replaced, (MacroMap{{"A", "new"}, {"B", "kept"}}));
+}
+
+// A macros file: one item a line, "#" lines skipped, CR LF line ends, the last line unended.
+TEST(MacroList, Lines) {
+  MacroMap map{{"KEEP", "1"}, {"A", "list"}};
+  addMacroLines(map, "# board\nA=1;2\r\n\n  #x=not a comment\nB=a\\\\b\nA=3\nC");
+  EXPECT_EQ(
+      map,
+      (MacroMap{{"KEEP", "1"}, {"A", "3"}, {"  #x", "not a comment"}, {"B", "a\\b"}, {"C", ""}}));
+  MacroMap crOnly;
+  addMacroLines(crOnly, "A=1\r");
+  EXPECT_EQ(crOnly, (MacroMap{{"A", "1"}}));
+}
+
 }  // namespace

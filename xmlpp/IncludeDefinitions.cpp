@@ -1,12 +1,14 @@
 // The include and definition directives: "include", "define", "xmldef" and "xmlput".
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "Walk.h"
 #include "files/FilePath.h"
+#include "files/InputFile.h"
 #include "macros/MacroList.h"
 
 void Walk::defineMacrosAttribute(const XMLElement* directive, const std::string* file) {
@@ -23,6 +25,17 @@ const std::string* Walk::keptPath(const std::string& path) {
   return &*kept;
 }
 
+std::optional<std::string> Walk::searchIncludeDirs(const std::string& name,
+                                                   std::string& lookedAt) const {
+  for (const std::string& dir : includeDirs_) {
+    std::string candidate = dir + "/" + name;
+    if (inputIdentity(candidate)) return candidate;
+    if (!lookedAt.empty()) lookedAt.append(", ");
+    lookedAt.append(candidate);
+  }
+  return std::nullopt;
+}
+
 Walk::Decision Walk::doInclude(Step& step) {
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
@@ -34,6 +47,10 @@ Walk::Decision Walk::doInclude(Step& step) {
   // normalised, so messages show the path exactly as it was opened.
   const Context& context = frames_[step.frame].context;
   std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
+  std::string elsewhere;  // the include folders looked in, for the message when none has it
+  if (!name.starts_with('/') && !includeDirs_.empty() && !inputIdentity(path)) {
+    if (std::optional<std::string> found = searchIncludeDirs(name, elsewhere)) path = *found;
+  }
   if (context.includeDepth >= kMaxNesting) {
     return fail(step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
   }
@@ -43,6 +60,7 @@ Walk::Decision Walk::doInclude(Step& step) {
   // A failure without a place in the file (one that could not be read) is located at the include.
   auto inside = [&](Diagnostic failure) {
     if (failure.check.empty()) failure.message.insert(0, "XmlPP::processConditionals(): ");
+    if (!elsewhere.empty()) failure.message.append(" (also looked for " + elsewhere + ")");
     std::vector<SourceLocation> chain = locate(directive, step.frame);
     if (!failure.locations.empty()) chain.front().role = SourceLocation::Role::IncludedFrom;
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());

@@ -2,10 +2,12 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/Diagnostic.h"
 #include "macros/MacroEnvironment.h"
+#include "macros/MacroMap.h"
 #include "xml/XMLDocument.h"
 
 // What the walk reports as it goes, for tools that explain a run. Without one the walk reports
@@ -35,6 +37,13 @@ class Preprocessor {
   // include and xmlput elements through which the walk reached there.
   Failure run(const std::string& fileName, std::string_view macroList,
               WalkListener* listener = nullptr);
+  // The same with the top-level macros given as a map.
+  Failure run(const std::string& fileName, const MacroMap& macros,
+              WalkListener* listener = nullptr);
+
+  // Folders in which an include that is not found beside the including file is looked up, in
+  // order; the first that holds the file gives its path.
+  void setIncludeDirs(std::vector<std::string> dirs) { includeDirs_ = std::move(dirs); }
 
   XMLDocument& document() { return document_; }
   // Every file the run loaded, once each, in first-load order.
@@ -45,4 +54,5 @@ class Preprocessor {
   bool strict_;
   XMLDocument document_;
   std::vector<std::string> loadedFiles_;
+  std::vector<std::string> includeDirs_;
 };

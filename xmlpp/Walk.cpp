@@ -92,12 +92,17 @@ std::string_view attributeText(const XMLElement* element, std::string_view name)
 
 Failure Preprocessor::run(const std::string& fileName, std::string_view macroList,
                           WalkListener* listener) {
+  return run(fileName, parseMacroList(macroList), listener);
+}
+
+Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
+                          WalkListener* listener) {
   if (Failure failure = document_.load(fileName)) return failure;
   if (strict_) {
     if (Failure failure = strictLoadCheck(document_, fileName)) return failure;
   }
-  Walk walk(document_, environment_, loadedFiles_, strict_, listener);
-  return walk.run(fileName, parseMacroList(macroList));
+  Walk walk(document_, environment_, loadedFiles_, includeDirs_, strict_, listener);
+  return walk.run(fileName, macros);
 }
 
 Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,11 +39,14 @@ class Walk {
   // A walk over `document`, which it changes in place; each file it reads is added to
   // `loadedFiles` the first time. In strict mode an unresolved reference in a value written out
   // fails, and so does an included file that ends inside an element.
+  // An include not found beside the including file is looked up in `includeDirs`, in order.
   Walk(XMLDocument& document, const MacroEnvironment& environment,
-       std::vector<std::string>& loadedFiles, bool strict, WalkListener* listener)
+       std::vector<std::string>& loadedFiles, const std::vector<std::string>& includeDirs,
+       bool strict, WalkListener* listener)
       : doc_(document),
         env_(environment),
         loadedFiles_(loadedFiles),
+        includeDirs_(includeDirs),
         strict_(strict),
         listener_(listener) {}
 
@@ -215,6 +219,10 @@ class Walk {
   Decision decideIfdef(const Step& step, bool negated);
   Decision doSwitch(Step& step);
   // Include and definition directives.
+  // The first "DIR/name" of the include folders that names a file, or nothing; `lookedAt` gets
+  // each path tried, separated by ", ".
+  std::optional<std::string> searchIncludeDirs(const std::string& name,
+                                               std::string& lookedAt) const;
   Decision doInclude(Step& step);
   Failure finishInclude(Frame& parent, const Finish& finish, XMLNode* last);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
@@ -278,6 +286,7 @@ class Walk {
   XMLDocument& doc_;
   const MacroEnvironment& env_;
   std::vector<std::string>& loadedFiles_;
+  const std::vector<std::string>& includeDirs_;
   const bool strict_;
   WalkListener* const listener_;
   std::map<std::string, Fragment, std::less<>> fragments_;

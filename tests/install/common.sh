@@ -25,8 +25,8 @@ quiet() {
 }
 
 # What the install rules put under the prefix, relative to it.
-installed_files=(bin/xmlpp share/man/man1/xmlpp.1 share/doc/xmlpp/README.md
-  share/doc/xmlpp/directives.md share/xmlpp/examples/board/board.xml
+installed_files=(bin/xmlpp share/man/man1/xmlpp.1.gz share/doc/xmlpp/README.md
+  share/doc/xmlpp/directives.md share/doc/xmlpp/ARCHITECTURE.md share/xmlpp/examples/board/board.xml
   share/xmlpp/examples/cmake/CMakeLists.txt lib/cmake/xmlpp/xmlppConfig.cmake
   lib/cmake/xmlpp/xmlppConfigVersion.cmake lib/cmake/xmlpp/xmlppTargets.cmake
   lib/cmake/xmlpp/xmlppPreprocess.cmake)
