@@ -17,7 +17,7 @@ constexpr KnownOption kOptions[] = {
     {"--version", &Options::version, "print the version and exit"},
     {"--utf8", &Options::utf8, "keep valid UTF-8 in attribute values, not one &#x..; per byte"},
     {"--locations", &Options::locations, "after a failure, print where: file, line, includes"},
-    {"--strict", &Options::strict, "fail on unresolved $(NAME), incomplete files, extra args"},
+    {"--strict", &Options::strict, "enable every check (less --no-warn); fail on a finding"},
 };
 
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.
@@ -36,6 +36,9 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
       ++i;
       break;
     }
+    Expected<bool> checkOption = options.checks.read(arg);
+    if (!checkOption) return std::move(checkOption.error());
+    if (*checkOption) continue;
     const KnownOption* known = nullptr;
     for (const KnownOption& candidate : kOptions) {
       if (candidate.name == arg) known = &candidate;
@@ -65,13 +68,14 @@ std::string helpText() {
       "gets <!DOCTYPE doctype>.\n"
       "\n"
       "Options (before <infile>; \"--\" ends them):\n";
-  std::size_t width = 0;
+  std::size_t width = checkOptionsWidth();
   for (const KnownOption& option : kOptions)
     width = std::max(width, option.name.size());
   for (const KnownOption& option : kOptions) {
     text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
+  text += checkOptionsHelp(width) + checksHelp();
   text +=
       "\n"
       "Environment:\n"

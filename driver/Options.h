@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CheckOptions.h"
 #include "diagnostics/Diagnostic.h"
 
 // The command line of a run:
@@ -21,7 +22,8 @@ struct Options {
   bool version = false;
   bool utf8 = false;       // write valid UTF-8 in attribute values as it is
   bool locations = false;  // print where a failure happened
-  bool strict = false;     // fail on what is almost always a mistake
+  bool strict = false;     // enable every check, and fail on what one finds
+  CheckOptions checks;     // --warn, --no-warn, --diagnostics
   // What follows the options: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
 };
