@@ -64,6 +64,22 @@ std::string suggestion(std::string_view name, const std::vector<std::string_view
   return near.empty() ? std::string() : "; did you mean " + std::string(near) + "?";
 }
 
+// The suggestion for an attribute a directive does not read: a name it reads that differs but
+// for case or one letter (short attribute names too: "nam" for "name"), else the attribute it
+// needs and lacks.
+std::string attributeSuggestion(std::string_view name, const std::vector<std::string_view>& names,
+                                const Reads& what, const XMLElement* element) {
+  for (const std::string_view candidate : names) {
+    if (equalButForCase(candidate, name) || oneEditApart(candidate, name)) {
+      return "; did you mean " + std::string(candidate) + "?";
+    }
+  }
+  if (!what.required.empty() && !element->hasAttribute(what.required)) {
+    return "; did you mean " + std::string(what.required) + "?";
+  }
+  return {};
+}
+
 std::string tag(std::string_view name) {
   return "<" + std::string(name) + ">";
 }
@@ -102,13 +118,13 @@ Failure Walk::checkDirective(const Step& step, std::string_view directive) {
     return checkCondition(step, step.element->attributes()[0].name());
   }
   if (directive == "switch") {
-    if (!step.element->hasAttribute("name")) return std::nullopt;
     for (XMLNode* child = step.element->firstChild; child; child = child->next) {
       const XMLElement* branch = asElement(child);
       if (branch && branch->name() == "case") {
         if (Failure failure = checkAttributes(branch, step.frame, "case")) return failure;
       }
     }
+    if (!step.element->hasAttribute("name")) return std::nullopt;
     return checkCondition(step, attributeText(step.element, "name"));
   }
   return checkEvaluation(step, directive);
@@ -128,10 +144,11 @@ Failure Walk::checkAttributes(const XMLElement* element, std::size_t frame,
     bool isInherited = false;
     forEachItem(inherited, ';', [&](std::string_view item) { isInherited |= item == name; });
     if (isInherited) continue;
-    if (Failure failure = findings_.report(Check::UnreadAttribute,
-                                           tag(directive) + " does not read attribute " +
-                                               std::string(name) + suggestion(name, names),
-                                           locate(element, frame))) {
+    if (Failure failure =
+            findings_.report(Check::UnreadAttribute,
+                             tag(directive) + " does not read attribute " + std::string(name) +
+                                 attributeSuggestion(name, names, *what, element),
+                             locate(element, frame))) {
       return failure;
     }
   }
@@ -215,7 +232,9 @@ Failure Walk::checkEvaluation(const Step& step, std::string_view directive) {
     for (const std::string_view attribute : {"start", "end", "incr"}) {
       if (element->hasAttribute(attribute) &&
           !evaluator_.unsignedValue(attributeText(element, attribute))) {
-        return fails(attribute, "a number", "it counts as 0");
+        return fails(
+            attribute, "a number",
+            attribute == "end" ? "it counts as 0, so the loop runs no times" : "it counts as 0");
       }
     }
     for (const std::string_view attribute : {"add", "sub", "mul"}) {
