@@ -43,7 +43,7 @@ std::string place(const SourceLocation& at) {
 // The gnu form: "FILE:LINE:COL: error|warning: MESSAGE [NAME]", then a note for each include
 // or xmlput that led there. A diagnostic without a place starts with "xmlpp: ".
 void printGnu(const Diagnostic& diagnostic) {
-  std::string_view message = diagnostic.message;
+  std::string_view message = diagnostic.cause.empty() ? diagnostic.message : diagnostic.cause;
   if (message.starts_with("xmlpp: ")) message.remove_prefix(7);
   std::string line = diagnostic.locations.empty() ? "xmlpp: " : place(diagnostic.locations[0]);
   line += diagnostic.severity == Severity::Warning ? "warning: " : "error: ";

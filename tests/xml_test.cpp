@@ -126,6 +126,19 @@ TEST(Reader, ErrorsCarryTheLine) {
   }
 }
 
+// Elements know the column of their "<" in bytes from 1, after a line feed or a carriage return.
+TEST(Reader, ElementColumns) {
+  XMLDocument doc;
+  ASSERT_FALSE(doc.loadText("<r>\r\n  <a/><b>\r\t<c/></b>\n</r>"));
+  const auto* a = static_cast<const XMLElement*>(doc.root->firstChild);
+  const auto* b = static_cast<const XMLElement*>(a->next);
+  EXPECT_EQ(doc.columnOf(doc.root), 1);
+  EXPECT_EQ(doc.columnOf(a), 3);
+  EXPECT_EQ(doc.columnOf(b), 7);
+  EXPECT_EQ(doc.columnOf(static_cast<const XMLElement*>(b->firstChild)), 2);
+  EXPECT_EQ(doc.columnOf(doc.createElement("new")), 0);
+}
+
 // Elements know the line of their "<" as editors count it (copies share it), and a load says
 // which element was still open where the text ended.
 TEST(Reader, ElementLinesAndTheElementLeftOpen) {

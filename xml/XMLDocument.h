@@ -50,6 +50,9 @@ class XMLDocument {
   std::int32_t lineOf(const XMLElement* element) const;
   // The line of a position inside a text the document read, from 0 (0 for any other pointer).
   std::int32_t lineAt(const char* position) const;
+  // The column of an element's "<": bytes from 1 within its line (0 for an element not read
+  // from a text, such as a loop's copy).
+  std::int32_t columnOf(const XMLElement* element) const;
 
   Arena& arena() { return arena_; }
 

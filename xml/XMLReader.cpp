@@ -517,6 +517,18 @@ std::int32_t XMLDocument::lineAt(const char* position) const {
   return 0;
 }
 
+std::int32_t XMLDocument::columnOf(const XMLElement* element) const {
+  const char* name = element->name().data();
+  for (const auto& [begin, end] : texts_) {
+    if (!std::less<>()(begin, name) || std::less<>()(end, name)) continue;
+    const char* lineStart = name - 1;  // the "<"
+    while (lineStart > begin && lineStart[-1] != '\n' && lineStart[-1] != '\r')
+      --lineStart;
+    return static_cast<std::int32_t>(name - lineStart);
+  }
+  return 0;
+}
+
 Failure XMLDocument::loadText(std::string_view text) {
   char* buffer = arena().allocateBlock(text.size());
   if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
@@ -531,6 +543,7 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {
     Diagnostic& failure = text.error();
+    failure.cause = failure.message;
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }

@@ -321,9 +321,14 @@ Diagnostic Walk::failAt(const XMLElement* element, std::size_t frame, std::strin
                              locate(element, frame));
 }
 
+SourceLocation Walk::at(SourceLocation::Role role, const std::string& file,
+                        const XMLElement* element) const {
+  return SourceLocation{role, file, doc_.lineOf(element), doc_.columnOf(element)};
+}
+
 std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t frame) const {
   std::vector<SourceLocation> chain{
-      at(SourceLocation::Role::At, *frames_[frame].context.sourceFile, doc_.lineOf(element))};
+      at(SourceLocation::Role::At, *frames_[frame].context.sourceFile, element)};
   // A frame for the content of an include or xmlput was pushed by the directive, an element of
   // the chain of the frame below it.
   for (std::size_t i = frame; i > 0; --i) {
@@ -331,7 +336,7 @@ std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t 
     if (finish.kind != Outcome::Kind::Include && finish.kind != Outcome::Kind::Put) continue;
     chain.push_back(at(finish.kind == Outcome::Kind::Put ? SourceLocation::Role::PutFrom
                                                          : SourceLocation::Role::IncludedFrom,
-                       *frames_[i - 1].context.sourceFile, doc_.lineOf(finish.directive)));
+                       *frames_[i - 1].context.sourceFile, finish.directive));
   }
   return chain;
 }

@@ -179,6 +179,9 @@ class Walk {
   // Where an element of the chain of frame `frame` stands, then the include and xmlput elements
   // through which the walk reached that chain: those of the frames below it.
   std::vector<SourceLocation> locate(const XMLElement* element, std::size_t frame) const;
+  // Where `element`, written in `file`, stands: its line and column.
+  SourceLocation at(SourceLocation::Role role, const std::string& file,
+                    const XMLElement* element) const;
   // The unresolved-macro check's finding for a reference left unresolved in a value of
   // `element`, written out.
   Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
