@@ -64,15 +64,11 @@ CheckSettings CheckOptions::settings(bool strict) const {
   return settings;
 }
 
-std::size_t checkOptionsWidth() {
+std::string checkOptionsHelp() {
   std::size_t width = 0;
   for (const OptionHelp& option : kCheckOptions)
     width = std::max(width, option.name.size());
-  return width;
-}
-
-std::string checkOptionsHelp(std::size_t width) {
-  std::string text;
+  std::string text = "\nCheck options (before <infile>):\n";
   for (const OptionHelp& option : kCheckOptions) {
     text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
     text.append(option.summary).push_back('\n');

@@ -34,8 +34,6 @@ struct CheckOptions {
   CheckSettings settings(bool strict) const;
 };
 
-// The widest name of these options; the lines --help gives them, each name padded to `width`
-// columns; and the list of checks.
-std::size_t checkOptionsWidth();
-std::string checkOptionsHelp(std::size_t width);
+// What --help says of these options, and the list of checks.
+std::string checkOptionsHelp();
 std::string checksHelp();

@@ -68,14 +68,14 @@ std::string helpText() {
       "gets <!DOCTYPE doctype>.\n"
       "\n"
       "Options (before <infile>; \"--\" ends them):\n";
-  std::size_t width = checkOptionsWidth();
+  std::size_t width = 0;
   for (const KnownOption& option : kOptions)
     width = std::max(width, option.name.size());
   for (const KnownOption& option : kOptions) {
     text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
-  text += checkOptionsHelp(width) + checksHelp();
+  text += checkOptionsHelp() + checksHelp();
   text +=
       "\n"
       "Environment:\n"

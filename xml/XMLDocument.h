@@ -45,6 +45,24 @@ class XMLDocument {
   };
   std::optional<OpenElement> unclosed;
 
+  // What the lenient reader repaired in the text of the last load, in the order met. Recorded
+  // only when `recordRepairs` is set, so that a load nobody asks about costs nothing more.
+  struct Repair {
+    enum class Kind : std::uint8_t {
+      TextDropped,         // non-blank text inside `element` (`at`: its first byte)
+      OtherElementClosed,  // the end tag `name` closed the open `element`, whose name it begins
+      UnquotedAttribute,   // attribute `name` of `element` has an unquoted value: dropped
+      DuplicateAttribute,  // attribute `name` of `element` given again: the last value kept
+      SeveralRoots,        // the top-level `element` was dropped: `name` came after it
+    };
+    Kind kind;
+    const char* at;  // where in the text
+    std::string_view element;
+    std::string_view name;
+  };
+  bool recordRepairs = false;
+  std::vector<Repair> repairs;
+
   // The line of an element's "<" in the text it was read from, as editors count it, from 0
   // (copies of an element share its name, and so its line).
   std::int32_t lineOf(const XMLElement* element) const;
@@ -53,6 +71,8 @@ class XMLDocument {
   // The column of an element's "<": bytes from 1 within its line (0 for an element not read
   // from a text, such as a loop's copy).
   std::int32_t columnOf(const XMLElement* element) const;
+  // The column of a position inside a text the document read (0 for any other pointer).
+  std::int32_t columnAt(const char* position) const;
 
   Arena& arena() { return arena_; }
 

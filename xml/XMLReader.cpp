@@ -214,6 +214,7 @@ class Parser {
       for (XMLAttribute& a : scratch_) {
         if (a.name() == name) {
           a.setValue(value);
+          repaired(XMLDocument::Repair::Kind::DuplicateAttribute, name.data(), name);
           return;
         }
       }
@@ -225,10 +226,26 @@ class Parser {
       auto [it, added] = scratchIndex_.emplace(name, scratch_.size());
       if (!added) {
         scratch_[it->second].setValue(value);
+        repaired(XMLDocument::Repair::Kind::DuplicateAttribute, name.data(), name);
         return;
       }
     }
     scratch_.push_back(XMLAttribute{name, value});
+  }
+  // Records a repair in the innermost open element, when the document asks for repairs.
+  void repaired(XMLDocument::Repair::Kind kind, const char* at, std::string_view name) {
+    if (!doc_.recordRepairs || open_.empty()) return;
+    doc_.repairs.push_back({kind, at, open_.back().element->name(), name});
+  }
+  // Records text dropped between the cursor and `next` when it is not blank.
+  void droppedText(const char* next) {
+    if (!doc_.recordRepairs || open_.empty()) return;
+    for (const char* c = p_; c < next; ++c) {
+      if (!isSpace(static_cast<unsigned char>(*c))) {
+        repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
+        return;
+      }
+    }
   }
   // Links a node as the last child of the innermost open element, which remembers its last
   // child so that long child chains are built in linear time.
@@ -297,6 +314,7 @@ XMLElement* Parser::parse() {
     // Text up to the next "<" is dropped.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
+    droppedText(next);
     p_ = next;
   }
   return root_;
@@ -413,7 +431,10 @@ void Parser::startTag() {
     advance();
     skipSpace();
     if (atEnd()) break;
-    if (cur() != '"' && cur() != '\'') continue;
+    if (cur() != '"' && cur() != '\'') {
+      repaired(XMLDocument::Repair::Kind::UnquotedAttribute, name.data(), name);
+      continue;
+    }
     std::string_view value = decodeValue(scanQuoted());
     skipSpace();
     addAttribute(name, value);
@@ -439,9 +460,13 @@ void Parser::closeInnermost() {
   open_.pop_back();
   if (!open_.empty()) {
     appendToOpen(element);
-  } else {
-    root_ = element;
+    return;
   }
+  if (root_ && doc_.recordRepairs) {
+    doc_.repairs.push_back({XMLDocument::Repair::Kind::SeveralRoots, root_->name().data() - 1,
+                            root_->name(), element->name()});
+  }
+  root_ = element;
 }
 
 void Parser::endTag() {
@@ -461,6 +486,9 @@ void Parser::endTag() {
     error_ = ReadError::TagNameMismatch;
     return;
   }
+  if (name.size() != openName.size()) {
+    repaired(XMLDocument::Repair::Kind::OtherElementClosed, name.data(), name);
+  }
   if (cur() == '>') {
     closeInnermost();
     advance();
@@ -479,6 +507,7 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
     size -= 3;
   }
   texts_.emplace_back(text, text + size);
+  repairs.clear();
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
   Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
@@ -518,13 +547,18 @@ std::int32_t XMLDocument::lineAt(const char* position) const {
 }
 
 std::int32_t XMLDocument::columnOf(const XMLElement* element) const {
-  const char* name = element->name().data();
+  // The "<" is the byte before the name.
+  const std::int32_t column = columnAt(element->name().data());
+  return column > 0 ? column - 1 : 0;
+}
+
+std::int32_t XMLDocument::columnAt(const char* position) const {
   for (const auto& [begin, end] : texts_) {
-    if (!std::less<>()(begin, name) || std::less<>()(end, name)) continue;
-    const char* lineStart = name - 1;  // the "<"
+    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
+    const char* lineStart = position;
     while (lineStart > begin && lineStart[-1] != '\n' && lineStart[-1] != '\r')
       --lineStart;
-    return static_cast<std::int32_t>(name - lineStart);
+    return static_cast<std::int32_t>(position - lineStart + 1);
   }
   return 0;
 }
@@ -539,6 +573,7 @@ Failure XMLDocument::loadText(std::string_view text) {
 }
 
 Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
+  repairs.clear();
   Expected<std::span<char>> text =
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {

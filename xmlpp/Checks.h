@@ -27,6 +27,11 @@ enum class Check : std::uint8_t {
   UnresolvedInDirective,
   NotEvaluated,
   NoSwitchBranch,
+  TextDropped,
+  OtherElementClosed,
+  UnquotedAttribute,
+  DuplicateAttribute,
+  SeveralTopLevelElements,
 };
 
 struct CheckInfo {
@@ -37,25 +42,28 @@ struct CheckInfo {
 
 // Every check, in the order --help lists them.
 inline constexpr CheckInfo kChecks[] = {
-    {Check::UnresolvedMacro, "unresolved-macro",
-     "a $(NAME) left unresolved in a value written out"},
+    {Check::UnresolvedMacro, "unresolved-macro", "$(NAME) unresolved in a value written out"},
     {Check::UnclosedElement, "unclosed-element", "a file that ends inside an element"},
     {Check::NoElement, "no-element", "an input file that holds no element"},
-    {Check::ExtraArguments, "extra-arguments", "more than four arguments after the options"},
+    {Check::ExtraArguments, "extra-arguments", "more than four arguments"},
     {Check::DoctypeLooksLikeMacro, "doctype-looks-like-macro",
-     "a doctype argument that holds \"=\", like a macro"},
-    {Check::UnreadAttribute, "unread-attribute", "an attribute that the directive does not read"},
+     "a doctype argument that holds \"=\""},
+    {Check::UnreadAttribute, "unread-attribute", "an attribute the directive does not read"},
     {Check::MissingAttribute, "missing-attribute", "a directive without an attribute it needs"},
     {Check::MisspelledDirective, "misspelled-directive",
-     "an element named like a directive but for case or one letter"},
+     "a directive's name but for case or one letter"},
     {Check::UndefinedCondition, "undefined-condition",
-     "an if, ifnot or switch testing a macro not defined there"},
+     "if, ifnot, switch testing an undefined macro"},
     {Check::UnresolvedInDirective, "unresolved-in-directive",
-     "a $(NAME) left unresolved in a directive's attribute"},
-    {Check::NotEvaluated, "not-evaluated",
-     "a for bound, ifex or define expression that does not evaluate"},
-    {Check::NoSwitchBranch, "no-switch-branch",
-     "a switch whose value matches no case and that has no default"},
+     "$(NAME) unresolved in a directive's attribute"},
+    {Check::NotEvaluated, "not-evaluated", "a for bound or expression that does not evaluate"},
+    {Check::NoSwitchBranch, "no-switch-branch", "a switch that takes no branch"},
+    {Check::TextDropped, "text-dropped", "text inside an element (the output drops it)"},
+    {Check::OtherElementClosed, "end-tag-closes-other", "an end tag that closed a longer name"},
+    {Check::UnquotedAttribute, "unquoted-attribute", "an unquoted attribute value (dropped)"},
+    {Check::DuplicateAttribute, "duplicate-attribute", "an attribute given twice (the last kept)"},
+    {Check::SeveralTopLevelElements, "several-top-level-elements",
+     "more than one top-level element"},
 };
 inline constexpr std::size_t kCheckCount = sizeof kChecks / sizeof kChecks[0];
 

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ReaderChecks.h"
 #include "Walk.h"
 #include "files/FilePath.h"
 #include "macros/MacroList.h"
@@ -48,6 +49,11 @@ Walk::Decision Walk::doInclude(Step& step) {
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
     return failure;
   };
+  if (!doc_.repairs.empty()) {
+    std::vector<SourceLocation> chain = locate(directive, step.frame);
+    chain.front().role = SourceLocation::Role::IncludedFrom;
+    if (Failure failure = reportRepairs(findings_, doc_, path, chain)) return std::move(*failure);
+  }
   // A file read to its end should close what it opens (its root, when it has none).
   if (findings_.on(Check::UnclosedElement) && !loadFailure && doc_.unclosed) {
     Diagnostic unclosed = inside(Diagnostic::found(

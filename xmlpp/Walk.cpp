@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ReaderChecks.h"
 #include "macros/MacroList.h"
 
 namespace {
@@ -93,9 +94,11 @@ std::string_view attributeText(const XMLElement* element, std::string_view name)
 
 Failure Preprocessor::run(const std::string& fileName, std::string_view macroList,
                           WalkListener* listener) {
+  document_.recordRepairs = checks_.any();
   if (Failure failure = document_.load(fileName)) return failure;
   Findings findings(checks_, warnings_);
   if (findings.any()) {
+    if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
     if (Failure failure = loadChecks(findings, document_, fileName)) return failure;
   }
   Walk walk(document_, environment_, loadedFiles_, findings, listener);
