@@ -51,6 +51,12 @@ Failure checkArguments(Findings& findings, const std::vector<std::string_view>& 
       return failure;
     }
   }
+  if (args.size() == 4 && args[3].empty()) {
+    return findings.report(Check::EmptyDoctype,
+                           "the doctype argument is empty: the output gets <!DOCTYPE >, which "
+                           "is not well-formed XML; leave the fourth argument out",
+                           {});
+  }
   if (args.size() == 4 && args[3].find('=') != std::string_view::npos) {
     return findings.report(Check::DoctypeLooksLikeMacro,
                            "the doctype " + std::string(args[3]) +

@@ -54,11 +54,18 @@ class XMLDocument {
       UnquotedAttribute,   // attribute `name` of `element` has an unquoted value: dropped
       DuplicateAttribute,  // attribute `name` of `element` given again: the last value kept
       SeveralRoots,        // the top-level `element` was dropped: `name` came after it
+      Unterminated,        // the `name` ("comment", "CDATA section") opened at `at` never ends
+      ReferenceReduced,    // a character reference in `element` above 255 became `byte`
+      ReferenceEndsValue,  // a character reference in `element` gave byte 0: the value ends
+      NulByte,             // a NUL byte at `at` ends the text
+      Utf16,               // the text starts with a UTF-16 byte-order mark
     };
     Kind kind;
     const char* at;  // where in the text
     std::string_view element;
     std::string_view name;
+    unsigned char byte = 0;  // References: the byte written
+    bool wide = false;       // References: the code was above 255
   };
   bool recordRepairs = false;
   std::vector<Repair> repairs;
@@ -168,6 +175,8 @@ class XMLDocument {
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  // Records the repairs that concern the whole text: UTF-16, a NUL byte at `nul` (or none).
+  void textRepairs(const char* text, std::size_t size, const char* nul);
   // A syntax error worded for `role` and located at its line and column in `fileName`.
   Diagnostic syntaxFailure(const SyntaxError& error, const std::string& fileName,
                            LoadRole role) const;

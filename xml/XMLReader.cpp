@@ -64,7 +64,7 @@ bool isPrefixOf(std::string_view word, std::string_view of) {
 
 // Decodes the reference that starts with the "&" at token[i]. Returns the byte it stands for and
 // leaves i on its last byte; returns "&" with i unchanged when the bytes are not a reference.
-char decodeReference(std::string_view token, std::size_t& i) {
+char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullptr) {
   std::string_view rest = token.substr(i);
   static constexpr std::pair<std::string_view, char> kNamed[] = {
       {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
@@ -96,7 +96,8 @@ char decodeReference(std::string_view token, std::size_t& i) {
     } else {
       return '&';
     }
-    value = value * base + digit;  // only the low byte matters; wrapping keeps it exact
+    value = value * base + digit;            // only the low byte matters; wrapping keeps it exact
+    if (wide && value > 0xFF) *wide = true;  // a code no single byte holds
   }
   i += semicolon;
   return static_cast<char>(value & 0xFF);
@@ -202,7 +203,7 @@ class Parser {
   std::string_view decodeValue(std::string_view token);
   bool declaration();  // false when the whole parse ends
   void markupBang();
-  void cdataSection();
+  void cdataSection(const char* start);  // `start`: its "<"
   void doctype();
   void startTag();
   void endTag();
@@ -236,6 +237,24 @@ class Parser {
   void repaired(XMLDocument::Repair::Kind kind, const char* at, std::string_view name) {
     if (!doc_.recordRepairs || open_.empty()) return;
     doc_.repairs.push_back({kind, at, open_.back().element->name(), name});
+  }
+  // Records a character reference reduced to the byte `byte`, or one whose byte 0 ends the value.
+  void referenceRepaired(char byte, bool wide) {
+    if (!doc_.recordRepairs || open_.empty()) return;
+    const XMLElement* element = open_.back().element;
+    doc_.repairs.push_back({byte == '\0' ? XMLDocument::Repair::Kind::ReferenceEndsValue
+                                         : XMLDocument::Repair::Kind::ReferenceReduced,
+                            element->name().data() - 1,
+                            element->name(),
+                            {},
+                            static_cast<unsigned char>(byte),
+                            wide});
+  }
+  // Records a comment or CDATA section opened at `at` that the text never closes.
+  void unterminated(const char* at, std::string_view what) {
+    if (doc_.recordRepairs) {
+      doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
+    }
   }
   // Records text dropped between the cursor and `next` when it is not blank.
   void droppedText(const char* next) {
@@ -282,7 +301,9 @@ std::string_view Parser::decodeValue(std::string_view token) {
   for (std::size_t i = 0; i < token.size(); ++i) {
     char c = token[i];
     if (c == '&') {
-      c = decodeReference(token, i);
+      bool wide = false;
+      c = decodeReference(token, i, doc_.recordRepairs ? &wide : nullptr);
+      if (wide || c == '\0') referenceRepaired(c, wide);
       if (c == '\0') break;  // a reference to byte 0 ends the string
     }
     out[n++] = c;
@@ -377,30 +398,32 @@ const char* Parser::skipToClosingPair(char first) {
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
 void Parser::markupBang() {
+  const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
     advance();
     if (cur() != '-') return;
     // A comment is dropped; an unterminated one ends the parse.
     advance();
-    skipToClosingPair('-');
+    if (!skipToClosingPair('-')) unterminated(start, "comment");
     return;
   }
   std::string_view word = scanName();
   if (word.empty()) {
-    cdataSection();
+    cdataSection(start);
   } else if (isPrefixOf(word, "DOCTYPE")) {
     doctype();
   }
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-void Parser::cdataSection() {
+void Parser::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
   const char* content = p_;
   const char* contentEnd = skipToClosingPair(']');
+  if (!contentEnd) unterminated(start, "CDATA section");
   if (!contentEnd || open_.empty()) return;
   appendToOpen(doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content)));
 }
@@ -501,13 +524,15 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
-  if (const void* nul = std::memchr(text, '\0', size)) size = static_cast<const char*>(nul) - text;
+  const char* nul = static_cast<const char*>(std::memchr(text, '\0', size));
+  if (nul) size = static_cast<std::size_t>(nul - text);
   if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
     text += 3;
     size -= 3;
   }
   texts_.emplace_back(text, text + size);
   repairs.clear();
+  if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
   Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
@@ -515,6 +540,17 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   if (parser.error() == ReadError::None) return std::nullopt;
   return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
                      text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
+}
+
+void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nul) {
+  // A UTF-16 text starts with its byte-order mark, and its second byte is then 0.
+  const bool utf16 = size >= 2 && (text[0] == '\xFF' || text[0] == '\xFE') &&
+                     (text[1] == '\xFE' || text[1] == '\xFF') && text[0] != text[1];
+  if (utf16) {
+    repairs.push_back({Repair::Kind::Utf16, text, {}, {}});
+  } else if (nul) {
+    repairs.push_back({Repair::Kind::NulByte, text + size, {}, {}});
+  }
 }
 
 Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,

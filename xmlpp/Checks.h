@@ -32,6 +32,11 @@ enum class Check : std::uint8_t {
   UnquotedAttribute,
   DuplicateAttribute,
   SeveralTopLevelElements,
+  UnterminatedSection,
+  CharacterReference,
+  NulByte,
+  Utf16Input,
+  EmptyDoctype,
 };
 
 struct CheckInfo {
@@ -64,6 +69,11 @@ inline constexpr CheckInfo kChecks[] = {
     {Check::DuplicateAttribute, "duplicate-attribute", "an attribute given twice (the last kept)"},
     {Check::SeveralTopLevelElements, "several-top-level-elements",
      "more than one top-level element"},
+    {Check::UnterminatedSection, "unterminated-section", "a comment or CDATA section never closed"},
+    {Check::CharacterReference, "character-reference", "&#..; above 255, or of byte 0"},
+    {Check::NulByte, "nul-byte", "a NUL byte, which ends the text"},
+    {Check::Utf16Input, "utf16-input", "a file in UTF-16 (by its byte-order mark)"},
+    {Check::EmptyDoctype, "empty-doctype", "an empty doctype argument"},
 };
 inline constexpr std::size_t kCheckCount = sizeof kChecks / sizeof kChecks[0];
 

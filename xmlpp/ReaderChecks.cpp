@@ -6,7 +6,14 @@ std::string tag(std::string_view name) {
   return "<" + std::string(name) + ">";
 }
 
-std::string repairMessage(const XMLDocument::Repair& repair) {
+// "0xAC": a byte in hexadecimal.
+std::string hexByte(unsigned char byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[byte >> 4] + kDigits[byte & 15];
+}
+
+// What went wrong in the elements' markup.
+std::string markupMessage(const XMLDocument::Repair& repair) {
   using Kind = XMLDocument::Repair::Kind;
   const std::string element = tag(repair.element);
   const std::string name(repair.name);
@@ -22,11 +29,33 @@ std::string repairMessage(const XMLDocument::Repair& repair) {
              " is not quoted, and the attribute is dropped; write " + name + "=\"...\"";
     case Kind::DuplicateAttribute:
       return "attribute " + name + " of " + element + " is given twice; the last value is kept";
-    case Kind::SeveralRoots:
+    default:
       break;
   }
   return "the top-level element " + element + " is dropped: only the last top-level element, " +
          tag(repair.name) + ", is kept";
+}
+
+std::string repairMessage(const XMLDocument::Repair& repair) {
+  using Kind = XMLDocument::Repair::Kind;
+  switch (repair.kind) {
+    case Kind::Unterminated:
+      return "the " + std::string(repair.name) +
+             " opened here never ends: the rest of the file is dropped";
+    case Kind::ReferenceReduced:
+      return "a character reference in " + tag(repair.element) +
+             " stands for a code above 255 and becomes the one byte " + hexByte(repair.byte);
+    case Kind::ReferenceEndsValue:
+      return std::string("a character reference in ") + tag(repair.element) + " gives the byte 0" +
+             (repair.wide ? " (the low byte of its code)" : "") + ", which ends the value there";
+    case Kind::NulByte:
+      return "a NUL byte ends the text here: the rest of the file is dropped";
+    case Kind::Utf16:
+      return "the file starts with a UTF-16 byte-order mark; it is read as bytes, and its first "
+             "NUL byte ends it: save it as UTF-8";
+    default:
+      return markupMessage(repair);
+  }
 }
 
 Check checkOf(XMLDocument::Repair::Kind kind) {
@@ -41,9 +70,18 @@ Check checkOf(XMLDocument::Repair::Kind kind) {
     case Kind::DuplicateAttribute:
       return Check::DuplicateAttribute;
     case Kind::SeveralRoots:
+      return Check::SeveralTopLevelElements;
+    case Kind::Unterminated:
+      return Check::UnterminatedSection;
+    case Kind::ReferenceReduced:
+    case Kind::ReferenceEndsValue:
+      return Check::CharacterReference;
+    case Kind::NulByte:
+      return Check::NulByte;
+    case Kind::Utf16:
       break;
   }
-  return Check::SeveralTopLevelElements;
+  return Check::Utf16Input;
 }
 
 }  // namespace
