@@ -1,5 +1,5 @@
 # xmlpp_preprocess(OUTPUT <out> INPUT <in> [MACROS <macro list>] [DOCTYPE <name>]
-#                  [OPTIONS <option>...])
+#                  [WARN | STRICT] [OPTIONS <option>...])
 #
 # Adds a custom command that runs xmlpp::xmlpp on <in> and writes <out>. A relative INPUT is taken
 # from the current source directory, a relative OUTPUT is put in the current binary directory. The
@@ -7,7 +7,9 @@
 #
 # The tool's options are --locations unless OPTIONS gives others: a failure in a build log then
 # names the file, the line and the includes that led there. OPTIONS replaces that default
-# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option).
+# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option). WARN adds
+# --warn: the tool's checks print warnings in the build log and the build goes on; STRICT adds
+# --strict: a check's finding fails the build.
 #
 # The tool writes a dependency file next to the output (<out>.d, through the XMLPP_DEPFILE
 # environment variable) that lists the input and every file it included, and the command's DEPFILE
@@ -24,7 +26,7 @@ cmake_policy(PUSH)
 cmake_policy(SET CMP0116 NEW)
 
 function(xmlpp_preprocess)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE" "OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "WARN;STRICT" "OUTPUT;INPUT;MACROS;DOCTYPE" "OPTIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "xmlpp_preprocess: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -42,6 +44,13 @@ function(xmlpp_preprocess)
 
   if(NOT DEFINED arg_OPTIONS AND NOT "OPTIONS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
     set(arg_OPTIONS --locations)
+  endif()
+  if(arg_WARN AND arg_STRICT)
+    message(FATAL_ERROR "xmlpp_preprocess: WARN and STRICT exclude each other")
+  elseif(arg_WARN)
+    list(APPEND arg_OPTIONS --warn)
+  elseif(arg_STRICT)
+    list(APPEND arg_OPTIONS --strict)
   endif()
 
   # The macro list is always passed, as one quoted argument (an empty list means no macros), so
