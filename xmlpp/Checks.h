@@ -37,6 +37,7 @@ enum class Check : std::uint8_t {
   NulByte,
   Utf16Input,
   EmptyDoctype,
+  IllFormedName,
 };
 
 struct CheckInfo {
@@ -74,6 +75,7 @@ inline constexpr CheckInfo kChecks[] = {
     {Check::NulByte, "nul-byte", "a NUL byte, which ends the text"},
     {Check::Utf16Input, "utf16-input", "a file in UTF-16 (by its byte-order mark)"},
     {Check::EmptyDoctype, "empty-doctype", "an empty doctype argument"},
+    {Check::IllFormedName, "ill-formed-name", "a name the output cannot hold as XML"},
 };
 inline constexpr std::size_t kCheckCount = sizeof kChecks / sizeof kChecks[0];
 

@@ -84,9 +84,42 @@ std::string tag(std::string_view name) {
   return "<" + std::string(name) + ">";
 }
 
+// True for a name XML allows: one that starts with a letter, "_" or ":" (the reader takes the
+// rest of a name from letters, digits, "_", ":" and "-" only).
+bool wellFormedName(std::string_view name) {
+  if (name.empty()) return false;
+  const unsigned char c = static_cast<unsigned char>(name[0]);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+}
+
 }  // namespace
 
+Failure Walk::checkNames(const Step& step) {
+  const XMLElement* element = step.element;
+  const std::string why =
+      " is no XML name (one starts with a letter, \"_\" or \":\"): the "
+      "output is not well-formed XML";
+  if (!wellFormedName(element->name())) {
+    if (Failure failure =
+            found(step, Check::IllFormedName,
+                  "the element name \"" + std::string(element->name()) + "\"" + why)) {
+      return failure;
+    }
+  }
+  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+    const std::string_view name = element->attributes()[i].name();
+    if (wellFormedName(name)) continue;
+    if (Failure failure = found(
+            step, Check::IllFormedName,
+            "the attribute name " + std::string(name) + " of " + tag(element->name()) + why)) {
+      return failure;
+    }
+  }
+  return std::nullopt;
+}
+
 Failure Walk::checkStep(const Step& step) {
+  if (Failure failure = checkNames(step)) return failure;
   const std::string_view name = step.element->name();
   for (const DirectiveEntry& entry : kDirectives) {
     if (entry.name == name) return checkDirective(step, name);

@@ -215,6 +215,7 @@ class Walk {
   // The directive checks (DirectiveChecks.cpp), run on each step when a check is enabled: the
   // step's element is a directive (`directive`, its name) or an ordinary element.
   Failure checkStep(const Step& step);
+  Failure checkNames(const Step& step);
   Failure checkDirective(const Step& step, std::string_view directive);
   Failure checkAttributes(const XMLElement* element, std::size_t frame, std::string_view name);
   Failure checkMisspelled(const Step& step);
