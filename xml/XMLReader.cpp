@@ -234,13 +234,14 @@ class Parser {
     scratch_.push_back(XMLAttribute{name, value});
   }
   // Records a repair in the innermost open element, when the document asks for repairs.
-  void repaired(XMLDocument::Repair::Kind kind, const char* at, std::string_view name) {
-    if (!doc_.recordRepairs || open_.empty()) return;
+  [[gnu::noinline]] void repaired(XMLDocument::Repair::Kind kind, const char* at,
+                                  std::string_view name) {
+    if (!record_ || open_.empty()) return;
     doc_.repairs.push_back({kind, at, open_.back().element->name(), name});
   }
   // Records a character reference reduced to the byte `byte`, or one whose byte 0 ends the value.
   void referenceRepaired(char byte, bool wide) {
-    if (!doc_.recordRepairs || open_.empty()) return;
+    if (!record_ || open_.empty()) return;
     const XMLElement* element = open_.back().element;
     doc_.repairs.push_back({byte == '\0' ? XMLDocument::Repair::Kind::ReferenceEndsValue
                                          : XMLDocument::Repair::Kind::ReferenceReduced,
@@ -252,13 +253,17 @@ class Parser {
   }
   // Records a comment or CDATA section opened at `at` that the text never closes.
   void unterminated(const char* at, std::string_view what) {
-    if (doc_.recordRepairs) {
+    if (record_) {
       doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
     }
   }
-  // Records text dropped between the cursor and `next` when it is not blank.
+  // Records text dropped between the cursor and `next` when it is not blank. The test is kept
+  // apart from the search, so that a load without repairs pays one test per text.
   void droppedText(const char* next) {
-    if (!doc_.recordRepairs || open_.empty()) return;
+    if (record_) findDroppedText(next);
+  }
+  [[gnu::noinline]] void findDroppedText(const char* next) {
+    if (open_.empty()) return;
     for (const char* c = p_; c < next; ++c) {
       if (!isSpace(static_cast<unsigned char>(*c))) {
         repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
@@ -280,6 +285,7 @@ class Parser {
   }
 
   XMLDocument& doc_;
+  const bool record_ = doc_.recordRepairs;  // read once: repairs are checked on hot paths
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
@@ -302,7 +308,7 @@ std::string_view Parser::decodeValue(std::string_view token) {
     char c = token[i];
     if (c == '&') {
       bool wide = false;
-      c = decodeReference(token, i, doc_.recordRepairs ? &wide : nullptr);
+      c = decodeReference(token, i, record_ ? &wide : nullptr);
       if (wide || c == '\0') referenceRepaired(c, wide);
       if (c == '\0') break;  // a reference to byte 0 ends the string
     }
@@ -485,7 +491,7 @@ void Parser::closeInnermost() {
     appendToOpen(element);
     return;
   }
-  if (root_ && doc_.recordRepairs) {
+  if (root_ && record_) {
     doc_.repairs.push_back({XMLDocument::Repair::Kind::SeveralRoots, root_->name().data() - 1,
                             root_->name(), element->name()});
   }

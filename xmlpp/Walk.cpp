@@ -184,6 +184,13 @@ Failure Walk::unresolvedFinding(const Unresolved& unresolved, const XMLElement* 
                           locate(element, frame));
 }
 
+Failure Walk::unresolvedFindings(const Step& step) const {
+  for (const Unresolved& unresolved : step.unresolved) {
+    if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
                                                          const LoopMaps* maps,
                                                          const MacroTable* last) {
@@ -454,8 +461,8 @@ void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish)
 Failure Walk::keep(const Step& step) {
   XMLElement* element = step.element;
   // A kept element is written out as its values stand now (a check looks at them).
-  for (const Unresolved& unresolved : step.unresolved) {
-    if (Failure failure = unresolvedFinding(unresolved, element, step.frame)) return failure;
+  if (!step.unresolved.empty()) {
+    if (Failure failure = unresolvedFindings(step)) return failure;
   }
   Frame& frame = frames_[step.frame];
   if (!element->firstChild) {

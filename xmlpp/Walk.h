@@ -186,6 +186,9 @@ class Walk {
   // `element`, written out.
   Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
                             std::size_t frame) const;
+  // The findings for each reference left unresolved in the step's element, written out; kept out
+  // of line, off the path of an element without any.
+  [[gnu::noinline]] Failure unresolvedFindings(const Step& step) const;
 
   // Outcomes, carried out. Each leaves the frame's `node` and `prev` on what the walk visits next.
   Failure keep(const Step& step);
