@@ -96,22 +96,22 @@ bool wellFormedName(std::string_view name) {
 
 Failure Walk::checkNames(const Step& step) {
   const XMLElement* element = step.element;
-  const std::string why =
+  constexpr std::string_view why =
       " is no XML name (one starts with a letter, \"_\" or \":\"): the "
       "output is not well-formed XML";
   if (!wellFormedName(element->name())) {
     if (Failure failure =
             found(step, Check::IllFormedName,
-                  "the element name \"" + std::string(element->name()) + "\"" + why)) {
+                  "the element name \"" + std::string(element->name()) + "\"" + std::string(why))) {
       return failure;
     }
   }
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     const std::string_view name = element->attributes()[i].name();
     if (wellFormedName(name)) continue;
-    if (Failure failure = found(
-            step, Check::IllFormedName,
-            "the attribute name " + std::string(name) + " of " + tag(element->name()) + why)) {
+    if (Failure failure = found(step, Check::IllFormedName,
+                                "the attribute name " + std::string(name) + " of " +
+                                    tag(element->name()) + std::string(why))) {
       return failure;
     }
   }
@@ -198,13 +198,15 @@ Failure Walk::checkAttributes(const XMLElement* element, std::size_t frame,
 Failure Walk::checkMisspelled(const Step& step) {
   const XMLElement* element = step.element;
   const std::string_view name = element->name();
+  // One letter away only for names of four letters or more, and only an element with
+  // attributes: short or bare names are too often ordinary elements.
+  const bool editable = name.size() >= 4 && element->attributeCount() > 0;
   for (const Reads& what : kReads) {
     if (what.directive == "case") continue;  // read only inside a switch, never walked
-    const bool sameButCase = equalButForCase(name, what.directive);
-    // One letter away only for names of four letters or more, and only an element with
-    // attributes: short or bare names are too often ordinary elements.
-    const bool oneEdit = name.size() >= 4 && what.directive.size() >= 4 &&
-                         element->attributeCount() > 0 && oneEditApart(name, what.directive);
+    const std::size_t size = what.directive.size();
+    const bool sameButCase = name.size() == size && equalButForCase(name, what.directive);
+    const bool oneEdit = !sameButCase && editable && size >= 4 && name.size() + 1 >= size &&
+                         name.size() <= size + 1 && oneEditApart(name, what.directive);
     if (!sameButCase && !oneEdit) continue;
     bool allRead = true;
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i)
