@@ -1,6 +1,6 @@
 # xmlpp_preprocess(OUTPUT <out> INPUT <in> [MACROS <macro list>] [DOCTYPE <name>]
 #                  [MACROS_FILE <file>] [INCLUDE_DIRS <dir>...] [DEFINES <name[=value]>...]
-#                  [OPTIONS <option>...])
+#                  [WARN | STRICT] [OPTIONS <option>...])
 #
 # Adds a custom command that runs xmlpp::xmlpp on <in> and writes <out>. A relative INPUT,
 # MACROS_FILE or INCLUDE_DIRS folder is taken from the current source directory, a relative OUTPUT
@@ -13,7 +13,9 @@
 #
 # The tool's options are --locations unless OPTIONS gives others: a failure in a build log then
 # names the file, the line and the includes that led there. OPTIONS replaces that default
-# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option).
+# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option). WARN adds
+# --warn: the tool's checks print warnings in the build log and the build goes on; STRICT adds
+# --strict: a check's finding fails the build.
 #
 # The tool writes a dependency file next to the output (<out>.d, named with -MF) that lists the
 # input, every file it included and the macros file, and the command's DEPFILE points at it:
@@ -35,7 +37,7 @@ cmake_policy(PUSH)
 cmake_policy(SET CMP0116 NEW)
 
 function(xmlpp_preprocess)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;INPUT;MACROS;DOCTYPE;MACROS_FILE"
+  cmake_parse_arguments(PARSE_ARGV 0 arg "WARN;STRICT" "OUTPUT;INPUT;MACROS;DOCTYPE;MACROS_FILE"
     "OPTIONS;INCLUDE_DIRS;DEFINES")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "xmlpp_preprocess: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -69,6 +71,13 @@ function(xmlpp_preprocess)
   foreach(define IN LISTS arg_DEFINES)
     list(APPEND arg_OPTIONS -D "${define}")
   endforeach()
+  if(arg_WARN AND arg_STRICT)
+    message(FATAL_ERROR "xmlpp_preprocess: WARN and STRICT exclude each other")
+  elseif(arg_WARN)
+    list(APPEND arg_OPTIONS --warn)
+  elseif(arg_STRICT)
+    list(APPEND arg_OPTIONS --strict)
+  endif()
 
   # After "--" every argument is positional: the input, then the macro list, always passed as
   # one quoted argument (an empty list means no macros) so that its ";" never splits it, and a

@@ -34,16 +34,21 @@ struct Diagnostic {
   std::string message;
   std::vector<SourceLocation> locations;  // innermost first
   int systemError = 0;                    // errno of the failed system call, where there was one
+  // What failed, in its own words, where `message` words it as part of something larger (a file
+  // that cannot be read: "couldn't read x.xml"); empty when `message` is all. The gnu form
+  // prints it with the system's reason.
+  std::string cause;
 
   // A failure of the run: an error without a check name.
   static Diagnostic failure(std::string message, std::vector<SourceLocation> locations = {},
                             int systemError = 0) {
-    return Diagnostic{Severity::Error, {}, std::move(message), std::move(locations), systemError};
+    return Diagnostic{Severity::Error,      {},          std::move(message),
+                      std::move(locations), systemError, {}};
   }
   // What the check `check` found, as an error.
   static Diagnostic found(std::string_view check, std::string message,
                           std::vector<SourceLocation> locations = {}) {
-    return Diagnostic{Severity::Error, check, std::move(message), std::move(locations), 0};
+    return Diagnostic{Severity::Error, check, std::move(message), std::move(locations), 0, {}};
   }
 };
 

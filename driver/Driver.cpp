@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Options.h"
+#include "Report.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 #include "files/InputFile.h"
@@ -29,43 +30,42 @@ int printText(const std::string& text) {
   return 0;
 }
 
-const char* roleText(SourceLocation::Role role) {
-  switch (role) {
-    case SourceLocation::Role::IncludedFrom:
-      return "included from";
-    case SourceLocation::Role::PutFrom:
-      return "put from";
-    case SourceLocation::Role::At:
-      break;
-  }
-  return "at";
-}
-
-// Prints a diagnostic and returns the exit status it gives: its message, then, with --locations
-// or for a check, where it happened ("  at FILE:LINE", "  included from FILE:LINE", ...).
+// Prints a diagnostic and returns the exit status it gives.
 int report(const Diagnostic& diagnostic, const Options& options) {
-  std::fprintf(stderr, "%s\n", diagnostic.message.c_str());
-  if (options.locations || !diagnostic.check.empty()) {
-    for (const SourceLocation& at : diagnostic.locations)
-      std::fprintf(stderr, "  %s %s:%d\n", roleText(at.role), at.file.c_str(), at.line + 1);
-  }
+  printDiagnostic(diagnostic, options.checks.format, options.locations);
   return 1;
 }
 
-// Strict mode's checks of the arguments: what is almost always a mistake, such as macros given
-// as separate arguments (one would become the DOCTYPE, the others be ignored).
-Failure strictArgumentError(const std::vector<std::string_view>& args) {
+// Prints the warnings the checks found, in order.
+void printWarnings(const std::vector<Diagnostic>& warnings, const Options& options) {
+  for (const Diagnostic& warning : warnings)
+    printDiagnostic(warning, options.checks.format, options.locations);
+}
+
+// The checks of the arguments: what is almost always a mistake, such as macros given as separate
+// arguments (one would become the DOCTYPE, the others be ignored).
+Failure checkArguments(Findings& findings, const std::vector<std::string_view>& args) {
   if (args.size() > 4) {
-    return Diagnostic::found(
-        "extra-arguments",
-        "xmlpp: " + std::to_string(args.size()) +
-            " arguments after the options; at most 4: <infile> <outfile> [macros] [doctype]");
+    if (Failure failure = findings.report(
+            Check::ExtraArguments,
+            std::to_string(args.size()) +
+                " arguments after the options; at most 4: <infile> <outfile> [macros] [doctype]",
+            {})) {
+      return failure;
+    }
+  }
+  if (args.size() == 4 && args[3].empty()) {
+    return findings.report(Check::EmptyDoctype,
+                           "the doctype argument is empty: the output gets <!DOCTYPE >, which "
+                           "is not well-formed XML; leave the fourth argument out",
+                           {});
   }
   if (args.size() == 4 && args[3].find('=') != std::string_view::npos) {
-    return Diagnostic::found("doctype-looks-like-macro",
-                             "xmlpp: the doctype " + std::string(args[3]) +
-                                 " looks like a macro; the macro list is one argument, items "
-                                 "separated by \";\"");
+    return findings.report(Check::DoctypeLooksLikeMacro,
+                           "the doctype " + std::string(args[3]) +
+                               " looks like a macro; the macro list is one argument, items "
+                               "separated by \";\"",
+                           {});
   }
   return std::nullopt;
 }
@@ -186,9 +186,13 @@ int runXmlpp(int argc, char** argv) {
                                       ": <infile> <outfile> [macro1=value;macro2=value;..]"),
                   options);
   }
-  if (options.strict) {
-    if (const Failure failure = strictArgumentError(args)) return report(*failure, options);
+  const CheckSettings checks = options.checks.settings(options.strict);
+  std::vector<Diagnostic> argumentWarnings;
+  Findings findings(checks, argumentWarnings);
+  if (checks.any()) {
+    if (const Failure failure = checkArguments(findings, args)) return report(*failure, options);
   }
+  printWarnings(argumentWarnings, options);
   // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
   std::optional<std::time_t> fixedTime;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
@@ -199,9 +203,11 @@ int runXmlpp(int argc, char** argv) {
   Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
   if (!macros) return report(macros.error(), options);
   const std::string input(args[0]);
-  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), options.strict};
+  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
-  if (const Failure failure = preprocessor.run(input, *macros)) return report(*failure, options);
+  const Failure failure = preprocessor.run(input, *macros);
+  printWarnings(preprocessor.warnings(), options);
+  if (failure) return report(*failure, options);
   if (const Failure failure = writeResults(preprocessor, options, args)) {
     return report(*failure, options);
   }

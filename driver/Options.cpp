@@ -46,7 +46,7 @@ constexpr KnownOption kOptions[] = {
     {"--locations", "", &Options::locations, nullptr, nullptr, "",
      "after a failure, print where: file, line, includes"},
     {"--strict", "", &Options::strict, nullptr, nullptr, "",
-     "fail on unresolved $(NAME), incomplete files, extra args"},
+     "enable every check (less --no-warn); fail on a finding"},
 };
 
 bool named(const KnownOption& option, std::string_view arg) {
@@ -114,6 +114,9 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
       positionalOnly = true;
       continue;
     }
+    Expected<bool> checkOption = options.checks.read(arg);
+    if (!checkOption) return std::move(checkOption.error());
+    if (*checkOption) continue;
     const auto [known, attached] = findOption(arg);
     if (!known) {
       if (!unknown) unknown = arg;
@@ -156,6 +159,7 @@ std::string helpText() {
     text.append("  ").append(shown).append(width - shown.size() + 2, ' ');
     text.append(option.summary).push_back('\n');
   }
+  text += checkOptionsHelp() + checksHelp();
   text +=
       "\n"
       "Environment:\n"

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CheckOptions.h"
 #include "diagnostics/Diagnostic.h"
 
 // The command line of a run:
@@ -20,7 +21,8 @@ struct Options {
   bool version = false;
   bool utf8 = false;                          // write valid UTF-8 in attribute values as it is
   bool locations = false;                     // print where a failure happened
-  bool strict = false;                        // fail on what is almost always a mistake
+  bool strict = false;                        // enable every check, and fail on what one finds
+  CheckOptions checks;                        // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE
   std::vector<std::string_view> defines;      // -D NAME[=VALUE], in order

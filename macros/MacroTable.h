@@ -40,6 +40,11 @@ class MacroTable {
     auto it = values_.find(name);
     return it == values_.end() ? nullptr : &it->second.value;
   }
+  // Where the value of a name was defined, or null when it is not defined.
+  const MacroOrigin* originOf(std::string_view name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? nullptr : &it->second.origin;
+  }
   // Defines the name in the innermost scope (replacing its value there) and returns the value to
   // fill in; it stays valid until the name is defined again or its scope is left.
   std::string& define(std::string_view name, const MacroOrigin& origin);

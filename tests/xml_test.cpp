@@ -126,6 +126,48 @@ TEST(Reader, ErrorsCarryTheLine) {
   }
 }
 
+// The reader records what it repaired only when asked, each repair where it stands.
+TEST(Reader, RepairsRecordedOnRequest) {
+  const std::string_view text = "<a/>\n<r>\n <d>text</d><c v=x w='1' w='2'/><case></cas></r>";
+  XMLDocument quiet;
+  ASSERT_FALSE(quiet.loadText(text));
+  EXPECT_TRUE(quiet.repairs.empty());
+  XMLDocument doc;
+  doc.recordRepairs = true;
+  ASSERT_FALSE(doc.loadText(text));
+  using Kind = XMLDocument::Repair::Kind;
+  std::vector<Kind> kinds;
+  for (const XMLDocument::Repair& repair : doc.repairs)
+    kinds.push_back(repair.kind);
+  EXPECT_EQ(kinds,
+            (std::vector<Kind>{Kind::TextDropped, Kind::UnquotedAttribute, Kind::DuplicateAttribute,
+                               Kind::OtherElementClosed, Kind::SeveralRoots}));
+  ASSERT_EQ(doc.repairs.size(), 5u);
+  EXPECT_EQ(doc.repairs[0].element, "d");
+  EXPECT_EQ(doc.lineAt(doc.repairs[0].at), 2);
+  EXPECT_EQ(doc.columnAt(doc.repairs[0].at), 5);
+  EXPECT_EQ(doc.repairs[1].name, "v");
+  EXPECT_EQ(doc.repairs[2].name, "w");
+  EXPECT_EQ(doc.repairs[3].name, "cas");
+  EXPECT_EQ(doc.repairs[3].element, "case");
+  EXPECT_EQ(doc.repairs[4].element, "a");
+  EXPECT_EQ(doc.repairs[4].name, "r");
+  EXPECT_EQ(doc.columnAt(doc.repairs[4].at), 1);
+}
+
+// Elements know the column of their "<" in bytes from 1, after a line feed or a carriage return.
+TEST(Reader, ElementColumns) {
+  XMLDocument doc;
+  ASSERT_FALSE(doc.loadText("<r>\r\n  <a/><b>\r\t<c/></b>\n</r>"));
+  const auto* a = static_cast<const XMLElement*>(doc.root->firstChild);
+  const auto* b = static_cast<const XMLElement*>(a->next);
+  EXPECT_EQ(doc.columnOf(doc.root), 1);
+  EXPECT_EQ(doc.columnOf(a), 3);
+  EXPECT_EQ(doc.columnOf(b), 7);
+  EXPECT_EQ(doc.columnOf(static_cast<const XMLElement*>(b->firstChild)), 2);
+  EXPECT_EQ(doc.columnOf(doc.createElement("new")), 0);
+}
+
 // Elements know the line of their "<" as editors count it (copies share it), and a load says
 // which element was still open where the text ended.
 TEST(Reader, ElementLinesAndTheElementLeftOpen) {

@@ -45,11 +45,41 @@ class XMLDocument {
   };
   std::optional<OpenElement> unclosed;
 
+  // What the lenient reader repaired in the text of the last load, in the order met. Recorded
+  // only when `recordRepairs` is set, so that a load nobody asks about costs nothing more.
+  struct Repair {
+    enum class Kind : std::uint8_t {
+      TextDropped,         // non-blank text inside `element` (`at`: its first byte)
+      OtherElementClosed,  // the end tag `name` closed the open `element`, whose name it begins
+      UnquotedAttribute,   // attribute `name` of `element` has an unquoted value: dropped
+      DuplicateAttribute,  // attribute `name` of `element` given again: the last value kept
+      SeveralRoots,        // the top-level `element` was dropped: `name` came after it
+      Unterminated,        // the `name` ("comment", "CDATA section") opened at `at` never ends
+      ReferenceReduced,    // a character reference in `element` above 255 became `byte`
+      ReferenceEndsValue,  // a character reference in `element` gave byte 0: the value ends
+      NulByte,             // a NUL byte at `at` ends the text
+      Utf16,               // the text starts with a UTF-16 byte-order mark
+    };
+    Kind kind;
+    const char* at;  // where in the text
+    std::string_view element;
+    std::string_view name;
+    unsigned char byte = 0;  // References: the byte written
+    bool wide = false;       // References: the code was above 255
+  };
+  bool recordRepairs = false;
+  std::vector<Repair> repairs;
+
   // The line of an element's "<" in the text it was read from, as editors count it, from 0
   // (copies of an element share its name, and so its line).
   std::int32_t lineOf(const XMLElement* element) const;
   // The line of a position inside a text the document read, from 0 (0 for any other pointer).
   std::int32_t lineAt(const char* position) const;
+  // The column of an element's "<": bytes from 1 within its line (0 for an element not read
+  // from a text, such as a loop's copy).
+  std::int32_t columnOf(const XMLElement* element) const;
+  // The column of a position inside a text the document read (0 for any other pointer).
+  std::int32_t columnAt(const char* position) const;
 
   Arena& arena() { return arena_; }
 
@@ -145,6 +175,8 @@ class XMLDocument {
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  // Records the repairs that concern the whole text: UTF-16, a NUL byte at `nul` (or none).
+  void textRepairs(const char* text, std::size_t size, const char* nul);
   // A syntax error worded for `role` and located at its line and column in `fileName`.
   Diagnostic syntaxFailure(const SyntaxError& error, const std::string& fileName,
                            LoadRole role) const;

@@ -64,7 +64,7 @@ bool isPrefixOf(std::string_view word, std::string_view of) {
 
 // Decodes the reference that starts with the "&" at token[i]. Returns the byte it stands for and
 // leaves i on its last byte; returns "&" with i unchanged when the bytes are not a reference.
-char decodeReference(std::string_view token, std::size_t& i) {
+char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullptr) {
   std::string_view rest = token.substr(i);
   static constexpr std::pair<std::string_view, char> kNamed[] = {
       {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
@@ -96,7 +96,8 @@ char decodeReference(std::string_view token, std::size_t& i) {
     } else {
       return '&';
     }
-    value = value * base + digit;  // only the low byte matters; wrapping keeps it exact
+    value = value * base + digit;            // only the low byte matters; wrapping keeps it exact
+    if (wide && value > 0xFF) *wide = true;  // a code no single byte holds
   }
   i += semicolon;
   return static_cast<char>(value & 0xFF);
@@ -202,7 +203,7 @@ class Parser {
   std::string_view decodeValue(std::string_view token);
   bool declaration();  // false when the whole parse ends
   void markupBang();
-  void cdataSection();
+  void cdataSection(const char* start);  // `start`: its "<"
   void doctype();
   void startTag();
   void endTag();
@@ -214,6 +215,7 @@ class Parser {
       for (XMLAttribute& a : scratch_) {
         if (a.name() == name) {
           a.setValue(value);
+          repaired(XMLDocument::Repair::Kind::DuplicateAttribute, name.data(), name);
           return;
         }
       }
@@ -225,10 +227,49 @@ class Parser {
       auto [it, added] = scratchIndex_.emplace(name, scratch_.size());
       if (!added) {
         scratch_[it->second].setValue(value);
+        repaired(XMLDocument::Repair::Kind::DuplicateAttribute, name.data(), name);
         return;
       }
     }
     scratch_.push_back(XMLAttribute{name, value});
+  }
+  // Records a repair in the innermost open element, when the document asks for repairs.
+  [[gnu::noinline]] void repaired(XMLDocument::Repair::Kind kind, const char* at,
+                                  std::string_view name) {
+    if (!record_ || open_.empty()) return;
+    doc_.repairs.push_back({kind, at, open_.back().element->name(), name});
+  }
+  // Records a character reference reduced to the byte `byte`, or one whose byte 0 ends the value.
+  void referenceRepaired(char byte, bool wide) {
+    if (!record_ || open_.empty()) return;
+    const XMLElement* element = open_.back().element;
+    doc_.repairs.push_back({byte == '\0' ? XMLDocument::Repair::Kind::ReferenceEndsValue
+                                         : XMLDocument::Repair::Kind::ReferenceReduced,
+                            element->name().data() - 1,
+                            element->name(),
+                            {},
+                            static_cast<unsigned char>(byte),
+                            wide});
+  }
+  // Records a comment or CDATA section opened at `at` that the text never closes.
+  void unterminated(const char* at, std::string_view what) {
+    if (record_) {
+      doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
+    }
+  }
+  // Records text dropped between the cursor and `next` when it is not blank. The test is kept
+  // apart from the search, so that a load without repairs pays one test per text.
+  void droppedText(const char* next) {
+    if (record_) findDroppedText(next);
+  }
+  [[gnu::noinline]] void findDroppedText(const char* next) {
+    if (open_.empty()) return;
+    for (const char* c = p_; c < next; ++c) {
+      if (!isSpace(static_cast<unsigned char>(*c))) {
+        repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
+        return;
+      }
+    }
   }
   // Links a node as the last child of the innermost open element, which remembers its last
   // child so that long child chains are built in linear time.
@@ -244,6 +285,7 @@ class Parser {
   }
 
   XMLDocument& doc_;
+  const bool record_ = doc_.recordRepairs;  // read once: repairs are checked on hot paths
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
@@ -265,7 +307,9 @@ std::string_view Parser::decodeValue(std::string_view token) {
   for (std::size_t i = 0; i < token.size(); ++i) {
     char c = token[i];
     if (c == '&') {
-      c = decodeReference(token, i);
+      bool wide = false;
+      c = decodeReference(token, i, record_ ? &wide : nullptr);
+      if (wide || c == '\0') referenceRepaired(c, wide);
       if (c == '\0') break;  // a reference to byte 0 ends the string
     }
     out[n++] = c;
@@ -297,6 +341,7 @@ XMLElement* Parser::parse() {
     // Text up to the next "<" is dropped.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
+    droppedText(next);
     p_ = next;
   }
   return root_;
@@ -359,30 +404,32 @@ const char* Parser::skipToClosingPair(char first) {
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
 void Parser::markupBang() {
+  const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
     advance();
     if (cur() != '-') return;
     // A comment is dropped; an unterminated one ends the parse.
     advance();
-    skipToClosingPair('-');
+    if (!skipToClosingPair('-')) unterminated(start, "comment");
     return;
   }
   std::string_view word = scanName();
   if (word.empty()) {
-    cdataSection();
+    cdataSection(start);
   } else if (isPrefixOf(word, "DOCTYPE")) {
     doctype();
   }
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-void Parser::cdataSection() {
+void Parser::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
   const char* content = p_;
   const char* contentEnd = skipToClosingPair(']');
+  if (!contentEnd) unterminated(start, "CDATA section");
   if (!contentEnd || open_.empty()) return;
   appendToOpen(doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content)));
 }
@@ -413,7 +460,10 @@ void Parser::startTag() {
     advance();
     skipSpace();
     if (atEnd()) break;
-    if (cur() != '"' && cur() != '\'') continue;
+    if (cur() != '"' && cur() != '\'') {
+      repaired(XMLDocument::Repair::Kind::UnquotedAttribute, name.data(), name);
+      continue;
+    }
     std::string_view value = decodeValue(scanQuoted());
     skipSpace();
     addAttribute(name, value);
@@ -439,9 +489,13 @@ void Parser::closeInnermost() {
   open_.pop_back();
   if (!open_.empty()) {
     appendToOpen(element);
-  } else {
-    root_ = element;
+    return;
   }
+  if (root_ && record_) {
+    doc_.repairs.push_back({XMLDocument::Repair::Kind::SeveralRoots, root_->name().data() - 1,
+                            root_->name(), element->name()});
+  }
+  root_ = element;
 }
 
 void Parser::endTag() {
@@ -461,6 +515,9 @@ void Parser::endTag() {
     error_ = ReadError::TagNameMismatch;
     return;
   }
+  if (name.size() != openName.size()) {
+    repaired(XMLDocument::Repair::Kind::OtherElementClosed, name.data(), name);
+  }
   if (cur() == '>') {
     closeInnermost();
     advance();
@@ -473,12 +530,15 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
-  if (const void* nul = std::memchr(text, '\0', size)) size = static_cast<const char*>(nul) - text;
+  const char* nul = static_cast<const char*>(std::memchr(text, '\0', size));
+  if (nul) size = static_cast<std::size_t>(nul - text);
   if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
     text += 3;
     size -= 3;
   }
   texts_.emplace_back(text, text + size);
+  repairs.clear();
+  if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
   Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
@@ -527,10 +587,12 @@ Failure XMLDocument::loadText(std::string_view text) {
 }
 
 Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
+  repairs.clear();
   Expected<std::span<char>> text =
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {
     Diagnostic& failure = text.error();
+    failure.cause = failure.message;
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }

@@ -63,5 +63,8 @@ Walk::Decision Walk::doSwitch(Step& step) {
   }
   if (!chosen) chosen = fallback;
   if (chosen) return Outcome{Outcome::Kind::Replace, chosen};
+  if (findings_.on(Check::NoSwitchBranch)) {
+    if (Failure failure = checkSwitchBranch(step, current)) return std::move(*failure);
+  }
   return Outcome{Outcome::Kind::Remove};
 }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ReaderChecks.h"
 #include "Walk.h"
 #include "files/FilePath.h"
 #include "files/InputFile.h"
@@ -66,10 +67,20 @@ Walk::Decision Walk::doInclude(Step& step) {
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
     return failure;
   };
-  // Strict mode: a file read to its end must close what it opens (its root, when it has none).
-  if (strict_ && !loadFailure && doc_.unclosed) {
-    return inside(Diagnostic::found("unclosed-element", endsInsideMessage(path, *doc_.unclosed),
-                                    {{SourceLocation::Role::At, path, doc_.unclosed->line, 0}}));
+  if (!doc_.repairs.empty()) {
+    std::vector<SourceLocation> chain = locate(directive, step.frame);
+    chain.front().role = SourceLocation::Role::IncludedFrom;
+    if (Failure failure = reportRepairs(findings_, doc_, path, chain)) return std::move(*failure);
+  }
+  // A file read to its end should close what it opens (its root, when it has none).
+  if (findings_.on(Check::UnclosedElement) && !loadFailure && doc_.unclosed) {
+    Diagnostic unclosed = inside(Diagnostic::found(
+        checkName(Check::UnclosedElement), endsInsideMessage(path, *doc_.unclosed),
+        {{SourceLocation::Role::At, path, doc_.unclosed->line, 0}}));
+    if (Failure failure = findings_.report(Check::UnclosedElement, std::move(unclosed.message),
+                                           std::move(unclosed.locations))) {
+      return std::move(*failure);
+    }
   }
   // A failed load reports its own error only when it completed a root element before it.
   if (loadFailure) return inside(std::move(*loadFailure));
@@ -117,7 +128,7 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
   if (Failure failure = expandAttributes(root, frames_.size() - 1, own)) return failure;
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
-  if (written && strict_) return checkWrittenRoot(step, root, own);
+  if (written && findings_.on(Check::UnresolvedMacro)) return checkWrittenRoot(step, root, own);
   return std::nullopt;
 }
 
@@ -131,11 +142,13 @@ Failure Walk::checkWrittenRoot(const Step& step, const XMLElement* root,
   forEachItem(attributeText(directive, "inherit_attributes"), ';',
               [&](std::string_view name) { inherited.insert(name); });
   for (const Unresolved& u : own) {
-    if (!inherited.contains(u.attribute)) return unresolvedFailure(u, root, frames_.size() - 1);
+    if (inherited.contains(u.attribute)) continue;
+    if (Failure failure = unresolvedFinding(u, root, frames_.size() - 1)) return failure;
   }
   // A reference that comes with an inherited value is reported where it is written.
   for (const Unresolved& u : given) {
-    if (inherited.contains(u.attribute)) return unresolvedFailure(u, directive, step.frame);
+    if (!inherited.contains(u.attribute)) continue;
+    if (Failure failure = unresolvedFinding(u, directive, step.frame)) return failure;
   }
   return std::nullopt;
 }

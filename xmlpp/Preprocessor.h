@@ -9,6 +9,7 @@
 #include "macros/MacroEnvironment.h"
 #include "macros/MacroMap.h"
 #include "xml/XMLDocument.h"
+#include "xmlpp/Checks.h"
 
 // What the walk reports as it goes, for tools that explain a run. Without one the walk reports
 // nothing and pays one test of a null pointer per element.
@@ -26,10 +27,14 @@ class WalkListener {
 // document, the list of files loaded and the macro environment.
 class Preprocessor {
  public:
-  // In strict mode, what is almost always a mistake fails the run: a macro reference left
-  // unresolved in a value that is written out, a file that holds no element or ends inside one.
+  // In strict mode, every check is enabled and fails the run: a macro reference left unresolved
+  // in a value that is written out, a file that holds no element or ends inside one, a mistake in
+  // a directive (Checks.h).
   explicit Preprocessor(MacroEnvironment environment, bool strict = false)
-      : environment_(std::move(environment)), strict_(strict) {}
+      : Preprocessor(std::move(environment), strict ? CheckSettings::strict() : CheckSettings{}) {}
+  // A run with these checks enabled: their findings are warnings (warnings()), or errors.
+  Preprocessor(MacroEnvironment environment, const CheckSettings& checks)
+      : environment_(std::move(environment)), checks_(checks) {}
 
   // Loads `fileName` and carries out its directives, with the macros of `macroList` at the top
   // level. The first failure ends the run; the document is then not meant to be written. Its
@@ -48,11 +53,15 @@ class Preprocessor {
   XMLDocument& document() { return document_; }
   // Every file the run loaded, once each, in first-load order.
   const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
+  // What the enabled checks found, in the order found (none in strict mode, where a finding
+  // fails the run).
+  const std::vector<Diagnostic>& warnings() const { return warnings_; }
 
  private:
   MacroEnvironment environment_;
-  bool strict_;
+  CheckSettings checks_;
   XMLDocument document_;
   std::vector<std::string> loadedFiles_;
   std::vector<std::string> includeDirs_;
+  std::vector<Diagnostic> warnings_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ReaderChecks.h"
 #include "macros/MacroList.h"
 
 namespace {
@@ -45,23 +46,24 @@ SourceLocation at(SourceLocation::Role role, const std::string& file, std::int32
   return SourceLocation{role, file, line, 0};
 }
 
-// Strict mode's check of a file just loaded into `document`: it must hold an element and close
-// every element it opens.
-Failure strictLoadCheck(const XMLDocument& document, const std::string& path) {
+// The checks of a file just loaded into `document`: it should hold an element and close every
+// element it opens.
+Failure loadChecks(Findings& findings, const XMLDocument& document, const std::string& path) {
   if (document.unclosed) {
-    return Diagnostic::found("unclosed-element", endsInsideMessage(path, *document.unclosed),
-                             {at(SourceLocation::Role::At, path, document.unclosed->line)});
+    if (Failure failure =
+            findings.report(Check::UnclosedElement, endsInsideMessage(path, *document.unclosed),
+                            {at(SourceLocation::Role::At, path, document.unclosed->line)})) {
+      return failure;
+    }
   }
-  if (!document.root) {
-    return Diagnostic::found("no-element", "xmlpp: " + path + " holds no element");
-  }
+  if (!document.root) return findings.report(Check::NoElement, path + " holds no element", {});
   return std::nullopt;
 }
 
 }  // namespace
 
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
-  return "xmlpp: " + path + " ends inside <" + std::string(open.name) + ">, opened on line " +
+  return path + " ends inside <" + std::string(open.name) + ">, opened on line " +
          std::to_string(open.line + 1);
 }
 
@@ -97,11 +99,14 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
 
 Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
                           WalkListener* listener) {
+  document_.recordRepairs = checks_.any();
   if (Failure failure = document_.load(fileName)) return failure;
-  if (strict_) {
-    if (Failure failure = strictLoadCheck(document_, fileName)) return failure;
+  Findings findings(checks_, warnings_);
+  if (findings.any()) {
+    if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
+    if (Failure failure = loadChecks(findings, document_, fileName)) return failure;
   }
-  Walk walk(document_, environment_, loadedFiles_, includeDirs_, strict_, listener);
+  Walk walk(document_, environment_, loadedFiles_, includeDirs_, findings, listener);
   return walk.run(fileName, macros);
 }
 
@@ -112,7 +117,7 @@ Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,
     XMLAttribute& a = attributes[i];
     if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
     const std::optional<std::string_view> value =
-        env_.expand(macros_, a.value(), false, buffer_, strict_ ? &reference_ : nullptr);
+        env_.expand(macros_, a.value(), false, buffer_, collectUnresolved_ ? &reference_ : nullptr);
     if (!value) return tooLong(*element, a.name(), element, frame);
     if (value->data() != a.value().data() && *value != a.value()) {
       a.setValue(doc_.duplicateString(*value));
@@ -175,13 +180,20 @@ const Walk::LoopMaps* Walk::LoopMaps::ancestorAt(std::uint32_t target) const {
   return maps;
 }
 
-Diagnostic Walk::unresolvedFailure(const Unresolved& unresolved, const XMLElement* element,
-                                   std::size_t frame) const {
-  return Diagnostic::found("unresolved-macro",
-                           "xmlpp: unresolved " + unresolved.reference + " in attribute " +
-                               std::string(unresolved.attribute) + " of <" +
-                               std::string(element->name()) + ">",
-                           locate(element, frame));
+Failure Walk::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
+                                std::size_t frame) const {
+  return findings_.report(Check::UnresolvedMacro,
+                          "unresolved " + unresolved.reference + " in attribute " +
+                              std::string(unresolved.attribute) + " of <" +
+                              std::string(element->name()) + ">",
+                          locate(element, frame));
+}
+
+Failure Walk::unresolvedFindings(const Step& step) const {
+  for (const Unresolved& unresolved : step.unresolved) {
+    if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
@@ -329,9 +341,14 @@ Diagnostic Walk::failAt(const XMLElement* element, std::size_t frame, std::strin
                              locate(element, frame));
 }
 
+SourceLocation Walk::at(SourceLocation::Role role, const std::string& file,
+                        const XMLElement* element) const {
+  return SourceLocation{role, file, doc_.lineOf(element), doc_.columnOf(element)};
+}
+
 std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t frame) const {
   std::vector<SourceLocation> chain{
-      at(SourceLocation::Role::At, *frames_[frame].context.sourceFile, doc_.lineOf(element))};
+      at(SourceLocation::Role::At, *frames_[frame].context.sourceFile, element)};
   // A frame for the content of an include or xmlput was pushed by the directive, an element of
   // the chain of the frame below it.
   for (std::size_t i = frame; i > 0; --i) {
@@ -339,7 +356,7 @@ std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t 
     if (finish.kind != Outcome::Kind::Include && finish.kind != Outcome::Kind::Put) continue;
     chain.push_back(at(finish.kind == Outcome::Kind::Put ? SourceLocation::Role::PutFrom
                                                          : SourceLocation::Role::IncludedFrom,
-                       *frames_[i - 1].context.sourceFile, doc_.lineOf(finish.directive)));
+                       *frames_[i - 1].context.sourceFile, finish.directive));
   }
   return chain;
 }
@@ -369,6 +386,9 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
     Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
     if (Failure failure = begin(step)) return failure;
     if (listener_) listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
+    if (findings_.any()) {
+      if (Failure failure = checkStep(step)) return failure;
+    }
     Decision decision = decide(step);
     if (!decision) return std::move(decision.error());
     if (Failure failure = carryOut(step, *decision)) return failure;
@@ -450,9 +470,9 @@ void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish)
 
 Failure Walk::keep(const Step& step) {
   XMLElement* element = step.element;
-  // A kept element is written out as its values stand now (strict mode checks them).
+  // A kept element is written out as its values stand now (a check looks at them).
   if (!step.unresolved.empty()) {
-    return unresolvedFailure(step.unresolved.front(), element, step.frame);
+    if (Failure failure = unresolvedFindings(step)) return failure;
   }
   Frame& frame = frames_[step.frame];
   if (!element->firstChild) {

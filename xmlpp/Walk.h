@@ -6,7 +6,7 @@
 // frame's `Finish` says how the element that owned the chain leaves the walk.
 //
 // Each element the walk reaches is one `Step`: the element, its frame, the loop variables it
-// still carried (already applied to its attributes) and, in strict mode, the references its
+// still carried (already applied to its attributes) and, when a check asks, the references its
 // values left unresolved. A directive handler is a function of that step alone: it decides an
 // `Outcome` (or fails with a diagnostic), and the walk carries the outcome out on the frames.
 // Nothing passes between handlers but what a step and its outcome hold.
@@ -37,17 +37,20 @@ inline constexpr int kMaxNesting = 1000;
 class Walk {
  public:
   // A walk over `document`, which it changes in place; each file it reads is added to
-  // `loadedFiles` the first time. In strict mode an unresolved reference in a value written out
-  // fails, and so does an included file that ends inside an element.
-  // An include not found beside the including file is looked up in `includeDirs`, in order.
+  // `loadedFiles` the first time. The enabled checks report to `findings`: an unresolved
+  // reference in a value written out, an included file that ends inside an element, mistakes in
+  // directives. An include not found beside the including file is looked up in `includeDirs`, in
+  // order.
   Walk(XMLDocument& document, const MacroEnvironment& environment,
        std::vector<std::string>& loadedFiles, const std::vector<std::string>& includeDirs,
-       bool strict, WalkListener* listener)
+       Findings& findings, WalkListener* listener)
       : doc_(document),
         env_(environment),
         loadedFiles_(loadedFiles),
         includeDirs_(includeDirs),
-        strict_(strict),
+        findings_(findings),
+        collectUnresolved_(findings.on(Check::UnresolvedMacro) ||
+                           findings.on(Check::UnresolvedInDirective)),
         listener_(listener) {}
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
@@ -94,7 +97,7 @@ class Walk {
     const std::string* file;
   };
 
-  // A macro reference an expansion left unresolved (strict mode), and the attribute it is in.
+  // A macro reference an expansion left unresolved (when a check asks), and its attribute.
   struct Unresolved {
     std::string reference;
     std::string_view attribute;
@@ -105,7 +108,7 @@ class Walk {
     XMLElement* element;
     std::size_t frame;                   // the frame of its chain
     LoopMapsPtr loopMaps;                // the loop variables it carried, applied to its values
-    std::vector<Unresolved> unresolved;  // strict mode: left in its values, one per value
+    std::vector<Unresolved> unresolved;  // checks: left in its values, one per value
   };
 
   // What a directive decides for its element.
@@ -180,9 +183,16 @@ class Walk {
   // Where an element of the chain of frame `frame` stands, then the include and xmlput elements
   // through which the walk reached that chain: those of the frames below it.
   std::vector<SourceLocation> locate(const XMLElement* element, std::size_t frame) const;
-  // Strict mode: the failure for a reference left unresolved in a value of `element`, written out.
-  Diagnostic unresolvedFailure(const Unresolved& unresolved, const XMLElement* element,
-                               std::size_t frame) const;
+  // Where `element`, written in `file`, stands: its line and column.
+  SourceLocation at(SourceLocation::Role role, const std::string& file,
+                    const XMLElement* element) const;
+  // The unresolved-macro check's finding for a reference left unresolved in a value of
+  // `element`, written out.
+  Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
+                            std::size_t frame) const;
+  // The findings for each reference left unresolved in the step's element, written out; kept out
+  // of line, off the path of an element without any.
+  [[gnu::noinline]] Failure unresolvedFindings(const Step& step) const;
 
   // Outcomes, carried out. Each leaves the frame's `node` and `prev` on what the walk visits next.
   Failure keep(const Step& step);
@@ -209,6 +219,21 @@ class Walk {
   // dropped). The step then carries no loop variables, so its children are walked as they are.
   Failure childrenAsCopied(Step& step);
 
+  // The directive checks (DirectiveChecks.cpp), run on each step when a check is enabled: the
+  // step's element is a directive (`directive`, its name) or an ordinary element.
+  Failure checkStep(const Step& step);
+  Failure checkNames(const Step& step);
+  Failure checkDirective(const Step& step, std::string_view directive);
+  Failure checkAttributes(const XMLElement* element, std::size_t frame, std::string_view name);
+  Failure checkMisspelled(const Step& step);
+  Failure checkCondition(const Step& step, std::string_view tested);
+  Failure checkEvaluation(const Step& step, std::string_view directive);
+  Failure checkSwitchBranch(const Step& step, std::string_view value);
+  // A finding of `check` located at the step's element.
+  Failure found(const Step& step, Check check, std::string message) const {
+    return findings_.report(check, std::move(message), locate(step.element, step.frame));
+  }
+
   // Conditional directives.
   Decision doIf(Step& step) { return decideIf(step, false); }
   Decision doIfnot(Step& step) { return decideIf(step, true); }
@@ -234,8 +259,8 @@ class Walk {
   // The path kept for the whole walk, for contexts and fragments to point at; a path met for the
   // first time is also a loaded file.
   const std::string* keptPath(const std::string& path);
-  // Strict mode: checks the values an included root is written with: its own (`own`), and those
-  // it inherits from the include element (whose unresolved references are the step's).
+  // Checks the values an included root is written with: its own (`own`), and those it inherits
+  // from the include element (whose unresolved references are the step's).
   Failure checkWrittenRoot(const Step& step, const XMLElement* root,
                            const std::vector<Unresolved>& own) const;
   // Loop directives.
@@ -249,7 +274,7 @@ class Walk {
   // Lists what the loop handed over with its chain's frame.
   void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
-  // Expands the macro references in the element's attribute values in place; in strict mode,
+  // Expands the macro references in the element's attribute values in place; when a check asks,
   // adds the references left unresolved to `unresolved`.
   Failure expandAttributes(XMLElement* element, std::size_t frame,
                            std::vector<Unresolved>& unresolved);
@@ -287,7 +312,8 @@ class Walk {
   const MacroEnvironment& env_;
   std::vector<std::string>& loadedFiles_;
   const std::vector<std::string>& includeDirs_;
-  const bool strict_;
+  Findings& findings_;
+  const bool collectUnresolved_;  // expansions record the references they leave unresolved
   WalkListener* const listener_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   std::unordered_set<std::string> paths_;  // the files read, each once
@@ -323,7 +349,7 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
                        const std::function<bool(const std::vector<std::size_t>&, bool)>& visit);
 
 std::string withoutLineFeeds(std::string_view text);
-// Strict mode: the message for a file whose text ends inside the element `open`.
+// The unclosed-element check's message for a file whose text ends inside the element `open`.
 std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open);
 // "0x" and the value in upper-case hexadecimal without leading zeros, written at the end of
 // `buffer`.

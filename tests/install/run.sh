@@ -123,12 +123,22 @@ xmlpp_preprocess(OUTPUT strict.xml INPUT in.xml OPTIONS --strict)
 xmlpp_preprocess(OUTPUT plain.xml INPUT in.xml OPTIONS)
 add_custom_target(strict DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/strict.xml)
 add_custom_target(plain DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/plain.xml)
+xmlpp_preprocess(OUTPUT warned.xml INPUT in.xml WARN)
+xmlpp_preprocess(OUTPUT checked.xml INPUT in.xml STRICT)
+add_custom_target(warned DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/warned.xml)
+add_custom_target(checked DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/checked.xml)
 CMAKE
 printf '<root>\n  <item name="$(NAME)"/>\n</root>\n' >"$src/in.xml"
 quiet "$cmake" -S "$src" -B "$work/build-options" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
 ! "$cmake" --build "$work/build-options" --target strict >"$log" 2>&1 || fail "OPTIONS --strict built"
 grep -qF "xmlpp: unresolved \$(NAME) in attribute name of <item>" "$log" ||
   fail "OPTIONS --strict: no strict error in the log"
+"$cmake" --build "$work/build-options" --target warned >"$log" 2>&1 || fail "WARN: not built"
+grep -qF "xmlpp: warning: unresolved \$(NAME) in attribute name of <item> [unresolved-macro]" \
+  "$log" || fail "WARN: no warning in the log"
+! "$cmake" --build "$work/build-options" --target checked >"$log" 2>&1 || fail "STRICT built"
+grep -qF "xmlpp: unresolved \$(NAME) in attribute name of <item>" "$log" ||
+  fail "STRICT: no strict error in the log"
 quiet "$cmake" --build "$work/build-options" --target plain
 printf '<root>\n  <item name="$(NAME)" />\n</root>\n' >"$work/want"
 cmp -s "$work/want" "$work/build-options/plain.xml" || fail "OPTIONS alone: unexpected output"

@@ -1,0 +1,39 @@
+#pragma once
+
+// The options that choose checks and how diagnostics are printed: --warn, --warn=NAME,...,
+// --no-warn=NAME,... and --diagnostics=FORMAT. They are read apart from the plain flags because
+// they take values; --strict, a flag, decides what the check options start from.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostics/Diagnostic.h"
+#include "xmlpp/Checks.h"
+
+enum class DiagnosticFormat : std::uint8_t {
+  Text,  // "xmlpp: warning: MESSAGE [NAME]" and "  at FILE:LINE" lines
+  Gnu,   // "FILE:LINE:COL: warning: MESSAGE [NAME]" and "FILE:LINE:COL: note: ..." lines
+};
+
+// The check options as given, left to right.
+struct CheckOptions {
+  struct Edit {
+    bool enable;
+    bool all;     // every check, else `check`
+    Check check;  // when not `all`
+  };
+  std::vector<Edit> edits;
+  DiagnosticFormat format = DiagnosticFormat::Text;
+
+  // Reads `arg` when it is one of these options: true when it is, false when it is another
+  // option; fails for an unknown check or format.
+  Expected<bool> read(std::string_view arg);
+  // The checks enabled: in strict mode every check, as errors, less those removed; else those
+  // the edits enable, left to right.
+  CheckSettings settings(bool strict) const;
+};
+
+// What --help says of these options, and the list of checks.
+std::string checkOptionsHelp();
+std::string checksHelp();

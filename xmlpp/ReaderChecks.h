@@ -1,0 +1,14 @@
+#pragma once
+
+// The checks of what the lenient reader repaired in a file it just loaded (XMLDocument::repairs).
+
+#include <string>
+#include <vector>
+
+#include "xml/XMLDocument.h"
+#include "xmlpp/Checks.h"
+
+// Reports each repair of the last load of `document`, the text of `path`, located there and
+// then along `chain` (the include elements that led to the file; empty for the input).
+Failure reportRepairs(Findings& findings, const XMLDocument& document, const std::string& path,
+                      const std::vector<SourceLocation>& chain);
