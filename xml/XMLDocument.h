@@ -175,6 +175,9 @@ class XMLDocument {
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  // The parse of a loaded text, with or without recording the reader's repairs.
+  template <bool kRecord>
+  std::optional<SyntaxError> parseText(char* text, std::size_t size);
   // Records the repairs that concern the whole text: UTF-16, a NUL byte at `nul` (or none).
   void textRepairs(const char* text, std::size_t size, const char* nul);
   // A syntax error worded for `role` and located at its line and column in `fileName`.

@@ -139,6 +139,9 @@ enum class ReadError : std::uint8_t {
   TagNameMismatch,  // a closing tag whose name is no prefix of the open element's
 };
 
+// kRecord: whether the parser records the repairs it makes (XMLDocument::recordRepairs); a
+// parser that does not is compiled without the tests.
+template <bool kRecord>
 class Parser {
  public:
   // `scratch` holds no state between parses, only storage.
@@ -285,7 +288,7 @@ class Parser {
   }
 
   XMLDocument& doc_;
-  const bool record_ = doc_.recordRepairs;  // read once: repairs are checked on hot paths
+  static constexpr bool record_ = kRecord;
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
@@ -300,7 +303,8 @@ class Parser {
 
 // Attribute values are decoded where they stand: a reference is never shorter than the byte it
 // stands for, so the decoded bytes overwrite only bytes already read.
-std::string_view Parser::decodeValue(std::string_view token) {
+template <bool kRecord>
+std::string_view Parser<kRecord>::decodeValue(std::string_view token) {
   if (token.find('&') == std::string_view::npos) return token;
   char* out = begin_ + (token.data() - begin_);
   std::size_t n = 0;
@@ -317,7 +321,8 @@ std::string_view Parser::decodeValue(std::string_view token) {
   return {out, n};
 }
 
-XMLElement* Parser::parse() {
+template <bool kRecord>
+XMLElement* Parser<kRecord>::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
   while (!finished_ && error_ == ReadError::None) {
@@ -347,7 +352,8 @@ XMLElement* Parser::parse() {
   return root_;
 }
 
-bool Parser::declaration() {
+template <bool kRecord>
+bool Parser<kRecord>::declaration() {
   advance();
   std::string_view target = scanName();
   if (!isPrefixOf(target, "xml")) return true;  // not recognised: the rest is read as text
@@ -382,7 +388,8 @@ bool Parser::declaration() {
   return true;
 }
 
-const char* Parser::skipToClosingPair(char first) {
+template <bool kRecord>
+const char* Parser<kRecord>::skipToClosingPair(char first) {
   while (true) {
     const char* at = static_cast<const char*>(std::memchr(p_, first, end_ - p_));
     if (!at) {
@@ -403,7 +410,8 @@ const char* Parser::skipToClosingPair(char first) {
 }
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
-void Parser::markupBang() {
+template <bool kRecord>
+void Parser<kRecord>::markupBang() {
   const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
@@ -423,7 +431,8 @@ void Parser::markupBang() {
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-void Parser::cdataSection(const char* start) {
+template <bool kRecord>
+void Parser<kRecord>::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
@@ -435,7 +444,8 @@ void Parser::cdataSection(const char* start) {
 }
 
 // A one-word DOCTYPE is recorded; one with more after its name is read as text.
-void Parser::doctype() {
+template <bool kRecord>
+void Parser<kRecord>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
     doc_.doctype = name;
@@ -443,7 +453,8 @@ void Parser::doctype() {
   }
 }
 
-void Parser::startTag() {
+template <bool kRecord>
+void Parser<kRecord>::startTag() {
   // The name is a view right after the "<": it tells the element's position for messages.
   XMLElement* element = doc_.createElement(scanName());
   open_.push_back({element, nullptr});
@@ -483,7 +494,8 @@ void Parser::startTag() {
   }
 }
 
-void Parser::closeInnermost() {
+template <bool kRecord>
+void Parser<kRecord>::closeInnermost() {
   if (open_.empty()) return;
   XMLElement* element = open_.back().element;
   open_.pop_back();
@@ -498,7 +510,8 @@ void Parser::closeInnermost() {
   root_ = element;
 }
 
-void Parser::endTag() {
+template <bool kRecord>
+void Parser<kRecord>::endTag() {
   advance();
   if (cur() == '>') {
     closeInnermost();
@@ -540,7 +553,15 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   repairs.clear();
   if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
-  Parser parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
+  if (recordRepairs) {
+    return parseText<true>(text, size);
+  }
+  return parseText<false>(text, size);
+}
+
+template <bool kRecord>
+std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size) {
+  Parser<kRecord> parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
   if (parser.error() == ReadError::None) return std::nullopt;
