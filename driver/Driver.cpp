@@ -172,8 +172,8 @@ Failure writeResults(Preprocessor& preprocessor, const Options& options,
 
 int runXmlpp(int argc, char** argv) {
   const char* invocationName = argc > 0 && argv[0] ? argv[0] : "xmlpp";
-  // The installation directory is worked out before the arguments are looked at, as the tool
-  // always did; it gives the value of $(ZuruvaDez).
+  // The installation directory is worked out before the arguments are looked at; it gives the
+  // value of $(ZuruvaDez).
   const std::string zuruvaDez = installDirectory(executablePath(invocationName));
   Expected<Options> parsed = parseOptions(argc, argv);
   if (!parsed) return report(parsed.error(), Options{});
