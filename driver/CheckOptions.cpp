@@ -64,26 +64,28 @@ CheckSettings CheckOptions::settings(bool strict) const {
   return settings;
 }
 
-std::string checkOptionsHelp() {
+std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows) {
   std::size_t width = 0;
-  for (const OptionHelp& option : kCheckOptions)
-    width = std::max(width, option.name.size());
-  std::string text = "\nCheck options:\n";
-  for (const OptionHelp& option : kCheckOptions) {
-    text.append("  ").append(option.name).append(width - option.name.size() + 2, ' ');
-    text.append(option.summary).push_back('\n');
+  for (const auto& [name, summary] : rows)
+    width = std::max(width, name.size());
+  std::string text;
+  for (const auto& [name, summary] : rows) {
+    text.append("  ").append(name).append(width - name.size() + 2, ' ');
+    text.append(summary).push_back('\n');
   }
   return text;
 }
 
+std::string checkOptionsHelp() {
+  std::vector<std::pair<std::string, std::string_view>> rows;
+  for (const OptionHelp& option : kCheckOptions)
+    rows.emplace_back(option.name, option.summary);
+  return "\nCheck options:\n" + alignedHelp(rows);
+}
+
 std::string checksHelp() {
-  std::size_t width = 0;
+  std::vector<std::pair<std::string, std::string_view>> rows;
   for (const CheckInfo& info : kChecks)
-    width = std::max(width, info.name.size());
-  std::string text = "\nChecks (--warn, --strict; docs/directives.md has examples):\n";
-  for (const CheckInfo& info : kChecks) {
-    text.append("  ").append(info.name).append(width - info.name.size() + 2, ' ');
-    text.append(info.help).push_back('\n');
-  }
-  return text;
+    rows.emplace_back(info.name, info.help);
+  return "\nChecks (--warn, --strict; docs/directives.md has examples):\n" + alignedHelp(rows);
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/Diagnostic.h"
@@ -37,3 +38,7 @@ struct CheckOptions {
 // What --help says of these options, and the list of checks.
 std::string checkOptionsHelp();
 std::string checksHelp();
+
+// Lines of --help, "  NAME  SUMMARY" each, the summaries lined up two columns after the longest
+// name.
+std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows);

@@ -151,15 +151,10 @@ std::string helpText() {
       "gets <!DOCTYPE doctype>.\n"
       "\n"
       "Options (anywhere; after \"--\" every argument is positional):\n";
-  std::size_t width = 0;
+  std::vector<std::pair<std::string, std::string_view>> rows;
   for (const KnownOption& option : kOptions)
-    width = std::max(width, shownName(option).size());
-  for (const KnownOption& option : kOptions) {
-    const std::string shown = shownName(option);
-    text.append("  ").append(shown).append(width - shown.size() + 2, ' ');
-    text.append(option.summary).push_back('\n');
-  }
-  text += checkOptionsHelp() + checksHelp();
+    rows.emplace_back(shownName(option), option.summary);
+  text += alignedHelp(rows) + checkOptionsHelp() + checksHelp();
   text +=
       "\n"
       "Environment:\n"

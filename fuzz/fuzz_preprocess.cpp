@@ -265,7 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   std::optional<std::string> strictOutput;
   {
-    Preprocessor strict{MacroEnvironment(s.folder), true};
+    Preprocessor strict{MacroEnvironment(s.folder), CheckSettings::strict()};
     if (const Failure failure = runConfined(strict)) {
       checkFailure(*failure, true);
     } else if (storedBytes(strict.document()) <= kMaxCheckedOutput) {

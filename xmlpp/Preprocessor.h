@@ -27,13 +27,9 @@ class WalkListener {
 // document, the list of files loaded and the macro environment.
 class Preprocessor {
  public:
-  // In strict mode, every check is enabled and fails the run: a macro reference left unresolved
-  // in a value that is written out, a file that holds no element or ends inside one, a mistake in
-  // a directive (Checks.h).
-  explicit Preprocessor(MacroEnvironment environment, bool strict = false)
-      : Preprocessor(std::move(environment), strict ? CheckSettings::strict() : CheckSettings{}) {}
-  // A run with these checks enabled: their findings are warnings (warnings()), or errors.
-  Preprocessor(MacroEnvironment environment, const CheckSettings& checks)
+  // A run with these checks enabled (Checks.h; none by default): their findings are warnings
+  // (warnings()), or, with CheckSettings::strict(), errors that fail the run.
+  explicit Preprocessor(MacroEnvironment environment, const CheckSettings& checks = {})
       : environment_(std::move(environment)), checks_(checks) {}
 
   // Loads `fileName` and carries out its directives, with the macros of `macroList` at the top

@@ -131,7 +131,7 @@ class Walk {
     std::string_view name;
     Decision (Walk::*handler)(Step&);
   };
-  static const DirectiveEntry kDirectives[12];
+  static const DirectiveEntry kDirectives[12];  // defined, and so counted, in Walk.cpp
 
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {

@@ -1,7 +1,7 @@
 # Shared by the install tests, sourced after `set -euo pipefail` with the script's arguments:
 #   [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build, $CMAKE_COMMAND or cmake)
 # Sets source_dir, build_dir, cmake, a temporary folder $work (removed on exit) and $log, and
-# defines fail and quiet.
+# defines fail, quiet and edit_after.
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
@@ -44,4 +44,19 @@ XML
     fail "$tool: \$(ZuruvaDez)"
   printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' |
     cmp -s - "$work/uses-share.out" || fail "$tool: unexpected output through \$(ZuruvaDez)"
+}
+
+# edit_after FILE OUTPUT COMMAND...: runs COMMAND, which changes FILE, and makes sure FILE's time
+# stamp ends up later than OUTPUT's (a build tool then sees the change, however coarse the file
+# system's clock).
+edit_after() {
+  local file=$1 out=$2
+  shift 2
+  "$@"
+  for _ in $(seq 500); do
+    [ "$file" -nt "$out" ] && return 0
+    sleep 0.01
+    touch "$file"
+  done
+  fail "cannot date the edit of $file after $out"
 }

@@ -36,30 +36,17 @@ no_work() {
   quiet ninja -C "$bld"
   grep -q "no work to do" "$log" || fail "$1: the build did work"
 }
-# Changes a source file so that its time stamp is later than the output's.
-edit() {
-  local file=$1
-  shift
-  "$@"
-  for _ in $(seq 500); do
-    [ "$file" -nt "$out" ] && return 0
-    sleep 0.01
-    touch "$file"
-  done
-  fail "cannot date the edit of $file after the output"
-}
-
 quiet ninja -C "$bld"
 want evb2 100Hz green "first build"
 no_work "nothing changed"
-edit "$src/parts/sensor.xml" sed -i 's/100Hz/250Hz/' "$src/parts/sensor.xml"
+edit_after "$src/parts/sensor.xml" "$out" sed -i 's/100Hz/250Hz/' "$src/parts/sensor.xml"
 quiet ninja -C "$bld"
 want evb2 250Hz green "after editing an included file"
-edit "$src/board.macros" sed -i 's/evb2/evb3/' "$src/board.macros"
+edit_after "$src/board.macros" "$out" sed -i 's/evb2/evb3/' "$src/board.macros"
 quiet ninja -C "$bld"
 want evb3 250Hz green "after editing the macros file"
 rm "$src/shared/led.xml"
-edit "$src/board.xml" sed -i '/led.xml/d' "$src/board.xml"
+edit_after "$src/board.xml" "$out" sed -i '/led.xml/d' "$src/board.xml"
 quiet ninja -C "$bld"
 want evb3 250Hz "" "after deleting an included file"
 no_work "nothing changed after the deletion"

@@ -45,19 +45,6 @@ XML
 XML
 }
 
-# Changes a file of the source tree so that its time stamp is later than the output's.
-edit_after() {
-  local file=$1 out=$2
-  shift 2
-  "$@"
-  for _ in $(seq 500); do
-    [ "$file" -nt "$out" ] && return 0
-    sleep 0.01
-    touch "$file"
-  done
-  fail "$generator: cannot date the edit of $file after the output"
-}
-
 for generator in Ninja "Unix Makefiles"; do
   name=${generator// /-}
   src=$work/src-$name
