@@ -11,6 +11,13 @@ JOBS       ?= 2
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
+# The package's maintainer ("Name <address>") and copyright holders, for `make package`; unset,
+# cmake/XmlppPackage.cmake's defaults (or what an earlier `make package` set) hold.
+XMLPP_MAINTAINER ?=
+XMLPP_COPYRIGHT  ?=
+package_vars = $(if $(XMLPP_MAINTAINER),-DXMLPP_MAINTAINER="$(XMLPP_MAINTAINER)") \
+  $(if $(XMLPP_COPYRIGHT),-DXMLPP_COPYRIGHT="$(XMLPP_COPYRIGHT)")
+
 .PHONY: all build build-asan tool install package demo test bench fuzz clean
 
 all: build
@@ -26,7 +33,7 @@ build-asan:
 # The tool alone (no tests, no benchmarks, no GoogleTest needed): $(TOOL_BUILD)/driver/xmlpp.
 tool:
 	cmake -S . -B $(TOOL_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-	  -DXMLPP_BENCH=OFF
+	  -DXMLPP_BENCH=OFF $(package_vars)
 	cmake --build $(TOOL_BUILD) -j $(JOBS)
 
 # The tool, the manual page, the documentation, the examples and the CMake package under

@@ -3,7 +3,8 @@
 #   <prefix>/bin/xmlpp                       the tool ($(ZuruvaDez) is <prefix>)
 #   <prefix>/share/man/man1/xmlpp.1.gz       the manual page, compressed
 #   <prefix>/share/xmlpp/examples/           the examples
-#   <prefix>/share/doc/xmlpp/                README.md, directives.md and ARCHITECTURE.md
+#   <prefix>/share/doc/xmlpp/                README.md, ARCHITECTURE.md, docs/*.md and examples (a
+#                                            link to ../../xmlpp/examples)
 #   <prefix>/lib/cmake/xmlpp/                the package: find_package(xmlpp CONFIG) gives the
 #                                            imported executable xmlpp::xmlpp and xmlpp_preprocess()
 
@@ -28,10 +29,19 @@ add_custom_target(xmlpp_man_page ALL DEPENDS ${xmlpp_man}.gz)
 install(FILES ${xmlpp_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/xmlpp/examples)
-# ARCHITECTURE.md too, since the README links it.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/directives.md
-  ${PROJECT_SOURCE_DIR}/ARCHITECTURE.md
+# The documentation keeps the source tree's layout, so that the README's links (ARCHITECTURE.md,
+# docs/..., examples/...) resolve in the installed copy: docs/ beside it, and examples a relative
+# link to the installed examples (where the documented $(ZuruvaDez) includes find them).
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/ARCHITECTURE.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+  FILES_MATCHING PATTERN "*.md")
+cmake_path(RELATIVE_PATH CMAKE_INSTALL_DATADIR BASE_DIRECTORY ${CMAKE_INSTALL_DOCDIR}
+  OUTPUT_VARIABLE xmlpp_doc_to_data)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/doc-links)
+file(CREATE_LINK ${xmlpp_doc_to_data}/xmlpp/examples ${PROJECT_BINARY_DIR}/doc-links/examples
+  SYMBOLIC)
+install(FILES ${PROJECT_BINARY_DIR}/doc-links/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT xmlppTargets
   NAMESPACE xmlpp::

@@ -1,7 +1,7 @@
 # Shared by the install tests, sourced after `set -euo pipefail` with the script's arguments:
 #   [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build, $CMAKE_COMMAND or cmake)
 # Sets source_dir, build_dir, cmake, a temporary folder $work (removed on exit) and $log, and
-# defines fail, quiet and edit_after.
+# defines fail, quiet, check_share_include, check_doc_links and edit_after.
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=$(cd "${1:-${XMLPP_BUILD_DIR:-$source_dir/build}}" && pwd)
@@ -26,7 +26,8 @@ quiet() {
 
 # What the install rules put under the prefix, relative to it.
 installed_files=(bin/xmlpp share/man/man1/xmlpp.1.gz share/doc/xmlpp/README.md
-  share/doc/xmlpp/directives.md share/doc/xmlpp/ARCHITECTURE.md share/xmlpp/examples/board/board.xml
+  share/doc/xmlpp/docs/directives.md share/doc/xmlpp/docs/editors.md
+  share/doc/xmlpp/ARCHITECTURE.md share/xmlpp/examples/board/board.xml
   share/xmlpp/examples/cmake/CMakeLists.txt lib/cmake/xmlpp/xmlppConfig.cmake
   lib/cmake/xmlpp/xmlppConfigVersion.cmake lib/cmake/xmlpp/xmlppTargets.cmake
   lib/cmake/xmlpp/xmlppPreprocess.cmake)
@@ -44,6 +45,22 @@ XML
     fail "$tool: \$(ZuruvaDez)"
   printf '<root>\n  <radio band="868MHz" power="10dBm" />\n</root>\n' |
     cmp -s - "$work/uses-share.out" || fail "$tool: unexpected output through \$(ZuruvaDez)"
+}
+
+# check_doc_links DOCDIR: every relative link of the installed Markdown files under DOCDIR
+# ([text](path) or [text](path#anchor)) names a file or folder that exists in the installed tree.
+check_doc_links() {
+  local doc=$1 file target count=0
+  while IFS= read -r file; do
+    while IFS= read -r target; do
+      target=${target#*](}
+      target=${target%)}
+      target=${target%%#*}
+      [ -e "$(dirname "$file")/$target" ] || fail "${file#"$doc"/} links $target, not installed"
+      count=$((count + 1))
+    done < <(grep -o '\]([^)#:]*\(#[^)]*\)\?)' "$file" || true)
+  done < <(find "$doc" -name '*.md')
+  [ "$count" -gt 0 ] || fail "no links found under $doc"
 }
 
 # edit_after FILE OUTPUT COMMAND...: runs COMMAND, which changes FILE, and makes sure FILE's time

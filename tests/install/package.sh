@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree with cpack (twice: the same bytes), lists it,
-# unpacks it into a temporary folder (it is never installed on this machine) and runs the packaged
-# tool from there: its version, its hardening, an example through $(ZuruvaDez), and the packaged
-# CMake package with Ninja.
+# Builds the Debian package from a build tree with cpack (twice: the same bytes), checks its
+# control fields, copyright file, changelog and documentation links, runs lintian on it where
+# installed, unpacks it into a temporary folder (it is never installed on this machine) and runs
+# the packaged tool from there: its version, its hardening, an example through $(ZuruvaDez), and
+# the packaged CMake package with Ninja.
 #
 #   tests/install/package.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build,
 #                                                   $CMAKE_COMMAND or cmake)
@@ -34,6 +35,17 @@ field() { dpkg-deb -f "$deb" "$1"; }
 field Depends | grep -q 'libc6' && field Depends | grep -q 'libstdc++6' ||
   fail "Depends: $(field Depends)"
 
+# The maintainer, the copyright holders: one setting each (cmake/XmlppPackage.cmake's cache
+# variables), in every field that names them; `make package` hands overrides to CMake.
+cached() { sed -n "s/^$1:STRING=//p" "$build_dir/CMakeCache.txt"; }
+maintainer=$(cached XMLPP_MAINTAINER)
+[[ "$maintainer" =~ ^[^\<\>]+\ \<[^@\<\>]+@[^@\<\>]+\>$ ]] || fail "XMLPP_MAINTAINER '$maintainer'"
+[ "$(field Maintainer)" = "$maintainer" ] || fail "Maintainer: $(field Maintainer)"
+make -n -C "$source_dir" package XMLPP_MAINTAINER="A B <a@b.example>" XMLPP_COPYRIGHT="2027 C" \
+  >"$log" 2>&1 || fail "make -n package"
+grep -qF -- '-DXMLPP_MAINTAINER="A B <a@b.example>" -DXMLPP_COPYRIGHT="2027 C"' "$log" ||
+  fail "make package does not pass XMLPP_MAINTAINER and XMLPP_COPYRIGHT to CMake"
+
 # The contents: everything under /usr.
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
 for file in "${installed_files[@]}"; do
@@ -44,6 +56,36 @@ done
 # The packaged tool, run from an unpacked copy.
 root=$work/root
 quiet dpkg-deb -x "$deb" "$root"
+
+# The copyright file, in the machine-readable format: the holders as configured, and the licence
+# as it stands (none granted).
+doc=$root/usr/share/doc/xmlpp
+copyright=$(cat "$doc/copyright")
+for line in "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+  "Upstream-Contact: $maintainer" "Files: *" "Copyright: $(cached XMLPP_COPYRIGHT)" \
+  "License: all-rights-reserved" " No licence has been granted for xmlpp yet. All rights reserved."; do
+  grep -qxF -- "$line" <<<"$copyright" || fail "copyright: no line '$line'"
+done
+# The changelog: one entry for this version, by the maintainer, compressed without a name or time.
+gzip -t "$doc/changelog.Debian.gz" || fail "changelog.Debian.gz is not gzip"
+[ "$(od -An -tx1 -j4 -N4 "$doc/changelog.Debian.gz" | tr -d ' ')" = 00000000 ] ||
+  fail "changelog.Debian.gz stores a time"
+gzip -dc "$doc/changelog.Debian.gz" >"$work/changelog"
+quiet dpkg-parsechangelog -l "$work/changelog"
+grep -qx "Version: $version-1" "$log" && grep -qx "Maintainer: $maintainer" "$log" &&
+  grep -qx "Source: xmlpp" "$log" || fail "changelog: $(cat "$log")"
+# Every link of the installed documentation leads to an installed file.
+check_doc_links "$doc"
+[ "$(readlink "$doc/examples")" = ../../xmlpp/examples ] || fail "share/doc/xmlpp/examples"
+
+# lintian (package lintian), where installed: no error and no warning; an overridden tag is
+# justified in packaging/debian/lintian-overrides.
+if command -v lintian >/dev/null 2>&1; then
+  lintian --info "$deb" >"$log" 2>&1 || fail "lintian failed"
+  ! grep -q '^[EW]: ' "$log" || fail "lintian reports errors or warnings"
+else
+  echo "lintian is not installed: the lintian check is skipped"
+fi
 tool=$root/usr/bin/xmlpp
 # Hardened as distributions build: RELRO with every symbol bound at start, and libc calls
 # checked against known sizes (fortified functions, named __*_chk, imported).

@@ -21,6 +21,7 @@ for file in "${installed_files[@]}"; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -x "$prefix/bin/xmlpp" ] || fail "bin/xmlpp is not executable"
+check_doc_links "$prefix/share/doc/xmlpp"
 
 # The installed tool finds the installed files through $(ZuruvaDez) and lists them in the
 # dependency file by the path it opened.
