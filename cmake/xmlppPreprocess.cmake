@@ -28,6 +28,12 @@
 # deleted, every build runs the tool again until that file and compiler_depend.internal are
 # removed and CMake is run again (README: Use it from CMake).
 #
+# Every call also records its command in the command database <CMAKE_BINARY_DIR>/xmlpp_commands.json,
+# written when CMake generates the build system: a JSON array with one object per output,
+# {"directory": where the command runs, "file": the input, "output": the output, "arguments":
+# ["xmlpp", every argument the tool gets]}, all paths absolute. The language server (xmlpp --lsp)
+# reads it to run an opened file with the macros and options its build uses.
+#
 # Use the output like any generated file, for example:
 #   add_custom_target(board_config ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/board.xml)
 
@@ -35,6 +41,65 @@
 # dependency file's paths for the build tree before Ninja reads it, as the Makefile generators do.
 cmake_policy(PUSH)
 cmake_policy(SET CMP0116 NEW)
+
+# The text as a JSON string: quotes, backslashes and the common control characters escaped.
+function(_xmlpp_json_string out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  string(REPLACE "\n" "\\n" text "${text}")
+  string(REPLACE "\r" "\\r" text "${text}")
+  string(REPLACE "\t" "\\t" text "${text}")
+  set(${out} "\"${text}\"" PARENT_SCOPE)
+endfunction()
+
+# Adds the object of one command to the command database: <arguments_var> names the list of the
+# tool's arguments up to the input, <macros_var> and <doctype_var> the variables holding the last
+# two (kept apart, since a macro list holds ";"; the doctype's may be undefined).
+function(_xmlpp_record_command input output arguments_var macros_var doctype_var)
+  set(json "\"xmlpp\"")
+  foreach(argument IN LISTS ${arguments_var})
+    _xmlpp_json_string(quoted "${argument}")
+    string(APPEND json ", ${quoted}")
+  endforeach()
+  _xmlpp_json_string(quoted "${${macros_var}}")
+  string(APPEND json ", ${quoted}")
+  if(DEFINED ${doctype_var})
+    _xmlpp_json_string(quoted "${${doctype_var}}")
+    string(APPEND json ", ${quoted}")
+  endif()
+  _xmlpp_json_string(directory "${CMAKE_CURRENT_BINARY_DIR}")
+  _xmlpp_json_string(input "${input}")
+  _xmlpp_json_string(output "${output}")
+  set(entry "{\"directory\": ${directory}, \"file\": ${input}, \"output\": ${output}, ")
+  string(APPEND entry "\"arguments\": [${json}]}")
+  string(JSON type ERROR_VARIABLE error TYPE "${entry}")
+  if(error)
+    message(FATAL_ERROR "xmlpp_preprocess: cannot record ${output} as JSON: ${error}")
+  endif()
+  get_property(entries GLOBAL PROPERTY XMLPP_COMMANDS)
+  if(entries)
+    set_property(GLOBAL APPEND_STRING PROPERTY XMLPP_COMMANDS ",\n  ${entry}")
+  else()
+    set_property(GLOBAL PROPERTY XMLPP_COMMANDS "  ${entry}")
+  endif()
+endfunction()
+
+# Writes the command database once every directory has been read (a call deferred to the end of
+# the top-level directory); file(GENERATE) evaluates generator expressions as the commands do.
+function(_xmlpp_write_commands)
+  get_property(entries GLOBAL PROPERTY XMLPP_COMMANDS)
+  if(entries)
+    set(entries "\n${entries}\n")
+  endif()
+  file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/xmlpp_commands.json" CONTENT "[${entries}]\n")
+endfunction()
+
+get_property(xmlpp_commands_deferred GLOBAL PROPERTY XMLPP_COMMANDS_DEFERRED)
+if(NOT xmlpp_commands_deferred)
+  set_property(GLOBAL PROPERTY XMLPP_COMMANDS_DEFERRED TRUE)
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _xmlpp_write_commands)
+endif()
+unset(xmlpp_commands_deferred)
 
 function(xmlpp_preprocess)
   cmake_parse_arguments(PARSE_ARGV 0 arg "WARN;STRICT" "OUTPUT;INPUT;MACROS;DOCTYPE;MACROS_FILE"
@@ -82,8 +147,9 @@ function(xmlpp_preprocess)
   # After "--" every argument is positional: the input, then the macro list, always passed as
   # one quoted argument (an empty list means no macros) so that its ";" never splits it, and a
   # DOCTYPE after it.
-  set(tool "$<TARGET_FILE:xmlpp::xmlpp>" ${arg_OPTIONS} -MF "${depfile}" -o "${output}" --
-    "${input}")
+  set(arguments ${arg_OPTIONS} -MF "${depfile}" -o "${output}" -- "${input}")
+  set(tool "$<TARGET_FILE:xmlpp::xmlpp>" ${arguments})
+  _xmlpp_record_command("${input}" "${output}" arguments arg_MACROS arg_DOCTYPE)
   set(options
     DEPENDS ${depends}
     DEPFILE "${depfile}"

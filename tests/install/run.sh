@@ -5,8 +5,8 @@
 # an unchanged tree must not rebuild it, editing a file that the input includes must regenerate it,
 # and so must deleting an included file together with its include, after which a build does
 # nothing (with Unix Makefiles, after the README's workaround); a failure shows in the build
-# log with its location. Last, the OPTIONS of xmlpp_preprocess, and its INCLUDE_DIRS, DEFINES and
-# MACROS_FILE (a changed macros file regenerates the output).
+# log with its location. Last, the OPTIONS of xmlpp_preprocess, its INCLUDE_DIRS, DEFINES and
+# MACROS_FILE (a changed macros file regenerates the output), and the command database it writes.
 #
 #   tests/install/run.sh [build-dir [cmake]]   (defaults: $XMLPP_BUILD_DIR or build, $CMAKE_COMMAND
 #                                               or cmake)
@@ -162,5 +162,48 @@ generator=macros
 edit_after "$src/board.macros" "$bld/out.xml" sed -i 's/B=file;x/B=changed/' "$src/board.macros"
 quiet "$cmake" --build "$bld"
 want_macros changed "after changing the macros file"
+
+# --- The command database: one object per output, from every directory ---------------------------
+mkdir -p "$src/sub"
+cat >>"$src/CMakeLists.txt" <<'CMAKE'
+add_subdirectory(sub)
+CMAKE
+cat >"$src/sub/CMakeLists.txt" <<'CMAKE'
+xmlpp_preprocess(OUTPUT gen/doc.xml INPUT doc.xml DOCTYPE board STRICT
+  MACROS "E=1;Q=say \"hi\" a\\\\b")
+add_custom_target(doc ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/gen/doc.xml)
+CMAKE
+printf '<d e="$(E)" q="$(Q)"/>\n' >"$src/sub/doc.xml"
+quiet "$cmake" "$bld"
+quiet "$cmake" --build "$bld"
+python3 - "$src" "$bld" "$prefix/bin/xmlpp" "$work/replay" >"$log" 2>&1 <<'PYTHON' ||
+import json, subprocess, sys
+src, bld, tool, replay = sys.argv[1:]
+with open(f"{bld}/xmlpp_commands.json", encoding="utf-8") as f:
+    commands = json.load(f)
+out, doc = f"{bld}/out.xml", f"{bld}/sub/gen/doc.xml"
+want = [
+    {"directory": bld, "file": f"{src}/in.xml", "output": out,
+     "arguments": ["xmlpp", "--locations", "--macros-file", f"{src}/board.macros",
+                   "-I", f"{src}/more", "-I", f"{src}/shared", "-D", "C=define", "-D", "D",
+                   "-MF", f"{out}.d", "-o", out, "--", f"{src}/in.xml", "A=list;B=list;C=list"]},
+    {"directory": f"{bld}/sub", "file": f"{src}/sub/doc.xml", "output": doc,
+     "arguments": ["xmlpp", "--locations", "--strict", "-MF", f"{doc}.d", "-o", doc, "--",
+                   f"{src}/sub/doc.xml", 'E=1;Q=say "hi" a\\\\b', "board"]},
+]
+if commands != want:
+    sys.exit(f"unexpected command database:\n{json.dumps(commands, indent=1)}")
+# Each command, run as recorded (into another output), writes what the build wrote.
+for command in commands:
+    args = [tool] + command["arguments"][1:]
+    args[args.index("-o") + 1] = replay
+    args[args.index("-MF") + 1] = replay + ".d"
+    subprocess.run(args, cwd=command["directory"], check=True)
+    with open(replay, "rb") as a, open(command["output"], "rb") as b:
+        if a.read() != b.read():
+            sys.exit(f"{command['output']}: the recorded command writes something else")
+PYTHON
+  fail "command database"
+grep -qF '<d e="1" q="say &quot;hi&quot; a\b" />' "$bld/sub/gen/doc.xml" || fail "sub/gen/doc.xml"
 
 echo "install and CMake package: ok"
