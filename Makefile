@@ -1,11 +1,13 @@
 # Builds with CMake + Ninja. `make demo` runs the tool on the bundled example; `make test` builds
 # and runs every test, in a normal build and again with AddressSanitizer and UBSan. `make tool`
 # builds only the tool, in Release; `make install` installs it under $(PREFIX) (staged under
-# $(DESTDIR) when set); `make package` makes a Debian package of it.
+# $(DESTDIR) when set); `make package` makes a Debian package of it; `make vsix` the VS Code
+# extension (docs/editors.md).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TOOL_BUILD ?= build-tool
+VSIX_BUILD ?= build-vsix
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= 2
 PREFIX     ?= /usr/local
@@ -18,7 +20,7 @@ XMLPP_COPYRIGHT  ?=
 package_vars = $(if $(XMLPP_MAINTAINER),-DXMLPP_MAINTAINER="$(XMLPP_MAINTAINER)") \
   $(if $(XMLPP_COPYRIGHT),-DXMLPP_COPYRIGHT="$(XMLPP_COPYRIGHT)")
 
-.PHONY: all build build-asan tool install package demo test bench fuzz clean
+.PHONY: all build build-asan tool install package vsix vsix-test demo test bench fuzz clean
 
 all: build
 
@@ -48,6 +50,23 @@ package: tool
 	cd $(TOOL_BUILD) && cpack
 	@ls $(TOOL_BUILD)/xmlpp_*.deb
 
+# $(VSIX_BUILD)/xmlpp-<version>.vsix: the VS Code extension (editors/vscode). Needs Node.js 20 or
+# later and npm: npm ci installs, in a copy of the folder, the versions package-lock.json pins,
+# from the npm registry (only this target runs npm), and vsce packages the copy.
+vsix:
+	rm -rf $(VSIX_BUILD)/vscode
+	mkdir -p $(VSIX_BUILD)
+	cp -R editors/vscode $(VSIX_BUILD)/vscode
+	rm -rf $(VSIX_BUILD)/vscode/node_modules
+	cd $(VSIX_BUILD)/vscode && npm ci --no-audit --no-fund
+	cd $(VSIX_BUILD)/vscode && ./node_modules/.bin/vsce package --skip-license \
+	  --allow-missing-repository --out ..
+	@ls $(VSIX_BUILD)/xmlpp-*.vsix
+
+# Builds the .vsix into a temporary folder and lists it (needs the npm registry; not in `make test`).
+vsix-test:
+	tests/editors/vsix.sh
+
 demo: build
 	$(BUILD)/driver/xmlpp examples/board/board.xml $(BUILD)/demo-output.xml "BOARD=evb2;VARIANT=full"
 	@cat $(BUILD)/demo-output.xml
@@ -66,4 +85,4 @@ fuzz:
 	fuzz/run.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TOOL_BUILD) build-release build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TOOL_BUILD) $(VSIX_BUILD) build-release build-fuzz
