@@ -63,7 +63,7 @@ vsix:
 	  --allow-missing-repository --out ..
 	@ls $(VSIX_BUILD)/xmlpp-*.vsix
 
-# Builds the .vsix into a temporary folder and lists it (needs the npm registry; not in `make test`).
+# Builds the .vsix in a temporary folder and lists it (needs the npm registry; not in make test).
 vsix-test:
 	tests/editors/vsix.sh
 

@@ -83,6 +83,8 @@ if(BUILD_TESTING AND NOT XMLPP_SANITIZE)
   # Builds the Debian package from this tree (cmake/XmlppPackage.cmake), lists and unpacks it,
   # and runs the packaged tool and CMake package from the unpacked copy.
   add_install_test(debian_package package.sh)
+  # Two cpack runs and lintian take longer than the others on a busy machine.
+  set_tests_properties(debian_package PROPERTIES TIMEOUT 300)
   # The manual page renders without warnings and describes what --help lists.
   add_test(NAME man_page_renders
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/man.sh ${PROJECT_SOURCE_DIR}/docs/xmlpp.1

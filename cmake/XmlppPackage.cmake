@@ -38,10 +38,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 # The Debian copyright file (machine-readable format), changelog and lintian overrides (each one
-# justified there), from packaging/debian/. They
-# describe the package, so only the package holds them (CPack adds the folder below to what the
-# install rules put under /usr); `make install` leaves them out. The changelog carries a fixed
-# date and is compressed with gzip -n (no name, no time), so its bytes depend on its text alone.
+# justified there), from packaging/debian/. They describe the package, so only the package holds
+# them (CPack adds the folder below to what the install rules put under /usr); `make install`
+# leaves them out. The changelog carries a fixed date and is compressed with gzip -n (no name, no
+# time), so its bytes depend on its text alone.
 set(XMLPP_DEBIAN_VERSION "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
 set(xmlpp_debian_doc "${PROJECT_BINARY_DIR}/debian-doc")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in

@@ -28,11 +28,12 @@
 # deleted, every build runs the tool again until that file and compiler_depend.internal are
 # removed and CMake is run again (README: Use it from CMake).
 #
-# Every call also records its command in the command database <CMAKE_BINARY_DIR>/xmlpp_commands.json,
-# written when CMake generates the build system: a JSON array with one object per output,
-# {"directory": where the command runs, "file": the input, "output": the output, "arguments":
-# ["xmlpp", every argument the tool gets]}, all paths absolute. The language server (xmlpp --lsp)
-# reads it to run an opened file with the macros and options its build uses.
+# Every call also records its command in the command database
+# <CMAKE_BINARY_DIR>/xmlpp_commands.json, written when CMake generates the build system: a JSON
+# array with one object per output, {"directory": where the command runs, "file": the input,
+# "output": the output, "arguments": ["xmlpp", every argument the tool gets]}, all paths
+# absolute. The language server (xmlpp --lsp) reads it to run an opened file with the macros and
+# options its build uses.
 #
 # Use the output like any generated file, for example:
 #   add_custom_target(board_config ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/board.xml)

@@ -28,7 +28,7 @@ make -C "$source_dir" vsix VSIX_BUILD="$work/build" >"$work/log" 2>&1 ||
   { cat "$work/log" >&2; fail "make vsix"; }
 vsix=$work/build/xmlpp-$version.vsix
 [ -f "$vsix" ] || fail "no $vsix"
-[ ! -e "$source_dir/editors/vscode/node_modules" ] || fail "make vsix installed into the source tree"
+[ ! -e "$source_dir/editors/vscode/node_modules" ] || fail "make vsix installed into the sources"
 
 unzip -Z1 "$vsix" >"$work/files" || fail "unzip -Z1 $vsix"
 for file in extension.vsixmanifest extension/package.json extension/extension.js \

@@ -63,7 +63,8 @@ doc=$root/usr/share/doc/xmlpp
 copyright=$(cat "$doc/copyright")
 for line in "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
   "Upstream-Contact: $maintainer" "Files: *" "Copyright: $(cached XMLPP_COPYRIGHT)" \
-  "License: all-rights-reserved" " No licence has been granted for xmlpp yet. All rights reserved."; do
+  "License: all-rights-reserved" \
+  " No licence has been granted for xmlpp yet. All rights reserved."; do
   grep -qxF -- "$line" <<<"$copyright" || fail "copyright: no line '$line'"
 done
 # The changelog: one entry for this version, by the maintainer, compressed without a name or time.

@@ -66,7 +66,7 @@ async function activate() {
   return context;
 }
 
-test('starts <xmlpp.path> --lsp over stdio for XML files, with the settings as options', async () => {
+test('starts <xmlpp.path> --lsp on stdio for XML files, the settings as options', async () => {
   reset(
     {
       path: '/opt/xmlpp/bin/xmlpp',
