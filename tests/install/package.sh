@@ -53,7 +53,7 @@ for file in "${installed_files[@]}"; do
 done
 ! grep -v '^\./$\|^\./usr/' "$work/contents" || fail "files outside /usr"
 
-# The packaged tool, run from an unpacked copy.
+# An unpacked copy.
 root=$work/root
 quiet dpkg-deb -x "$deb" "$root"
 
@@ -87,6 +87,8 @@ if command -v lintian >/dev/null 2>&1; then
 else
   echo "lintian is not installed: the lintian check is skipped"
 fi
+
+# The packaged tool, run from the unpacked copy.
 tool=$root/usr/bin/xmlpp
 # Hardened as distributions build: RELRO with every symbol bound at start, and libc calls
 # checked against known sizes (fortified functions, named __*_chk, imported).
