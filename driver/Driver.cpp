@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -223,5 +225,17 @@ int runXmlpp(int argc, char** argv) {
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
   Reporter reporter(options.checks, options.locations);
-  return reporter.finish(run(options, zuruvaDez, invocationName, reporter));
+  int status = 1;
+  try {
+    status = run(options, zuruvaDez, invocationName, reporter);
+  } catch (const std::bad_alloc&) {
+    // The SARIF form reports running out of memory in its log (the run's memory is free again
+    // here); the other forms leave it to main.
+    if (options.checks.format != DiagnosticFormat::Sarif) throw;
+    reporter.add(Diagnostic::failure("xmlpp: out of memory"));
+  } catch (const std::length_error&) {
+    if (options.checks.format != DiagnosticFormat::Sarif) throw;
+    reporter.add(Diagnostic::failure("xmlpp: out of memory"));
+  }
+  return reporter.finish(status);
 }
