@@ -1,5 +1,6 @@
 #include "Sarif.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -25,10 +26,12 @@ constexpr std::string_view kFailureRule = "failure";
 // The files the locations name, each read once, for the columns.
 class SourceTexts {
  public:
-  // The text of `path`, or nothing when it cannot be read again (standard input included).
+  // The text of `path`, or nothing when it cannot be read again: standard input, and anything
+  // but a regular file (a FIFO would wait for a writer that never comes).
   std::optional<std::string_view> text(const std::string& path) {
     auto [entry, added] = texts_.try_emplace(path);
-    if (added && path != "-") {
+    struct stat status {};
+    if (added && path != "-" && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
       Expected<std::span<char>> read = readInputFile(
           path, [&](std::size_t size) { return blocks_.emplace_back(size, '\0').data(); });
       if (read) entry->second = std::string_view(read->data(), read->size());

@@ -9,9 +9,10 @@
 // count from 1. The tool's columns count bytes; SARIF counts characters, so the run states
 // "unicodeCodePoints" and a column is converted by reading the file's line: a well-formed UTF-8
 // sequence is one code point, and so is each byte that is not part of one (as editors show it,
-// one replacement character each). Where the line cannot be read (standard input, a file gone
-// or changed since), the region gives the line alone. The include and xmlput elements that led
-// there are related locations. Texts are made valid UTF-8 by jsonText (diagnostics/JsonText.h).
+// one replacement character each). Where the line cannot be read again (standard input, a file
+// that is not a regular file, or one removed or shortened since), the region gives the line alone.
+// The include and xmlput elements that led there are related locations. Texts are made valid UTF-8
+// by jsonText (diagnostics/JsonText.h).
 
 #include <string>
 #include <string_view>
