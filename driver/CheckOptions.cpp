@@ -13,6 +13,7 @@ constexpr OptionHelp kCheckOptions[] = {
     {"--warn=NAME,...", "enable these checks (see Checks below)"},
     {"--no-warn=NAME,...", "disable these checks (the options apply left to right)"},
     {"--diagnostics=gnu", "print FILE:LINE:COL: error|warning: MESSAGE [NAME] lines"},
+    {"--diagnostics=sarif[:FILE]", "one SARIF 2.1.0 log: alone on stderr, or in FILE"},
 };
 
 Diagnostic usage(std::string message) {
@@ -32,6 +33,9 @@ Expected<bool> CheckOptions::read(std::string_view arg) {
       format = DiagnosticFormat::Text;
     } else if (value == "gnu") {
       format = DiagnosticFormat::Gnu;
+    } else if (value == "sarif" || (value.starts_with("sarif:") && value.size() > 6)) {
+      format = DiagnosticFormat::Sarif;
+      sarifFile = value.substr(std::min<std::size_t>(value.size(), 6));
     } else {
       return usage("unknown diagnostics format " + std::string(value));
     }
@@ -64,13 +68,21 @@ CheckSettings CheckOptions::settings(bool strict) const {
   return settings;
 }
 
-std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows) {
+std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows,
+                        std::size_t longest) {
   std::size_t width = 0;
-  for (const auto& [name, summary] : rows)
-    width = std::max(width, name.size());
+  for (const auto& [name, summary] : rows) {
+    if (name.size() <= longest) width = std::max(width, name.size());
+  }
   std::string text;
   for (const auto& [name, summary] : rows) {
-    text.append("  ").append(name).append(width - name.size() + 2, ' ');
+    text.append("  ").append(name);
+    if (name.size() > width) {
+      text.push_back('\n');
+      text.append(width + 4, ' ');
+    } else {
+      text.append(width - name.size() + 2, ' ');
+    }
     text.append(summary).push_back('\n');
   }
   return text;
@@ -80,7 +92,8 @@ std::string checkOptionsHelp() {
   std::vector<std::pair<std::string, std::string_view>> rows;
   for (const OptionHelp& option : kCheckOptions)
     rows.emplace_back(option.name, option.summary);
-  return "\nCheck options:\n" + alignedHelp(rows);
+  // The SARIF option's name is longer than the others: it gets a line of its own.
+  return "\nCheck options:\n" + alignedHelp(rows, 20);
 }
 
 std::string checksHelp() {

@@ -13,8 +13,9 @@
 #include "xmlpp/Checks.h"
 
 enum class DiagnosticFormat : std::uint8_t {
-  Text,  // "xmlpp: warning: MESSAGE [NAME]" and "  at FILE:LINE" lines
-  Gnu,   // "FILE:LINE:COL: warning: MESSAGE [NAME]" and "FILE:LINE:COL: note: ..." lines
+  Text,   // "xmlpp: warning: MESSAGE [NAME]" and "  at FILE:LINE" lines
+  Gnu,    // "FILE:LINE:COL: warning: MESSAGE [NAME]" and "FILE:LINE:COL: note: ..." lines
+  Sarif,  // one SARIF 2.1.0 log at the end of the run (driver/Sarif.h)
 };
 
 // The check options as given, left to right.
@@ -26,6 +27,8 @@ struct CheckOptions {
   };
   std::vector<Edit> edits;
   DiagnosticFormat format = DiagnosticFormat::Text;
+  // --diagnostics=sarif:FILE: the file the SARIF log goes to; empty for standard error.
+  std::string_view sarifFile;
 
   // Reads `arg` when it is one of these options: true when it is, false when it is another
   // option; fails for an unknown check or format.
@@ -40,5 +43,7 @@ std::string checkOptionsHelp();
 std::string checksHelp();
 
 // Lines of --help, "  NAME  SUMMARY" each, the summaries lined up two columns after the longest
-// name.
-std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows);
+// name of at most `longest` characters; a longer name has a line of its own, its summary on the
+// next.
+std::string alignedHelp(const std::vector<std::pair<std::string, std::string_view>>& rows,
+                        std::size_t longest = std::string::npos);

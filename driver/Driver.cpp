@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,16 +32,16 @@ int printText(const std::string& text) {
   return 0;
 }
 
-// Prints a diagnostic and returns the exit status it gives.
-int report(const Diagnostic& diagnostic, const Options& options) {
-  printDiagnostic(diagnostic, options.checks.format, options.locations);
+// Reports a diagnostic and returns the exit status it gives.
+int report(const Diagnostic& diagnostic, Reporter& reporter) {
+  reporter.add(diagnostic);
   return 1;
 }
 
-// Prints the warnings the checks found, in order.
-void printWarnings(const std::vector<Diagnostic>& warnings, const Options& options) {
+// Reports the warnings the checks found, in order.
+void reportWarnings(const std::vector<Diagnostic>& warnings, Reporter& reporter) {
   for (const Diagnostic& warning : warnings)
-    printDiagnostic(warning, options.checks.format, options.locations);
+    reporter.add(warning);
 }
 
 // The checks of the arguments: what is almost always a mistake, such as macros given as separate
@@ -168,6 +170,43 @@ Failure writeResults(Preprocessor& preprocessor, const Options& options,
   return writeBoth(document, output, depFile, options);
 }
 
+// The run once the options are read: loads, walks and writes; returns the exit status.
+int run(const Options& options, const std::string& zuruvaDez, const char* invocationName,
+        Reporter& reporter) {
+  const std::vector<std::string_view> args = positionals(options);
+  if (args.size() < 2) {
+    return report(Diagnostic::failure(std::string(invocationName) +
+                                      ": <infile> <outfile> [macro1=value;macro2=value;..]"),
+                  reporter);
+  }
+  const CheckSettings checks = options.checks.settings(options.strict);
+  std::vector<Diagnostic> argumentWarnings;
+  Findings findings(checks, argumentWarnings);
+  if (checks.any()) {
+    if (const Failure failure = checkArguments(findings, args)) return report(*failure, reporter);
+  }
+  reportWarnings(argumentWarnings, reporter);
+  // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
+  std::optional<std::time_t> fixedTime;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
+    if (!time) return report(time.error(), reporter);
+    fixedTime = *time;
+  }
+  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
+  if (!macros) return report(macros.error(), reporter);
+  const std::string input(args[0]);
+  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
+  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
+  const Failure failure = preprocessor.run(input, *macros);
+  reportWarnings(preprocessor.warnings(), reporter);
+  if (failure) return report(*failure, reporter);
+  if (const Failure failure = writeResults(preprocessor, options, args)) {
+    return report(*failure, reporter);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -176,40 +215,27 @@ int runXmlpp(int argc, char** argv) {
   // value of $(ZuruvaDez).
   const std::string zuruvaDez = installDirectory(executablePath(invocationName));
   Expected<Options> parsed = parseOptions(argc, argv);
-  if (!parsed) return report(parsed.error(), Options{});
+  // A command line that cannot be read is reported in the text form whatever it asked for: the
+  // options that would choose the format and the log's file are in doubt.
+  if (!parsed) {
+    printDiagnostic(parsed.error(), DiagnosticFormat::Text, false);
+    return 1;
+  }
   const Options& options = *parsed;
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
-  const std::vector<std::string_view> args = positionals(options);
-  if (args.size() < 2) {
-    return report(Diagnostic::failure(std::string(invocationName) +
-                                      ": <infile> <outfile> [macro1=value;macro2=value;..]"),
-                  options);
+  Reporter reporter(options.checks, options.locations);
+  int status = 1;
+  try {
+    status = run(options, zuruvaDez, invocationName, reporter);
+  } catch (const std::bad_alloc&) {
+    // The SARIF form reports running out of memory in its log (the run's memory is free again
+    // here); the other forms leave it to main.
+    if (options.checks.format != DiagnosticFormat::Sarif) throw;
+    reporter.add(Diagnostic::failure("xmlpp: out of memory"));
+  } catch (const std::length_error&) {
+    if (options.checks.format != DiagnosticFormat::Sarif) throw;
+    reporter.add(Diagnostic::failure("xmlpp: out of memory"));
   }
-  const CheckSettings checks = options.checks.settings(options.strict);
-  std::vector<Diagnostic> argumentWarnings;
-  Findings findings(checks, argumentWarnings);
-  if (checks.any()) {
-    if (const Failure failure = checkArguments(findings, args)) return report(*failure, options);
-  }
-  printWarnings(argumentWarnings, options);
-  // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
-  std::optional<std::time_t> fixedTime;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
-    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
-    if (!time) return report(time.error(), options);
-    fixedTime = *time;
-  }
-  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
-  if (!macros) return report(macros.error(), options);
-  const std::string input(args[0]);
-  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
-  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
-  const Failure failure = preprocessor.run(input, *macros);
-  printWarnings(preprocessor.warnings(), options);
-  if (failure) return report(*failure, options);
-  if (const Failure failure = writeResults(preprocessor, options, args)) {
-    return report(*failure, options);
-  }
-  return 0;
+  return reporter.finish(status);
 }

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "Sarif.h"
+#include "files/ByteSink.h"
+#include "files/OutputFile.h"
+
 namespace {
 
 const char* roleText(SourceLocation::Role role) {
@@ -43,13 +47,9 @@ std::string place(const SourceLocation& at) {
 // The gnu form: "FILE:LINE:COL: error|warning: MESSAGE [NAME]", then a note for each include
 // or xmlput that led there. A diagnostic without a place starts with "xmlpp: ".
 void printGnu(const Diagnostic& diagnostic) {
-  std::string_view message = diagnostic.cause.empty() ? diagnostic.message : diagnostic.cause;
-  if (message.starts_with("xmlpp: ")) message.remove_prefix(7);
   std::string line = diagnostic.locations.empty() ? "xmlpp: " : place(diagnostic.locations[0]);
   line += diagnostic.severity == Severity::Warning ? "warning: " : "error: ";
-  line += message;
-  if (diagnostic.systemError != 0)
-    line += std::string(": ") + std::strerror(diagnostic.systemError);
+  line += messageText(diagnostic);
   if (!diagnostic.check.empty()) line += " [" + std::string(diagnostic.check) + "]";
   std::fprintf(stderr, "%s\n", line.c_str());
   for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
@@ -60,12 +60,56 @@ void printGnu(const Diagnostic& diagnostic) {
   }
 }
 
+// Writes the log to `path` through a temporary file, so that FILE holds a complete log or is
+// left as it was.
+Failure writeLogFile(const std::string& path, const std::string& log) {
+  OutputFile file;
+  if (Failure failure = file.open(path)) return failure;
+  ByteSink sink(file.fd());
+  sink.append(log);
+  if (!sink.flush()) return file.writeFailure(sink.systemError());
+  if (Failure failure = file.finish()) return failure;
+  return file.replace();
+}
+
 }  // namespace
+
+std::string messageText(const Diagnostic& diagnostic) {
+  std::string_view message = diagnostic.cause.empty() ? diagnostic.message : diagnostic.cause;
+  if (message.starts_with("xmlpp: ")) message.remove_prefix(7);
+  std::string text(message);
+  if (diagnostic.systemError != 0)
+    text += std::string(": ") + std::strerror(diagnostic.systemError);
+  return text;
+}
 
 void printDiagnostic(const Diagnostic& diagnostic, DiagnosticFormat format, bool withLocations) {
   if (format == DiagnosticFormat::Gnu) {
     printGnu(diagnostic);
-  } else {
+  } else if (format == DiagnosticFormat::Text) {
     printText(diagnostic, withLocations);
   }
+}
+
+void Reporter::add(const Diagnostic& diagnostic) {
+  if (format_ != DiagnosticFormat::Sarif) {
+    printDiagnostic(diagnostic, format_, withLocations_);
+    return;
+  }
+  kept_.push_back(diagnostic);
+  if (!sarifFile_.empty()) printDiagnostic(diagnostic, DiagnosticFormat::Text, withLocations_);
+}
+
+int Reporter::finish(int status) {
+  if (format_ != DiagnosticFormat::Sarif) return status;
+  const std::string log = sarifLog(kept_, status);
+  if (sarifFile_.empty()) {
+    const bool written = std::fputs(log.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
+    return written ? status : 1;
+  }
+  if (Failure failure = writeLogFile(sarifFile_, log)) {
+    printDiagnostic(*failure, DiagnosticFormat::Text, false);
+    return 1;
+  }
+  return status;
 }

@@ -1,0 +1,201 @@
+#include "Sarif.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "Report.h"
+#include "diagnostics/JsonText.h"
+#include "files/InputFile.h"
+#include "xmlpp/Checks.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view kBase = "WORKDIR";
+// The rule of a failure of the run (a file that cannot be read, a directive that cannot be
+// carried out): not a check, but every result names its rule. It comes after the checks.
+constexpr std::string_view kFailureRule = "failure";
+
+// The files the locations name, each read once, for the columns.
+class SourceTexts {
+ public:
+  // The text of `path`, or nothing when it cannot be read again: standard input, and anything
+  // but a regular file (a FIFO would wait for a writer that never comes).
+  std::optional<std::string_view> text(const std::string& path) {
+    auto [entry, added] = texts_.try_emplace(path);
+    struct stat status {};
+    if (added && path != "-" && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+      Expected<std::span<char>> read = readInputFile(
+          path, [&](std::size_t size) { return blocks_.emplace_back(size, '\0').data(); });
+      if (read) entry->second = std::string_view(read->data(), read->size());
+    }
+    return entry->second;
+  }
+
+ private:
+  std::deque<std::string> blocks_;
+  std::map<std::string, std::optional<std::string_view>> texts_;
+};
+
+Json ruleDescriptor(const CheckInfo& info) {
+  const std::string name(info.name);
+  const std::string help(info.help);
+  const std::string full = help + ". Enabled by --warn or --warn=" + name +
+                           " (a warning) and by --strict (an error); --no-warn=" + name +
+                           " disables it.";
+  return Json{{"id", name},
+              {"shortDescription", {{"text", help}}},
+              {"fullDescription", {{"text", full}}},
+              {"help",
+               {{"text", full + " The Checks section of directives.md shows a wrong and "
+                                "a right example."}}},
+              {"defaultConfiguration", {{"level", "warning"}}}};
+}
+
+Json toolDriver() {
+  Json rules = Json::array();
+  for (const CheckInfo& info : kChecks)
+    rules.push_back(ruleDescriptor(info));
+  const std::string failure =
+      "The run failed: a file that cannot be read or written, a directive that cannot be carried "
+      "out, a usage error. Not a check: it cannot be disabled.";
+  rules.push_back({{"id", kFailureRule},
+                   {"shortDescription", {{"text", "the run failed"}}},
+                   {"fullDescription", {{"text", failure}}},
+                   {"help", {{"text", failure}}},
+                   {"defaultConfiguration", {{"level", "error"}}}});
+  return Json{{"name", "xmlpp"}, {"version", XMLPP_VERSION}, {"rules", std::move(rules)}};
+}
+
+Json physicalLocation(const SourceLocation& at, SourceTexts& texts) {
+  Json artifact{{"uri", fileUri(at.file)}};
+  if (!at.file.starts_with('/')) artifact["uriBaseId"] = kBase;
+  Json region{{"startLine", at.line + 1}};
+  if (at.column > 0) {
+    const std::optional<std::string_view> text = texts.text(at.file);
+    const int column = text ? codePointColumn(*text, at.line, at.column) : 0;
+    if (column > 0) region["startColumn"] = column;
+  }
+  return Json{{"artifactLocation", std::move(artifact)}, {"region", std::move(region)}};
+}
+
+const char* levelOf(Severity severity) {
+  switch (severity) {
+    case Severity::Warning:
+      return "warning";
+    case Severity::Note:
+      return "note";
+    case Severity::Error:
+      break;
+  }
+  return "error";
+}
+
+Json result(const Diagnostic& diagnostic, SourceTexts& texts) {
+  Json entry;
+  // The rule's place in tool.driver.rules: its check's in kChecks, or the failure rule's.
+  std::size_t index = 0;
+  while (index < kCheckCount && kChecks[index].name != diagnostic.check)
+    ++index;
+  entry["ruleId"] = index < kCheckCount ? kChecks[index].name : kFailureRule;
+  entry["ruleIndex"] = index;
+  entry["level"] = levelOf(diagnostic.severity);
+  entry["message"] = {{"text", jsonText(messageText(diagnostic))}};
+  if (diagnostic.locations.empty()) return entry;
+  entry["locations"] =
+      Json::array({{{"physicalLocation", physicalLocation(diagnostic.locations[0], texts)}}});
+  Json related = Json::array();
+  for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
+    const SourceLocation& at = diagnostic.locations[i];
+    const char* how =
+        at.role == SourceLocation::Role::PutFrom ? "put from here" : "included from here";
+    related.push_back({{"id", static_cast<int>(i)},
+                       {"physicalLocation", physicalLocation(at, texts)},
+                       {"message", {{"text", how}}}});
+  }
+  if (!related.empty()) entry["relatedLocations"] = std::move(related);
+  return entry;
+}
+
+// The working directory as a file URI ending in "/", or nothing when it cannot be had.
+std::optional<std::string> workingDirectoryUri() {
+  std::string buffer(4096, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(buffer.find('\0'));
+  std::string uri = fileUri(buffer);
+  if (!uri.ends_with('/')) uri += '/';
+  return uri;
+}
+
+bool lineEnd(char byte) {
+  return byte == '\n' || byte == '\r';
+}
+
+}  // namespace
+
+std::string fileUri(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = path.starts_with('/') ? "file://" : "";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                       (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                       c == '~' || c == '/';
+    if (plain) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri;
+}
+
+int codePointColumn(std::string_view text, int line, int byteColumn) {
+  std::size_t at = 0;
+  for (int ended = 0; ended < line; ++ended) {
+    while (at < text.size() && !lineEnd(text[at]))
+      ++at;
+    if (at == text.size()) return 0;
+    at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+  }
+  const std::size_t target = at + static_cast<std::size_t>(byteColumn - 1);
+  int column = 1;
+  while (at < target) {
+    if (at >= text.size() || lineEnd(text[at])) return 0;
+    const std::size_t length = utf8SequenceLength(text, at);
+    at += length > 0 ? length : 1;
+    ++column;
+  }
+  // A column inside a sequence (not at its start) counts the character it falls in.
+  return at == target ? column : column - 1;
+}
+
+std::string sarifLog(const std::vector<Diagnostic>& diagnostics, int exitStatus) {
+  SourceTexts texts;
+  Json results = Json::array();
+  for (const Diagnostic& diagnostic : diagnostics)
+    results.push_back(result(diagnostic, texts));
+  Json run{{"tool", {{"driver", toolDriver()}}}};
+  if (const std::optional<std::string> base = workingDirectoryUri())
+    run["originalUriBaseIds"] = {{kBase, {{"uri", *base}}}};
+  run["columnKind"] = "unicodeCodePoints";
+  run["invocations"] =
+      Json::array({{{"executionSuccessful", exitStatus == 0}, {"exitCode", exitStatus}}});
+  run["results"] = std::move(results);
+  const Json log{{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
+                 {"version", "2.1.0"},
+                 {"runs", Json::array({std::move(run)})}};
+  return log.dump(2) + "\n";
+}
