@@ -8,21 +8,12 @@
 #include <cerrno>
 #include <vector>
 
+#include "ByteScan.h"
 #include "files/ByteSink.h"
 #include "files/OutputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
-
-// Bytes written as they are: printable ASCII except the four that are escaped.
-struct PlainTable {
-  bool plain[256] = {};
-  constexpr PlainTable() {
-    for (int c = 0x20; c <= 0x7E; ++c)
-      plain[c] = c != '"' && c != '&' && c != '<' && c != '>';
-  }
-};
-constexpr PlainTable kPlain;
 
 // The length of the UTF-8 sequence that starts `bytes`, if it is well formed and encodes a
 // character that XML allows; 0 otherwise. Well formed means the shortest form of a code point up
@@ -54,21 +45,22 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
   return 0;
 }
 
-void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
+// Writes the value with the bytes `scans.escape` finds escaped: the four markup bytes by name,
+// the others as "&#x..;" references, except that with `utf8` a valid UTF-8 sequence is copied.
+void writeEscaped(ByteSink& out, std::string_view text, bool utf8, const ByteScans& scans) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (kPlain.plain[c]) continue;
+  const char* const end = text.data() + text.size();
+  const char* run = text.data();  // the bytes from here on are copied as they are
+  for (const char* p = run; (p = scans.escape(p, end)) != end;) {
+    const auto c = static_cast<unsigned char>(*p);
     if (utf8 && c >= 0x80) {
-      // A valid sequence stays in the run of bytes written as they are.
-      if (std::size_t length = utf8SequenceLength(text.substr(i))) {
-        i += length - 1;
+      if (std::size_t length = utf8SequenceLength(std::string_view(p, end - p))) {
+        p += length;
         continue;
       }
     }
-    if (i > runStart) out.append(text.substr(runStart, i - runStart));
-    runStart = i + 1;
+    out.append(std::string_view(run, p - run));
+    run = ++p;
     switch (c) {
       case '"':
         out.append("&quot;");
@@ -93,7 +85,7 @@ void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
       }
     }
   }
-  if (runStart < text.size()) out.append(text.substr(runStart));
+  out.append(std::string_view(run, end - run));
 }
 
 class Writer {
@@ -146,7 +138,7 @@ class Writer {
       out_.append(' ');
       out_.append(a.name());
       out_.append("=\"");
-      writeEscaped(out_, a.value(), options_.utf8);
+      writeEscaped(out_, a.value(), options_.utf8, scans_);
       out_.append('"');
     }
     XMLNode* first = element->firstChild;
@@ -161,6 +153,7 @@ class Writer {
 
   ByteSink& out_;
   WriteOptions options_;
+  const ByteScans& scans_ = bestByteScans();
   std::vector<Open> stack_;
 };
 
