@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "xml/ByteScan.h"
+#include "xml/XMLDocument.h"
 
 namespace {
 
@@ -116,6 +117,34 @@ TEST(ByteScan, TextsStartingAtAPageStart) {
     expectSameFinds(start, start + length, "length " + std::to_string(length));
   }
   ::munmap(mapped, 2 * page);
+}
+
+// The writer puts a tag into room made for its longest form: values that escape to six times
+// their size, of every length up to past the first size of the in-memory sink, so that some tag
+// ends right at the edge of its room; each must come out whole, after the bytes before it.
+TEST(ByteScan, WriterEscapesValuesThatGrowSixfold) {
+  for (std::size_t length = 0; length < 900; length += 7) {
+    std::string value(length, '\xFF');
+    for (std::size_t k = 3; k < length; k += 11)
+      value[k] = "\x01<\"&"[k % 4];
+    std::string text = "<r><e v=\"";
+    std::string expected = "<r>\n  <e v=\"";
+    for (char c : value) {
+      text += c == '<' ? "&lt;" : c == '"' ? "&quot;" : c == '&' ? "&amp;" : std::string(1, c);
+      expected += c == '<'   ? "&lt;"
+                  : c == '"' ? "&quot;"
+                  : c == '&' ? "&amp;"
+                  : c == 1   ? "&#x1;"
+                             : "&#xff;";
+    }
+    text += "\"/><f/></r>";
+    expected += "\" />\n  <f/>\n</r>\n";
+    XMLDocument doc;
+    ASSERT_FALSE(doc.loadText(text));
+    std::string out;
+    doc.write(out);
+    EXPECT_EQ(out, expected) << "length " << length;
+  }
 }
 
 }  // namespace
