@@ -147,4 +147,24 @@ TEST(ByteScan, WriterEscapesValuesThatGrowSixfold) {
   }
 }
 
+// Names and values of every length the writer copies in fixed-size pieces (and a little beyond),
+// each byte different, so that a piece copied from the wrong place shows.
+TEST(ByteScan, WriterCopiesNamesAndValuesOfEveryLength) {
+  auto distinct = [](std::size_t length, char first) {
+    std::string text;
+    for (std::size_t k = 0; k < length; ++k)
+      text += static_cast<char>(first + k % 26);
+    return text;
+  };
+  for (std::size_t length = 0; length <= 40; ++length) {
+    const std::string name = "n" + distinct(length, 'a');
+    const std::string value = distinct(length, 'A');
+    XMLDocument doc;
+    ASSERT_FALSE(doc.loadText("<" + name + " " + name + "=\"" + value + "\"/>"));
+    std::string out;
+    doc.write(out);
+    EXPECT_EQ(out, "<" + name + " " + name + "=\"" + value + "\" />\n") << "length " << length;
+  }
+}
+
 }  // namespace
