@@ -31,29 +31,31 @@ trap 'rm -f "$TIMES"' EXIT
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # row NAME INPUT_BYTES OUTPUT_FILE TIMES_FILE: prints one row of the table from the runs'
-# "wall peak" lines.
+# "wall peak user system" lines. The processor time (user and system) beside the wall time tells
+# a run that waited for a busy machine from one that worked longer.
 row() {
   local name=$1 inBytes=$2 output=$3 times=$4
-  local wall peak outBytes sum
+  local wall peak cpu outBytes sum
   wall=$(awk '{ print $1 }' "$times" | median)
   peak=$(awk '{ print $2 }' "$times" | median)
+  cpu=$(awk '{ print $3 + $4 }' "$times" | median)
   outBytes=$(stat -c %s "$output")
   sum=$(cksum < "$output" | awk '{ print $1 }')
-  printf '%-22s %8.2f s %8.0f MB %12s %12s  %s\n' "$name" "$wall" "$((peak / 1024))" \
-    "$inBytes" "$outBytes" "$sum"
+  printf '%-22s %8.2f s %8.2f s %8.0f MB %12s %12s  %s\n' "$name" "$wall" "$cpu" \
+    "$((peak / 1024))" "$inBytes" "$outBytes" "$sum"
   echo "$wall" > "$OUT/$name.wall"
   echo "$peak" > "$OUT/$name.peak"
 }
 
-# timed_runs COMMAND...: runs the command once to warm up, then RUNS times, their "wall peak"
-# lines in $TIMES; fails when a run fails. On this machine the first touch of memory another
+# timed_runs COMMAND...: runs the command once to warm up, then RUNS times, their "wall peak
+# user system" lines in $TIMES; fails when a run fails. On this machine the first touch of memory another
 # process has just given back is slow, so a command run right after a different one pays for that
 # one's footprint; the warm-up run takes that cost for each command alike.
 timed_runs() {
   "$@" > /dev/null || return 1
   : > "$TIMES"
   for _ in $(seq "$RUNS"); do
-    /usr/bin/time -f '%e %M' -a -o "$TIMES" "$@" > /dev/null || return 1
+    /usr/bin/time -f '%e %M %U %S' -a -o "$TIMES" "$@" > /dev/null || return 1
   done
 }
 
@@ -88,7 +90,7 @@ goal() {  # goal WHAT A B CONDITION
 }
 value() { cat "$OUT/$1"; }
 
-printf '%-22s %10s %11s %12s %12s  %s\n' workload wall peak 'in bytes' 'out bytes' cksum
+printf '%-22s %10s %10s %11s %12s %12s  %s\n' workload wall cpu peak 'in bytes' 'out bytes' cksum
 workloads "$XMLPP" ""
 if command -v xmllint > /dev/null; then
   run 1-plain-xmllint "$(size "$DATA/1-plain.xml")" "$OUT/1-xmllint.xml" \
