@@ -4,7 +4,7 @@
 //   1-plain.xml      ~100 MB of nested elements with 3 to 6 attributes each, no directives
 //   2-macros.xml     the same shape with $(...) references in half the values (20-item list)
 //   3-loops.xml      nested for/foreach loops producing 1,000,000 elements
-//   4-ifex.xml       200,000 "ifex" conditions inside a loop
+//   4-ifex.xml       2,000,000 "ifex" conditions inside a loop
 //   5-include.xml    an include tree of 2,000 small files (in 5-include/)
 //   6-deep-if.xml    100,000 nested "if" elements around one element
 //
@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
 
   writeFile(dir / "4-ifex.xml",
             "<root>\n"
-            "  <for index=\"i\" start=\"0\" end=\"200000\" incr=\"1\">\n"
+            "  <for index=\"i\" start=\"0\" end=\"2000000\" incr=\"1\">\n"
             "    <ifex expression=\"($(i) % 7) * 3 + 1 &lt; 10 &amp;&amp; $(i) != 5\">\n"
             "      <hit n=\"$(i)\"/>\n"
             "    </ifex>\n"

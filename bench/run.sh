@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # `make bench`: Release build, the six workloads (median of RUNS runs each: wall time, peak
 # memory, input and output bytes, output checksum), xmllint --format beside workload 1, the
-# scaling workloads at two sizes with their ratios, and the micro-benchmarks.
+# scaling workloads at two sizes with their ratios, and the micro-benchmarks. Fails when a goal
+# is missed: workload 1 at least 25x faster than xmllint --format and at most 1.5x its input at
+# peak, workload 3 (1,000,000 elements) under 0.3 s, workload 4 at least 4 million conditions per
+# second; with XMLPP_BASELINE (another build's xmlpp) no workload more than 10% slower than there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD=${BUILD:-build-release}
 RUNS=${RUNS:-3}
+IFEX_CONDITIONS=2000000  # in 4-ifex.xml (bench/gen_workloads.cpp)
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF > /dev/null
 cmake --build "$BUILD" -j 2 > /dev/null
 
@@ -27,28 +31,31 @@ trap 'rm -f "$TIMES"' EXIT
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # row NAME INPUT_BYTES OUTPUT_FILE TIMES_FILE: prints one row of the table from the runs'
-# "wall peak" lines.
+# "wall peak user system" lines. The processor time (user and system) beside the wall time tells
+# a run that waited for a busy machine from one that worked longer.
 row() {
   local name=$1 inBytes=$2 output=$3 times=$4
-  local wall peak outBytes sum
+  local wall peak cpu outBytes sum
   wall=$(awk '{ print $1 }' "$times" | median)
   peak=$(awk '{ print $2 }' "$times" | median)
+  cpu=$(awk '{ print $3 + $4 }' "$times" | median)
   outBytes=$(stat -c %s "$output")
   sum=$(cksum < "$output" | awk '{ print $1 }')
-  printf '%-22s %8.2f s %8.0f MB %12s %12s  %s\n' "$name" "$wall" "$((peak / 1024))" \
-    "$inBytes" "$outBytes" "$sum"
+  printf '%-22s %8.2f s %8.2f s %8.0f MB %12s %12s  %s\n' "$name" "$wall" "$cpu" \
+    "$((peak / 1024))" "$inBytes" "$outBytes" "$sum"
   echo "$wall" > "$OUT/$name.wall"
+  echo "$peak" > "$OUT/$name.peak"
 }
 
-# timed_runs COMMAND...: runs the command once to warm up, then RUNS times, their "wall peak"
-# lines in $TIMES; fails when a run fails. On this machine the first touch of memory another
+# timed_runs COMMAND...: runs the command once to warm up, then RUNS times, their "wall peak
+# user system" lines in $TIMES; fails when a run fails. On this machine the first touch of memory another
 # process has just given back is slow, so a command run right after a different one pays for that
 # one's footprint; the warm-up run takes that cost for each command alike.
 timed_runs() {
   "$@" > /dev/null || return 1
   : > "$TIMES"
   for _ in $(seq "$RUNS"); do
-    /usr/bin/time -f '%e %M' -a -o "$TIMES" "$@" > /dev/null || return 1
+    /usr/bin/time -f '%e %M %U %S' -a -o "$TIMES" "$@" > /dev/null || return 1
   done
 }
 
@@ -62,26 +69,60 @@ run() {
 
 size() { stat -c %s "$1"; }
 
-printf '%-22s %10s %11s %12s %12s  %s\n' workload wall peak 'in bytes' 'out bytes' cksum
-run 1-plain "$(size "$DATA/1-plain.xml")" "$OUT/1.xml" "$XMLPP" "$DATA/1-plain.xml" "$OUT/1.xml"
+# The six workloads run by the tool at $1, each row named with the suffix $2.
+workloads() {
+  local tool=$1 suffix=$2
+  run "1-plain$suffix" "$(size "$DATA/1-plain.xml")" "$OUT/1.xml" "$tool" "$DATA/1-plain.xml" "$OUT/1.xml"
+  run "2-macros$suffix" "$(size "$DATA/2-macros.xml")" "$OUT/2.xml" \
+    "$tool" "$DATA/2-macros.xml" "$OUT/2.xml" "$(cat "$DATA/2-macros.list")"
+  run "3-loops$suffix" "$(size "$DATA/3-loops.xml")" "$OUT/3.xml" "$tool" "$DATA/3-loops.xml" "$OUT/3.xml"
+  run "4-ifex$suffix" "$(size "$DATA/4-ifex.xml")" "$OUT/4.xml" "$tool" "$DATA/4-ifex.xml" "$OUT/4.xml"
+  run "5-include$suffix" "$(du -sb "$DATA/5-include" | awk '{ print $1 }')" "$OUT/5.xml" \
+    sh -c "cd '$DATA' && exec '$tool' 5-include.xml '$PWD/$OUT/5.xml'"
+  run "6-deep-if$suffix" "$(size "$DATA/6-deep-if.xml")" "$OUT/6.xml" \
+    "$tool" "$DATA/6-deep-if.xml" "$OUT/6.xml" "A=1"
+}
+
+# The goals, each judged once every row is printed: "what" and an awk condition on a and b.
+missed=()
+goal() {  # goal WHAT A B CONDITION
+  awk -v a="$2" -v b="$3" "BEGIN { exit !($4) }" || missed+=("$1")
+}
+value() { cat "$OUT/$1"; }
+
+printf '%-22s %10s %10s %11s %12s %12s  %s\n' workload wall cpu peak 'in bytes' 'out bytes' cksum
+workloads "$XMLPP" ""
 if command -v xmllint > /dev/null; then
   run 1-plain-xmllint "$(size "$DATA/1-plain.xml")" "$OUT/1-xmllint.xml" \
     sh -c "exec xmllint --format '$DATA/1-plain.xml' > '$OUT/1-xmllint.xml'"
-  awk -v a="$(cat "$OUT/1-plain-xmllint.wall")" -v b="$(cat "$OUT/1-plain.wall")" \
+  awk -v a="$(value 1-plain-xmllint.wall)" -v b="$(value 1-plain.wall)" \
     'BEGIN { printf "%-22s %8.1fx faster than xmllint --format\n", "1-plain", a / b }'
+  goal "1-plain at least 25x faster than xmllint --format" "$(value 1-plain-xmllint.wall)" \
+    "$(value 1-plain.wall)" 'a >= 25 * b'
 fi
-run 2-macros "$(size "$DATA/2-macros.xml")" "$OUT/2.xml" \
-  "$XMLPP" "$DATA/2-macros.xml" "$OUT/2.xml" "$(cat "$DATA/2-macros.list")"
-run 3-loops "$(size "$DATA/3-loops.xml")" "$OUT/3.xml" \
-  "$XMLPP" "$DATA/3-loops.xml" "$OUT/3.xml"
-run 4-ifex "$(size "$DATA/4-ifex.xml")" "$OUT/4.xml" \
-  "$XMLPP" "$DATA/4-ifex.xml" "$OUT/4.xml"
-awk -v t="$(cat "$OUT/4-ifex.wall")" \
-  'BEGIN { printf "%-22s %8.0f conditions per second end to end\n", "4-ifex", 200000 / (t > 0 ? t : 0.01) }'
-run 5-include "$(du -sb "$DATA/5-include" | awk '{ print $1 }')" "$OUT/5.xml" \
-  sh -c "cd '$DATA' && exec '$XMLPP' 5-include.xml '$PWD/$OUT/5.xml'"
-run 6-deep-if "$(size "$DATA/6-deep-if.xml")" "$OUT/6.xml" \
-  "$XMLPP" "$DATA/6-deep-if.xml" "$OUT/6.xml" "A=1"
+awk -v p="$(value 1-plain.peak)" -v n="$(size "$DATA/1-plain.xml")" \
+  'BEGIN { printf "%-22s %8.2fx the input at peak\n", "1-plain", p * 1024 / n }'
+goal "1-plain at most 1.5x the input at peak" "$(value 1-plain.peak)" \
+  "$(size "$DATA/1-plain.xml")" 'a * 1024 <= 1.5 * b'
+goal "3-loops (1,000,000 elements) under 0.3 s" "$(value 3-loops.wall)" 0 'a < 0.3'
+awk -v t="$(value 4-ifex.wall)" -v n="$IFEX_CONDITIONS" \
+  'BEGIN { printf "%-22s %8.0f conditions per second end to end\n", "4-ifex", n / (t > 0 ? t : 0.01) }'
+goal "4-ifex at least 4 million conditions per second" "$(value 4-ifex.wall)" "$IFEX_CONDITIONS" \
+  'b >= 4000000 * a'
+
+# XMLPP_BASELINE=another/xmlpp: the six workloads again with that build, side by side, each
+# judged slower when its median is more than 10% above the baseline's.
+if [ -n "${XMLPP_BASELINE:-}" ]; then
+  echo
+  workloads "$(realpath "$XMLPP_BASELINE")" "-baseline"
+  for name in 1-plain 2-macros 3-loops 4-ifex 5-include 6-deep-if; do
+    awk -v n="$name" -v a="$(value "$name.wall")" -v b="$(value "$name-baseline.wall")" \
+      'BEGIN { printf "%-22s %8.2fx the baseline'"'"'s time\n", n, a / (b > 0 ? b : 0.01) }'
+    goal "$name no slower than the baseline" "$(value "$name.wall")" \
+      "$(value "$name-baseline.wall")" 'a <= 1.1 * b + 0.02'
+  done
+fi
+echo
 
 # Scaling: each workload at N and at 4N; the cost must grow no faster than the size, so the
 # 4N / N ratios of time and peak memory must stay under 5 (16 would be quadratic). A ratio above
@@ -120,7 +161,11 @@ if [ -x "$BUILD/bench/micro_bench" ]; then
   "$BUILD/bench/micro_bench" --benchmark_min_time=0.2
 fi
 
+for what in "${missed[@]}"; do
+  echo "MISSED: $what" >&2
+done
 if [ "${#too_steep[@]}" -gt 0 ]; then
   echo "FAILED: cost grows faster than the work (4N/N ratio above 5): ${too_steep[*]}" >&2
   exit 1
 fi
+[ "${#missed[@]}" -eq 0 ]

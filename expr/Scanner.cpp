@@ -19,6 +19,9 @@ bool isBlank(char c) {
 
 // The optional integer suffix letters, each at most once, in the order U, L, L, u, l, l.
 std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
+  // Most literals have none: one test rather than six.
+  if (i >= text.size() || (text[i] != 'U' && text[i] != 'L' && text[i] != 'u' && text[i] != 'l'))
+    return i;
   for (char letter : {'U', 'L', 'L', 'u', 'l', 'l'}) {
     if (i < text.size() && text[i] == letter) ++i;
   }

@@ -28,6 +28,16 @@ class ByteSink {
     std::memset(cursor_, ' ', count);
     cursor_ += count;
   }
+  // Room for `size` more bytes at the cursor (what is buffered is written out first when they do
+  // not fit), or null when more than a block is asked for. The caller writes its bytes there and
+  // hands the end of what it wrote to `advanceTo`; nothing else may come in between.
+  char* room(std::size_t size) {
+    if (size <= static_cast<std::size_t>(end_ - cursor_)) return cursor_;
+    if (size > kBlock) return nullptr;
+    makeRoom(size);
+    return cursor_;
+  }
+  void advanceTo(char* end) { cursor_ = end; }
   // Writes out what is buffered; false once any write has failed.
   bool flush();
   // Why the first failed write failed (errno; ENOSPC for a write that wrote nothing).

@@ -1,7 +1,8 @@
 // Reader and writer: load a text, write it, load the written text, write again. The written form
 // reloads without error and is a fixed point: the second output equals the first, for every
 // document whose written form reads back (see WrittenForm.h; for the others both are only run).
-// A deep copy of the tree must write the same bytes as the tree itself.
+// A deep copy of the tree must write the same bytes as the tree itself. The vector searches of
+// the reader and the writer find, from every start in the input, what their portable versions find.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/WrittenForm.h"
+#include "xml/ByteScan.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -21,10 +23,31 @@ std::string written(XMLDocument& document) {
   return out;
 }
 
+void checkVectorScans(std::string_view text) {
+  const ByteScans& baseline = byteScans(ScanPath::Baseline);
+  const char* end = text.data() + text.size();
+  const std::size_t step = 1 + text.size() / 256;  // about 256 starts, however long the input
+  for (ScanPath path : {ScanPath::Sse2, ScanPath::Avx2}) {
+    if (!scanPathAvailable(path)) continue;
+    const ByteScans& scans = byteScans(path);
+    for (std::size_t start = 0; start <= text.size(); start += step) {
+      const char* from = text.data() + start;
+      fuzz::check(scans.escape(from, end) == baseline.escape(from, end),
+                  "the vector escape search finds what the portable one finds");
+      for (char quote : {'"', '\''}) {
+        fuzz::check(
+            scans.quoteOrAmpersand(from, end, quote) == baseline.quoteOrAmpersand(from, end, quote),
+            "the vector value search finds what the portable one finds");
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text = fuzz::asText(data, size);
+  checkVectorScans(text);
   XMLDocument first;
   first.loadText(text);  // a failed load may still leave a completed root, which is written
   std::string output1 = written(first);

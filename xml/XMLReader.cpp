@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ByteScan.h"
 #include "XMLNames.h"
 #include "files/InputFile.h"
 #include "xml/XMLDocument.h"
@@ -198,12 +199,34 @@ class Parser {
     advance();
     return value;
   }
+  // Reads an attribute's quoted value starting at the opening quote, decoding its references;
+  // leaves the cursor after the closing quote. One search finds the closing quote or the first
+  // reference; only a value with a reference is searched again for its end.
+  std::string_view scanValue() {
+    const char quote = *p_;
+    ++p_;
+    const char* start = p_;
+    const char* stop = scans_.quoteOrAmpersand(p_, end_, quote);
+    if (stop != end_ && *stop == '&') {
+      const char* close =
+          static_cast<const char*>(std::memchr(stop, quote, static_cast<std::size_t>(end_ - stop)));
+      p_ = close ? close : end_;
+      std::string_view value =
+          decodeValue(std::string_view(start, p_ - start), static_cast<std::size_t>(stop - start));
+      advance();
+      return value;
+    }
+    p_ = stop;
+    advance();
+    return std::string_view(start, stop - start);
+  }
   // Moves the cursor to the first byte of the pair `first` `first` that is followed by ">" (a
   // longer run of `first` bytes is consumed pairwise), and past the ">"; returns where the pair
   // began. At the end of the text without one, the parse is finished and null returned.
   const char* skipToClosingPair(char first);
 
-  std::string_view decodeValue(std::string_view token);
+  // The value `token` with its references decoded, the first of them at `first`.
+  std::string_view decodeValue(std::string_view token, std::size_t first);
   bool declaration();  // false when the whole parse ends
   void markupBang();
   void cdataSection(const char* start);  // `start`: its "<"
@@ -289,6 +312,7 @@ class Parser {
 
   XMLDocument& doc_;
   static constexpr bool record_ = kRecord;
+  const ByteScans& scans_ = bestByteScans();
   char* begin_;  // the text, which the document keeps; values are decoded in place
   const char* p_;
   const char* end_;
@@ -304,11 +328,10 @@ class Parser {
 // Attribute values are decoded where they stand: a reference is never shorter than the byte it
 // stands for, so the decoded bytes overwrite only bytes already read.
 template <bool kRecord>
-std::string_view Parser<kRecord>::decodeValue(std::string_view token) {
-  if (token.find('&') == std::string_view::npos) return token;
+std::string_view Parser<kRecord>::decodeValue(std::string_view token, std::size_t first) {
   char* out = begin_ + (token.data() - begin_);
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < token.size(); ++i) {
+  std::size_t n = first;
+  for (std::size_t i = first; i < token.size(); ++i) {
     char c = token[i];
     if (c == '&') {
       bool wide = false;
@@ -475,7 +498,7 @@ void Parser<kRecord>::startTag() {
       repaired(XMLDocument::Repair::Kind::UnquotedAttribute, name.data(), name);
       continue;
     }
-    std::string_view value = decodeValue(scanQuoted());
+    std::string_view value = scanValue();
     skipSpace();
     addAttribute(name, value);
   }

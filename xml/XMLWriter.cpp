@@ -6,23 +6,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
+#include "ByteScan.h"
 #include "files/ByteSink.h"
 #include "files/OutputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
-
-// Bytes written as they are: printable ASCII except the four that are escaped.
-struct PlainTable {
-  bool plain[256] = {};
-  constexpr PlainTable() {
-    for (int c = 0x20; c <= 0x7E; ++c)
-      plain[c] = c != '"' && c != '&' && c != '<' && c != '>';
-  }
-};
-constexpr PlainTable kPlain;
 
 // The length of the UTF-8 sequence that starts `bytes`, if it is well formed and encodes a
 // character that XML allows; 0 otherwise. Well formed means the shortest form of a code point up
@@ -54,21 +46,51 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
   return 0;
 }
 
-void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
+// Bytes written straight into room the sink has made (ByteSink::room), without a bounds check.
+struct RawOutput {
+  char* at;
+  void append(std::string_view bytes) {
+    const std::size_t n = bytes.size();
+    const char* from = bytes.data();
+    // The names and values of a document are mostly short: two overlapping fixed-size copies,
+    // which compile to plain moves, rather than a call.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(at, from, 8);
+      std::memcpy(at + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(at, from, 4);
+      std::memcpy(at + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i)
+        at[i] = from[i];
+    } else {
+      std::memcpy(at, from, n);
+    }
+    at += n;
+  }
+  void append(char byte) { *at++ = byte; }
+};
+
+// The most bytes an attribute value can take once escaped: "&#xff;" for one byte.
+constexpr std::size_t kMaxEscapedPerByte = 6;
+
+// Writes the value with the bytes `scans.escape` finds escaped: the four markup bytes by name,
+// the others as "&#x..;" references, except that with `utf8` a valid UTF-8 sequence is copied.
+template <class Output>
+void writeEscaped(Output& out, std::string_view text, bool utf8, const ByteScans& scans) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (kPlain.plain[c]) continue;
+  const char* const end = text.data() + text.size();
+  const char* run = text.data();  // the bytes from here on are copied as they are
+  for (const char* p = run; (p = scans.escape(p, end)) != end;) {
+    const auto c = static_cast<unsigned char>(*p);
     if (utf8 && c >= 0x80) {
-      // A valid sequence stays in the run of bytes written as they are.
-      if (std::size_t length = utf8SequenceLength(text.substr(i))) {
-        i += length - 1;
+      if (std::size_t length = utf8SequenceLength(std::string_view(p, end - p))) {
+        p += length;
         continue;
       }
     }
-    if (i > runStart) out.append(text.substr(runStart, i - runStart));
-    runStart = i + 1;
+    out.append(std::string_view(run, p - run));
+    run = ++p;
     switch (c) {
       case '"':
         out.append("&quot;");
@@ -93,7 +115,7 @@ void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
       }
     }
   }
-  if (runStart < text.size()) out.append(text.substr(runStart));
+  out.append(std::string_view(run, end - run));
 }
 
 class Writer {
@@ -139,28 +161,47 @@ class Writer {
   }
 
   void writeElement(XMLElement* element, std::uint32_t level) {
-    out_.append('<');
-    out_.append(element->name());
+    // Where the sink has room for the longest form the tag can take, it is written there without
+    // a bounds check per piece; a larger tag goes through the sink piece by piece.
+    std::size_t longest = element->name().size() + 5;
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
       const XMLAttribute& a = element->attributes()[i];
-      out_.append(' ');
-      out_.append(a.name());
-      out_.append("=\"");
-      writeEscaped(out_, a.value(), options_.utf8);
-      out_.append('"');
+      longest += a.name().size() + 4 + kMaxEscapedPerByte * a.value().size();
     }
-    XMLNode* first = element->firstChild;
-    if (!first) {
+    if (char* room = out_.room(longest)) {
+      RawOutput raw{room};
+      writeTag(raw, element);
+      out_.advanceTo(raw.at);
+    } else {
+      writeTag(out_, element);
+    }
+    if (XMLNode* first = element->firstChild) stack_.push_back({element, first, level});
+  }
+
+  // The start tag, or the whole element when it has no children.
+  template <class Output>
+  void writeTag(Output& out, const XMLElement* element) {
+    out.append('<');
+    out.append(element->name());
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      const XMLAttribute& a = element->attributes()[i];
+      out.append(' ');
+      out.append(a.name());
+      out.append("=\"");
+      writeEscaped(out, a.value(), options_.utf8, scans_);
+      out.append('"');
+    }
+    if (element->firstChild) {
+      out.append(">\n");
+    } else {
       // An element with attributes has a blank before "/>", one without has none.
-      out_.append(element->attributeCount() ? " />\n" : "/>\n");
-      return;
+      out.append(element->attributeCount() ? " />\n" : "/>\n");
     }
-    out_.append(">\n");
-    stack_.push_back({element, first, level});
   }
 
   ByteSink& out_;
   WriteOptions options_;
+  const ByteScans& scans_ = bestByteScans();
   std::vector<Open> stack_;
 };
 
