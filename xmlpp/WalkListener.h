@@ -18,8 +18,8 @@
 //  - a macro's definition is a MacroOrigin: its kind, file and the position of the defining
 //    element's name (the command line has neither).
 // Events come in walk order: an element's references, then the directive's decision and what it
-// caused (a loop's iterations before the loop's event, an include's event before the walk enters
-// the file).
+// caused (an include's event before the walk enters the file; a loop's iteration events, each
+// with its variables, before or while its copies are made, and the loop's event after them).
 
 #include <cstdint>
 #include <optional>
