@@ -288,8 +288,8 @@ class Walk {
   // adds the references left unresolved to `unresolved`.
   //
   // This and the loop expansions below come in two instances: `kListened` tells the listener of
-  // each reference. A walk without a listener picks the other once per element, so its
-  // expansions pay nothing for the listener.
+  // each reference. The walk's loop is itself in two instances (walk<kListened>), so a walk
+  // without a listener never tests for one on these paths.
   Failure expandAttributes(XMLElement* element, std::size_t frame,
                            std::vector<Unresolved>& unresolved) {
     return listener_ ? expandAttributesAs<true>(element, frame, unresolved)
