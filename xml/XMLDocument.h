@@ -80,6 +80,9 @@ class XMLDocument {
   std::int32_t columnOf(const XMLElement* element) const;
   // The column of a position inside a text the document read (0 for any other pointer).
   std::int32_t columnAt(const char* position) const;
+  // The text the document read that holds `position` (an empty view for any other pointer), for
+  // a caller that locates many positions in it at less than a scan of the text each.
+  std::string_view textOf(const char* position) const;
 
   Arena& arena() { return arena_; }
 

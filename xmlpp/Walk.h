@@ -51,7 +51,9 @@ class Walk {
         findings_(findings),
         collectUnresolved_(findings.on(Check::UnresolvedMacro) ||
                            findings.on(Check::UnresolvedInDirective)),
-        listener_(listener) {}
+        listener_(listener) {
+    relay_.listener = listener;
+  }
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
@@ -171,6 +173,10 @@ class Walk {
 
   // Completes the step for the element at the front of its frame: the loop variables it carries
   // applied, its values expanded.
+  // The walk's loop; the listened instance tells the listener, the other has no test for it.
+  template <bool kListened>
+  Failure walk();
+  template <bool kListened>
   Failure begin(Step& step);
   Decision decide(Step& step);
   Failure carryOut(Step& step, const Outcome& outcome);
@@ -235,8 +241,13 @@ class Walk {
   }
 
   // Conditional directives.
-  Decision doIf(Step& step) { return decideIf(step, false); }
-  Decision doIfnot(Step& step) { return decideIf(step, true); }
+  Decision doIf(Step& step) {
+    return listener_ ? decideIf<true>(step, false) : decideIf<false>(step, false);
+  }
+  Decision doIfnot(Step& step) {
+    return listener_ ? decideIf<true>(step, true) : decideIf<false>(step, true);
+  }
+  template <bool kListened>
   Decision decideIf(const Step& step, bool negated);
   Decision doIfex(Step& step);
   Decision doIfdef(Step& step) { return decideIfdef(step, false); }
@@ -244,10 +255,9 @@ class Walk {
   Decision decideIfdef(const Step& step, bool negated);
   Decision doSwitch(Step& step);
   // Include and definition directives.
-  // The first "DIR/name" of the include folders that names a file, or nothing; `lookedAt` gets
+  // The first of the include folders DIR where "DIR/name" names a file, or null; `lookedAt` gets
   // each path tried, separated by ", ".
-  std::optional<std::string> searchIncludeDirs(const std::string& name,
-                                               std::string& lookedAt) const;
+  const std::string* searchIncludeDirs(const std::string& name, std::string& lookedAt) const;
   Decision doInclude(Step& step);
   Failure finishInclude(Frame& parent, const Finish& finish, XMLNode* last);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
@@ -276,8 +286,18 @@ class Walk {
 
   // Expands the macro references in the element's attribute values in place; when a check asks,
   // adds the references left unresolved to `unresolved`.
+  //
+  // This and the loop expansions below come in two instances: `kListened` tells the listener of
+  // each reference. The walk's loop is itself in two instances (walk<kListened>), so a walk
+  // without a listener never tests for one on these paths.
   Failure expandAttributes(XMLElement* element, std::size_t frame,
-                           std::vector<Unresolved>& unresolved);
+                           std::vector<Unresolved>& unresolved) {
+    return listener_ ? expandAttributesAs<true>(element, frame, unresolved)
+                     : expandAttributesAs<false>(element, frame, unresolved);
+  }
+  template <bool kListened>
+  Failure expandAttributesAs(XMLElement* element, std::size_t frame,
+                             std::vector<Unresolved>& unresolved);
   // The failure for an attribute of `element` whose expanded value would be longer than the
   // bound on values built (MacroEnvironment::kMaxValueSize), located at `at` in frame `frame`.
   Diagnostic tooLong(const XMLElement& element, std::string_view attribute, const XMLElement* at,
@@ -285,13 +305,23 @@ class Walk {
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   // Returns the attribute whose value would grow too long, if one does.
-  const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps);
+  // `file` is where the element was written (for the listener).
+  const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps,
+                                    const std::string* file) {
+    return listener_ ? applyLoopMapsAs<true>(element, maps, file)
+                     : applyLoopMapsAs<false>(element, maps, file);
+  }
+  template <bool kListened>
+  const XMLAttribute* applyLoopMapsAs(XMLElement* element, const LoopMaps& maps,
+                                      const std::string* file);
   // A value expanded with `maps`' tables, outermost first, then with `last` when given; nothing
   // when it would grow too long. Tables that cannot change the value are skipped, so a value
   // costs the tables that define one of its names, not the depth of the chain.
+  template <bool kListened>
   std::optional<std::string_view> expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                                      const MacroTable* last);
   // The same for a value with references and a chain of loop maps.
+  template <bool kListened>
   std::optional<std::string_view> expandThroughChain(std::string_view value, const LoopMaps& maps,
                                                      const MacroTable* last);
   // The outermost maps of `maps`' chain, at depth `from` or deeper, whose table defines one of
@@ -302,10 +332,59 @@ class Walk {
   // with the step's loop maps and then `iteration`.
   Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
                                        const MacroTable& iteration);
+  // Tells the listener of the references a copy of `body` expanded with the loop variables.
+  [[gnu::noinline]] void tellCopyReferences(const Step& step, const XMLElement* body,
+                                            const MacroTable& iteration);
   // The text with the references of the current scope expanded: the text itself when it holds
   // no "$", else a view of storage that the next expansion reuses; nothing when too long.
   std::optional<std::string_view> expand(std::string_view text) {
     return env_.expand(macros_, text, false, buffer_);
+  }
+  // A value expanded with the current scope, as expand() does, reporting the references it left
+  // unresolved; the listened instance tells the listener of each reference.
+  template <bool kListened>
+  std::optional<std::string_view> expandInScope(std::string_view text, std::string* unresolved) {
+    if constexpr (kListened) return env_.expand(macros_, text, false, buffer_, relay_, unresolved);
+    return env_.expand(macros_, text, false, buffer_, unresolved);
+  }
+  // A value expanded with one loop table; the listened instance tells the listener of each
+  // reference, as one of `relay_`'s place.
+  template <bool kListened>
+  std::optional<std::string_view> expandWithTable(const MacroTable& table, std::string_view text) {
+    if constexpr (kListened) return env_.expand(table, text, false, buffer_, relay_);
+    return env_.expand(table, text, false, buffer_);
+  }
+
+  // What the listener is told, kept out of line, off the path of a walk without one.
+  // Passes the references an expansion meets on to the listener, as those of `place`.
+  struct ReferenceRelay final : ReferenceObserver {
+    WalkListener* listener = nullptr;
+    WalkPlace place{};
+    std::string_view attribute;
+    bool loopVariable = false;
+    void resolved(const ResolvedReference& reference) override {
+      // A loop's table resolves its own variables; the rest is for the scope to resolve later.
+      if (loopVariable && reference.source == ResolvedReference::Source::Unresolved) return;
+      listener->reference(ReferenceEvent{place, attribute, reference, loopVariable});
+    }
+  };
+  void relayAt(const XMLElement* element, const std::string* file, std::string_view attribute,
+               bool loopVariable) {
+    relay_.place = WalkPlace{element, file};
+    relay_.attribute = attribute;
+    relay_.loopVariable = loopVariable;
+  }
+  [[gnu::noinline]] void tellCondition(const Step& step, ConditionEvent::Directive directive,
+                                       bool taken, std::string_view attribute,
+                                       std::string_view name);
+  [[gnu::noinline]] void tellIf(const Step& step, bool negated, bool taken);
+  [[gnu::noinline]] void tellSwitch(const Step& step, std::string_view name,
+                                    const XMLElement* chosen, bool chosenDefault);
+  [[gnu::noinline]] void tellDefine(const Step& step, std::string_view name,
+                                    std::string_view attribute, bool set,
+                                    const MacroOrigin& origin);
+  WalkPlace placeOf(const Step& step) const {
+    return WalkPlace{step.element, frames_[step.frame].context.sourceFile};
   }
 
   XMLDocument& doc_;
@@ -315,6 +394,7 @@ class Walk {
   Findings& findings_;
   const bool collectUnresolved_;  // expansions record the references they leave unresolved
   WalkListener* const listener_;
+  ReferenceRelay relay_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
