@@ -260,6 +260,10 @@ int runXmlpp(int argc, char** argv) {
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
   Reporter reporter(options.checks, options.locations);
+  if (const Failure failure = reporter.open()) {
+    printDiagnostic(*failure, DiagnosticFormat::Text, false);
+    return 1;
+  }
   int status = 1;
   try {
     status = run(options, zuruvaDez, invocationName, reporter);

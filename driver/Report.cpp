@@ -6,7 +6,6 @@
 
 #include "Sarif.h"
 #include "files/ByteSink.h"
-#include "files/OutputFile.h"
 
 namespace {
 
@@ -60,11 +59,8 @@ void printGnu(const Diagnostic& diagnostic) {
   }
 }
 
-// Writes the log to `path` through a temporary file, so that FILE holds a complete log or is
-// left as it was.
-Failure writeLogFile(const std::string& path, const std::string& log) {
-  OutputFile file;
-  if (Failure failure = file.open(path)) return failure;
+// Writes the log to the file opened for it and puts the file in place.
+Failure writeLogFile(OutputFile& file, const std::string& log) {
   ByteSink sink(file.fd());
   sink.append(log);
   if (!sink.flush()) return file.writeFailure(sink.systemError());
@@ -91,6 +87,11 @@ void printDiagnostic(const Diagnostic& diagnostic, DiagnosticFormat format, bool
   }
 }
 
+Failure Reporter::open() {
+  if (format_ != DiagnosticFormat::Sarif || sarifFile_.empty()) return std::nullopt;
+  return logFile_.open(sarifFile_);
+}
+
 void Reporter::add(const Diagnostic& diagnostic) {
   if (format_ != DiagnosticFormat::Sarif) {
     printDiagnostic(diagnostic, format_, withLocations_);
@@ -107,7 +108,7 @@ int Reporter::finish(int status) {
     const bool written = std::fputs(log.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
     return written ? status : 1;
   }
-  if (Failure failure = writeLogFile(sarifFile_, log)) {
+  if (Failure failure = writeLogFile(logFile_, log)) {
     printDiagnostic(*failure, DiagnosticFormat::Text, false);
     return 1;
   }

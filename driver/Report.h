@@ -7,6 +7,7 @@
 
 #include "CheckOptions.h"
 #include "diagnostics/Diagnostic.h"
+#include "files/OutputFile.h"
 
 // Prints `diagnostic` on standard error. The text form prints a failure's locations only with
 // `withLocations` (--locations), a check's always; the gnu form always prints them. The SARIF
@@ -25,6 +26,9 @@ class Reporter {
   Reporter(const CheckOptions& checks, bool withLocations)
       : format_(checks.format), sarifFile_(checks.sarifFile), withLocations_(withLocations) {}
 
+  // Opens --diagnostics=sarif:FILE (a temporary file beside it) before the run, so that a FILE
+  // that cannot be written fails the run before anything else is written.
+  Failure open();
   void add(const Diagnostic& diagnostic);
   // Ends the run with exit status `status`: writes the SARIF log, when there is one, and returns
   // the status of the process (1 when the log cannot be written).
@@ -35,4 +39,5 @@ class Reporter {
   std::string sarifFile_;
   bool withLocations_;
   std::vector<Diagnostic> kept_;
+  OutputFile logFile_;
 };
