@@ -151,6 +151,15 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
     return Diagnostic::failure("xmlpp: option " + std::string(*missingValue) +
                                " needs a value (see xmlpp --help)");
   }
+  // A SARIF log on standard error must be the only thing there, so a trace cannot share it.
+  const bool traceOnStderr =
+      (options.trace || options.traceFile || options.traceMacro) && !options.traceOutput;
+  if (traceOnStderr && options.checks.format == DiagnosticFormat::Sarif &&
+      options.checks.sarifFile.empty()) {
+    return Diagnostic::failure(
+        "xmlpp: --trace and --diagnostics=sarif both write to standard error; give one of them "
+        "a file (--trace=FILE or --diagnostics=sarif:FILE)");
+  }
   return options;
 }
 
