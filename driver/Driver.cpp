@@ -205,6 +205,8 @@ int runXmlpp(int argc, char** argv) {
   const std::string input(args[0]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
+  preprocessor.document().keepText = options.keepText;
+  preprocessor.document().utf8References = options.utf8;
   const Failure failure = preprocessor.run(input, *macros);
   printWarnings(preprocessor.warnings(), options);
   if (failure) return report(*failure, options);

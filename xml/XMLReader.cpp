@@ -1,6 +1,7 @@
 // The lenient XML reader: one forward pass over the bytes of a file, building the tree in the
 // document's arena. Names and undecoded values stay as views into the buffer, which the document
-// keeps; only decoded values are copied. Text and comments are dropped; CDATA sections are kept.
+// keeps; only decoded values are copied. Comments are dropped, CDATA sections kept, and text is
+// dropped unless the document asks to keep it.
 
 #include <algorithm>
 #include <cstring>
@@ -62,19 +63,56 @@ bool isPrefixOf(std::string_view word, std::string_view of) {
   return word.size() <= of.size() && of.substr(0, word.size()) == word;
 }
 
-// Decodes the reference that starts with the "&" at token[i]. Returns the byte it stands for and
-// leaves i on its last byte; returns "&" with i unchanged when the bytes are not a reference.
-char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullptr) {
+// The UTF-8 bytes of `code`, a character XML allows above 0x7F, written to `out`; their count.
+std::size_t encodeUtf8(std::uint32_t code, char* out) {
+  auto byte = [](std::uint32_t bits) { return static_cast<char>(bits); };
+  if (code < 0x800) {
+    out[0] = byte(0xC0 | code >> 6);
+    out[1] = byte(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = byte(0xE0 | code >> 12);
+    out[1] = byte(0x80 | ((code >> 6) & 0x3F));
+    out[2] = byte(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | code >> 18);
+  out[1] = byte(0x80 | ((code >> 12) & 0x3F));
+  out[2] = byte(0x80 | ((code >> 6) & 0x3F));
+  out[3] = byte(0x80 | (code & 0x3F));
+  return 4;
+}
+
+// True for a code above 0x7F that is a character XML allows: up to U+10FFFF, no surrogate, not
+// U+FFFE or U+FFFF.
+bool isWideCharacter(std::uint32_t code) {
+  return code > 0x7F && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE &&
+         code != 0xFFFF;
+}
+
+// What a reference gave.
+struct Reference {
+  std::size_t size = 0;  // bytes written; 0 when the bytes at the "&" are no reference
+  bool wide = false;     // a code above 255 reduced to its low byte
+};
+
+// Decodes the reference that starts with the "&" at token[i] into `out` (up to four bytes, never
+// more than the reference's own length) and leaves i on its last byte; writes nothing and leaves
+// i unchanged when the bytes are not a reference. A numeric reference gives the low byte of its
+// code, or, with `utf8`, the UTF-8 bytes of a character above 0x7F.
+Reference decodeReference(std::string_view token, std::size_t& i, char* out, bool utf8) {
   std::string_view rest = token.substr(i);
   static constexpr std::pair<std::string_view, char> kNamed[] = {
       {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
   for (const auto& [text, byte] : kNamed) {
     if (rest.starts_with(text)) {
       i += text.size() - 1;
-      return byte;
+      out[0] = byte;
+      return {1, false};
     }
   }
-  if (rest.size() < 2 || rest[1] != '#') return '&';
+  if (rest.size() < 2 || rest[1] != '#') return {};
   std::size_t start = 2;
   unsigned base = 10;
   if (rest.size() > 2 && rest[2] == 'x') {
@@ -82,8 +120,10 @@ char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullpt
     base = 16;
   }
   std::size_t semicolon = rest.find(';', start);
-  if (semicolon == std::string_view::npos) return '&';
-  unsigned value = 0;
+  if (semicolon == std::string_view::npos) return {};
+  unsigned value = 0;      // wraps: only its low byte is exact
+  std::uint32_t code = 0;  // the code, held at 0x110000 once above U+10FFFF
+  bool wide = false;
   for (std::size_t k = start; k < semicolon; ++k) {
     unsigned char c = rest[k];
     unsigned digit;
@@ -94,13 +134,16 @@ char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullpt
     } else if (c >= 'A' && c <= 'Z') {
       digit = c - 'A' + 10;
     } else {
-      return '&';
+      return {};
     }
-    value = value * base + digit;            // only the low byte matters; wrapping keeps it exact
-    if (wide && value > 0xFF) *wide = true;  // a code no single byte holds
+    value = value * base + digit;
+    wide = wide || value > 0xFF;  // a code no single byte holds
+    code = std::min<std::uint32_t>(code * base + digit, 0x110000);
   }
   i += semicolon;
-  return static_cast<char>(value & 0xFF);
+  if (utf8 && isWideCharacter(code)) return {encodeUtf8(code, out), false};
+  out[0] = static_cast<char>(value & 0xFF);
+  return {1, wide};
 }
 
 // An element being read, and its last child so far.
@@ -140,8 +183,9 @@ enum class ReadError : std::uint8_t {
 };
 
 // kRecord: whether the parser records the repairs it makes (XMLDocument::recordRepairs); a
-// parser that does not is compiled without the tests.
-template <bool kRecord>
+// parser that does not is compiled without the tests. kKeepText: whether it keeps text
+// (XMLDocument::keepText).
+template <bool kRecord, bool kKeepText>
 class Parser {
  public:
   // `scratch` holds no state between parses, only storage.
@@ -203,6 +247,9 @@ class Parser {
   // began. At the end of the text without one, the parse is finished and null returned.
   const char* skipToClosingPair(char first);
 
+  // Decodes the references of `token` into `out`, which may be where the token stands. Kept out
+  // of line: most values hold no reference.
+  [[gnu::noinline]] std::string_view decodeInto(std::string_view token, char* out);
   std::string_view decodeValue(std::string_view token);
   bool declaration();  // false when the whole parse ends
   void markupBang();
@@ -260,6 +307,70 @@ class Parser {
       doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
     }
   }
+  // Keeps the text between the cursor and `next` as a piece of the innermost element's text: the
+  // first piece without the white space before it; blank text before any piece is dropped, and
+  // so is text after a child (mixed, recorded).
+  void keepText(const char* next) {
+    if (open_.empty()) return;
+    const ElementBeingRead& top = open_.back();
+    const char* start = p_;
+    if (!top.lastChild || !top.lastChild->isText()) {
+      while (start < next && isSpace(static_cast<unsigned char>(*start)))
+        ++start;
+      if (start == next) return;
+      if (top.lastChild) return mixedText(start);
+    }
+    appendToOpen(doc_.make<XMLText>(std::string_view(start, next - start)));
+  }
+  // Before a child element or CDATA section of the innermost element: the text it holds so far
+  // is mixed, and dropped.
+  void beforeChild() {
+    if (open_.empty()) return;
+    ElementBeingRead& top = open_.back();
+    if (!top.lastChild || !top.lastChild->isText()) return;
+    const char* at = static_cast<const XMLText*>(top.element->firstChild)->text().data();
+    top.element->firstChild = nullptr;
+    top.lastChild = nullptr;
+    mixedText(at);
+  }
+  // Records text beside children of the innermost element, once for a run of such text.
+  void mixedText(const char* at) {
+    if (!record_) return;
+    const std::string_view element = open_.back().element->name();
+    if (!doc_.repairs.empty() && doc_.repairs.back().kind == XMLDocument::Repair::Kind::MixedText &&
+        doc_.repairs.back().element.data() == element.data()) {
+      return;
+    }
+    repaired(XMLDocument::Repair::Kind::MixedText, at, {});
+  }
+  // As the innermost element closes: its text, if any, loses the white space after it, and each
+  // piece is decoded (into a copy: the text stays as read, for line numbers).
+  void finishText() {
+    const ElementBeingRead& top = open_.back();
+    if (!top.lastChild || !top.lastChild->isText()) return;
+    // The pieces after the last one that is not blank are white space after the text too.
+    auto blank = [](std::string_view text) {
+      return std::all_of(text.begin(), text.end(),
+                         [](char c) { return isSpace(static_cast<unsigned char>(c)); });
+    };
+    XMLNode* lastWords = top.element->firstChild;
+    for (XMLNode* node = lastWords; node; node = node->next) {
+      if (!blank(static_cast<const XMLText*>(node)->text())) lastWords = node;
+    }
+    for (XMLNode* node = lastWords; node; node = node->next) {
+      auto* piece = static_cast<XMLText*>(node);
+      std::string_view text = piece->text();
+      while (!text.empty() && isSpace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+      piece->setText(text);
+    }
+    for (XMLNode* node = top.element->firstChild; node; node = node->next) {
+      auto* piece = static_cast<XMLText*>(node);
+      if (piece->text().find('&') == std::string_view::npos) continue;
+      char* out = static_cast<char*>(doc_.arena().allocate(piece->text().size(), 1));
+      piece->setText(decodeInto(piece->text(), out));
+    }
+  }
   // Records text dropped between the cursor and `next` when it is not blank. The test is kept
   // apart from the search, so that a load without repairs pays one test per text.
   void droppedText(const char* next) {
@@ -267,11 +378,19 @@ class Parser {
   }
   [[gnu::noinline]] void findDroppedText(const char* next) {
     if (open_.empty()) return;
-    for (const char* c = p_; c < next; ++c) {
+    constexpr std::uint64_t kEightSpaces = 0x2020202020202020ULL;
+    for (const char* c = p_; c < next;) {
+      // Indentation goes eight blanks at a time.
+      std::uint64_t word;
+      if (next - c >= 8 && (std::memcpy(&word, c, 8), word == kEightSpaces)) {
+        c += 8;
+        continue;
+      }
       if (!isSpace(static_cast<unsigned char>(*c))) {
         repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
         return;
       }
+      ++c;
     }
   }
   // Links a node as the last child of the innermost open element, which remembers its last
@@ -301,28 +420,39 @@ class Parser {
   XMLElement* root_ = nullptr;
 };
 
-// Attribute values are decoded where they stand: a reference is never shorter than the byte it
-// stands for, so the decoded bytes overwrite only bytes already read.
-template <bool kRecord>
-std::string_view Parser<kRecord>::decodeValue(std::string_view token) {
-  if (token.find('&') == std::string_view::npos) return token;
-  char* out = begin_ + (token.data() - begin_);
+// A reference is never shorter than the bytes it stands for, so `out` may be where the token
+// stands: the decoded bytes overwrite only bytes already read.
+template <bool kRecord, bool kKeepText>
+std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, char* out) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < token.size(); ++i) {
     char c = token[i];
-    if (c == '&') {
-      bool wide = false;
-      c = decodeReference(token, i, record_ ? &wide : nullptr);
-      if (wide || c == '\0') referenceRepaired(c, wide);
-      if (c == '\0') break;  // a reference to byte 0 ends the string
+    if (c != '&') {
+      out[n++] = c;
+      continue;
     }
-    out[n++] = c;
+    const Reference reference = decodeReference(token, i, out + n, doc_.utf8References);
+    if (reference.size == 0) {
+      out[n++] = c;
+      continue;
+    }
+    const char byte = out[n];
+    if (reference.wide || byte == '\0') referenceRepaired(byte, reference.wide);
+    if (byte == '\0') break;  // a reference to byte 0 ends the string
+    n += reference.size;
   }
   return {out, n};
 }
 
-template <bool kRecord>
-XMLElement* Parser<kRecord>::parse() {
+// Attribute values are decoded where they stand.
+template <bool kRecord, bool kKeepText>
+std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token) {
+  if (token.find('&') == std::string_view::npos) return token;
+  return decodeInto(token, begin_ + (token.data() - begin_));
+}
+
+template <bool kRecord, bool kKeepText>
+XMLElement* Parser<kRecord, kKeepText>::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
   while (!finished_ && error_ == ReadError::None) {
@@ -343,17 +473,21 @@ XMLElement* Parser<kRecord>::parse() {
         break;
     }
     if (finished_ || error_ != ReadError::None) break;
-    // Text up to the next "<" is dropped.
+    // Text up to the next "<" is dropped, or kept.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
-    droppedText(next);
+    if constexpr (kKeepText) {
+      keepText(next);
+    } else {
+      droppedText(next);
+    }
     p_ = next;
   }
   return root_;
 }
 
-template <bool kRecord>
-bool Parser<kRecord>::declaration() {
+template <bool kRecord, bool kKeepText>
+bool Parser<kRecord, kKeepText>::declaration() {
   advance();
   std::string_view target = scanName();
   if (!isPrefixOf(target, "xml")) return true;  // not recognised: the rest is read as text
@@ -388,8 +522,8 @@ bool Parser<kRecord>::declaration() {
   return true;
 }
 
-template <bool kRecord>
-const char* Parser<kRecord>::skipToClosingPair(char first) {
+template <bool kRecord, bool kKeepText>
+const char* Parser<kRecord, kKeepText>::skipToClosingPair(char first) {
   while (true) {
     const char* at = static_cast<const char*>(std::memchr(p_, first, end_ - p_));
     if (!at) {
@@ -410,8 +544,8 @@ const char* Parser<kRecord>::skipToClosingPair(char first) {
 }
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
-template <bool kRecord>
-void Parser<kRecord>::markupBang() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::markupBang() {
   const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
@@ -431,8 +565,8 @@ void Parser<kRecord>::markupBang() {
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-template <bool kRecord>
-void Parser<kRecord>::cdataSection(const char* start) {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
@@ -440,12 +574,13 @@ void Parser<kRecord>::cdataSection(const char* start) {
   const char* contentEnd = skipToClosingPair(']');
   if (!contentEnd) unterminated(start, "CDATA section");
   if (!contentEnd || open_.empty()) return;
+  if constexpr (kKeepText) beforeChild();
   appendToOpen(doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content)));
 }
 
 // A one-word DOCTYPE is recorded; one with more after its name is read as text.
-template <bool kRecord>
-void Parser<kRecord>::doctype() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
     doc_.doctype = name;
@@ -453,8 +588,9 @@ void Parser<kRecord>::doctype() {
   }
 }
 
-template <bool kRecord>
-void Parser<kRecord>::startTag() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::startTag() {
+  if constexpr (kKeepText) beforeChild();
   // The name is a view right after the "<": it tells the element's position for messages.
   XMLElement* element = doc_.createElement(scanName());
   open_.push_back({element, nullptr});
@@ -494,9 +630,10 @@ void Parser<kRecord>::startTag() {
   }
 }
 
-template <bool kRecord>
-void Parser<kRecord>::closeInnermost() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::closeInnermost() {
   if (open_.empty()) return;
+  if constexpr (kKeepText) finishText();
   XMLElement* element = open_.back().element;
   open_.pop_back();
   if (!open_.empty()) {
@@ -510,8 +647,8 @@ void Parser<kRecord>::closeInnermost() {
   root_ = element;
 }
 
-template <bool kRecord>
-void Parser<kRecord>::endTag() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::endTag() {
   advance();
   if (cur() == '>') {
     closeInnermost();
@@ -553,15 +690,19 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   repairs.clear();
   if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
-  if (recordRepairs) {
-    return parseText<true>(text, size);
+  if (keepText) {
+    return recordRepairs ? parseText<true, true>(text, size) : parseText<false, true>(text, size);
   }
-  return parseText<false>(text, size);
+  if (recordRepairs) {
+    return parseText<true, false>(text, size);
+  }
+  return parseText<false, false>(text, size);
 }
 
-template <bool kRecord>
+template <bool kRecord, bool kKeepText>
 std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size) {
-  Parser<kRecord> parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
+  Parser<kRecord, kKeepText> parser(*this, text, size, readerScratch_->open,
+                                    readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
   if (parser.error() == ReadError::None) return std::nullopt;

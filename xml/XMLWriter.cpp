@@ -1,5 +1,6 @@
 // Serialises a document in the fixed layout: declaration, DOCTYPE, then every element on a line of
-// its own, indented by two spaces per level. Works iteratively, so nesting depth is not limited by
+// its own, indented by two spaces per level (an element's kept text on the same line, between its
+// tags). Works iteratively, so nesting depth is not limited by
 // the stack.
 
 #include <unistd.h>
@@ -54,7 +55,8 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
   return 0;
 }
 
-void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
+// Inlined where it is called, as the writer's inner loop.
+[[gnu::always_inline]] inline void writeEscaped(ByteSink& out, std::string_view text, bool utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -153,6 +155,16 @@ class Writer {
     if (!first) {
       // An element with attributes has a blank before "/>", one without has none.
       out_.append(element->attributeCount() ? " />\n" : "/>\n");
+      return;
+    }
+    if (first->isText()) {
+      // Text stays on the element's line, each line break in it written as a reference.
+      out_.append('>');
+      for (XMLNode* piece = first; piece; piece = piece->next)
+        writeEscaped(out_, static_cast<XMLText*>(piece)->text(), options_.utf8);
+      out_.append("</");
+      out_.append(element->name());
+      out_.append(">\n");
       return;
     }
     out_.append(">\n");

@@ -127,10 +127,44 @@ Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,
   return std::nullopt;
 }
 
+Failure Walk::expandText(XMLElement* element, std::size_t frame) {
+  bool empty = true;
+  for (XMLNode* node = element->firstChild; node; node = node->next) {
+    auto* piece = static_cast<XMLText*>(node);
+    if (MacroEnvironment::hasReferences(piece->text())) {
+      const std::optional<std::string_view> value = env_.expand(
+          macros_, piece->text(), false, buffer_, collectUnresolved_ ? &reference_ : nullptr);
+      if (!value) return tooLong(*element, {}, element, frame);
+      if (value->data() != piece->text().data()) piece->setText(doc_.duplicateString(*value));
+      if (!reference_.empty()) {
+        if (Failure failure = findings_.report(Check::UnresolvedMacro,
+                                               "unresolved " + reference_ + " in the text of <" +
+                                                   std::string(element->name()) + ">",
+                                               locate(element, frame))) {
+          return failure;
+        }
+      }
+    }
+    empty = empty && piece->text().empty();
+  }
+  // A text that expands to nothing leaves an element without content.
+  if (empty) element->firstChild = nullptr;
+  return std::nullopt;
+}
+
+Failure Walk::dropText(XMLElement* holder, std::size_t frame, std::string_view why) {
+  holder->firstChild = nullptr;
+  return findings_.report(Check::MixedText,
+                          "the text directly inside <" + std::string(holder->name()) +
+                              "> is dropped: " + std::string(why),
+                          locate(holder, frame));
+}
+
 Diagnostic Walk::tooLong(const XMLElement& element, std::string_view attribute,
                          const XMLElement* at, std::size_t frame) const {
-  std::string message = "the value of attribute " + std::string(attribute) + " of <" +
-                        std::string(element.name()) + "> would be longer than 16 MiB";
+  std::string message =
+      (attribute.empty() ? "the text" : "the value of attribute " + std::string(attribute)) +
+      " of <" + std::string(element.name()) + "> would be longer than 16 MiB";
   // A definition's value is named by its macro.
   if (element.name() == "define" && element.hasAttribute("name")) {
     message += " (macro " + std::string(attributeText(&element, "name")) + ")";
@@ -274,13 +308,21 @@ const XMLAttribute* Walk::applyLoopMaps(XMLElement* element, const LoopMaps& map
     if (!value) return &a;
     a.setValue(*value);
   }
-  // Loops copy elements only.
+  // Loops copy elements and kept text only.
   XMLNode** link = &element->firstChild;
   while (*link) {
-    if ((*link)->isElement()) {
-      link = &(*link)->next;
+    XMLNode* node = *link;
+    if (node->isText()) {
+      auto* piece = static_cast<XMLText*>(node);
+      const std::optional<std::string_view> value =
+          expandWithLoopMaps(piece->text(), &maps, nullptr);
+      if (!value) return &kText;
+      piece->setText(*value);
+    }
+    if (node->isElement() || node->isText()) {
+      link = &node->next;
     } else {
-      *link = (*link)->next;
+      *link = node->next;
     }
   }
   return nullptr;
@@ -297,8 +339,9 @@ Failure Walk::childrenAsCopied(Step& step) {
           return tooLong(*next, a->name(), step.element, step.frame);
         }
       }
-      for (XMLNode* child = next->firstChild; child; child = child->next)
-        stack.push_back(static_cast<XMLElement*>(child));
+      for (XMLNode* child = next->firstChild; child; child = child->next) {
+        if (child->isElement()) stack.push_back(static_cast<XMLElement*>(child));
+      }
     }
   }
   return std::nullopt;
@@ -324,7 +367,19 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   };
   auto* copy =
       static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
-        if (!node->isElement()) return nullptr;  // loops copy elements only
+        if (node->isText()) {
+          // The text of `element`, the element copied last.
+          const std::string_view text = static_cast<const XMLText*>(node)->text();
+          if (const auto result = expandWithLoopMaps(text, step.loopMaps.get(), &iteration)) {
+            return doc_.make<XMLText>(*result);
+          }
+          if (!tooLongIn) {
+            tooLongIn = element;
+            tooLongAttribute = {};
+          }
+          return doc_.make<XMLText>(std::string_view());
+        }
+        if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
         element = static_cast<const XMLElement*>(node);
         return doc_.copyAttributes(element, expanded);
       }));
@@ -419,19 +474,40 @@ constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
     {"include", &Walk::doInclude}, {"define", &Walk::doDefine}, {"for", &Walk::doFor},
     {"xmldef", &Walk::doXmldef},   {"xmlput", &Walk::doXmlput}, {"foreach", &Walk::doForeach}};
 
-[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
+bool Walk::mayBeDirective(std::string_view name) {
   static constexpr DirectiveFilter kFilter(kDirectives);
+  return kFilter.mayBeDirective(name);
+}
+
+[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
   const std::string_view name = step.element->name();
-  if (!kFilter.mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
+  if (!mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
   for (const auto& [text, handler] : kDirectives) {
     if (name != text) continue;
     if (!frames_[step.frame].owner && handler != &Walk::doInclude) {
       // A directive must have a parent to splice into or to be removed from.
       return fail(step, "<" + std::string(name) + "> cannot be the root element");
     }
+    if (textOf(step.element)) return decideWithText(step, handler);
     return (this->*handler)(step);
   }
   return Outcome{Outcome::Kind::Keep};
+}
+
+Walk::Decision Walk::decideWithText(Step& step, Decision (Walk::*handler)(Step&)) {
+  // The directive decides on its element without the text; one it keeps as an ordinary element
+  // keeps its text too.
+  XMLElement* element = step.element;
+  XMLNode* text = element->firstChild;
+  element->firstChild = nullptr;
+  Decision decision = (this->*handler)(step);
+  if (!decision) return decision;
+  if (decision->kind == Outcome::Kind::Keep) {
+    element->firstChild = text;
+  } else if (Failure failure = dropText(element, step.frame, kDirectiveContent)) {
+    return std::move(*failure);
+  }
+  return decision;
 }
 
 [[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {
@@ -475,7 +551,10 @@ Failure Walk::keep(const Step& step) {
     if (Failure failure = unresolvedFindings(step)) return failure;
   }
   Frame& frame = frames_[step.frame];
-  if (!element->firstChild) {
+  if (!element->firstChild || element->firstChild->isText()) {
+    if (element->firstChild) {
+      if (Failure failure = expandText(element, step.frame)) return failure;
+    }
     frame.prev = element;
     frame.node = element->next;
     return std::nullopt;
