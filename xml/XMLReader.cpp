@@ -59,6 +59,19 @@ std::int32_t editorLine(const char* begin, const char* end, const char* position
   return static_cast<std::int32_t>(lines);
 }
 
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The high bit of each byte of `x` that is zero, exactly.
+std::uint64_t zeroBytes(std::uint64_t x) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// The high bit of each byte of `word` that is a blank or a line feed.
+std::uint64_t blanksOrLineFeeds(std::uint64_t word) {
+  return zeroBytes(word ^ 0x2020202020202020ULL) | zeroBytes(word ^ 0x0A0A0A0A0A0A0A0AULL);
+}
+
 bool isPrefixOf(std::string_view word, std::string_view of) {
   return word.size() <= of.size() && of.substr(0, word.size()) == word;
 }
@@ -374,23 +387,22 @@ class Parser {
   // Records text dropped between the cursor and `next` when it is not blank. The test is kept
   // apart from the search, so that a load without repairs pays one test per text.
   void droppedText(const char* next) {
-    if (record_) findDroppedText(next);
+    if (record_ && p_ != next) findDroppedText(next);
   }
   [[gnu::noinline]] void findDroppedText(const char* next) {
     if (open_.empty()) return;
-    constexpr std::uint64_t kEightSpaces = 0x2020202020202020ULL;
-    for (const char* c = p_; c < next;) {
-      // Indentation goes eight blanks at a time.
+    const char* c = p_;
+    // Eight bytes at a time while each is a blank or a line feed, the layout between tags.
+    for (; next - c >= 8; c += 8) {
       std::uint64_t word;
-      if (next - c >= 8 && (std::memcpy(&word, c, 8), word == kEightSpaces)) {
-        c += 8;
-        continue;
-      }
+      std::memcpy(&word, c, 8);
+      if (blanksOrLineFeeds(word) != kHighBits) break;
+    }
+    for (; c < next; ++c) {
       if (!isSpace(static_cast<unsigned char>(*c))) {
         repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
         return;
       }
-      ++c;
     }
   }
   // Links a node as the last child of the innermost open element, which remembers its last

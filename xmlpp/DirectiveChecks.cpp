@@ -41,7 +41,11 @@ constexpr Reads kReads[] = {
 
 const Reads* readsOf(std::string_view directive) {
   for (const Reads& reads : kReads) {
-    if (reads.directive == directive) return &reads;
+    // The first letter before the whole name: most names that get here are no directive.
+    if (reads.directive.size() == directive.size() && reads.directive[0] == directive[0] &&
+        reads.directive == directive) {
+      return &reads;
+    }
   }
   return nullptr;
 }
@@ -107,19 +111,28 @@ bool wellFormedName(std::string_view name) {
 
 // The directive names kReads may be mistyped from: bit i for the one at index i that the name
 // equals but for case, bit 16 + i for one a single edit away (names of four letters or more,
-// lengths within one). Names out of the lengths that can match give none without a search.
+// lengths within one). One edit leaves the first or the last letter in place (names of three
+// letters or more), and a name equal but for case has both: two tests of letters rule out
+// most directives before the names are compared.
 constexpr std::size_t kReadsCount = sizeof kReads / sizeof kReads[0];
 static_assert(kReadsCount <= 16);
-constexpr std::size_t kLongestNear = 8;  // "foreach", "include" and one letter more
 std::uint32_t nearDirectives(std::string_view name) {
+  const std::size_t length = name.size();
+  if (length < 2) return 0;
+  const auto first = static_cast<unsigned char>(name.front());
+  const auto last = static_cast<unsigned char>(name.back());
   std::uint32_t near = 0;
   for (std::size_t i = 0; i < kReadsCount; ++i) {
     const std::string_view directive = kReads[i].directive;
     const std::size_t size = directive.size();
-    if (name.size() == size && equalButForCase(name, directive)) {
+    if (length + 1 < size || length > size + 1) continue;
+    // Directive names are lower-case letters: setting bit 5 lowers a letter's case.
+    const bool ends = (first | 0x20) == directive.front() && (last | 0x20) == directive.back();
+    if (length == size && ends && equalButForCase(name, directive)) {
       near |= 1u << i;
-    } else if (name.size() >= 4 && size >= 4 && name.size() + 1 >= size &&
-               name.size() <= size + 1 && oneEditApart(name, directive)) {
+    } else if (length >= 4 && size >= 4 &&
+               (first == directive.front() || last == directive.back()) &&
+               oneEditApart(name, directive)) {
       near |= 1u << (16 + i);
     }
   }
@@ -167,19 +180,12 @@ Failure Walk::checkStep(const Step& step) {
   if (mayBeDirective(name)) {
     // "case" is read only inside a switch, never walked as a directive.
     const Reads* what = readsOf(name);
+    // if, ifnot and foreach read every attribute and need none: only references left
+    // unresolved in them are to check.
+    if (what && what->anyAttribute && step.unresolved.empty()) return std::nullopt;
     if (what && what->directive != "case") return checkDirective(step, *what);
   }
   return checkMisspelled(step);
-}
-
-std::uint32_t Walk::nearDirectivesOf(std::string_view name) {
-  // Names repeat: each is looked at once, up to a bound on the names remembered.
-  constexpr std::size_t kRemembered = 4096;
-  if (name.size() < 2 || name.size() > kLongestNear) return 0;
-  if (const auto it = nearDirectives_.find(name); it != nearDirectives_.end()) return it->second;
-  const std::uint32_t near = nearDirectives(name);
-  if (nearDirectives_.size() < kRemembered) nearDirectives_.emplace(name, near);
-  return near;
 }
 
 Failure Walk::checkDirective(const Step& step, const DirectiveReads& what) {
@@ -247,6 +253,23 @@ Failure Walk::checkAttributes(const XMLElement* element, std::size_t frame,
                           tag(directive) + " without attribute " + std::string(what->required) +
                               ": " + std::string(what->without),
                           locate(element, frame));
+}
+
+std::uint32_t Walk::nearDirectivesOf(std::string_view name) {
+  if (name.size() < 2) return 0;
+  // Names repeat: the last one seen at each slot, picked by length and three of its letters,
+  // is remembered with what it is near.
+  auto letter = [&](std::size_t i) { return std::size_t{static_cast<unsigned char>(name[i])}; };
+  const std::size_t slot =
+      (letter(0) + 37 * name.size() + 131 * letter(name.size() - 1) + 613 * letter(1)) %
+      kNearCacheSize;
+  if (nearCache_.empty()) nearCache_.resize(kNearCacheSize);
+  NearEntry& entry = nearCache_[slot];
+  if (entry.name != name) {
+    entry.name.assign(name);
+    entry.near = nearDirectives(name);
+  }
+  return entry.near;
 }
 
 Failure Walk::checkMisspelled(const Step& step) {

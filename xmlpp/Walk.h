@@ -234,8 +234,13 @@ class Walk {
   Failure checkDirective(const Step& step, const DirectiveReads& what);
   Failure checkAttributes(const XMLElement* element, std::size_t frame, const DirectiveReads& what);
   Failure checkMisspelled(const Step& step);
-  // The directives a name may be a misspelling of (see DirectiveChecks.cpp), remembered by name.
+  // The directives a name may be a misspelling of (see DirectiveChecks.cpp), remembered for the
+  // names met last.
   std::uint32_t nearDirectivesOf(std::string_view name);
+  struct NearEntry {
+    std::string name;
+    std::uint32_t near = 0;
+  };
   // The undefined-condition finding for a name an if, ifnot or switch tests that nothing but a
   // test defined (checked as the directive looks it up).
   [[gnu::noinline]] Failure checkCondition(const Step& step, std::string_view tested);
@@ -350,17 +355,8 @@ class Walk {
   const bool collectUnresolved_;  // expansions record the references they leave unresolved
   WalkListener* const listener_;
   std::map<std::string, Fragment, std::less<>> fragments_;
-  // Element names are short: a byte-wise hash is cheaper for them than the library's.
-  struct ShortNameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const {
-      std::size_t hash = 14695981039346656037ULL;  // FNV-1a
-      for (const char c : name)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-      return hash;
-    }
-  };
-  std::unordered_map<std::string, std::uint32_t, ShortNameHash, std::equal_to<>> nearDirectives_;
+  static constexpr std::size_t kNearCacheSize = 1024;
+  std::vector<NearEntry> nearCache_;       // made when first used
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
