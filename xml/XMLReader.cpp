@@ -9,7 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "XMLLines.h"
 #include "XMLNames.h"
+#include "XMLReferences.h"
 #include "files/InputFile.h"
 #include "xml/XMLDocument.h"
 
@@ -17,46 +19,6 @@ namespace {
 
 bool isSpace(unsigned char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Counts the line feeds in [from, to), eight bytes at a time.
-std::size_t countLineFeeds(const char* from, const char* to) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr std::uint64_t kFeeds = 0x0A0A0A0A0A0A0A0AULL;
-  std::size_t count = 0;
-  for (; to - from >= 8; from += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, from, 8);
-    std::uint64_t x = word ^ kFeeds;  // a zero byte where a line feed was
-    // The high bit of each byte is set exactly for the zero bytes of x.
-    std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-    // One bit per line feed at the bottom of each byte; the multiply sums the bytes into the top.
-    count += static_cast<std::size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
-  }
-  for (; from < to; ++from)
-    count += *from == '\n';
-  return count;
-}
-
-// The line of a position in a text: the line feeds between its second byte and the position, both
-// included, so a line feed at the very start is not counted.
-std::int32_t lineOfPosition(const char* begin, const char* end, const char* position) {
-  const char* from = begin + 1;
-  const char* to = std::min(position + 1, end);
-  return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
-}
-
-// The line of a position in [begin, end) as editors count it, from 0: the line ends before it,
-// each a line feed, a carriage return, or a carriage return and a line feed together.
-std::int32_t editorLine(const char* begin, const char* end, const char* position) {
-  std::size_t lines = countLineFeeds(begin, position);
-  const char* cr = begin;
-  while ((cr = static_cast<const char*>(
-              std::memchr(cr, '\r', static_cast<std::size_t>(position - cr)))) != nullptr) {
-    if (cr + 1 == end || cr[1] != '\n') ++lines;  // a line feed after it ends the same line
-    ++cr;
-  }
-  return static_cast<std::int32_t>(lines);
 }
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
@@ -74,89 +36,6 @@ std::uint64_t blanksOrLineFeeds(std::uint64_t word) {
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
   return word.size() <= of.size() && of.substr(0, word.size()) == word;
-}
-
-// The UTF-8 bytes of `code`, a character XML allows above 0x7F, written to `out`; their count.
-std::size_t encodeUtf8(std::uint32_t code, char* out) {
-  auto byte = [](std::uint32_t bits) { return static_cast<char>(bits); };
-  if (code < 0x800) {
-    out[0] = byte(0xC0 | code >> 6);
-    out[1] = byte(0x80 | (code & 0x3F));
-    return 2;
-  }
-  if (code < 0x10000) {
-    out[0] = byte(0xE0 | code >> 12);
-    out[1] = byte(0x80 | ((code >> 6) & 0x3F));
-    out[2] = byte(0x80 | (code & 0x3F));
-    return 3;
-  }
-  out[0] = byte(0xF0 | code >> 18);
-  out[1] = byte(0x80 | ((code >> 12) & 0x3F));
-  out[2] = byte(0x80 | ((code >> 6) & 0x3F));
-  out[3] = byte(0x80 | (code & 0x3F));
-  return 4;
-}
-
-// True for a code above 0x7F that is a character XML allows: up to U+10FFFF, no surrogate, not
-// U+FFFE or U+FFFF.
-bool isWideCharacter(std::uint32_t code) {
-  return code > 0x7F && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE &&
-         code != 0xFFFF;
-}
-
-// What a reference gave.
-struct Reference {
-  std::size_t size = 0;  // bytes written; 0 when the bytes at the "&" are no reference
-  bool wide = false;     // a code above 255 reduced to its low byte
-};
-
-// Decodes the reference that starts with the "&" at token[i] into `out` (up to four bytes, never
-// more than the reference's own length) and leaves i on its last byte; writes nothing and leaves
-// i unchanged when the bytes are not a reference. A numeric reference gives the low byte of its
-// code, or, with `utf8`, the UTF-8 bytes of a character above 0x7F.
-Reference decodeReference(std::string_view token, std::size_t& i, char* out, bool utf8) {
-  std::string_view rest = token.substr(i);
-  static constexpr std::pair<std::string_view, char> kNamed[] = {
-      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
-  for (const auto& [text, byte] : kNamed) {
-    if (rest.starts_with(text)) {
-      i += text.size() - 1;
-      out[0] = byte;
-      return {1, false};
-    }
-  }
-  if (rest.size() < 2 || rest[1] != '#') return {};
-  std::size_t start = 2;
-  unsigned base = 10;
-  if (rest.size() > 2 && rest[2] == 'x') {
-    start = 3;
-    base = 16;
-  }
-  std::size_t semicolon = rest.find(';', start);
-  if (semicolon == std::string_view::npos) return {};
-  unsigned value = 0;      // wraps: only its low byte is exact
-  std::uint32_t code = 0;  // the code, held at 0x110000 once above U+10FFFF
-  bool wide = false;
-  for (std::size_t k = start; k < semicolon; ++k) {
-    unsigned char c = rest[k];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'z') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'Z') {
-      digit = c - 'A' + 10;
-    } else {
-      return {};
-    }
-    value = value * base + digit;
-    wide = wide || value > 0xFF;  // a code no single byte holds
-    code = std::min<std::uint32_t>(code * base + digit, 0x110000);
-  }
-  i += semicolon;
-  if (utf8 && isWideCharacter(code)) return {encodeUtf8(code, out), false};
-  out[0] = static_cast<char>(value & 0xFF);
-  return {1, wide};
 }
 
 // An element being read, and its last child so far.
@@ -443,7 +322,7 @@ std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, 
       out[n++] = c;
       continue;
     }
-    const Reference reference = decodeReference(token, i, out + n, doc_.utf8References);
+    const DecodedReference reference = decodeReference(token, i, out + n, doc_.utf8References);
     if (reference.size == 0) {
       out[n++] = c;
       continue;
@@ -736,20 +615,6 @@ Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::strin
 
 XMLDocument::XMLDocument() = default;
 XMLDocument::~XMLDocument() = default;
-
-std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
-  // The name of an element read from a text is a view right after its "<", into that text.
-  return lineAt(element->name().data());
-}
-
-std::int32_t XMLDocument::lineAt(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, position) && !std::less<>()(end, position)) {
-      return editorLine(begin, end, position);
-    }
-  }
-  return 0;
-}
 
 Failure XMLDocument::loadText(std::string_view text) {
   char* buffer = arena().allocateBlock(text.size());
