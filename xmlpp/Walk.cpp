@@ -197,9 +197,8 @@ Failure Walk::unresolvedFindings(const Step& step) const {
   return std::nullopt;
 }
 
-std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
-                                                         const LoopMaps* maps,
-                                                         const MacroTable* last) {
+[[gnu::always_inline]] inline std::optional<std::string_view> Walk::expandWithLoopMaps(
+    std::string_view value, const LoopMaps* maps, const MacroTable* last) {
   // A value without references is shared, not copied.
   if (!MacroEnvironment::hasReferences(value)) return value;
   if (maps) return expandThroughChain(value, *maps, last);
