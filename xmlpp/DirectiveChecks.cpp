@@ -337,6 +337,28 @@ Failure Walk::checkIfex(const Step& step, std::string_view text, std::optional<b
                       *truth ? "the condition is true" : "the condition is false");
 }
 
+Failure Walk::checkUncarried(const Step& step) {
+  const XMLElement* element = step.element;
+  const std::string_view name = element->name();
+  auto undefined = [&](std::string_view tested) {
+    const MacroOrigin* origin = macros_.originOf(tested);
+    return !origin || origin->kind == MacroOrigin::Kind::Condition;
+  };
+  if ((name == "if" || name == "ifnot") && element->attributeCount() == 1) {
+    const std::string_view tested = element->attributes()[0].name();
+    if (undefined(tested)) return checkCondition(step, tested);
+  } else if (name == "switch" && element->hasAttribute("name")) {
+    const std::string_view tested = attributeText(element, "name");
+    if (undefined(tested)) return checkCondition(step, tested);
+  } else if (name == "ifex" && !attributeText(element, "expression").empty()) {
+    const auto text = expand(attributeText(element, "expression"));
+    if (!text) return std::nullopt;
+    const std::optional<bool> truth = evaluator_.truthValue(*text);
+    if (!truth || evaluator_.endOfLast() != text->size()) return checkIfex(step, *text, truth);
+  }
+  return std::nullopt;
+}
+
 std::string Walk::ignoredRest(std::string_view text) const {
   return "is read up to \"" + std::string(text.substr(evaluator_.endOfLast())) +
          "\", which is ignored";

@@ -451,6 +451,9 @@ bool Walk::mayBeDirective(std::string_view name) {
   for (const auto& [text, handler] : kDirectives) {
     if (name != text) continue;
     if (!frames_[step.frame].owner && handler != &Walk::doInclude) {
+      if (findings_.any()) {
+        if (Failure failure = checkUncarried(step)) return std::move(*failure);
+      }
       // A directive must have a parent to splice into or to be removed from.
       return fail(step, "<" + std::string(name) + "> cannot be the root element");
     }

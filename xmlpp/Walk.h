@@ -250,6 +250,8 @@ class Walk {
   Failure checkBound(const Step& step, std::string_view attribute);
   [[gnu::noinline]] Failure checkIfex(const Step& step, std::string_view text,
                                       std::optional<bool> truth);
+  // The checks made as a directive is carried out, for one that fails before (the root element).
+  [[gnu::noinline]] Failure checkUncarried(const Step& step);
   // "attribute A of <D> ("VALUE") WHAT: THEN".
   Failure notEvaluated(const Step& step, std::string_view directive, std::string_view attribute,
                        std::string_view what, std::string_view then) const;
