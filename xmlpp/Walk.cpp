@@ -450,17 +450,19 @@ bool Walk::mayBeDirective(std::string_view name) {
   if (!mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
   for (const auto& [text, handler] : kDirectives) {
     if (name != text) continue;
-    if (!frames_[step.frame].owner && handler != &Walk::doInclude) {
-      if (findings_.any()) {
-        if (Failure failure = checkUncarried(step)) return std::move(*failure);
-      }
-      // A directive must have a parent to splice into or to be removed from.
-      return fail(step, "<" + std::string(name) + "> cannot be the root element");
-    }
+    if (!frames_[step.frame].owner && handler != &Walk::doInclude) return atRoot(step);
     if (textOf(step.element)) return decideWithText(step, handler);
     return (this->*handler)(step);
   }
   return Outcome{Outcome::Kind::Keep};
+}
+
+Walk::Decision Walk::atRoot(const Step& step) {
+  if (findings_.any()) {
+    if (Failure failure = checkUncarried(step)) return std::move(*failure);
+  }
+  // A directive must have a parent to splice into or to be removed from.
+  return fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
 }
 
 [[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {

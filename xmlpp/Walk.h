@@ -178,6 +178,9 @@ class Walk {
   // applied, its values expanded.
   Failure begin(Step& step);
   Decision decide(Step& step);
+  // The failure of a directive other than include that is the root element (after the checks
+  // its handler would have made).
+  [[gnu::noinline]] Decision atRoot(const Step& step);
   // Decides for a directive whose element holds kept text, which a directive does not write.
   [[gnu::noinline]] Decision decideWithText(Step& step, Decision (Walk::*handler)(Step&));
   Failure carryOut(Step& step, const Outcome& outcome);
