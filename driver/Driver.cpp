@@ -231,6 +231,8 @@ int run(const Options& options, const std::string& zuruvaDez, const char* invoca
   const std::string input(args[0]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
+  preprocessor.document().keepText = options.keepText;
+  preprocessor.document().utf8References = options.utf8;
   Expected<Failure> traced = runTraced(preprocessor, input, *macros, options);
   if (!traced) return report(traced.error(), reporter);
   const Failure& failure = *traced;

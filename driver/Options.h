@@ -19,10 +19,11 @@
 struct Options {
   bool help = false;
   bool version = false;
-  bool utf8 = false;                          // write valid UTF-8 in attribute values as it is
-  bool locations = false;                     // print where a failure happened
-  bool strict = false;                        // enable every check, and fail on what one finds
-  CheckOptions checks;                        // --warn, --no-warn, --diagnostics
+  bool utf8 = false;       // write valid UTF-8 as it is; character references read as UTF-8
+  bool keepText = false;   // keep the text of elements without child elements
+  bool locations = false;  // print where a failure happened
+  bool strict = false;     // enable every check, and fail on what one finds
+  CheckOptions checks;     // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE
   std::vector<std::string_view> defines;      // -D NAME[=VALUE], in order

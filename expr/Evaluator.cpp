@@ -54,6 +54,12 @@ std::optional<std::int64_t> ExpressionEvaluator::signedValue(std::string_view te
   return value.toSigned();
 }
 
+std::optional<Value> ExpressionEvaluator::value(std::string_view text) {
+  Value value;
+  if (!evaluate(text, value)) return std::nullopt;
+  return value;
+}
+
 // Applies the binary operator on top of the pending stack to the two topmost operands.
 bool ExpressionEvaluator::reduceBinary() {
   const Pending top = pending_.back();
@@ -160,5 +166,6 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
     if (!reduceBinary()) return false;
   }
   result = operands_.back();
+  end_ = scanner.tokenStart();
   return true;
 }

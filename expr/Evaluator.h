@@ -22,6 +22,11 @@ class ExpressionEvaluator {
   std::optional<std::uint64_t> unsignedValue(std::string_view text);
   // A signed or floating value as a signed number (a double is truncated toward zero).
   std::optional<std::int64_t> signedValue(std::string_view text);
+  // The value of a text, of any kind (a string's characters are a view into the text).
+  std::optional<Value> value(std::string_view text);
+  // Where the expression of the last text that evaluated ended: the text's size when all of it
+  // was read, else the position of what followed and was ignored ("0X4" ends before "X4").
+  std::size_t endOfLast() const { return end_; }
 
  private:
   // False when the text fails; an empty text fails too (it has no value).
@@ -43,4 +48,5 @@ class ExpressionEvaluator {
   // How many of the pending entries are open parentheses and prefix operators.
   unsigned groups_ = 0;
   unsigned prefixes_ = 0;
+  std::size_t end_ = 0;
 };

@@ -43,6 +43,8 @@ class Scanner {
   // The operator of an Operator token.
   BinaryOperator op() const { return op_; }
   std::string_view text() const { return tokenText_; }
+  // Where the current token starts in the text (its size at the end).
+  std::size_t tokenStart() const { return position_ - tokenText_.size(); }
 
  private:
   std::string_view text_;

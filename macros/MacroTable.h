@@ -58,6 +58,18 @@ class MacroTable {
     if (const std::string* value = find(name)) return *value;
     return define(name, origin());
   }
+  // The same, setting `found` to the origin of the value found, or to null when it defined one.
+  template <class Origin>
+  const std::string& findOrInsert(std::string_view name, Origin&& origin,
+                                  const MacroOrigin*& found) {
+    auto it = values_.find(name);
+    if (it != values_.end()) {
+      found = &it->second.origin;
+      return it->second.value;
+    }
+    found = nullptr;
+    return define(name, origin());
+  }
 
   // Calls `visit(name, value, origin)` for each macro in force, in name order.
   template <class Visit>

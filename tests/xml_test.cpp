@@ -17,8 +17,10 @@
 
 namespace {
 
-// A compact rendering of a tree: name[attr=value,...](children) for elements, {cdata} for CDATA.
+// A compact rendering of a tree: name[attr=value,...](children) for elements, {cdata} for CDATA,
+// "text" for kept text.
 std::string dump(const XMLNode* node) {
+  if (node->isText()) return '"' + std::string(static_cast<const XMLText*>(node)->text()) + '"';
   if (!node->isElement())
     return '{' + std::string(static_cast<const XMLCDATASection*>(node)->text()) + '}';
   auto* e = static_cast<const XMLElement*>(node);
@@ -76,6 +78,82 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"\xEF\xBB\xBF<a/>", "a"}, ReaderCase{"<a/>\0<b/>", "a"},
         ReaderCase{"<?xml version='1.0'?><a/>", "a"}, ReaderCase{"<?xml version=1.0?><a/>", ""},
         ReaderCase{"<?xml version='1.0'><a/>", "a"}, ReaderCase{"</x><a/>", "a"}));
+
+// Kept text (XMLDocument::keepText) and what it leaves out, with the repairs recorded.
+TEST(Reader, KeepsTextOnRequest) {
+  using Kind = XMLDocument::Repair::Kind;
+  struct Case {
+    const char* input;
+    const char* tree;
+    std::vector<Kind> repairs;
+  } cases[] = {
+      {"<a>Main board</a>", "a(\"Main board\")", {}},
+      {"<a>\n  two\n  lines \t\n</a>", "a(\"two\n  lines\")", {}},
+      {"<a>  \n </a>", "a", {}},
+      {"<a>&lt;&#x41;&amp;&#256;x</a>", "a(\"<A&\")", {Kind::ReferenceEndsValue}},
+      {"<a>a <!-- c --> b <!-- d -->  </a>", "a(\"a \"\" b\"\"\")", {}},
+      {"<a>x<b/>y<c/>z</a>", "a(bc)", {Kind::MixedText}},
+      {"<a><b>in</b> after</a>", "a(b(\"in\"))", {Kind::MixedText}},
+      {"<a>x<![CDATA[c]]></a>", "a({c})", {Kind::MixedText}},
+      {"<a><![CDATA[c]]>y</a>", "a({c})", {Kind::MixedText}},
+      {"<a>\n  <b/>\n</a>", "a(b)", {}},
+      {"<a/>after", "a", {}},
+  };
+  for (const Case& c : cases) {
+    XMLDocument doc;
+    doc.keepText = true;
+    doc.recordRepairs = true;
+    ASSERT_FALSE(doc.loadText(c.input));
+    EXPECT_EQ(doc.root ? dump(doc.root) : "", c.tree) << c.input;
+    std::vector<Kind> kinds;
+    for (const XMLDocument::Repair& repair : doc.repairs)
+      kinds.push_back(repair.kind);
+    EXPECT_EQ(kinds, c.repairs) << c.input;
+  }
+  // The mixed text is located at its first byte, and the text stays as read for line numbers.
+  XMLDocument doc;
+  doc.keepText = doc.recordRepairs = true;
+  ASSERT_FALSE(doc.loadText("<r>\n <d>&#xa;t<e/></d>\n<f/></r>"));
+  ASSERT_EQ(doc.repairs.size(), 1u);
+  EXPECT_EQ(doc.lineAt(doc.repairs[0].at), 1);
+  EXPECT_EQ(doc.columnAt(doc.repairs[0].at), 5);
+  EXPECT_EQ(doc.lineOf(static_cast<const XMLElement*>(doc.root->firstChild->next)), 2);
+}
+
+// With utf8References a reference to a character above 0x7F gives its UTF-8 bytes; one to a
+// code that is no character keeps its low byte (and is recorded).
+TEST(Reader, Utf8References) {
+  struct Case {
+    const char* input;
+    const char* value;
+    bool recorded;
+  } cases[] = {
+      {"&#x7F;", "\x7F", false},
+      {"&#x80;", "\xC2\x80", false},
+      {"&#xe9;&#233;", "\xC3\xA9\xC3\xA9", false},
+      {"&#x7FF;", "\xDF\xBF", false},
+      {"&#x800;", "\xE0\xA0\x80", false},
+      {"&#xFFFD;", "\xEF\xBF\xBD", false},
+      {"&#xFFFE;", "\xFE", true},
+      {"&#xDFFF;", "\xFF", true},
+      {"&#x10000;", "\xF0\x90\x80\x80", false},
+      {"&#x10FFFF;", "\xF4\x8F\xBF\xBF", false},
+      {"&#x110041;", "A", true},
+      {"&#x1000000000041;", "A", true},
+      {"&#zz;x", "\xC6\x81x", false},  // letters are digits: 35 * 10 + 35 = 385
+      {"a&#65536;b",
+       "a\xF0\x90\x80\x80"
+       "b",
+       false},
+  };
+  for (const Case& c : cases) {
+    XMLDocument doc;
+    doc.utf8References = doc.recordRepairs = true;
+    ASSERT_FALSE(doc.loadText("<a v='" + std::string(c.input) + "'/>"));
+    EXPECT_EQ(doc.root->attribute("v"), c.value) << c.input;
+    EXPECT_EQ(!doc.repairs.empty(), c.recorded) << c.input;
+  }
+}
 
 TEST(Reader, DeclarationAndDoctype) {
   XMLDocument doc;
@@ -330,9 +408,13 @@ TEST(Writer, Layout) {
        "<a v=\"a&lt;b &amp; &quot;c&quot;&#x9;&#xc3;&gt;\" />\n"},
       {"<a><![CDATA[x]]><b/></a>", "<a>\n  <![CDATA[x]]>  <b/>\n</a>\n"},
       {"", ""},
+      // Kept text, on its element's line, escaped as values are.
+      {"<r><d k='v'>a\n\"b\"&amp;</d><e>x<!---->y</e></r>",
+       "<r>\n  <d k=\"v\">a&#xa;&quot;b&quot;&amp;</d>\n  <e>xy</e>\n</r>\n"},
   };
   for (const Case& c : cases) {
     XMLDocument doc;
+    doc.keepText = true;
     ASSERT_FALSE(doc.loadText(c.input));
     std::string out;
     doc.write(out);

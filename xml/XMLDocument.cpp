@@ -2,6 +2,7 @@
 
 XMLElement* XMLDocument::copyElement(const XMLElement* source) {
   auto copyOne = [this](const XMLNode* node) -> XMLNode* {
+    if (node->isText()) return make<XMLText>(static_cast<const XMLText*>(node)->text());
     if (!node->isElement()) {
       return make<XMLCDATASection>(static_cast<const XMLCDATASection*>(node)->text());
     }

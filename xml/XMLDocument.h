@@ -50,12 +50,14 @@ class XMLDocument {
   struct Repair {
     enum class Kind : std::uint8_t {
       TextDropped,         // non-blank text inside `element` (`at`: its first byte)
+      MixedText,           // kept text beside child elements of `element`: dropped (`at`: text)
       OtherElementClosed,  // the end tag `name` closed the open `element`, whose name it begins
       UnquotedAttribute,   // attribute `name` of `element` has an unquoted value: dropped
       DuplicateAttribute,  // attribute `name` of `element` given again: the last value kept
       SeveralRoots,        // the top-level `element` was dropped: `name` came after it
       Unterminated,        // the `name` ("comment", "CDATA section") opened at `at` never ends
-      ReferenceReduced,    // a character reference in `element` above 255 became `byte`
+      ReferenceReduced,    // a character reference in `element` above 255 (with
+                           // utf8References: no character) became `byte`
       ReferenceEndsValue,  // a character reference in `element` gave byte 0: the value ends
       NulByte,             // a NUL byte at `at` ends the text
       Utf16,               // the text starts with a UTF-16 byte-order mark
@@ -69,6 +71,13 @@ class XMLDocument {
   };
   bool recordRepairs = false;
   std::vector<Repair> repairs;
+  // How the next loads read. keepText: the text of an element that has no child element or CDATA
+  // section is kept (XMLText), trimmed of the white space around it; text beside them is dropped
+  // (a MixedText repair). utf8References: a character reference to a character above 0x7F gives
+  // its UTF-8 bytes; one to a code that is no character XML allows (a surrogate, U+FFFE, U+FFFF
+  // or above U+10FFFF) gives its low byte, as every reference above 255 does without it.
+  bool keepText = false;
+  bool utf8References = false;
 
   // The line of an element's "<" in the text it was read from, as editors count it, from 0
   // (copies of an element share its name, and so its line).
@@ -178,8 +187,8 @@ class XMLDocument {
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
-  // The parse of a loaded text, with or without recording the reader's repairs.
-  template <bool kRecord>
+  // The parse of a loaded text, with or without recording the reader's repairs and keeping text.
+  template <bool kRecord, bool kKeepText>
   std::optional<SyntaxError> parseText(char* text, std::size_t size);
   // Records the repairs that concern the whole text: UTF-16, a NUL byte at `nul` (or none).
   void textRepairs(const char* text, std::size_t size, const char* nul);

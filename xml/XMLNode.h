@@ -5,9 +5,10 @@
 #include <optional>
 #include <string_view>
 
-// The two kinds of node the tree holds: the reader drops text and comments, and keeps CDATA
-// sections wherever they stand.
-enum class XMLNodeKind : std::uint8_t { Element, CDATASection };
+// The kinds of node the tree holds: the reader drops comments, keeps CDATA sections wherever they
+// stand, and drops text unless asked to keep it (XMLDocument::keepText); kept text is the content
+// of an element that has no other children (see XMLText).
+enum class XMLNodeKind : std::uint8_t { Element, CDATASection, Text };
 
 // A node of the tree. Children form a singly linked chain through `next`; there is no parent,
 // last-child or previous-sibling pointer (whoever walks the tree knows where it is). Nodes live in
@@ -19,6 +20,7 @@ class XMLNode {
   XMLNode* firstChild = nullptr;
 
   bool isElement() const { return kind_ == XMLNodeKind::Element; }
+  bool isText() const { return kind_ == XMLNodeKind::Text; }
 
  protected:
   explicit XMLNode(XMLNodeKind kind) : kind_(kind) {}
@@ -108,6 +110,31 @@ class XMLCDATASection : public XMLNode {
   const char* text_;
   std::uint32_t length_;
 };
+
+// A piece of an element's text, kept on request. The text of an element is the chain of its
+// children when the first is text: an element holds either text pieces only (several where
+// comments stood between them) or no text at all. Its bytes are decoded (references replaced).
+class XMLText : public XMLNode {
+ public:
+  explicit XMLText(std::string_view text)
+      : XMLNode(XMLNodeKind::Text), text_(text.data()), length_(storedLength(text.size())) {}
+
+  std::string_view text() const { return {text_, length_}; }
+  void setText(std::string_view text) {
+    text_ = text.data();
+    length_ = storedLength(text.size());
+  }
+
+ private:
+  const char* text_;
+  std::uint32_t length_;
+};
+
+// The text pieces an element holds (its children, when the first is text), or null.
+inline XMLText* textOf(const XMLElement* element) {
+  XMLNode* first = element->firstChild;
+  return first && first->isText() ? static_cast<XMLText*>(first) : nullptr;
+}
 
 inline XMLElement* asElement(XMLNode* node) {
   return node && node->isElement() ? static_cast<XMLElement*>(node) : nullptr;

@@ -1,6 +1,7 @@
 // The lenient XML reader: one forward pass over the bytes of a file, building the tree in the
 // document's arena. Names and undecoded values stay as views into the buffer, which the document
-// keeps; only decoded values are copied. Text and comments are dropped; CDATA sections are kept.
+// keeps; only decoded values are copied. Comments are dropped, CDATA sections kept, and text is
+// dropped unless the document asks to keep it.
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "ByteScan.h"
+#include "XMLLines.h"
 #include "XMLNames.h"
+#include "XMLReferences.h"
 #include "files/InputFile.h"
 #include "xml/XMLDocument.h"
 
@@ -19,89 +22,21 @@ bool isSpace(unsigned char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Counts the line feeds in [from, to), eight bytes at a time.
-std::size_t countLineFeeds(const char* from, const char* to) {
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The high bit of each byte of `x` that is zero, exactly.
+std::uint64_t zeroBytes(std::uint64_t x) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr std::uint64_t kFeeds = 0x0A0A0A0A0A0A0A0AULL;
-  std::size_t count = 0;
-  for (; to - from >= 8; from += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, from, 8);
-    std::uint64_t x = word ^ kFeeds;  // a zero byte where a line feed was
-    // The high bit of each byte is set exactly for the zero bytes of x.
-    std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-    // One bit per line feed at the bottom of each byte; the multiply sums the bytes into the top.
-    count += static_cast<std::size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
-  }
-  for (; from < to; ++from)
-    count += *from == '\n';
-  return count;
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// The line of a position in a text: the line feeds between its second byte and the position, both
-// included, so a line feed at the very start is not counted.
-std::int32_t lineOfPosition(const char* begin, const char* end, const char* position) {
-  const char* from = begin + 1;
-  const char* to = std::min(position + 1, end);
-  return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
-}
-
-// The line of a position in [begin, end) as editors count it, from 0: the line ends before it,
-// each a line feed, a carriage return, or a carriage return and a line feed together.
-std::int32_t editorLine(const char* begin, const char* end, const char* position) {
-  std::size_t lines = countLineFeeds(begin, position);
-  const char* cr = begin;
-  while ((cr = static_cast<const char*>(
-              std::memchr(cr, '\r', static_cast<std::size_t>(position - cr)))) != nullptr) {
-    if (cr + 1 == end || cr[1] != '\n') ++lines;  // a line feed after it ends the same line
-    ++cr;
-  }
-  return static_cast<std::int32_t>(lines);
+// The high bit of each byte of `word` that is a blank or a line feed.
+std::uint64_t blanksOrLineFeeds(std::uint64_t word) {
+  return zeroBytes(word ^ 0x2020202020202020ULL) | zeroBytes(word ^ 0x0A0A0A0A0A0A0A0AULL);
 }
 
 bool isPrefixOf(std::string_view word, std::string_view of) {
   return word.size() <= of.size() && of.substr(0, word.size()) == word;
-}
-
-// Decodes the reference that starts with the "&" at token[i]. Returns the byte it stands for and
-// leaves i on its last byte; returns "&" with i unchanged when the bytes are not a reference.
-char decodeReference(std::string_view token, std::size_t& i, bool* wide = nullptr) {
-  std::string_view rest = token.substr(i);
-  static constexpr std::pair<std::string_view, char> kNamed[] = {
-      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
-  for (const auto& [text, byte] : kNamed) {
-    if (rest.starts_with(text)) {
-      i += text.size() - 1;
-      return byte;
-    }
-  }
-  if (rest.size() < 2 || rest[1] != '#') return '&';
-  std::size_t start = 2;
-  unsigned base = 10;
-  if (rest.size() > 2 && rest[2] == 'x') {
-    start = 3;
-    base = 16;
-  }
-  std::size_t semicolon = rest.find(';', start);
-  if (semicolon == std::string_view::npos) return '&';
-  unsigned value = 0;
-  for (std::size_t k = start; k < semicolon; ++k) {
-    unsigned char c = rest[k];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'z') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'Z') {
-      digit = c - 'A' + 10;
-    } else {
-      return '&';
-    }
-    value = value * base + digit;            // only the low byte matters; wrapping keeps it exact
-    if (wide && value > 0xFF) *wide = true;  // a code no single byte holds
-  }
-  i += semicolon;
-  return static_cast<char>(value & 0xFF);
 }
 
 // An element being read, and its last child so far.
@@ -141,8 +76,9 @@ enum class ReadError : std::uint8_t {
 };
 
 // kRecord: whether the parser records the repairs it makes (XMLDocument::recordRepairs); a
-// parser that does not is compiled without the tests.
-template <bool kRecord>
+// parser that does not is compiled without the tests. kKeepText: whether it keeps text
+// (XMLDocument::keepText).
+template <bool kRecord, bool kKeepText>
 class Parser {
  public:
   // `scratch` holds no state between parses, only storage.
@@ -225,7 +161,11 @@ class Parser {
   // began. At the end of the text without one, the parse is finished and null returned.
   const char* skipToClosingPair(char first);
 
-  // The value `token` with its references decoded, the first of them at `first`.
+  // Decodes the references of `token`, the first at `first`, into `out`, which may be where the
+  // token stands. Kept out of line: most values hold no reference.
+  [[gnu::noinline]] std::string_view decodeInto(std::string_view token, char* out,
+                                                std::size_t first = 0);
+  // The value `token` with its references decoded where it stands, the first of them at `first`.
   std::string_view decodeValue(std::string_view token, std::size_t first);
   bool declaration();  // false when the whole parse ends
   void markupBang();
@@ -283,14 +223,85 @@ class Parser {
       doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
     }
   }
+  // Keeps the text between the cursor and `next` as a piece of the innermost element's text: the
+  // first piece without the white space before it; blank text before any piece is dropped, and
+  // so is text after a child (mixed, recorded).
+  void keepText(const char* next) {
+    if (open_.empty()) return;
+    const ElementBeingRead& top = open_.back();
+    const char* start = p_;
+    if (!top.lastChild || !top.lastChild->isText()) {
+      while (start < next && isSpace(static_cast<unsigned char>(*start)))
+        ++start;
+      if (start == next) return;
+      if (top.lastChild) return mixedText(start);
+    }
+    appendToOpen(doc_.make<XMLText>(std::string_view(start, next - start)));
+  }
+  // Before a child element or CDATA section of the innermost element: the text it holds so far
+  // is mixed, and dropped.
+  void beforeChild() {
+    if (open_.empty()) return;
+    ElementBeingRead& top = open_.back();
+    if (!top.lastChild || !top.lastChild->isText()) return;
+    const char* at = static_cast<const XMLText*>(top.element->firstChild)->text().data();
+    top.element->firstChild = nullptr;
+    top.lastChild = nullptr;
+    mixedText(at);
+  }
+  // Records text beside children of the innermost element, once for a run of such text.
+  void mixedText(const char* at) {
+    if (!record_) return;
+    const std::string_view element = open_.back().element->name();
+    if (!doc_.repairs.empty() && doc_.repairs.back().kind == XMLDocument::Repair::Kind::MixedText &&
+        doc_.repairs.back().element.data() == element.data()) {
+      return;
+    }
+    repaired(XMLDocument::Repair::Kind::MixedText, at, {});
+  }
+  // As the innermost element closes: its text, if any, loses the white space after it, and each
+  // piece is decoded (into a copy: the text stays as read, for line numbers).
+  void finishText() {
+    const ElementBeingRead& top = open_.back();
+    if (!top.lastChild || !top.lastChild->isText()) return;
+    // The pieces after the last one that is not blank are white space after the text too.
+    auto blank = [](std::string_view text) {
+      return std::all_of(text.begin(), text.end(),
+                         [](char c) { return isSpace(static_cast<unsigned char>(c)); });
+    };
+    XMLNode* lastWords = top.element->firstChild;
+    for (XMLNode* node = lastWords; node; node = node->next) {
+      if (!blank(static_cast<const XMLText*>(node)->text())) lastWords = node;
+    }
+    for (XMLNode* node = lastWords; node; node = node->next) {
+      auto* piece = static_cast<XMLText*>(node);
+      std::string_view text = piece->text();
+      while (!text.empty() && isSpace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+      piece->setText(text);
+    }
+    for (XMLNode* node = top.element->firstChild; node; node = node->next) {
+      auto* piece = static_cast<XMLText*>(node);
+      if (piece->text().find('&') == std::string_view::npos) continue;
+      char* out = static_cast<char*>(doc_.arena().allocate(piece->text().size(), 1));
+      piece->setText(decodeInto(piece->text(), out));
+    }
+  }
   // Records text dropped between the cursor and `next` when it is not blank. The test is kept
   // apart from the search, so that a load without repairs pays one test per text.
   void droppedText(const char* next) {
-    if (record_) findDroppedText(next);
+    if (record_ && p_ != next) findDroppedText(next);
   }
   [[gnu::noinline]] void findDroppedText(const char* next) {
     if (open_.empty()) return;
-    for (const char* c = p_; c < next; ++c) {
+    const char* c = p_;
+    // Eight bytes at a time while each is a blank or a line feed, the layout between tags.
+    for (; next - c >= 8; c += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, c, 8);
+      if (blanksOrLineFeeds(word) != kHighBits) break;
+    }
+    for (; c < next; ++c) {
       if (!isSpace(static_cast<unsigned char>(*c))) {
         repaired(XMLDocument::Repair::Kind::TextDropped, c, {});
         return;
@@ -325,27 +336,41 @@ class Parser {
   XMLElement* root_ = nullptr;
 };
 
-// Attribute values are decoded where they stand: a reference is never shorter than the byte it
-// stands for, so the decoded bytes overwrite only bytes already read.
-template <bool kRecord>
-std::string_view Parser<kRecord>::decodeValue(std::string_view token, std::size_t first) {
-  char* out = begin_ + (token.data() - begin_);
+// A reference is never shorter than the bytes it stands for, so `out` may be where the token
+// stands: the decoded bytes overwrite only bytes already read.
+template <bool kRecord, bool kKeepText>
+std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, char* out,
+                                                         std::size_t first) {
+  if (out != token.data()) std::memmove(out, token.data(), first);
   std::size_t n = first;
   for (std::size_t i = first; i < token.size(); ++i) {
     char c = token[i];
-    if (c == '&') {
-      bool wide = false;
-      c = decodeReference(token, i, record_ ? &wide : nullptr);
-      if (wide || c == '\0') referenceRepaired(c, wide);
-      if (c == '\0') break;  // a reference to byte 0 ends the string
+    if (c != '&') {
+      out[n++] = c;
+      continue;
     }
-    out[n++] = c;
+    const DecodedReference reference = decodeReference(token, i, out + n, doc_.utf8References);
+    if (reference.size == 0) {
+      out[n++] = c;
+      continue;
+    }
+    const char byte = out[n];
+    if (reference.wide || byte == '\0') referenceRepaired(byte, reference.wide);
+    if (byte == '\0') break;  // a reference to byte 0 ends the string
+    n += reference.size;
   }
   return {out, n};
 }
 
-template <bool kRecord>
-XMLElement* Parser<kRecord>::parse() {
+// Attribute values are decoded where they stand.
+template <bool kRecord, bool kKeepText>
+std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
+                                                          std::size_t first) {
+  return decodeInto(token, begin_ + (token.data() - begin_), first);
+}
+
+template <bool kRecord, bool kKeepText>
+XMLElement* Parser<kRecord, kKeepText>::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') return nullptr;
   while (!finished_ && error_ == ReadError::None) {
@@ -366,17 +391,21 @@ XMLElement* Parser<kRecord>::parse() {
         break;
     }
     if (finished_ || error_ != ReadError::None) break;
-    // Text up to the next "<" is dropped.
+    // Text up to the next "<" is dropped, or kept.
     const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
     if (!next) break;
-    droppedText(next);
+    if constexpr (kKeepText) {
+      keepText(next);
+    } else {
+      droppedText(next);
+    }
     p_ = next;
   }
   return root_;
 }
 
-template <bool kRecord>
-bool Parser<kRecord>::declaration() {
+template <bool kRecord, bool kKeepText>
+bool Parser<kRecord, kKeepText>::declaration() {
   advance();
   std::string_view target = scanName();
   if (!isPrefixOf(target, "xml")) return true;  // not recognised: the rest is read as text
@@ -411,8 +440,8 @@ bool Parser<kRecord>::declaration() {
   return true;
 }
 
-template <bool kRecord>
-const char* Parser<kRecord>::skipToClosingPair(char first) {
+template <bool kRecord, bool kKeepText>
+const char* Parser<kRecord, kKeepText>::skipToClosingPair(char first) {
   while (true) {
     const char* at = static_cast<const char*>(std::memchr(p_, first, end_ - p_));
     if (!at) {
@@ -433,8 +462,8 @@ const char* Parser<kRecord>::skipToClosingPair(char first) {
 }
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
-template <bool kRecord>
-void Parser<kRecord>::markupBang() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::markupBang() {
   const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
@@ -454,8 +483,8 @@ void Parser<kRecord>::markupBang() {
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-template <bool kRecord>
-void Parser<kRecord>::cdataSection(const char* start) {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
@@ -463,12 +492,13 @@ void Parser<kRecord>::cdataSection(const char* start) {
   const char* contentEnd = skipToClosingPair(']');
   if (!contentEnd) unterminated(start, "CDATA section");
   if (!contentEnd || open_.empty()) return;
+  if constexpr (kKeepText) beforeChild();
   appendToOpen(doc_.make<XMLCDATASection>(std::string_view(content, contentEnd - content)));
 }
 
 // A one-word DOCTYPE is recorded; one with more after its name is read as text.
-template <bool kRecord>
-void Parser<kRecord>::doctype() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
     doc_.doctype = name;
@@ -476,8 +506,9 @@ void Parser<kRecord>::doctype() {
   }
 }
 
-template <bool kRecord>
-void Parser<kRecord>::startTag() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::startTag() {
+  if constexpr (kKeepText) beforeChild();
   // The name is a view right after the "<": it tells the element's position for messages.
   XMLElement* element = doc_.createElement(scanName());
   open_.push_back({element, nullptr});
@@ -517,9 +548,10 @@ void Parser<kRecord>::startTag() {
   }
 }
 
-template <bool kRecord>
-void Parser<kRecord>::closeInnermost() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::closeInnermost() {
   if (open_.empty()) return;
+  if constexpr (kKeepText) finishText();
   XMLElement* element = open_.back().element;
   open_.pop_back();
   if (!open_.empty()) {
@@ -533,8 +565,8 @@ void Parser<kRecord>::closeInnermost() {
   root_ = element;
 }
 
-template <bool kRecord>
-void Parser<kRecord>::endTag() {
+template <bool kRecord, bool kKeepText>
+void Parser<kRecord, kKeepText>::endTag() {
   advance();
   if (cur() == '>') {
     closeInnermost();
@@ -576,15 +608,19 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   repairs.clear();
   if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
-  if (recordRepairs) {
-    return parseText<true>(text, size);
+  if (keepText) {
+    return recordRepairs ? parseText<true, true>(text, size) : parseText<false, true>(text, size);
   }
-  return parseText<false>(text, size);
+  if (recordRepairs) {
+    return parseText<true, false>(text, size);
+  }
+  return parseText<false, false>(text, size);
 }
 
-template <bool kRecord>
+template <bool kRecord, bool kKeepText>
 std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size) {
-  Parser<kRecord> parser(*this, text, size, readerScratch_->open, readerScratch_->attributes);
+  Parser<kRecord, kKeepText> parser(*this, text, size, readerScratch_->open,
+                                    readerScratch_->attributes);
   root = parser.parse();
   unclosed = parser.unclosed();
   if (parser.error() == ReadError::None) return std::nullopt;
@@ -606,20 +642,6 @@ Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::strin
 
 XMLDocument::XMLDocument() = default;
 XMLDocument::~XMLDocument() = default;
-
-std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
-  // The name of an element read from a text is a view right after its "<", into that text.
-  return lineAt(element->name().data());
-}
-
-std::int32_t XMLDocument::lineAt(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, position) && !std::less<>()(end, position)) {
-      return editorLine(begin, end, position);
-    }
-  }
-  return 0;
-}
 
 Failure XMLDocument::loadText(std::string_view text) {
   char* buffer = arena().allocateBlock(text.size());

@@ -1,5 +1,6 @@
 // Serialises a document in the fixed layout: declaration, DOCTYPE, then every element on a line of
-// its own, indented by two spaces per level. Works iteratively, so nesting depth is not limited by
+// its own, indented by two spaces per level (an element's kept text on the same line, between its
+// tags). Works iteratively, so nesting depth is not limited by
 // the stack.
 
 #include <unistd.h>
@@ -168,6 +169,13 @@ class Writer {
       const XMLAttribute& a = element->attributes()[i];
       longest += a.name().size() + 4 + kMaxEscapedPerByte * a.value().size();
     }
+    XMLNode* first = element->firstChild;
+    const bool text = first && first->isText();
+    if (text) {
+      longest += element->name().size() + 3;
+      for (XMLNode* piece = first; piece; piece = piece->next)
+        longest += kMaxEscapedPerByte * static_cast<XMLText*>(piece)->text().size();
+    }
     if (char* room = out_.room(longest)) {
       RawOutput raw{room};
       writeTag(raw, element);
@@ -175,10 +183,10 @@ class Writer {
     } else {
       writeTag(out_, element);
     }
-    if (XMLNode* first = element->firstChild) stack_.push_back({element, first, level});
+    if (first && !text) stack_.push_back({element, first, level});
   }
 
-  // The start tag, or the whole element when it has no children.
+  // The start tag, or the whole element when it has no children or only kept text.
   template <class Output>
   void writeTag(Output& out, const XMLElement* element) {
     out.append('<');
@@ -191,7 +199,15 @@ class Writer {
       writeEscaped(out, a.value(), options_.utf8, scans_);
       out.append('"');
     }
-    if (element->firstChild) {
+    if (const XMLNode* first = element->firstChild; first && first->isText()) {
+      // Kept text stays on the element's line, each line break in it written as a reference.
+      out.append('>');
+      for (const XMLNode* piece = first; piece; piece = piece->next)
+        writeEscaped(out, static_cast<const XMLText*>(piece)->text(), options_.utf8, scans_);
+      out.append("</");
+      out.append(element->name());
+      out.append(">\n");
+    } else if (first) {
       out.append(">\n");
     } else {
       // An element with attributes has a blank before "/>", one without has none.

@@ -38,6 +38,7 @@ enum class Check : std::uint8_t {
   Utf16Input,
   EmptyDoctype,
   IllFormedName,
+  MixedText,
 };
 
 struct CheckInfo {
@@ -76,6 +77,7 @@ inline constexpr CheckInfo kChecks[] = {
     {Check::Utf16Input, "utf16-input", "a file in UTF-16 (by its byte-order mark)"},
     {Check::EmptyDoctype, "empty-doctype", "an empty doctype argument"},
     {Check::IllFormedName, "ill-formed-name", "a name the output cannot hold as XML"},
+    {Check::MixedText, "mixed-text", "--keep-text: mixed text, or text in a directive"},
 };
 inline constexpr std::size_t kCheckCount = sizeof kChecks / sizeof kChecks[0];
 

@@ -5,6 +5,11 @@
 
 namespace {
 
+// A tested name that nothing defined: none was found, or only an earlier test's insertion.
+bool undefinedBefore(const MacroOrigin* found) {
+  return !found || found->kind == MacroOrigin::Kind::Condition;
+}
+
 bool listContains(std::string_view list, std::string_view value) {
   bool found = false;
   forEachItem(list, ',', [&](std::string_view item) { found = found || item == value; });
@@ -28,8 +33,12 @@ Walk::Decision Walk::decideIf(const Step& step, bool negated) {
   if (element->attributeCount() != 1) return fail(step, "one condition required for <if[not]>");
   const XMLAttribute& condition = element->attributes()[0];
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
+  const MacroOrigin* found = nullptr;
   const std::string& current = macros_.findOrInsert(
-      condition.name(), [&] { return originOf(step, MacroOrigin::Kind::Condition); });
+      condition.name(), [&] { return originOf(step, MacroOrigin::Kind::Condition); }, found);
+  if (undefinedBefore(found) && findings_.on(Check::UndefinedCondition)) {
+    if (Failure failure = checkCondition(step, condition.name())) return std::move(*failure);
+  }
   if (listContains(condition.value(), current) != negated) {
     if constexpr (kListened) tellIf(step, negated, true);
     return Outcome{Outcome::Kind::Replace, element};
@@ -59,6 +68,9 @@ Walk::Decision Walk::doIfex(Step& step) {
                                         nullptr,
                                         false});
   }
+  if (findings_.on(Check::NotEvaluated) && (!truth || evaluator_.endOfLast() != expanded->size())) {
+    if (Failure failure = checkIfex(step, *expanded, truth)) return std::move(*failure);
+  }
   if (truth.value_or(false)) return Outcome{Outcome::Kind::Replace, element};
   return Outcome{Outcome::Kind::Remove};
 }
@@ -77,8 +89,13 @@ Walk::Decision Walk::decideIfdef(const Step& step, bool negated) {
 
 Walk::Decision Walk::doSwitch(Step& step) {
   const std::string_view name = attributeText(step.element, "name");
-  const std::string current =
-      macros_.findOrInsert(name, [&] { return originOf(step, MacroOrigin::Kind::Condition); });
+  const MacroOrigin* found = nullptr;
+  const std::string current = macros_.findOrInsert(
+      name, [&] { return originOf(step, MacroOrigin::Kind::Condition); }, found);
+  if (undefinedBefore(found) && findings_.on(Check::UndefinedCondition) &&
+      step.element->hasAttribute("name")) {
+    if (Failure failure = checkCondition(step, name)) return std::move(*failure);
+  }
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
   if (Failure failure = childrenAsCopied(step)) return std::move(*failure);
@@ -94,6 +111,12 @@ Walk::Decision Walk::doSwitch(Step& step) {
   }
   if (!chosen) chosen = fallback;
   if (listener_) tellSwitch(step, name, chosen, chosen && chosen == fallback);
+  if (chosen && textOf(chosen)) {
+    // The branch's content takes the switch's place: kept text cannot stand there.
+    if (Failure failure = dropText(chosen, step.frame, kDirectiveContent)) {
+      return std::move(*failure);
+    }
+  }
   if (chosen) return Outcome{Outcome::Kind::Replace, chosen};
   if (findings_.on(Check::NoSwitchBranch)) {
     if (Failure failure = checkSwitchBranch(step, current)) return std::move(*failure);

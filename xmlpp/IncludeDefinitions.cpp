@@ -120,20 +120,28 @@ Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file
   }
   frame.node = root;
   // The content is walked in a scope of its own, which a childless root leaves at once; the
-  // root's own attributes are expanded in it too. Included files are new content: no loop maps
-  // apply to them.
+  // root's own attributes (and kept text) are expanded in it too. Included files are new
+  // content: no loop maps apply to them.
   Context context = frame.context;
   context.fileName = file;
   context.sourceFile = file;
   context.loopMaps = nullptr;
   ++context.includeDepth;
-  pushChildFrame(root->firstChild, std::move(context),
+  XMLNode* text = textOf(root);
+  pushChildFrame(text ? nullptr : root->firstChild, std::move(context),
                  Finish{Outcome::Kind::Include, root, directive});
   defineMacrosAttribute(directive, directiveFile);
   std::vector<Unresolved> own;
   if (Failure failure = expandAttributes(root, frames_.size() - 1, own)) return failure;
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
+  if (text) {
+    Failure failure = written ? expandText(root, frames_.size() - 1)
+                              : dropText(root, frames_.size() - 1,
+                                         "the root is unwrapped, and only elements take the "
+                                         "include's place");
+    if (failure) return failure;
+  }
   if (written && findings_.on(Check::UnresolvedMacro)) return checkWrittenRoot(step, root, own);
   return std::nullopt;
 }

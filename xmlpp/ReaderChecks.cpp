@@ -21,6 +21,10 @@ std::string markupMessage(const XMLDocument::Repair& repair) {
     case Kind::TextDropped:
       return "the text in " + element +
              " is dropped: the output holds elements, attributes and CDATA sections only";
+    case Kind::MixedText:
+      return "the text in " + element +
+             " is dropped: it stands beside child elements or CDATA sections, and only the text "
+             "of an element without them is kept";
     case Kind::OtherElementClosed:
       return "</" + name + "> closes " + element + "; did you mean </" +
              std::string(repair.element) + ">?";
@@ -36,7 +40,7 @@ std::string markupMessage(const XMLDocument::Repair& repair) {
          tag(repair.name) + ", is kept";
 }
 
-std::string repairMessage(const XMLDocument::Repair& repair) {
+std::string repairMessage(const XMLDocument::Repair& repair, bool utf8) {
   using Kind = XMLDocument::Repair::Kind;
   switch (repair.kind) {
     case Kind::Unterminated:
@@ -44,7 +48,10 @@ std::string repairMessage(const XMLDocument::Repair& repair) {
              " opened here never ends: the rest of the file is dropped";
     case Kind::ReferenceReduced:
       return "a character reference in " + tag(repair.element) +
-             " stands for a code above 255 and becomes the one byte " + hexByte(repair.byte);
+             (utf8 ? " stands for no character XML allows (a surrogate, U+FFFE, U+FFFF or above "
+                     "U+10FFFF)"
+                   : " stands for a code above 255") +
+             " and becomes the one byte " + hexByte(repair.byte);
     case Kind::ReferenceEndsValue:
       return std::string("a character reference in ") + tag(repair.element) + " gives the byte 0" +
              (repair.wide ? " (the low byte of its code)" : "") + ", which ends the value there";
@@ -63,6 +70,8 @@ Check checkOf(XMLDocument::Repair::Kind kind) {
   switch (kind) {
     case Kind::TextDropped:
       return Check::TextDropped;
+    case Kind::MixedText:
+      return Check::MixedText;
     case Kind::OtherElementClosed:
       return Check::OtherElementClosed;
     case Kind::UnquotedAttribute:
@@ -93,7 +102,8 @@ Failure reportRepairs(Findings& findings, const XMLDocument& document, const std
         {SourceLocation::Role::At, path, document.lineAt(repair.at), document.columnAt(repair.at)}};
     locations.insert(locations.end(), chain.begin(), chain.end());
     if (Failure failure =
-            findings.report(checkOf(repair.kind), repairMessage(repair), std::move(locations))) {
+            findings.report(checkOf(repair.kind), repairMessage(repair, document.utf8References),
+                            std::move(locations))) {
       return failure;
     }
   }

@@ -131,8 +131,9 @@ Failure Walk::expandAttributesAs(XMLElement* element, std::size_t frame,
 
 Diagnostic Walk::tooLong(const XMLElement& element, std::string_view attribute,
                          const XMLElement* at, std::size_t frame) const {
-  std::string message = "the value of attribute " + std::string(attribute) + " of <" +
-                        std::string(element.name()) + "> would be longer than 16 MiB";
+  std::string message =
+      (attribute.empty() ? "the text" : "the value of attribute " + std::string(attribute)) +
+      " of <" + std::string(element.name()) + "> would be longer than 16 MiB";
   // A definition's value is named by its macro.
   if (element.name() == "define" && element.hasAttribute("name")) {
     message += " (macro " + std::string(attributeText(&element, "name")) + ")";
@@ -199,9 +200,8 @@ Failure Walk::unresolvedFindings(const Step& step) const {
 }
 
 template <bool kListened>
-std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
-                                                         const LoopMaps* maps,
-                                                         const MacroTable* last) {
+[[gnu::always_inline]] inline std::optional<std::string_view> Walk::expandWithLoopMaps(
+    std::string_view value, const LoopMaps* maps, const MacroTable* last) {
   // A value without references is shared, not copied.
   if (!MacroEnvironment::hasReferences(value)) return value;
   if (maps) return expandThroughChain<kListened>(value, *maps, last);
@@ -281,13 +281,21 @@ const XMLAttribute* Walk::applyLoopMapsAs(XMLElement* element, const LoopMaps& m
     if (!value) return &a;
     a.setValue(*value);
   }
-  // Loops copy elements only.
+  // Loops copy elements and kept text only.
   XMLNode** link = &element->firstChild;
   while (*link) {
-    if ((*link)->isElement()) {
-      link = &(*link)->next;
+    XMLNode* node = *link;
+    if (node->isText()) {
+      auto* piece = static_cast<XMLText*>(node);
+      const std::optional<std::string_view> value =
+          expandWithLoopMaps<kListened>(piece->text(), &maps, nullptr);
+      if (!value) return &kText;
+      piece->setText(*value);
+    }
+    if (node->isElement() || node->isText()) {
+      link = &node->next;
     } else {
-      *link = (*link)->next;
+      *link = node->next;
     }
   }
   return nullptr;
@@ -305,8 +313,9 @@ Failure Walk::childrenAsCopied(Step& step) {
           return tooLong(*next, a->name(), step.element, step.frame);
         }
       }
-      for (XMLNode* child = next->firstChild; child; child = child->next)
-        stack.push_back(static_cast<XMLElement*>(child));
+      for (XMLNode* child = next->firstChild; child; child = child->next) {
+        if (child->isElement()) stack.push_back(static_cast<XMLElement*>(child));
+      }
     }
   }
   return std::nullopt;
@@ -332,7 +341,19 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   };
   auto* copy =
       static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
-        if (!node->isElement()) return nullptr;  // loops copy elements only
+        if (node->isText()) {
+          // The text of `element`, the element copied last.
+          const std::string_view text = static_cast<const XMLText*>(node)->text();
+          if (const auto result = expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
+            return doc_.make<XMLText>(*result);
+          }
+          if (!tooLongIn) {
+            tooLongIn = element;
+            tooLongAttribute = {};
+          }
+          return doc_.make<XMLText>(std::string_view());
+        }
+        if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
         element = static_cast<const XMLElement*>(node);
         return doc_.copyAttributes(element, expanded);
       }));
@@ -460,19 +481,29 @@ constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
     {"include", &Walk::doInclude}, {"define", &Walk::doDefine}, {"for", &Walk::doFor},
     {"xmldef", &Walk::doXmldef},   {"xmlput", &Walk::doXmlput}, {"foreach", &Walk::doForeach}};
 
-[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
+bool Walk::mayBeDirective(std::string_view name) {
   static constexpr DirectiveFilter kFilter(kDirectives);
+  return kFilter.mayBeDirective(name);
+}
+
+[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
   const std::string_view name = step.element->name();
-  if (!kFilter.mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
+  if (!mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
   for (const auto& [text, handler] : kDirectives) {
     if (name != text) continue;
-    if (!frames_[step.frame].owner && handler != &Walk::doInclude) {
-      // A directive must have a parent to splice into or to be removed from.
-      return fail(step, "<" + std::string(name) + "> cannot be the root element");
-    }
+    if (!frames_[step.frame].owner && handler != &Walk::doInclude) return atRoot(step);
+    if (textOf(step.element)) return decideWithText(step, handler);
     return (this->*handler)(step);
   }
   return Outcome{Outcome::Kind::Keep};
+}
+
+Walk::Decision Walk::atRoot(const Step& step) {
+  if (findings_.any()) {
+    if (Failure failure = checkUncarried(step)) return std::move(*failure);
+  }
+  // A directive must have a parent to splice into or to be removed from.
+  return fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
 }
 
 [[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {
@@ -516,7 +547,10 @@ Failure Walk::keep(const Step& step) {
     if (Failure failure = unresolvedFindings(step)) return failure;
   }
   Frame& frame = frames_[step.frame];
-  if (!element->firstChild) {
+  if (!element->firstChild || element->firstChild->isText()) {
+    if (element->firstChild) {
+      if (Failure failure = expandText(element, step.frame)) return failure;
+    }
     frame.prev = element;
     frame.node = element->next;
     return std::nullopt;

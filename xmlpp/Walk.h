@@ -31,6 +31,9 @@
 #include "macros/MacroTable.h"
 #include "xmlpp/Preprocessor.h"
 
+// What a directive reads, for its checks (DirectiveChecks.cpp).
+struct DirectiveReads;
+
 // Include and xmlput nesting limits (each counted separately).
 inline constexpr int kMaxNesting = 1000;
 
@@ -134,6 +137,8 @@ class Walk {
     Decision (Walk::*handler)(Step&);
   };
   static const DirectiveEntry kDirectives[12];  // defined, and so counted, in Walk.cpp
+  // False for most names that are no directive's, by their length and first letter alone.
+  static bool mayBeDirective(std::string_view name);
 
   // How the element whose children a frame walks leaves the walk once they are done.
   struct Finish {
@@ -179,6 +184,11 @@ class Walk {
   template <bool kListened>
   Failure begin(Step& step);
   Decision decide(Step& step);
+  // The failure of a directive other than include that is the root element (after the checks
+  // its handler would have made).
+  [[gnu::noinline]] Decision atRoot(const Step& step);
+  // Decides for a directive whose element holds kept text, which a directive does not write.
+  [[gnu::noinline]] Decision decideWithText(Step& step, Decision (Walk::*handler)(Step&));
   Failure carryOut(Step& step, const Outcome& outcome);
   // Carries out `finish` in the frame below the one that just walked the chain ending in `last`.
   Failure finishFrame(Frame& parent, const Finish& finish, XMLNode* last);
@@ -229,11 +239,33 @@ class Walk {
   // step's element is a directive (`directive`, its name) or an ordinary element.
   Failure checkStep(const Step& step);
   Failure checkNames(const Step& step);
-  Failure checkDirective(const Step& step, std::string_view directive);
-  Failure checkAttributes(const XMLElement* element, std::size_t frame, std::string_view name);
+  [[gnu::noinline]] Failure illFormedNames(const Step& step);
+  Failure checkDirective(const Step& step, const DirectiveReads& what);
+  Failure checkAttributes(const XMLElement* element, std::size_t frame, const DirectiveReads& what);
   Failure checkMisspelled(const Step& step);
-  Failure checkCondition(const Step& step, std::string_view tested);
+  // The directives a name may be a misspelling of (see DirectiveChecks.cpp), remembered for the
+  // names met last.
+  std::uint32_t nearDirectivesOf(std::string_view name);
+  struct NearEntry {
+    std::string name;
+    std::uint32_t near = 0;
+  };
+  // The undefined-condition finding for a name an if, ifnot or switch tests that nothing but a
+  // test defined (checked as the directive looks it up).
+  [[gnu::noinline]] Failure checkCondition(const Step& step, std::string_view tested);
   Failure checkEvaluation(const Step& step, std::string_view directive);
+  // The not-evaluated findings: for a for bound, and for the ifex expression `text` that the
+  // directive evaluated to `truth` (checked as it is carried out, not evaluated twice).
+  Failure checkBound(const Step& step, std::string_view attribute);
+  [[gnu::noinline]] Failure checkIfex(const Step& step, std::string_view text,
+                                      std::optional<bool> truth);
+  // The checks made as a directive is carried out, for one that fails before (the root element).
+  [[gnu::noinline]] Failure checkUncarried(const Step& step);
+  // "attribute A of <D> ("VALUE") WHAT: THEN".
+  Failure notEvaluated(const Step& step, std::string_view directive, std::string_view attribute,
+                       std::string_view what, std::string_view then) const;
+  // What a text whose expression ended before its end holds, for a finding.
+  std::string ignoredRest(std::string_view text) const;
   Failure checkSwitchBranch(const Step& step, std::string_view value);
   // A finding of `check` located at the step's element.
   Failure found(const Step& step, Check check, std::string message) const {
@@ -284,6 +316,17 @@ class Walk {
   // Lists what the loop handed over with its chain's frame.
   void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
+  // Expands the macro references in the element's kept text, reporting those left unresolved
+  // (frame: that of the element's chain); a text that expands to nothing is removed.
+  Failure expandText(XMLElement* element, std::size_t frame);
+  // Removes the kept text of `holder`, whose content is not written where it stands, and reports
+  // it dropped, because `why`.
+  Failure dropText(XMLElement* holder, std::size_t frame, std::string_view why);
+  static constexpr std::string_view kDirectiveContent =
+      "a directive's content is elements; put the text inside one";
+  // Stands for an element's kept text where an attribute is expected (an empty name).
+  static inline const XMLAttribute kText{};
+
   // Expands the macro references in the element's attribute values in place; when a check asks,
   // adds the references left unresolved to `unresolved`.
   //
@@ -298,13 +341,14 @@ class Walk {
   template <bool kListened>
   Failure expandAttributesAs(XMLElement* element, std::size_t frame,
                              std::vector<Unresolved>& unresolved);
-  // The failure for an attribute of `element` whose expanded value would be longer than the
-  // bound on values built (MacroEnvironment::kMaxValueSize), located at `at` in frame `frame`.
+  // The failure for an attribute of `element` (its text: an empty name) whose expanded value
+  // would be longer than the bound on values built (MacroEnvironment::kMaxValueSize), located at
+  // `at` in frame `frame`.
   Diagnostic tooLong(const XMLElement& element, std::string_view attribute, const XMLElement* at,
                      std::size_t frame) const;
-  // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
-  // (a null one becomes empty), and its children other than elements dropped.
-  // Returns the attribute whose value would grow too long, if one does.
+  // Applies loop maps to an element as a loop's copy would have: every attribute value and its
+  // kept text expanded (a null value becomes empty), and its other children but elements dropped.
+  // Returns the attribute whose value would grow too long, if one does (kText for its text).
   // `file` is where the element was written (for the listener).
   const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps,
                                     const std::string* file) {
@@ -396,6 +440,8 @@ class Walk {
   WalkListener* const listener_;
   ReferenceRelay relay_;
   std::map<std::string, Fragment, std::less<>> fragments_;
+  static constexpr std::size_t kNearCacheSize = 1024;
+  std::vector<NearEntry> nearCache_;       // made when first used
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
