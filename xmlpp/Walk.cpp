@@ -286,9 +286,10 @@ const XMLAttribute* Walk::applyLoopMapsAs(XMLElement* element, const LoopMaps& m
   while (*link) {
     XMLNode* node = *link;
     if (node->isText()) {
+      // Kept text is expanded without the listener: the trace tells attribute values only.
       auto* piece = static_cast<XMLText*>(node);
       const std::optional<std::string_view> value =
-          expandWithLoopMaps<kListened>(piece->text(), &maps, nullptr);
+          expandWithLoopMaps<false>(piece->text(), &maps, nullptr);
       if (!value) return &kText;
       piece->setText(*value);
     }
