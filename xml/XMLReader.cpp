@@ -362,10 +362,20 @@ std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, 
   return {out, n};
 }
 
-// Attribute values are decoded where they stand.
+// Attribute values are decoded where they stand, unless the decoding could change the line ends
+// in the text: the lines of a location are counted in it afterwards (XMLDocument::lineOf), so a
+// value with a line break, or with a numeric reference that may stand for one, is decoded into
+// the arena instead. (In place, "&amp;" then a line feed would leave the line feed twice: shifted
+// left, and still in the bytes after the decoded value.)
 template <bool kRecord, bool kKeepText>
 std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
                                                           std::size_t first) {
+  const std::string_view rest = token.substr(first);
+  if (rest.find_first_of("\n\r") != std::string_view::npos ||
+      rest.find("&#") != std::string_view::npos) {
+    char* out = static_cast<char*>(doc_.arena().allocate(token.size(), 1));
+    return decodeInto(token, out, first);
+  }
   return decodeInto(token, begin_ + (token.data() - begin_), first);
 }
 
