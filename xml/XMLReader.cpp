@@ -340,7 +340,7 @@ class Parser {
 // stands: the decoded bytes overwrite only bytes already read.
 template <bool kRecord, bool kKeepText>
 std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, char* out,
-                                                         std::size_t first) {
+                                                        std::size_t first) {
   if (out != token.data()) std::memmove(out, token.data(), first);
   std::size_t n = first;
   for (std::size_t i = first; i < token.size(); ++i) {
@@ -369,7 +369,7 @@ std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, 
 // left, and still in the bytes after the decoded value.)
 template <bool kRecord, bool kKeepText>
 std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
-                                                          std::size_t first) {
+                                                         std::size_t first) {
   const std::string_view rest = token.substr(first);
   if (rest.find_first_of("\n\r") != std::string_view::npos ||
       rest.find("&#") != std::string_view::npos) {

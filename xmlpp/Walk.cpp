@@ -345,7 +345,8 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
         if (node->isText()) {
           // The text of `element`, the element copied last.
           const std::string_view text = static_cast<const XMLText*>(node)->text();
-          if (const auto result = expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
+          if (const auto result =
+                  expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
             return doc_.make<XMLText>(*result);
           }
           if (!tooLongIn) {
