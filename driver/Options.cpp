@@ -47,6 +47,8 @@ constexpr KnownOption kOptions[] = {
      "after a failure, print where: file, line, includes"},
     {"--strict", "", &Options::strict, nullptr, nullptr, "",
      "enable every check (less --no-warn); fail on a finding"},
+    {"--lsp", "", &Options::lsp, nullptr, nullptr, "",
+     "serve the language server protocol on stdin/stdout"},
 };
 
 bool named(const KnownOption& option, std::string_view arg) {

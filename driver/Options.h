@@ -22,6 +22,7 @@ struct Options {
   bool utf8 = false;                          // write valid UTF-8 in attribute values as it is
   bool locations = false;                     // print where a failure happened
   bool strict = false;                        // enable every check, and fail on what one finds
+  bool lsp = false;                           // serve the language server protocol instead
   CheckOptions checks;                        // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE

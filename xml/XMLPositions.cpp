@@ -22,6 +22,14 @@ std::int32_t XMLDocument::columnAt(const char* position) const {
   return 0;
 }
 
+std::ptrdiff_t XMLDocument::offsetAt(const char* position) const {
+  for (const auto& [begin, end] : texts_) {
+    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
+    return position - begin;
+  }
+  return -1;
+}
+
 void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nul) {
   // A UTF-16 text starts with its byte-order mark, and its second byte is then 0.
   const bool utf16 = size >= 2 && (text[0] == '\xFF' || text[0] == '\xFE') &&
