@@ -20,8 +20,8 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 
 // Where a Content-Length header starts in a line that holds other bytes before it (what is left
 // of a dropped body or of garbage), or npos.
-std::size_t embeddedLengthHeader(std::string_view line) {
-  for (std::size_t at = line.find_first_of("Cc"); at != std::string_view::npos;
+std::size_t embeddedLengthHeader(std::string_view line, std::size_t from = 0) {
+  for (std::size_t at = line.find_first_of("Cc", from); at != std::string_view::npos;
        at = line.find_first_of("Cc", at + 1)) {
     if (startsWithNoCase(line.substr(at), kLengthHeader)) return at;
   }
@@ -73,27 +73,30 @@ MessageReader::LineKind MessageReader::readLine(std::string& line) {
     }
     if (buffer_.size() - pos_ > kMaxHeaderLine) {
       // Too long for a header: drop it up to its line end, but keep a header that follows
-      // garbage on the same line.
-      const std::string_view text(buffer_.data() + pos_, buffer_.size() - pos_);
-      const std::size_t lineLength = end == std::string::npos ? text.size() : end - pos_;
-      const std::size_t header = embeddedLengthHeader(text.substr(0, lineLength));
-      if (header != std::string_view::npos && header > 0) {
-        pos_ += header;
-        return LineKind::Overlong;
-      }
-      if (end != std::string::npos) {
-        pos_ = end + 1;
-        return LineKind::Overlong;
-      }
-      pos_ = buffer_.size();
+      // garbage on the same line (the first byte is dropped in any case, so that a long line
+      // that starts with a header is not read again).
+      std::size_t from = 1;
       while (true) {
-        if (!fill(1)) return LineKind::End;
-        const std::size_t next = buffer_.find('\n', pos_);
-        if (next != std::string::npos) {
-          pos_ = next + 1;
+        const std::string_view text(buffer_.data() + pos_, buffer_.size() - pos_);
+        const std::size_t lineEnd = text.find('\n');
+        const std::size_t header = embeddedLengthHeader(
+            text.substr(0, lineEnd == std::string_view::npos ? text.size() : lineEnd), from);
+        if (header != std::string_view::npos) {
+          pos_ += header;
           return LineKind::Overlong;
         }
-        pos_ = buffer_.size();
+        if (lineEnd != std::string_view::npos) {
+          pos_ += lineEnd + 1;
+          return LineKind::Overlong;
+        }
+        // Keep what could be the start of a header cut by the end of the buffer.
+        const std::size_t keep = std::min(text.size(), kLengthHeader.size() - 1);
+        pos_ = buffer_.size() - keep;
+        from = 0;
+        if (!fill(keep + 1)) {
+          pos_ = buffer_.size();
+          return LineKind::End;
+        }
       }
     }
     searched = buffer_.size() - pos_;
