@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "macros/MacroEnvironment.h"
@@ -43,6 +44,11 @@ const std::string* lookup(const MacroMap& map, std::string_view name) {
   return it == map.end() ? nullptr : &it->second;
 }
 
+// The plain expansion's observer: nothing to tell, and nothing left in the code once inlined.
+struct NoObserver {
+  void operator()(const ResolvedReference&) const {}
+};
+
 }  // namespace
 
 std::optional<std::string> MacroEnvironment::expand(const MacroTable& localMacros,
@@ -55,21 +61,40 @@ std::optional<std::string> MacroEnvironment::expand(const MacroTable& localMacro
   return std::string(*expanded);
 }
 
+std::optional<std::string_view> MacroEnvironment::expand(const MacroTable& localMacros,
+                                                         std::string_view text,
+                                                         bool useSystemMacros, std::string& result,
+                                                         ReferenceObserver& observer,
+                                                         std::string* unresolved) const {
+  if (unresolved) unresolved->clear();
+  if (!hasReferences(text)) return text;
+  auto observe = [&observer](const ResolvedReference& reference) { observer.resolved(reference); };
+  return expandReferences(localMacros, text, useSystemMacros, result, unresolved, observe);
+}
+
 std::optional<std::string_view> MacroEnvironment::expandReferences(const MacroTable& localMacros,
                                                                    std::string_view text,
                                                                    bool useSystemMacros,
                                                                    std::string& output,
                                                                    std::string* unresolved) const {
+  NoObserver none;
+  return expandReferences(localMacros, text, useSystemMacros, output, unresolved, none);
+}
+
+template <class Observe>
+std::optional<std::string_view> MacroEnvironment::expandReferences(
+    const MacroTable& localMacros, std::string_view text, bool useSystemMacros, std::string& output,
+    std::string* unresolved, Observe& observe) const {
   // Each pass notes its own unresolved references; the last pass's are the result's. A pass
   // whose output grows past the bound stops there.
-  bool rescan = expandPass(localMacros, text, useSystemMacros, output, unresolved);
+  bool rescan = expandPass(localMacros, text, useSystemMacros, output, unresolved, observe, 0);
   if (output.size() > kMaxSize) return std::nullopt;
   if (!rescan || output == text) return output;
   std::string input;
   std::size_t written = output.size();
   for (int pass = 1; pass < kMaxPasses && written < kMaxWritten; ++pass) {
     input.swap(output);
-    rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved);
+    rescan = expandPass(localMacros, input, useSystemMacros, output, unresolved, observe, pass);
     if (output.size() > kMaxSize) return std::nullopt;
     if (!rescan || output == input) break;
     written += output.size();
@@ -126,9 +151,10 @@ NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
 
 }  // namespace
 
+template <class Observe>
 bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_view in,
-                                  bool useSystemMacros, std::string& out,
-                                  std::string* unresolved) const {
+                                  bool useSystemMacros, std::string& out, std::string* unresolved,
+                                  Observe& observe, int pass) const {
   constexpr char mc = kMacroChar;
   if (unresolved) unresolved->clear();
   out.clear();
@@ -173,22 +199,34 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
                    ref.colon == std::string_view::npos ? ref.colon : ref.colon - (i + 2));
     if (parts.literal) rescan = false;  // a literal default ends re-scanning for the whole pass
     const std::string* value = localMacros.find(parts.name);
+    const bool local = value != nullptr;
     if (!value && useSystemMacros) value = lookup(systemMacros_, parts.name);
+    const std::string_view reference = in.substr(i, ref.close + 1 - i);
+    const std::size_t start = out.size();
     std::string now;
+    ResolvedReference::Source source = ResolvedReference::Source::Macro;
     if (value && dateTimeMacroValue(parts.name, now, fixedTime_)) {
       out.append(now);
+      source = local ? source : ResolvedReference::Source::System;
     } else if (value) {
       // The output is checked each time a value has been written: it grows past the bound by at
       // most one value before the pass stops. (Everything else it holds is text of the input.)
       out.append(*value);
       if (out.size() > kMaxSize) return false;
+      source = local ? source : ResolvedReference::Source::System;
     } else if (parts.hasDefault) {
       out.append(parts.fallback);
+      source = ResolvedReference::Source::Default;
     } else {
       // Written back as it stands, for a later expansion with other macros to resolve.
-      const std::string_view reference = in.substr(i, ref.close + 1 - i);
       if (unresolved && unresolved->empty()) unresolved->assign(reference);
       out.append(reference);
+      source = ResolvedReference::Source::Unresolved;
+    }
+    if constexpr (!std::is_same_v<Observe, NoObserver>) {
+      const MacroOrigin* origin = local ? localMacros.originOf(parts.name) : nullptr;
+      observe(ResolvedReference{reference, parts.name, std::string_view(out).substr(start), source,
+                                origin, pass});
     }
     i = ref.close + 1;
   }

@@ -10,6 +10,30 @@
 #include "macros/MacroMap.h"
 #include "macros/MacroTable.h"
 
+// One reference an expansion met, and what it became: for a tool that explains a run. Views and
+// pointers are valid only during the call that reports it.
+struct ResolvedReference {
+  enum class Source : std::uint8_t {
+    Macro,       // a macro of the table: `value`, defined where `origin` says
+    System,      // a system macro (host, date, ZuruvaDez, ...)
+    Default,     // not defined: the default written in the reference
+    Unresolved,  // not defined and no default: kept as written
+  };
+  std::string_view reference;  // "$(NAME)", "$(NAME:default)", as it stands in the text expanded
+  std::string_view name;
+  std::string_view value;  // what replaced it (the reference itself when unresolved)
+  Source source;
+  const MacroOrigin* origin;  // Macro: where the value was defined; else null
+  int pass;                   // 0: a reference of the text given; n: of the n-th re-scan
+};
+
+// Told of each reference an observed expansion resolves, in the order met, pass by pass.
+class ReferenceObserver {
+ public:
+  virtual ~ReferenceObserver() = default;
+  virtual void resolved(const ResolvedReference& reference) = 0;
+};
+
 // The macros the tool supplies itself, and the expansion of $(name) references.
 //
 // The system macros are fixed values for this build (host and target names, file extensions),
@@ -41,6 +65,12 @@ class MacroEnvironment {
   }
   std::optional<std::string> expand(const MacroTable& localMacros, std::string_view text,
                                     bool useSystemMacros = false) const;
+  // The same expansion, telling `observer` of each reference met. The expansion without an
+  // observer is a separate instance of the same code, so it pays nothing for this one.
+  std::optional<std::string_view> expand(const MacroTable& localMacros, std::string_view text,
+                                         bool useSystemMacros, std::string& result,
+                                         ReferenceObserver& observer,
+                                         std::string* unresolved = nullptr) const;
   // The character that starts every reference ("$(name)", "$$").
   static constexpr char kReferenceChar = '$';
   // Whether expansion could change `text` at all: only a text with a "$" holds references.
@@ -51,14 +81,22 @@ class MacroEnvironment {
   std::optional<std::string> expandWithSystemMacros(std::string_view text) const;
 
  private:
+  // `Observe` is called as observe(reference, pass) for each reference met: a no-op for the plain
+  // expansion, a ReferenceObserver's call for the observed one.
+  template <class Observe>
+  std::optional<std::string_view> expandReferences(const MacroTable& localMacros,
+                                                   std::string_view text, bool useSystemMacros,
+                                                   std::string& output, std::string* unresolved,
+                                                   Observe& observe) const;
+  // One pass over `in` into `out`; true when it asks for another. A pass whose output grows past
+  // kMaxValueSize stops there.
+  template <class Observe>
+  bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
+                  std::string& out, std::string* unresolved, Observe& observe, int pass) const;
   std::optional<std::string_view> expandReferences(const MacroTable& localMacros,
                                                    std::string_view text, bool useSystemMacros,
                                                    std::string& output,
                                                    std::string* unresolved) const;
-  // One pass over `in` into `out`; true when it asks for another. A pass whose output grows past
-  // kMaxValueSize stops there.
-  bool expandPass(const MacroTable& localMacros, std::string_view in, bool useSystemMacros,
-                  std::string& out, std::string* unresolved) const;
 
   MacroMap systemMacros_;
   std::optional<std::time_t> fixedTime_;

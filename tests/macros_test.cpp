@@ -104,6 +104,41 @@ TEST(Expand, SystemMacros) {
   EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
 }
 
+// An observed expansion tells each reference of each pass, and gives what the plain one gives.
+TEST(Expand, ObservedReferences) {
+  struct Recorder : ReferenceObserver {
+    std::vector<std::string> seen;
+    void resolved(const ResolvedReference& r) override {
+      static constexpr const char* kSources[] = {"macro", "system", "default", "unresolved"};
+      std::string line = std::to_string(r.pass) + " " + std::string(r.reference) + " " +
+                         std::string(r.name) + "=" + std::string(r.value) + " " +
+                         kSources[static_cast<int>(r.source)];
+      if (r.origin) line += r.origin->kind == MacroOrigin::Kind::Define ? " define" : " other";
+      seen.push_back(line);
+    }
+  };
+  MacroEnvironment env("/opt/t");
+  MacroTable table;
+  table.set("A", "x$(B)", MacroOrigin{MacroOrigin::Kind::Define, nullptr, nullptr});
+  table.set("B", "b", MacroOrigin{});
+  // A "$" inside a reference (here in a default) makes the pass ask for a re-scan.
+  const std::string text = "$(A)-$(C:d$)-$(D)-$(HostOS)";
+  Recorder recorder;
+  std::string observed;
+  std::string plain;
+  std::string unresolved;
+  const auto got = env.expand(table, text, true, observed, recorder, &unresolved);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, "xb-d$-$(D)-linux");
+  EXPECT_EQ(*got, *env.expand(table, text, true, plain));
+  EXPECT_EQ(unresolved, "$(D)");
+  const std::vector<std::string> expected = {
+      "0 $(A) A=x$(B) macro define",     "0 $(C:d$) C=d$ default", "0 $(D) D=$(D) unresolved",
+      "0 $(HostOS) HostOS=linux system", "1 $(B) B=b macro other", "1 $(D) D=$(D) unresolved",
+  };
+  EXPECT_EQ(recorder.seen, expected);
+}
+
 TEST(DateTime, Formats) {
   struct Case {
     const char* name;

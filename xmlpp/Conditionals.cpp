@@ -11,6 +11,15 @@ bool listContains(std::string_view list, std::string_view value) {
   return found;
 }
 
+// The element's own view of an attribute's name, which locates it in the text; `name` itself
+// when the element has no such attribute.
+std::string_view writtenName(const XMLElement* element, std::string_view name) {
+  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+    if (element->attributes()[i].name() == name) return element->attributes()[i].name();
+  }
+  return name;
+}
+
 }  // namespace
 
 Walk::Decision Walk::decideIf(const Step& step, bool negated) {
@@ -20,9 +29,12 @@ Walk::Decision Walk::decideIf(const Step& step, bool negated) {
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const std::string& current = macros_.findOrInsert(
       condition.name(), [&] { return originOf(step, MacroOrigin::Kind::Condition); });
-  if (listContains(condition.value(), current) != negated) {
-    return Outcome{Outcome::Kind::Replace, element};
+  const bool taken = listContains(condition.value(), current) != negated;
+  if (listener_) {
+    tellCondition(step, negated ? ConditionEvent::Directive::Ifnot : ConditionEvent::Directive::If,
+                  taken, condition.name(), condition.name());
   }
+  if (taken) return Outcome{Outcome::Kind::Replace, element};
   return Outcome{Outcome::Kind::Remove};
 }
 
@@ -32,22 +44,41 @@ Walk::Decision Walk::doIfex(Step& step) {
   if (expression.empty()) return Outcome{Outcome::Kind::Keep};  // not a directive without one
   const std::optional<std::string_view> expanded = expand(expression);
   if (!expanded) return tooLong(*element, "expression", element, step.frame);
-  if (evaluator_.truthValue(*expanded).value_or(false)) {
-    return Outcome{Outcome::Kind::Replace, element};
+  const std::optional<bool> truth = evaluator_.truthValue(*expanded);
+  if (listener_) {
+    listener_->condition(ConditionEvent{placeOf(step),
+                                        ConditionEvent::Directive::Ifex,
+                                        truth.value_or(false),
+                                        writtenName(step.element, "expression"),
+                                        {},
+                                        {},
+                                        false,
+                                        *expanded,
+                                        nullptr,
+                                        truth,
+                                        nullptr,
+                                        false});
   }
+  if (truth.value_or(false)) return Outcome{Outcome::Kind::Replace, element};
   return Outcome{Outcome::Kind::Remove};
 }
 
 Walk::Decision Walk::decideIfdef(const Step& step, bool negated) {
-  const bool defined = macros_.find(attributeText(step.element, "name")) != nullptr;
+  const std::string_view name = attributeText(step.element, "name");
+  const bool defined = macros_.find(name) != nullptr;
+  if (listener_) {
+    tellCondition(step,
+                  negated ? ConditionEvent::Directive::Ifndef : ConditionEvent::Directive::Ifdef,
+                  defined != negated, "name", name);
+  }
   if (defined != negated) return Outcome{Outcome::Kind::Replace, step.element};
   return Outcome{Outcome::Kind::Remove};
 }
 
 Walk::Decision Walk::doSwitch(Step& step) {
-  const std::string current = macros_.findOrInsert(attributeText(step.element, "name"), [&] {
-    return originOf(step, MacroOrigin::Kind::Condition);
-  });
+  const std::string_view name = attributeText(step.element, "name");
+  const std::string current =
+      macros_.findOrInsert(name, [&] { return originOf(step, MacroOrigin::Kind::Condition); });
   XMLElement* chosen = nullptr;
   XMLElement* fallback = nullptr;
   if (Failure failure = childrenAsCopied(step)) return std::move(*failure);
@@ -62,9 +93,46 @@ Walk::Decision Walk::doSwitch(Step& step) {
     }
   }
   if (!chosen) chosen = fallback;
+  if (listener_) tellSwitch(step, name, chosen, chosen && chosen == fallback);
   if (chosen) return Outcome{Outcome::Kind::Replace, chosen};
   if (findings_.on(Check::NoSwitchBranch)) {
     if (Failure failure = checkSwitchBranch(step, current)) return std::move(*failure);
   }
   return Outcome{Outcome::Kind::Remove};
+}
+
+void Walk::tellCondition(const Step& step, ConditionEvent::Directive directive, bool taken,
+                         std::string_view attribute, std::string_view name) {
+  const std::string* value = macros_.find(name);
+  const MacroOrigin* origin = macros_.originOf(name);
+  // An if, ifnot or switch defines a name it finds undefined, with its own element as origin.
+  const bool defined = value && !(origin->kind == MacroOrigin::Kind::Condition &&
+                                  origin->position == step.element->name().data());
+  const bool ifdef = directive == ConditionEvent::Directive::Ifdef ||
+                     directive == ConditionEvent::Directive::Ifndef;
+  const std::string_view tested =
+      ifdef ? std::string_view() : attributeText(step.element, attribute);
+  listener_->condition(ConditionEvent{
+      placeOf(step), directive, taken, writtenName(step.element, attribute), tested, name, defined,
+      value ? std::string_view(*value) : "", origin, std::nullopt, nullptr, false});
+}
+
+void Walk::tellSwitch(const Step& step, std::string_view name, const XMLElement* chosen,
+                      bool chosenDefault) {
+  const std::string* value = macros_.find(name);
+  const MacroOrigin* origin = macros_.originOf(name);
+  const bool defined = !(origin->kind == MacroOrigin::Kind::Condition &&
+                         origin->position == step.element->name().data());
+  listener_->condition(ConditionEvent{placeOf(step),
+                                      ConditionEvent::Directive::Switch,
+                                      chosen != nullptr,
+                                      writtenName(step.element, "name"),
+                                      {},
+                                      name,
+                                      defined,
+                                      *value,
+                                      origin,
+                                      std::nullopt,
+                                      chosen,
+                                      chosenDefault});
 }

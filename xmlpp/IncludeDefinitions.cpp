@@ -16,8 +16,12 @@ void Walk::defineMacrosAttribute(const XMLElement* directive, const std::string*
   if (!directive->hasAttribute("macros")) return;
   const MacroOrigin origin{MacroOrigin::Kind::MacrosAttribute, file, directive->name().data()};
   for (const auto& [name, value] :
-       parseMacroList(withoutLineFeeds(attributeText(directive, "macros"))))
+       parseMacroList(withoutLineFeeds(attributeText(directive, "macros")))) {
     macros_.set(name, value, origin);
+    if (listener_) {
+      listener_->define(DefineEvent{{directive, file}, name, value, "macros", true, origin});
+    }
+  }
 }
 
 const std::string* Walk::keptPath(const std::string& path) {
@@ -26,15 +30,14 @@ const std::string* Walk::keptPath(const std::string& path) {
   return &*kept;
 }
 
-std::optional<std::string> Walk::searchIncludeDirs(const std::string& name,
-                                                   std::string& lookedAt) const {
+const std::string* Walk::searchIncludeDirs(const std::string& name, std::string& lookedAt) const {
   for (const std::string& dir : includeDirs_) {
     std::string candidate = dir + "/" + name;
-    if (inputIdentity(candidate)) return candidate;
+    if (inputIdentity(candidate)) return &dir;
     if (!lookedAt.empty()) lookedAt.append(", ");
     lookedAt.append(candidate);
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 Walk::Decision Walk::doInclude(Step& step) {
@@ -49,9 +52,12 @@ Walk::Decision Walk::doInclude(Step& step) {
   const Context& context = frames_[step.frame].context;
   std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
   std::string elsewhere;  // the include folders looked in, for the message when none has it
+  const std::string* includeDir = nullptr;
   if (!name.starts_with('/') && !includeDirs_.empty() && !inputIdentity(path)) {
-    if (std::optional<std::string> found = searchIncludeDirs(name, elsewhere)) path = *found;
+    includeDir = searchIncludeDirs(name, elsewhere);
+    if (includeDir) path = *includeDir + "/" + name;
   }
+  if (listener_) listener_->include(IncludeEvent{placeOf(step), name, path, includeDir});
   if (context.includeDepth >= kMaxNesting) {
     return fail(step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
   }
@@ -208,6 +214,7 @@ Walk::Decision Walk::doDefine(Step& step) {
   const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Define);
   if (directive->hasAttribute("value")) {
     macros_.set(name, attributeText(directive, "value"), origin);
+    if (listener_) tellDefine(step, name, "value", true, origin);
   } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
     bool hex = !directive->hasAttribute("expression");
     const std::string_view attribute = hex ? "hex_expression" : "expression";
@@ -218,6 +225,9 @@ Walk::Decision Walk::doDefine(Step& step) {
       const auto low = static_cast<std::uint32_t>(*value);
       char digits[10];
       macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low), origin);
+      if (listener_) tellDefine(step, name, attribute, true, origin);
+    } else if (listener_) {
+      tellDefine(step, name, attribute, false, origin);
     }
   } else {
     return fail(step, "missing value or expression in <define>");
@@ -249,5 +259,15 @@ Walk::Decision Walk::doXmlput(Step& step) {
   }
   // Every use starts from a fresh copy of the registered fragment.
   const Fragment& fragment = it->second;
+  if (listener_) {
+    listener_->put(PutEvent{placeOf(step), name, fragment.element, fragment.file});
+  }
   return Outcome{Outcome::Kind::Put, doc_.copyElement(fragment.element), fragment.file};
+}
+
+void Walk::tellDefine(const Step& step, std::string_view name, std::string_view attribute, bool set,
+                      const MacroOrigin& origin) {
+  const std::string* value = set ? macros_.find(name) : nullptr;
+  listener_->define(DefineEvent{placeOf(step), name, value ? std::string_view(*value) : "",
+                                attribute, set, origin});
 }

@@ -127,6 +127,7 @@ Walk::Decision Walk::doFor(Step& step) {
   std::uint32_t end = evaluateUnsigned("end");
   std::uint32_t increment = evaluateUnsigned("incr");
   std::vector<HandedOver> handedOver;
+  std::uint64_t iterations = 0;
   if (start < end) {
     if (neverEnds(start, end, increment)) {
       return fail(step, "<for index=\"" + index + "\"> never ends");
@@ -151,6 +152,8 @@ Walk::Decision Walk::doFor(Step& step) {
       setUpperHex(apHexText, ap);
       i += increment;
       last = !(i < end);
+      if (listener_) listener_->iteration(IterationEvent{placeOf(step), iterations, iteration});
+      ++iterations;
       if (Failure failure = insertBody(step, iteration, last, &insertionPoint, handedOver)) {
         return std::move(*failure);
       }
@@ -158,6 +161,7 @@ Walk::Decision Walk::doFor(Step& step) {
     }
   }
   finishLoop(step, handedOver);
+  if (listener_) listener_->loop(LoopEvent{placeOf(step), false, iterations});
   return Outcome{Outcome::Kind::Remove};
 }
 
@@ -180,13 +184,17 @@ Walk::Decision Walk::doForeach(Step& step) {
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
   Failure failure;
+  std::uint64_t iterations = 0;
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
+    if (listener_) listener_->iteration(IterationEvent{placeOf(step), iterations, iteration});
+    ++iterations;
     failure = insertBody(step, iteration, last, &insertionPoint, handedOver);
     return !failure;
   });
   if (failure) return std::move(*failure);
   finishLoop(step, handedOver);
+  if (listener_) listener_->loop(LoopEvent{placeOf(step), true, iterations});
   return Outcome{Outcome::Kind::Remove};
 }

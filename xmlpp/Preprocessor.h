@@ -10,17 +10,7 @@
 #include "macros/MacroMap.h"
 #include "xml/XMLDocument.h"
 #include "xmlpp/Checks.h"
-
-// What the walk reports as it goes, for tools that explain a run. Without one the walk reports
-// nothing and pays one test of a null pointer per element.
-class WalkListener {
- public:
-  virtual ~WalkListener() = default;
-  // The walk reached `element`, written in `file`, and expanded its values; `scope` holds the
-  // macros in force there, each with where its value was defined.
-  virtual void reached(const XMLElement& element, const std::string& file,
-                       const MacroTable& scope) = 0;
-};
+#include "xmlpp/WalkListener.h"
 
 // One run of the preprocessor: it loads a file into its document and carries out the directives
 // there, so that afterwards the document holds the result. It owns what outlives the walk: the

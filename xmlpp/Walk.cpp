@@ -116,8 +116,14 @@ Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
-    const std::optional<std::string_view> value =
-        env_.expand(macros_, a.value(), false, buffer_, collectUnresolved_ ? &reference_ : nullptr);
+    std::string* unresolvedReference = collectUnresolved_ ? &reference_ : nullptr;
+    std::optional<std::string_view> value;
+    if (listener_) {
+      relayAt(element, frames_[frame].context.sourceFile, a.name(), false);
+      value = env_.expand(macros_, a.value(), false, buffer_, relay_, unresolvedReference);
+    } else {
+      value = env_.expand(macros_, a.value(), false, buffer_, unresolvedReference);
+    }
     if (!value) return tooLong(*element, a.name(), element, frame);
     if (value->data() != a.value().data() && *value != a.value()) {
       a.setValue(doc_.duplicateString(*value));
@@ -203,7 +209,7 @@ std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
   if (!MacroEnvironment::hasReferences(value)) return value;
   if (maps) return expandThroughChain(value, *maps, last);
   // A copy of a body whose loop has no loop around it: its own iteration only.
-  const std::optional<std::string_view> expanded = env_.expand(*last, value, false, buffer_);
+  const std::optional<std::string_view> expanded = expandWithTable(*last, value);
   if (!expanded) return std::nullopt;
   return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
 }
@@ -213,7 +219,7 @@ std::optional<std::string_view> Walk::expandThroughChain(std::string_view value,
                                                          const MacroTable* last) {
   std::string_view text = value;
   auto apply = [&](const MacroTable& table) {
-    const std::optional<std::string_view> expanded = env_.expand(table, text, false, buffer_);
+    const std::optional<std::string_view> expanded = expandWithTable(table, text);
     if (!expanded) return false;
     if (expanded->data() != text.data()) {
       passText_.swap(buffer_);  // the expansion's output becomes the text of the next one
@@ -265,10 +271,12 @@ const Walk::LoopMaps* Walk::firstDefiner(const std::vector<std::string_view>& na
   return first;
 }
 
-const XMLAttribute* Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps) {
+const XMLAttribute* Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps,
+                                        const std::string* file) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
+    if (listener_) relayAt(element, file, a.name(), true);
     const std::optional<std::string_view> value =
         expandWithLoopMaps(a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
     if (!value) return &a;
@@ -293,7 +301,8 @@ Failure Walk::childrenAsCopied(Step& step) {
       XMLElement* next = stack.back();
       stack.pop_back();
       if (next != step.element) {
-        if (const XMLAttribute* a = applyLoopMaps(next, *maps)) {
+        if (const XMLAttribute* a =
+                applyLoopMaps(next, *maps, frames_[step.frame].context.sourceFile)) {
           return tooLong(*next, a->name(), step.element, step.frame);
         }
       }
@@ -313,6 +322,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   const XMLElement* element = nullptr;
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
+    if (listener_) relayAt(element, frames_[step.frame].context.sourceFile, a.name(), true);
     if (const auto result = expandWithLoopMaps(value, step.loopMaps.get(), &iteration)) {
       return XMLAttribute{a.name(), *result};
     }
@@ -405,7 +415,8 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
     step.loopMaps = frame.context.loopMaps;
   }
   if (step.loopMaps) {
-    if (const XMLAttribute* a = applyLoopMaps(step.element, *step.loopMaps)) {
+    if (const XMLAttribute* a =
+            applyLoopMaps(step.element, *step.loopMaps, frame.context.sourceFile)) {
       return tooLong(*step.element, a->name(), step.element, step.frame);
     }
   }

@@ -51,7 +51,9 @@ class Walk {
         findings_(findings),
         collectUnresolved_(findings.on(Check::UnresolvedMacro) ||
                            findings.on(Check::UnresolvedInDirective)),
-        listener_(listener) {}
+        listener_(listener) {
+    relay_.listener = listener;
+  }
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
@@ -244,10 +246,9 @@ class Walk {
   Decision decideIfdef(const Step& step, bool negated);
   Decision doSwitch(Step& step);
   // Include and definition directives.
-  // The first "DIR/name" of the include folders that names a file, or nothing; `lookedAt` gets
+  // The first of the include folders DIR where "DIR/name" names a file, or null; `lookedAt` gets
   // each path tried, separated by ", ".
-  std::optional<std::string> searchIncludeDirs(const std::string& name,
-                                               std::string& lookedAt) const;
+  const std::string* searchIncludeDirs(const std::string& name, std::string& lookedAt) const;
   Decision doInclude(Step& step);
   Failure finishInclude(Frame& parent, const Finish& finish, XMLNode* last);
   // Copies the include element's attributes named by its "inherit_attributes" onto the included
@@ -285,7 +286,9 @@ class Walk {
   // Applies loop maps to an element as a loop's copy would have: every attribute value expanded
   // (a null one becomes empty), and its children other than elements dropped.
   // Returns the attribute whose value would grow too long, if one does.
-  const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps);
+  // `file` is where the element was written (for the listener).
+  const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps,
+                                    const std::string* file);
   // A value expanded with `maps`' tables, outermost first, then with `last` when given; nothing
   // when it would grow too long. Tables that cannot change the value are skipped, so a value
   // costs the tables that define one of its names, not the depth of the chain.
@@ -307,6 +310,43 @@ class Walk {
   std::optional<std::string_view> expand(std::string_view text) {
     return env_.expand(macros_, text, false, buffer_);
   }
+  // A value expanded with one loop table: told to the listener, when there is one, as a
+  // reference of `relay_`'s place.
+  std::optional<std::string_view> expandWithTable(const MacroTable& table, std::string_view text) {
+    if (listener_) return env_.expand(table, text, false, buffer_, relay_);
+    return env_.expand(table, text, false, buffer_);
+  }
+
+  // What the listener is told, kept out of line, off the path of a walk without one.
+  // Passes the references an expansion meets on to the listener, as those of `place`.
+  struct ReferenceRelay final : ReferenceObserver {
+    WalkListener* listener = nullptr;
+    WalkPlace place{};
+    std::string_view attribute;
+    bool loopVariable = false;
+    void resolved(const ResolvedReference& reference) override {
+      // A loop's table resolves its own variables; the rest is for the scope to resolve later.
+      if (loopVariable && reference.source == ResolvedReference::Source::Unresolved) return;
+      listener->reference(ReferenceEvent{place, attribute, reference, loopVariable});
+    }
+  };
+  void relayAt(const XMLElement* element, const std::string* file, std::string_view attribute,
+               bool loopVariable) {
+    relay_.place = WalkPlace{element, file};
+    relay_.attribute = attribute;
+    relay_.loopVariable = loopVariable;
+  }
+  [[gnu::noinline]] void tellCondition(const Step& step, ConditionEvent::Directive directive,
+                                       bool taken, std::string_view attribute,
+                                       std::string_view name);
+  [[gnu::noinline]] void tellSwitch(const Step& step, std::string_view name,
+                                    const XMLElement* chosen, bool chosenDefault);
+  [[gnu::noinline]] void tellDefine(const Step& step, std::string_view name,
+                                    std::string_view attribute, bool set,
+                                    const MacroOrigin& origin);
+  WalkPlace placeOf(const Step& step) const {
+    return WalkPlace{step.element, frames_[step.frame].context.sourceFile};
+  }
 
   XMLDocument& doc_;
   const MacroEnvironment& env_;
@@ -315,6 +355,7 @@ class Walk {
   Findings& findings_;
   const bool collectUnresolved_;  // expansions record the references they leave unresolved
   WalkListener* const listener_;
+  ReferenceRelay relay_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   std::unordered_set<std::string> paths_;  // the files read, each once
   ExpressionEvaluator evaluator_;
