@@ -85,7 +85,69 @@ class Recorder : public WalkListener {
     }
   }
 
+  // A loop variable's value in a reference: the scope that `reached` sees does not hold it.
+  void reference(const ReferenceEvent& event) override {
+    if (!event.loopVariable || event.reference.pass != 0 || !event.reference.origin) return;
+    const std::string& path = pathOf(event.place.file);
+    const auto text = analysis_.texts.find(path);
+    if (text == analysis_.texts.end()) return;
+    std::ptrdiff_t at = document_.offsetAt(event.reference.reference.data());
+    if (at < 0) {
+      // A loop's copy: the reference stands in its body element's attribute.
+      const std::ptrdiff_t attribute = document_.offsetAt(event.attribute.data());
+      if (attribute < 0) return;
+      const std::string_view tag = startTag(text->second.text, static_cast<std::size_t>(attribute));
+      const std::size_t found = tag.find(event.reference.reference);
+      if (found == std::string_view::npos) return;
+      at = attribute + static_cast<std::ptrdiff_t>(found);
+    }
+    Use& entry = analysis_.uses[Place{path, static_cast<std::size_t>(at)}];
+    if (entry.name.empty()) entry.name = event.reference.name;
+    std::erase_if(entry.values, [](const UsedValue& value) { return !value.defined; });
+    record(entry, UsedValue{true, std::string(event.reference.value), MacroOrigin::Kind::Loop,
+                            placeOf(*event.reference.origin)});
+  }
+
+  void include(const IncludeEvent& event) override {
+    if (const std::optional<Place> at = placeOf(event.place)) {
+      analysis_.includedPaths[*at] = normalPath(std::string(event.path));
+    }
+  }
+
+  void put(const PutEvent& event) override {
+    const std::optional<Place> at = placeOf(event.place);
+    const std::optional<Place> fragment =
+        event.fragment ? placeOf(WalkPlace{event.fragment, event.fragmentFile}) : std::nullopt;
+    if (at && fragment) analysis_.fragments[*at] = *fragment;
+  }
+
  private:
+  std::optional<Place> placeOf(const WalkPlace& place) {
+    if (!place.element || !place.file) return std::nullopt;
+    const std::ptrdiff_t at = document_.offsetAt(place.element->name().data());
+    if (at < 0) return std::nullopt;
+    return Place{pathOf(place.file), static_cast<std::size_t>(at)};
+  }
+
+  std::optional<Place> placeOf(const MacroOrigin& origin) {
+    if (!origin.file || !origin.position) return std::nullopt;
+    const std::ptrdiff_t where = document_.offsetAt(origin.position);
+    if (where < 0) return std::nullopt;
+    return Place{pathOf(origin.file), static_cast<std::size_t>(where)};
+  }
+
+  // Adds a value to a use, unless it has it or has as many as it keeps.
+  static void record(Use& entry, UsedValue value) {
+    if (entry.values.size() >= kMaxValuesPerUse) return;
+    for (const UsedValue& known : entry.values) {
+      if (known.defined == value.defined && known.value == value.value &&
+          known.kind == value.kind) {
+        return;
+      }
+    }
+    entry.values.push_back(std::move(value));
+  }
+
   const std::string& pathOf(const std::string* file) {
     const auto [entry, added] = paths_.try_emplace(file);
     if (added) entry->second = normalPath(*file);
@@ -107,25 +169,17 @@ class Recorder : public WalkListener {
            const MacroTable& scope) {
     Use& entry = analysis_.uses[Place{path, offset}];
     if (entry.name.empty()) entry.name = name;
-    if (entry.values.size() >= kMaxValuesPerUse) return;
     UsedValue value;
     if (const std::string* found = scope.find(name)) {
       const MacroOrigin& origin = *scope.originOf(name);
       value.defined = true;
       value.value = *found;
       value.kind = origin.kind;
-      if (origin.file && origin.position) {
-        const std::ptrdiff_t where = document_.offsetAt(origin.position);
-        if (where >= 0) value.origin = Place{pathOf(origin.file), static_cast<std::size_t>(where)};
-      }
+      value.origin = placeOf(origin);
+    } else if (!entry.values.empty()) {
+      return;  // not in scope here, but known from a loop's variables
     }
-    for (const UsedValue& known : entry.values) {
-      if (known.defined == value.defined && known.value == value.value &&
-          known.kind == value.kind) {
-        return;
-      }
-    }
-    entry.values.push_back(std::move(value));
+    record(entry, std::move(value));
   }
 
   XMLDocument& document_;

@@ -64,7 +64,9 @@ struct Analysis {
   std::map<std::string, FileText> texts;  // by path
   std::map<Place, Use> uses;
   std::vector<Reached> directives;  // include, xmldef, xmlput, for, foreach, in walk order
-  MacroMap topLevel;                // the macros of the command
+  std::map<Place, std::string> includedPaths;  // an include element's name: the path it opened
+  std::map<Place, Place> fragments;            // an xmlput element's name: its xmldef's
+  MacroMap topLevel;                           // the macros of the command
   std::vector<std::string> includeDirs;
 };
 

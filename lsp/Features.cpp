@@ -291,7 +291,13 @@ json definition(const FeatureContext& context, const json& params) {
     return locations;
   }
   if (cursor.kind != Cursor::Kind::AttributeValue) return nullptr;
+  const Place element{context.path, cursor.tagAt};
   if (cursor.element == "include" && cursor.name == "filename") {
+    // The path the run opened, else the name resolved as the run would.
+    if (const auto opened = context.analysis->includedPaths.find(element);
+        opened != context.analysis->includedPaths.end()) {
+      return json{{"uri", context.workspace.uriOf(opened->second)}, {"range", emptyRange()}};
+    }
     for (const Reached& include : context.analysis->directives) {
       if (include.directive != "include" || include.at.file != context.path ||
           include.at.offset != cursor.tagAt) {
@@ -314,6 +320,12 @@ json definition(const FeatureContext& context, const json& params) {
     return nullptr;
   }
   if (cursor.element == "xmlput" && cursor.name == "name") {
+    // The fragment the run put, else every xmldef of the name.
+    if (const auto put = context.analysis->fragments.find(element);
+        put != context.analysis->fragments.end()) {
+      locations.push_back(locationOf(context, put->second, std::string_view("xmldef").size()));
+      return locations;
+    }
     for (const Reached& fragment : context.analysis->directives) {
       if (fragment.directive != "xmldef") continue;
       for (const auto& [name, value] : fragment.attributes) {
