@@ -108,6 +108,12 @@ class Recorder : public WalkListener {
                             placeOf(*event.reference.origin)});
   }
 
+  void condition(const ConditionEvent& event) override {
+    if (const std::optional<Place> at = placeOf(event.place)) {
+      analysis_.decisions[*at] |= event.taken ? 1u : 2u;
+    }
+  }
+
   void include(const IncludeEvent& event) override {
     if (const std::optional<Place> at = placeOf(event.place)) {
       analysis_.includedPaths[*at] = normalPath(std::string(event.path));

@@ -66,7 +66,10 @@ struct Analysis {
   std::vector<Reached> directives;  // include, xmldef, xmlput, for, foreach, in walk order
   std::map<Place, std::string> includedPaths;  // an include element's name: the path it opened
   std::map<Place, Place> fragments;            // an xmlput element's name: its xmldef's
-  MacroMap topLevel;                           // the macros of the command
+  // A conditional element's name: whether its content was kept (bit 0) or dropped (bit 1) at
+  // some visit.
+  std::map<Place, unsigned> decisions;
+  MacroMap topLevel;  // the macros of the command
   std::vector<std::string> includeDirs;
 };
 

@@ -242,14 +242,23 @@ json hover(const FeatureContext& context, const json& params) {
     const std::string name =
         tested && cursor.kind == Cursor::Kind::AttributeValue ? cursor.value : cursor.name;
     const Use* use = useAt(context, cursor.at);
+    std::string decided;
+    if (tested && context.analysis) {
+      const auto decision = context.analysis->decisions.find(Place{context.path, cursor.tagAt});
+      if (decision != context.analysis->decisions.end()) {
+        decided = decision->second == 1   ? "\n\n<" + cursor.element + ">: taken"
+                  : decision->second == 2 ? "\n\n<" + cursor.element + ">: not taken"
+                                          : "\n\n<" + cursor.element + ">: taken at some visits";
+      }
+    }
     if (use && std::any_of(use->values.begin(), use->values.end(),
                            [](const UsedValue& value) { return value.defined; })) {
-      return hoverReply(useText(context, *use));
+      return hoverReply(useText(context, *use) + decided);
     }
     if (const Reached* loop = loopOf(context, cursor.at, name)) {
       return hoverReply("**" + name + "**: " + loopText(context, *loop));
     }
-    if (use) return hoverReply(useText(context, *use));
+    if (use) return hoverReply(useText(context, *use) + decided);
     return hoverReply("**" + name + "**: the run did not reach this element");
   }
   // A loop's own variable: the index of a for, an attribute of a foreach.

@@ -251,7 +251,10 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   std::ofstream(dir.path() / "main.xml") << "<root>\n  <define name=\"A\" value=\"alpha\"/>\n"
                                             "  <include filename=\"part.xml\"/>\n"
                                             "  <xmlput name=\"frag\"/>\n"
-                                            "  <item v=\"$(A)\" b=\"$(BOARD)\"/>\n</root>\n";
+                                            "  <item v=\"$(A)\" b=\"$(BOARD)\"/>\n"
+                                            "  <if BOARD=\"evb\"><k/></if>\n"
+                                            "  <for index=\"i\" start=\"0\" end=\"2\" "
+                                            "incr=\"1\"><r n=\"$(i)\"/></for>\n</root>\n";
   const std::string part =
       "<part x=\"$(A)\">\n  <xmldef name=\"frag\"><f b=\"$(BOARD)\"/></xmldef>\n"
       "  <u y=\"$(MISSING)\"/>\n</part>\n";
@@ -298,6 +301,15 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
                 "`evb` from the command line"),
             std::string::npos)
       << sent.at(0);
+  // A condition: the value tested and the decision; a loop variable: each value it took.
+  sent = server.send(request("textDocument/hover", mainUri, 5, 6));
+  std::string shown = sent.at(0)["result"]["contents"]["value"];
+  EXPECT_NE(shown.find("`evb` from the command line"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("<if>: taken"), std::string::npos) << shown;
+  sent = server.send(request("textDocument/hover", mainUri, 6, 52));
+  shown = sent.at(0)["result"]["contents"]["value"];
+  EXPECT_NE(shown.find("- `0` from a loop at main.xml:7\n- `1` from a loop"), std::string::npos)
+      << shown;
   sent = server.send(request("textDocument/definition", mainUri, 3, 17));
   EXPECT_EQ(sent.at(0)["result"][0]["uri"], partUri);
   EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 1}, {"character", 3}}));
