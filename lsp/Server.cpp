@@ -71,7 +71,9 @@ void Server::dispatch(const json& message) {
     return;
   }
   const json* found = member(message, "params");
-  const json params = found ? *found : json::object();
+  // Never copied: a parameter may nest deeper than a recursive copy could go.
+  static const json kNoParams = json::object();
+  const json& params = found ? *found : kNoParams;
   if (!id) {
     notification(*method, params);
     return;
@@ -133,7 +135,8 @@ Reply Server::initialize(const json& params) {
     root = *path;
   }
   const json* options = member(params, "initializationOptions");
-  workspace_.configure(root, options ? *options : json());
+  static const json kNoOptions;
+  workspace_.configure(root, options ? *options : kNoOptions);
   initialized_ = true;
   return json{{"capabilities", capabilities()},
               {"serverInfo", {{"name", "xmlpp"}, {"version", XMLPP_VERSION}}}};

@@ -216,7 +216,9 @@ const Analysis* Workspace::latestFor(const std::string& path) const {
 std::optional<std::string_view> Workspace::openText(const std::string& path) const {
   const auto uri = openPaths_.find(path);
   if (uri == openPaths_.end()) return std::nullopt;
-  return documents_.at(uri->second).text();
+  const auto document = documents_.find(uri->second);
+  if (document == documents_.end()) return std::nullopt;
+  return document->second.text();
 }
 
 void Workspace::open(const std::string& uri, std::string text, std::int64_t version) {

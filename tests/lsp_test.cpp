@@ -187,6 +187,12 @@ TEST(LspServer, AnswersWhatItCannotServeWithErrors) {
       EXPECT_EQ(errorCode(replies), c.code) << c.message;
     }
   }
+  // Parameters nested deeper than any recursion could follow.
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  EXPECT_EQ(errorCode(server.raw(R"({"jsonrpc":"2.0","id":7,"method":"textDocument/hover",)"
+                                 R"("params":)" +
+                                 deep + "}")),
+            rpc::kInvalidParams);
   EXPECT_FALSE(server.server.exited());
   EXPECT_EQ(server.send({{"jsonrpc", "2.0"}, {"id", 9}, {"method", "shutdown"}})[0]["result"],
             nullptr);
