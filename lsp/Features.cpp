@@ -28,6 +28,22 @@ json locationOf(const FeatureContext& context, const Place& place, std::size_t l
   return location;
 }
 
+// The length of what stands at a place: a reference "$(NAME...)" to its ")", else a name.
+std::size_t lengthAt(const FeatureContext& context, const Place& place) {
+  if (!context.analysis) return 0;
+  const auto file = context.analysis->texts.find(place.file);
+  if (file == context.analysis->texts.end()) return 0;
+  const std::string_view text = file->second.text;
+  if (place.offset >= text.size()) return 0;
+  if (text.substr(place.offset).starts_with("$(")) {
+    const std::size_t close = text.find(')', place.offset);
+    if (close != std::string_view::npos && close - place.offset < tagtext::kMaxTagLength) {
+      return close + 1 - place.offset;
+    }
+  }
+  return tagtext::tagName(tagtext::startTag(text, place.offset)).size();
+}
+
 // What the cursor is on.
 struct Cursor {
   enum class Kind { None, Reference, TagName, AttributeName, AttributeValue };
@@ -288,7 +304,7 @@ json definition(const FeatureContext& context, const json& params) {
     if (const Use* use = useAt(context, cursor.at)) {
       for (const UsedValue& value : use->values) {
         if (value.origin && seen.insert(*value.origin).second) {
-          locations.push_back(locationOf(context, *value.origin, 0));
+          locations.push_back(locationOf(context, *value.origin, lengthAt(context, *value.origin)));
         }
       }
     }
@@ -380,7 +396,8 @@ json references(const FeatureContext& context, const json& params) {
   }
   if (macro.empty()) return nullptr;
   for (const auto& [place, use] : context.analysis->uses) {
-    if (use.name == macro) locations.push_back(locationOf(context, place, 0));
+    if (use.name == macro)
+      locations.push_back(locationOf(context, place, lengthAt(context, place)));
   }
   if (declarations) {
     for (const Reached& directive : context.analysis->directives) {

@@ -125,6 +125,15 @@ async function session() {
   where = await connection.sendRequest(protocol.DefinitionRequest.type, at('main.xml', 4, 36));
   assert.deepStrictEqual(where[0].range.start, { line: 2, character: 3 });
 
+  // References: the macro's two references and its define; the fragment's put and its xmldef.
+  let refs = await connection.sendRequest(protocol.ReferencesRequest.type,
+    { ...at('main.xml', 4, 36), context: { includeDeclaration: true } });
+  assert.deepStrictEqual(refs.map((r) => [r.range.start.line, r.range.start.character, r.range.end.character])
+    .sort((a, b) => a[0] - b[0] || a[1] - b[1]), [[2, 3, 9], [4, 30, 38], [4, 48, 56]]);
+  refs = await connection.sendRequest(protocol.ReferencesRequest.type,
+    { ...at('main.xml', 3, 17), context: { includeDeclaration: true } });
+  assert.deepStrictEqual(refs.map((r) => r.uri).sort(), [uri('lib.xml'), uri('main.xml')]);
+
   // Completion: directives after "<", macros after "$(".
   let items = await connection.sendRequest(protocol.CompletionRequest.type, at('main.xml', 4, 3));
   assert.ok(items.some((item) => item.label === 'include'), JSON.stringify(items));
