@@ -294,73 +294,78 @@ json hover(const FeatureContext& context, const json& params) {
   return nullptr;
 }
 
+namespace {
+
+// Where a reference's values were defined (a loop's variable: the loop).
+json referenceDefinition(const FeatureContext& context, const Cursor& cursor) {
+  json locations = json::array();
+  std::set<Place> seen;
+  if (const Use* use = useAt(context, cursor.at)) {
+    for (const UsedValue& value : use->values) {
+      if (value.origin && seen.insert(*value.origin).second) {
+        locations.push_back(locationOf(context, *value.origin, lengthAt(context, *value.origin)));
+      }
+    }
+  }
+  if (locations.empty()) {
+    if (const Reached* loop = loopOf(context, cursor.at, cursor.name)) {
+      locations.push_back(locationOf(context, loop->at, loop->directive.size()));
+    }
+  }
+  return locations;
+}
+
+// The file an include opened; for one the run did not reach, its name as written beside the
+// document (or in the first include folder that has it).
+json includeDefinition(const FeatureContext& context, const Cursor& cursor) {
+  const auto opened = context.analysis->includedPaths.find(Place{context.path, cursor.tagAt});
+  if (opened != context.analysis->includedPaths.end()) {
+    return json{{"uri", context.workspace.uriOf(opened->second)}, {"range", emptyRange()}};
+  }
+  const std::string& name = cursor.value;
+  if (name.empty() || name.find('$') != std::string::npos) return nullptr;
+  std::string path = name.starts_with('/')
+                         ? name
+                         : std::filesystem::path(context.path).parent_path().string() + "/" + name;
+  std::error_code error;
+  for (const std::string& dir : context.analysis->includeDirs) {
+    if (name.starts_with('/') || std::filesystem::exists(path, error)) break;
+    if (std::filesystem::exists(dir + "/" + name, error)) path = dir + "/" + name;
+  }
+  return json{{"uri", context.workspace.uriOf(normalPath(path))}, {"range", emptyRange()}};
+}
+
+// The fragment an xmlput put; for one the run did not reach, every xmldef of the name.
+json putDefinition(const FeatureContext& context, const Cursor& cursor) {
+  json locations = json::array();
+  const auto put = context.analysis->fragments.find(Place{context.path, cursor.tagAt});
+  if (put != context.analysis->fragments.end()) {
+    locations.push_back(locationOf(context, put->second, std::string_view("xmldef").size()));
+    return locations;
+  }
+  for (const Reached& fragment : context.analysis->directives) {
+    if (fragment.directive != "xmldef") continue;
+    for (const auto& [name, value] : fragment.attributes) {
+      if (name == "name" && value == cursor.value) {
+        locations.push_back(locationOf(context, fragment.at, fragment.directive.size()));
+      }
+    }
+  }
+  return locations;
+}
+
+}  // namespace
+
 json definition(const FeatureContext& context, const json& params) {
   const std::optional<TextPosition> position = positionOf(&params.at("position"));
   if (!position || !context.analysis) return nullptr;
   const Cursor cursor = cursorAt(context.document.text(), context.document.offsetOf(*position));
-  json locations = json::array();
-  if (cursor.kind == Cursor::Kind::Reference) {
-    std::set<Place> seen;
-    if (const Use* use = useAt(context, cursor.at)) {
-      for (const UsedValue& value : use->values) {
-        if (value.origin && seen.insert(*value.origin).second) {
-          locations.push_back(locationOf(context, *value.origin, lengthAt(context, *value.origin)));
-        }
-      }
-    }
-    if (locations.empty()) {
-      if (const Reached* loop = loopOf(context, cursor.at, cursor.name)) {
-        locations.push_back(locationOf(context, loop->at, loop->directive.size()));
-      }
-    }
-    return locations;
-  }
+  if (cursor.kind == Cursor::Kind::Reference) return referenceDefinition(context, cursor);
   if (cursor.kind != Cursor::Kind::AttributeValue) return nullptr;
-  const Place element{context.path, cursor.tagAt};
   if (cursor.element == "include" && cursor.name == "filename") {
-    // The path the run opened, else the name resolved as the run would.
-    if (const auto opened = context.analysis->includedPaths.find(element);
-        opened != context.analysis->includedPaths.end()) {
-      return json{{"uri", context.workspace.uriOf(opened->second)}, {"range", emptyRange()}};
-    }
-    for (const Reached& include : context.analysis->directives) {
-      if (include.directive != "include" || include.at.file != context.path ||
-          include.at.offset != cursor.tagAt) {
-        continue;
-      }
-      for (const auto& [name, value] : include.attributes) {
-        if (name != "filename" || value.empty()) continue;
-        std::string path =
-            value.starts_with('/')
-                ? value
-                : std::filesystem::path(context.path).parent_path().string() + "/" + value;
-        std::error_code error;
-        for (const std::string& dir : context.analysis->includeDirs) {
-          if (value.starts_with('/') || std::filesystem::exists(path, error)) break;
-          if (std::filesystem::exists(dir + "/" + value, error)) path = dir + "/" + value;
-        }
-        return json{{"uri", context.workspace.uriOf(normalPath(path))}, {"range", emptyRange()}};
-      }
-    }
-    return nullptr;
+    return includeDefinition(context, cursor);
   }
-  if (cursor.element == "xmlput" && cursor.name == "name") {
-    // The fragment the run put, else every xmldef of the name.
-    if (const auto put = context.analysis->fragments.find(element);
-        put != context.analysis->fragments.end()) {
-      locations.push_back(locationOf(context, put->second, std::string_view("xmldef").size()));
-      return locations;
-    }
-    for (const Reached& fragment : context.analysis->directives) {
-      if (fragment.directive != "xmldef") continue;
-      for (const auto& [name, value] : fragment.attributes) {
-        if (name == "name" && value == cursor.value) {
-          locations.push_back(locationOf(context, fragment.at, fragment.directive.size()));
-        }
-      }
-    }
-    return locations;
-  }
+  if (cursor.element == "xmlput" && cursor.name == "name") return putDefinition(context, cursor);
   return nullptr;
 }
 
