@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "Options.h"
 #include "Report.h"
+#include "Trace.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 #include "files/InputFile.h"
@@ -212,6 +214,37 @@ int serveLanguageServer(const std::string& zuruvaDez) {
                            STDOUT_FILENO);
 }
 
+// The run, with its trace when one is asked for (--trace, --trace-file, --trace-macro): written
+// as the walk goes, and complete up to a failure. Fails (as a value of its own) when the trace
+// file cannot be opened or written.
+Expected<Failure> runTraced(Preprocessor& preprocessor, const std::string& input,
+                            const MacroMap& macros, const Options& options) {
+  if (!options.trace && !options.traceFile && !options.traceMacro) {
+    return preprocessor.run(input, macros);
+  }
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, Closer> file;
+  const std::string path(options.traceOutput.value_or(std::string_view()));
+  if (!path.empty()) {
+    Expected<std::FILE*> opened = openTraceFile(path);
+    if (!opened) return opened.error();
+    file.reset(*opened);
+  }
+  TraceFilter filter;
+  if (options.traceFile) filter.file = std::string(*options.traceFile);
+  if (options.traceMacro) filter.macro = std::string(*options.traceMacro);
+  Trace trace(preprocessor.document(), file ? file.get() : stderr, std::move(filter));
+  Failure failure = preprocessor.run(input, macros, &trace);
+  // A trace on standard error goes where diagnostics go, which are not checked either.
+  const bool written = trace.flush();
+  if (file && (std::fclose(file.release()) != 0 || !written)) {
+    return Diagnostic::failure("xmlpp: couldn't write the trace to " + path);
+  }
+  return failure;
+}
+
 }  // namespace
 
 int runXmlpp(int argc, char** argv) {
@@ -250,7 +283,9 @@ int runXmlpp(int argc, char** argv) {
   const std::string input(args[0]);
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
-  const Failure failure = preprocessor.run(input, *macros);
+  Expected<Failure> run = runTraced(preprocessor, input, *macros, options);
+  if (!run) return report(run.error(), options);
+  const Failure& failure = *run;
   printWarnings(preprocessor.warnings(), options);
   if (failure) return report(*failure, options);
   if (const Failure failure = writeResults(preprocessor, options, args)) {

@@ -49,6 +49,12 @@ constexpr KnownOption kOptions[] = {
      "enable every check (less --no-warn); fail on a finding"},
     {"--lsp", "", &Options::lsp, nullptr, nullptr, "",
      "serve the language server protocol on stdin/stdout"},
+    {"--trace", "", &Options::trace, nullptr, nullptr, "[=FILE]",
+     "note each decision on standard error (or in FILE)"},
+    {"--trace-file", "", nullptr, &Options::traceFile, nullptr, "PATH",
+     "trace only what is written in the input file PATH"},
+    {"--trace-macro", "", nullptr, &Options::traceMacro, nullptr, "NAME",
+     "trace only what concerns the macro NAME"},
 };
 
 bool named(const KnownOption& option, std::string_view arg) {
@@ -87,12 +93,13 @@ void setOption(Options& options, const KnownOption& option, std::string_view val
   }
 }
 
-// The name --help shows: "-h, --help", "--version" or "-o FILE".
+// The name --help shows: "-h, --help", "--version", "-o FILE" or "--trace[=FILE]" (a flag's
+// value is attached, and optional).
 std::string shownName(const KnownOption& option) {
   std::string shown;
   if (!option.alias.empty()) shown.append(option.alias).append(", ");
   shown.append(option.name);
-  if (!option.valueName.empty()) shown.append(" ").append(option.valueName);
+  if (!option.valueName.empty()) shown.append(option.flag ? "" : " ").append(option.valueName);
   return shown;
 }
 
@@ -119,6 +126,12 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
     Expected<bool> checkOption = options.checks.read(arg);
     if (!checkOption) return std::move(checkOption.error());
     if (*checkOption) continue;
+    // "--trace=FILE": the flag with its optional value.
+    if (arg.starts_with("--trace=")) {
+      options.trace = true;
+      options.traceOutput = arg.substr(8);
+      continue;
+    }
     const auto [known, attached] = findOption(arg);
     if (!known) {
       if (!unknown) unknown = arg;

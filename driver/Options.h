@@ -32,8 +32,12 @@ struct Options {
   bool depsOnly = false;    // -M: the dependency rule on standard output (or -MF), no output
   bool depsBeside = false;  // -MD: the dependency file named after the output
   bool depsPhony = false;   // -MP: accepted; the empty rules are always written
-  std::optional<std::string_view> depFile;    // -MF: the dependency file
-  std::optional<std::string_view> depTarget;  // -MT: the rule's target instead of the output
+  std::optional<std::string_view> depFile;      // -MF: the dependency file
+  std::optional<std::string_view> depTarget;    // -MT: the rule's target instead of the output
+  bool trace = false;                           // --trace: a line per decision of the run
+  std::optional<std::string_view> traceOutput;  // --trace=FILE: where, instead of standard error
+  std::optional<std::string_view> traceFile;    // --trace-file: only lines in this input file
+  std::optional<std::string_view> traceMacro;   // --trace-macro: only lines about this macro
   // The positional arguments: infile, outfile, the macro list and the doctype (more are ignored).
   std::vector<std::string_view> arguments;
 };

@@ -82,7 +82,7 @@ std::optional<std::string_view> MacroEnvironment::expandReferences(const MacroTa
 }
 
 template <class Observe>
-std::optional<std::string_view> MacroEnvironment::expandReferences(
+[[gnu::always_inline]] inline std::optional<std::string_view> MacroEnvironment::expandReferences(
     const MacroTable& localMacros, std::string_view text, bool useSystemMacros, std::string& output,
     std::string* unresolved, Observe& observe) const {
   // Each pass notes its own unresolved references; the last pass's are the result's. A pass
@@ -141,7 +141,7 @@ struct NameAndDefault {
   bool literal = false;
 };
 
-NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
+[[gnu::always_inline]] inline NameAndDefault splitInner(std::string_view inner, std::size_t colon) {
   if (colon == std::string_view::npos) return {inner, {}, false, false};
   if (colon + 1 < inner.size() && inner[colon + 1] == ':') {
     return {inner.substr(0, colon), inner.substr(colon + 2), true, true};

@@ -123,6 +123,22 @@ TEST(Options, MissingValueAndNearNames) {
   EXPECT_EQ(unknown.error().message, "xmlpp: unknown option --doctypes=x (see xmlpp --help)");
 }
 
+// --trace takes its file attached only (a separate argument stays positional); its filters take
+// theirs either way.
+TEST(Options, TraceAndItsFilters) {
+  const Options o = parsed({"--trace", "t.txt", "--trace-file", "a.xml", "--trace-macro=M"});
+  EXPECT_TRUE(o.trace);
+  EXPECT_EQ(o.traceOutput, std::nullopt);
+  EXPECT_EQ(o.traceFile, "a.xml");
+  EXPECT_EQ(o.traceMacro, "M");
+  EXPECT_EQ(o.arguments, (Views{"t.txt"}));
+  const Options file = parsed({"--trace=t.txt", "in.xml"});
+  EXPECT_TRUE(file.trace);
+  EXPECT_EQ(file.traceOutput, "t.txt");
+  const char* near[] = {"xmlpp", "--traces"};
+  ASSERT_FALSE(parseOptions(2, near));
+}
+
 // -MD's name: the last component's suffix replaced by ".d", or ".d" added.
 TEST(DepFile, NamedAfterTheOutput) {
   const std::pair<std::string_view, std::string_view> names[] = {

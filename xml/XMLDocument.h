@@ -95,6 +95,9 @@ class XMLDocument {
   // The byte offset of a position inside a text the document read, or -1 for any other pointer.
   // Costs a look at each text loaded, not at the text's bytes.
   std::ptrdiff_t offsetAt(const char* position) const;
+  // The text the document read that holds `position` (an empty view for any other pointer), for
+  // a caller that locates many positions in it at less than a scan of the text each.
+  std::string_view textOf(const char* position) const;
 
   Arena& arena() { return arena_; }
 

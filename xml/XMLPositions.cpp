@@ -30,6 +30,14 @@ std::ptrdiff_t XMLDocument::offsetAt(const char* position) const {
   return -1;
 }
 
+std::string_view XMLDocument::textOf(const char* position) const {
+  for (const auto& [begin, end] : texts_) {
+    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
+  }
+  return {};
+}
+
 void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nul) {
   // A UTF-16 text starts with its byte-order mark, and its second byte is then 0.
   const bool utf16 = size >= 2 && (text[0] == '\xFF' || text[0] == '\xFE') &&

@@ -22,6 +22,7 @@ std::string_view writtenName(const XMLElement* element, std::string_view name) {
 
 }  // namespace
 
+template <bool kListened>
 Walk::Decision Walk::decideIf(const Step& step, bool negated) {
   XMLElement* element = step.element;
   if (element->attributeCount() != 1) return fail(step, "one condition required for <if[not]>");
@@ -29,12 +30,11 @@ Walk::Decision Walk::decideIf(const Step& step, bool negated) {
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const std::string& current = macros_.findOrInsert(
       condition.name(), [&] { return originOf(step, MacroOrigin::Kind::Condition); });
-  const bool taken = listContains(condition.value(), current) != negated;
-  if (listener_) {
-    tellCondition(step, negated ? ConditionEvent::Directive::Ifnot : ConditionEvent::Directive::If,
-                  taken, condition.name(), condition.name());
+  if (listContains(condition.value(), current) != negated) {
+    if constexpr (kListened) tellIf(step, negated, true);
+    return Outcome{Outcome::Kind::Replace, element};
   }
-  if (taken) return Outcome{Outcome::Kind::Replace, element};
+  if constexpr (kListened) tellIf(step, negated, false);
   return Outcome{Outcome::Kind::Remove};
 }
 
@@ -136,3 +136,12 @@ void Walk::tellSwitch(const Step& step, std::string_view name, const XMLElement*
                                       chosen,
                                       chosenDefault});
 }
+
+void Walk::tellIf(const Step& step, bool negated, bool taken) {
+  const std::string_view name = step.element->attributes()[0].name();
+  tellCondition(step, negated ? ConditionEvent::Directive::Ifnot : ConditionEvent::Directive::If,
+                taken, name, name);
+}
+
+template Walk::Decision Walk::decideIf<false>(const Step&, bool);
+template Walk::Decision Walk::decideIf<true>(const Step&, bool);

@@ -152,8 +152,9 @@ Walk::Decision Walk::doFor(Step& step) {
       setUpperHex(apHexText, ap);
       i += increment;
       last = !(i < end);
-      if (listener_) listener_->iteration(IterationEvent{placeOf(step), iterations, iteration});
-      ++iterations;
+      if (listener_) {
+        listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
+      }
       if (Failure failure = insertBody(step, iteration, last, &insertionPoint, handedOver)) {
         return std::move(*failure);
       }
@@ -184,12 +185,20 @@ Walk::Decision Walk::doForeach(Step& step) {
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
   Failure failure;
+  // The listener is told of the iterations before the copies are made, so that the loop below
+  // is the same with or without one.
   std::uint64_t iterations = 0;
+  if (listener_) {
+    combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool) {
+      for (std::size_t k = 0; k < lists.size(); ++k)
+        *slots[k] = lists[k][chosen[k]];
+      listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
+      return true;
+    });
+  }
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    if (listener_) listener_->iteration(IterationEvent{placeOf(step), iterations, iteration});
-    ++iterations;
     failure = insertBody(step, iteration, last, &insertionPoint, handedOver);
     return !failure;
   });

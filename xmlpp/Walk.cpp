@@ -110,20 +110,16 @@ Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
   return walk.run(fileName, macros);
 }
 
-Failure Walk::expandAttributes(XMLElement* element, std::size_t frame,
-                               std::vector<Unresolved>& unresolved) {
+template <bool kListened>
+Failure Walk::expandAttributesAs(XMLElement* element, std::size_t frame,
+                                 std::vector<Unresolved>& unresolved) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
     if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
-    std::string* unresolvedReference = collectUnresolved_ ? &reference_ : nullptr;
-    std::optional<std::string_view> value;
-    if (listener_) {
-      relayAt(element, frames_[frame].context.sourceFile, a.name(), false);
-      value = env_.expand(macros_, a.value(), false, buffer_, relay_, unresolvedReference);
-    } else {
-      value = env_.expand(macros_, a.value(), false, buffer_, unresolvedReference);
-    }
+    if constexpr (kListened) relayAt(element, frames_[frame].context.sourceFile, a.name(), false);
+    const std::optional<std::string_view> value =
+        expandInScope<kListened>(a.value(), collectUnresolved_ ? &reference_ : nullptr);
     if (!value) return tooLong(*element, a.name(), element, frame);
     if (value->data() != a.value().data() && *value != a.value()) {
       a.setValue(doc_.duplicateString(*value));
@@ -202,24 +198,26 @@ Failure Walk::unresolvedFindings(const Step& step) const {
   return std::nullopt;
 }
 
+template <bool kListened>
 std::optional<std::string_view> Walk::expandWithLoopMaps(std::string_view value,
                                                          const LoopMaps* maps,
                                                          const MacroTable* last) {
   // A value without references is shared, not copied.
   if (!MacroEnvironment::hasReferences(value)) return value;
-  if (maps) return expandThroughChain(value, *maps, last);
+  if (maps) return expandThroughChain<kListened>(value, *maps, last);
   // A copy of a body whose loop has no loop around it: its own iteration only.
-  const std::optional<std::string_view> expanded = expandWithTable(*last, value);
+  const std::optional<std::string_view> expanded = expandWithTable<kListened>(*last, value);
   if (!expanded) return std::nullopt;
   return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
 }
 
+template <bool kListened>
 std::optional<std::string_view> Walk::expandThroughChain(std::string_view value,
                                                          const LoopMaps& maps,
                                                          const MacroTable* last) {
   std::string_view text = value;
   auto apply = [&](const MacroTable& table) {
-    const std::optional<std::string_view> expanded = expandWithTable(table, text);
+    const std::optional<std::string_view> expanded = expandWithTable<kListened>(table, text);
     if (!expanded) return false;
     if (expanded->data() != text.data()) {
       passText_.swap(buffer_);  // the expansion's output becomes the text of the next one
@@ -271,14 +269,15 @@ const Walk::LoopMaps* Walk::firstDefiner(const std::vector<std::string_view>& na
   return first;
 }
 
-const XMLAttribute* Walk::applyLoopMaps(XMLElement* element, const LoopMaps& maps,
-                                        const std::string* file) {
+template <bool kListened>
+const XMLAttribute* Walk::applyLoopMapsAs(XMLElement* element, const LoopMaps& maps,
+                                          const std::string* file) {
   XMLAttribute* attributes = element->attributes();
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
     XMLAttribute& a = attributes[i];
-    if (listener_) relayAt(element, file, a.name(), true);
-    const std::optional<std::string_view> value =
-        expandWithLoopMaps(a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
+    if constexpr (kListened) relayAt(element, file, a.name(), true);
+    const std::optional<std::string_view> value = expandWithLoopMaps<kListened>(
+        a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
     if (!value) return &a;
     a.setValue(*value);
   }
@@ -322,8 +321,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   const XMLElement* element = nullptr;
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    if (listener_) relayAt(element, frames_[step.frame].context.sourceFile, a.name(), true);
-    if (const auto result = expandWithLoopMaps(value, step.loopMaps.get(), &iteration)) {
+    if (const auto result = expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
       return XMLAttribute{a.name(), *result};
     }
     if (!tooLongIn) {
@@ -339,7 +337,31 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
         return doc_.copyAttributes(element, expanded);
       }));
   if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
+  if (listener_) tellCopyReferences(step, body, iteration);
   return copy;
+}
+
+void Walk::tellCopyReferences(const Step& step, const XMLElement* body,
+                              const MacroTable& iteration) {
+  // The copy's values are expanded once more, told to the listener, and dropped: the copy above
+  // stays the same code with or without a listener.
+  std::vector<const XMLElement*> stack{body};
+  while (!stack.empty()) {
+    const XMLElement* element = stack.back();
+    stack.pop_back();
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      const XMLAttribute& a = element->attributes()[i];
+      relayAt(element, frames_[step.frame].context.sourceFile, a.name(), true);
+      expandWithLoopMaps<true>(a.isNull() ? std::string_view("") : a.value(), step.loopMaps.get(),
+                               &iteration);
+    }
+    // Children in reverse, so that they are told in document order.
+    std::vector<const XMLElement*> children;
+    for (const XMLNode* child = element->firstChild; child; child = child->next) {
+      if (child->isElement()) children.push_back(static_cast<const XMLElement*>(child));
+    }
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
 }
 
 Diagnostic Walk::fail(const Step& step, std::string message) const {
@@ -376,6 +398,11 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   const std::string* file = keptPath(fileName);
   frames_.push_back(
       Frame{nullptr, doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
+  return listener_ ? walk<true>() : walk<false>();
+}
+
+template <bool kListened>
+Failure Walk::walk() {
   while (true) {
     const std::size_t top = frames_.size() - 1;
     Frame& frame = frames_[top];
@@ -394,8 +421,10 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
       continue;
     }
     Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
-    if (Failure failure = begin(step)) return failure;
-    if (listener_) listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
+    if (Failure failure = begin<kListened>(step)) return failure;
+    if constexpr (kListened) {
+      listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
+    }
     if (findings_.any()) {
       if (Failure failure = checkStep(step)) return failure;
     }
@@ -406,6 +435,7 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   return std::nullopt;
 }
 
+template <bool kListened>
 [[gnu::always_inline]] inline Failure Walk::begin(Step& step) {
   Frame& frame = frames_[step.frame];
   if (!frame.handedOver.empty() && frame.handedOver.back().element == step.element) {
@@ -416,11 +446,11 @@ Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
   }
   if (step.loopMaps) {
     if (const XMLAttribute* a =
-            applyLoopMaps(step.element, *step.loopMaps, frame.context.sourceFile)) {
+            applyLoopMapsAs<kListened>(step.element, *step.loopMaps, frame.context.sourceFile)) {
       return tooLong(*step.element, a->name(), step.element, step.frame);
     }
   }
-  return expandAttributes(step.element, step.frame, step.unresolved);
+  return expandAttributesAs<kListened>(step.element, step.frame, step.unresolved);
 }
 
 // The directives by name: the one list of what the walk carries out, and how.
@@ -547,3 +577,12 @@ void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directiv
   frame.node = next;
   if (last) frame.prev = last;
 }
+
+// Both instances of the expansions, for the directive groups that call them.
+template Failure Walk::expandAttributesAs<false>(XMLElement*, std::size_t,
+                                                 std::vector<Unresolved>&);
+template Failure Walk::expandAttributesAs<true>(XMLElement*, std::size_t, std::vector<Unresolved>&);
+template const XMLAttribute* Walk::applyLoopMapsAs<false>(XMLElement*, const LoopMaps&,
+                                                          const std::string*);
+template const XMLAttribute* Walk::applyLoopMapsAs<true>(XMLElement*, const LoopMaps&,
+                                                         const std::string*);

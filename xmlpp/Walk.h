@@ -173,6 +173,10 @@ class Walk {
 
   // Completes the step for the element at the front of its frame: the loop variables it carries
   // applied, its values expanded.
+  // The walk's loop; the listened instance tells the listener, the other has no test for it.
+  template <bool kListened>
+  Failure walk();
+  template <bool kListened>
   Failure begin(Step& step);
   Decision decide(Step& step);
   Failure carryOut(Step& step, const Outcome& outcome);
@@ -237,8 +241,13 @@ class Walk {
   }
 
   // Conditional directives.
-  Decision doIf(Step& step) { return decideIf(step, false); }
-  Decision doIfnot(Step& step) { return decideIf(step, true); }
+  Decision doIf(Step& step) {
+    return listener_ ? decideIf<true>(step, false) : decideIf<false>(step, false);
+  }
+  Decision doIfnot(Step& step) {
+    return listener_ ? decideIf<true>(step, true) : decideIf<false>(step, true);
+  }
+  template <bool kListened>
   Decision decideIf(const Step& step, bool negated);
   Decision doIfex(Step& step);
   Decision doIfdef(Step& step) { return decideIfdef(step, false); }
@@ -277,8 +286,18 @@ class Walk {
 
   // Expands the macro references in the element's attribute values in place; when a check asks,
   // adds the references left unresolved to `unresolved`.
+  //
+  // This and the loop expansions below come in two instances: `kListened` tells the listener of
+  // each reference. The walk's loop is itself in two instances (walk<kListened>), so a walk
+  // without a listener never tests for one on these paths.
   Failure expandAttributes(XMLElement* element, std::size_t frame,
-                           std::vector<Unresolved>& unresolved);
+                           std::vector<Unresolved>& unresolved) {
+    return listener_ ? expandAttributesAs<true>(element, frame, unresolved)
+                     : expandAttributesAs<false>(element, frame, unresolved);
+  }
+  template <bool kListened>
+  Failure expandAttributesAs(XMLElement* element, std::size_t frame,
+                             std::vector<Unresolved>& unresolved);
   // The failure for an attribute of `element` whose expanded value would be longer than the
   // bound on values built (MacroEnvironment::kMaxValueSize), located at `at` in frame `frame`.
   Diagnostic tooLong(const XMLElement& element, std::string_view attribute, const XMLElement* at,
@@ -288,13 +307,21 @@ class Walk {
   // Returns the attribute whose value would grow too long, if one does.
   // `file` is where the element was written (for the listener).
   const XMLAttribute* applyLoopMaps(XMLElement* element, const LoopMaps& maps,
-                                    const std::string* file);
+                                    const std::string* file) {
+    return listener_ ? applyLoopMapsAs<true>(element, maps, file)
+                     : applyLoopMapsAs<false>(element, maps, file);
+  }
+  template <bool kListened>
+  const XMLAttribute* applyLoopMapsAs(XMLElement* element, const LoopMaps& maps,
+                                      const std::string* file);
   // A value expanded with `maps`' tables, outermost first, then with `last` when given; nothing
   // when it would grow too long. Tables that cannot change the value are skipped, so a value
   // costs the tables that define one of its names, not the depth of the chain.
+  template <bool kListened>
   std::optional<std::string_view> expandWithLoopMaps(std::string_view value, const LoopMaps* maps,
                                                      const MacroTable* last);
   // The same for a value with references and a chain of loop maps.
+  template <bool kListened>
   std::optional<std::string_view> expandThroughChain(std::string_view value, const LoopMaps& maps,
                                                      const MacroTable* last);
   // The outermost maps of `maps`' chain, at depth `from` or deeper, whose table defines one of
@@ -305,15 +332,26 @@ class Walk {
   // with the step's loop maps and then `iteration`.
   Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
                                        const MacroTable& iteration);
+  // Tells the listener of the references a copy of `body` expanded with the loop variables.
+  [[gnu::noinline]] void tellCopyReferences(const Step& step, const XMLElement* body,
+                                            const MacroTable& iteration);
   // The text with the references of the current scope expanded: the text itself when it holds
   // no "$", else a view of storage that the next expansion reuses; nothing when too long.
   std::optional<std::string_view> expand(std::string_view text) {
     return env_.expand(macros_, text, false, buffer_);
   }
-  // A value expanded with one loop table: told to the listener, when there is one, as a
-  // reference of `relay_`'s place.
+  // A value expanded with the current scope, as expand() does, reporting the references it left
+  // unresolved; the listened instance tells the listener of each reference.
+  template <bool kListened>
+  std::optional<std::string_view> expandInScope(std::string_view text, std::string* unresolved) {
+    if constexpr (kListened) return env_.expand(macros_, text, false, buffer_, relay_, unresolved);
+    return env_.expand(macros_, text, false, buffer_, unresolved);
+  }
+  // A value expanded with one loop table; the listened instance tells the listener of each
+  // reference, as one of `relay_`'s place.
+  template <bool kListened>
   std::optional<std::string_view> expandWithTable(const MacroTable& table, std::string_view text) {
-    if (listener_) return env_.expand(table, text, false, buffer_, relay_);
+    if constexpr (kListened) return env_.expand(table, text, false, buffer_, relay_);
     return env_.expand(table, text, false, buffer_);
   }
 
@@ -339,6 +377,7 @@ class Walk {
   [[gnu::noinline]] void tellCondition(const Step& step, ConditionEvent::Directive directive,
                                        bool taken, std::string_view attribute,
                                        std::string_view name);
+  [[gnu::noinline]] void tellIf(const Step& step, bool negated, bool taken);
   [[gnu::noinline]] void tellSwitch(const Step& step, std::string_view name,
                                     const XMLElement* chosen, bool chosenDefault);
   [[gnu::noinline]] void tellDefine(const Step& step, std::string_view name,

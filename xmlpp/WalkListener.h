@@ -18,8 +18,8 @@
 //  - a macro's definition is a MacroOrigin: its kind, file and the position of the defining
 //    element's name (the command line has neither).
 // Events come in walk order: an element's references, then the directive's decision and what it
-// caused (a loop's iterations before the loop's event, an include's event before the walk enters
-// the file).
+// caused (an include's event before the walk enters the file; a loop's iteration events, each
+// with its variables, before or while its copies are made, and the loop's event after them).
 
 #include <cstdint>
 #include <optional>
@@ -36,7 +36,11 @@ struct WalkPlace {
   const std::string* file;
 };
 
-// A macro reference expanded in an attribute value, and what it became.
+// A macro reference expanded in an attribute value, and what it became: by the scope when the
+// walk reaches the element, or by a loop's variables when the loop copies it (or hands its body
+// over). Not told: the further expansion of an expression that "ifex", "define" and "for" give
+// their already expanded text (it matters only where a value itself holds references), and the
+// system macros of an include's file name (the include's event gives the name they made).
 struct ReferenceEvent {
   WalkPlace place;
   std::string_view attribute;  // the attribute whose value held it

@@ -1,0 +1,312 @@
+#include "Trace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// Lines are written in blocks of about this size: a trace of millions of lines costs few writes.
+constexpr std::size_t kFlushSize = std::size_t{1} << 16;
+
+// Bytes written as they are in a quoted value: printable ASCII but the four the output's writer
+// escapes; every other byte is escaped as the writer escapes it in an attribute value.
+void appendEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
+    switch (c) {
+      case '"':
+        out += "&quot;";
+        continue;
+      case '&':
+        out += "&amp;";
+        continue;
+      case '<':
+        out += "&lt;";
+        continue;
+      case '>':
+        out += "&gt;";
+        continue;
+      default:
+        break;
+    }
+    if (c >= 0x20 && c <= 0x7E) {
+      out.push_back(byte);
+      continue;
+    }
+    out += "&#x";
+    if (c >= 16) out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+    out.push_back(';');
+  }
+}
+
+// Whether the loop element defines `name`: a foreach its attributes' names, a for its index and
+// the index's derived macros.
+bool loopDefines(const XMLElement& loop, bool foreach, std::string_view name) {
+  if (foreach) return loop.hasAttribute(name);
+  const std::string_view index = loop.attribute("index").value_or(std::string_view());
+  if (name == index) return true;
+  if (!name.starts_with(index) || name.size() <= index.size() || name[index.size()] != '_') {
+    return false;
+  }
+  const std::string_view suffix = name.substr(index.size() + 1);
+  return suffix == "alpha" || suffix == "hex" || suffix == "ap" || suffix == "ap_hex";
+}
+
+// A loop's variables as the trace names them: the index of a for, the attribute names of a
+// foreach, separated by ",".
+std::string loopVariables(const XMLElement& loop, bool foreach) {
+  if (!foreach) return std::string(loop.attribute("index").value_or(std::string_view()));
+  std::string names;
+  for (std::uint32_t i = 0; i < loop.attributeCount(); ++i) {
+    if (i > 0) names.push_back(',');
+    names.append(loop.attributes()[i].name());
+  }
+  return names;
+}
+
+}  // namespace
+
+Trace::Trace(const XMLDocument& document, std::FILE* out, TraceFilter filter)
+    : doc_(document), out_(out), filter_(std::move(filter)) {}
+
+bool Trace::flush() {
+  if (!buffer_.empty()) {
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size()) failed_ = true;
+    buffer_.clear();
+  }
+  if (std::fflush(out_) != 0) failed_ = true;
+  return !failed_;
+}
+
+Trace::LineColumn Trace::locate(const char* position) {
+  auto holds = [&](const LineIndex& index) {
+    return !std::less<>()(position, index.text.data()) &&
+           !std::less<>()(index.text.data() + index.text.size(), position);
+  };
+  if (!lastIndex_ || !holds(*lastIndex_)) {
+    lastIndex_ = nullptr;
+    for (const auto& index : indexes_) {
+      if (holds(*index)) lastIndex_ = index.get();
+    }
+  }
+  if (!lastIndex_) {
+    const std::string_view text = doc_.textOf(position);
+    if (text.data() == nullptr) return {0, 0};
+    // Lines end at a line feed, a carriage return, or both together, as editors count them.
+    auto index = std::make_unique<LineIndex>(LineIndex{text, {0}});
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+      if ((text[i] == '\n' || text[i] == '\r') && !crlf) index->starts.push_back(i + 1);
+    }
+    lastIndex_ = indexes_.emplace_back(std::move(index)).get();
+  }
+  const std::vector<std::size_t>& starts = lastIndex_->starts;
+  const auto offset = static_cast<std::size_t>(position - lastIndex_->text.data());
+  const auto line = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin();
+  return {static_cast<std::int32_t>(line),
+          static_cast<std::int32_t>(offset - starts[static_cast<std::size_t>(line - 1)] + 1)};
+}
+
+std::string Trace::where(const std::string& file, const char* position) {
+  const LineColumn at = locate(position);
+  std::string text = file + ":" + std::to_string(at.line > 0 ? at.line : 1);
+  if (at.column > 0) text += ":" + std::to_string(at.column);
+  return text;
+}
+
+bool Trace::keptFile(const std::string* file) {
+  if (!filter_.file) return true;
+  const auto [it, added] = fileKept_.try_emplace(file, false);
+  if (added) {
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(*filter_.file, *file, error);
+    it->second = error ? *filter_.file == *file : same;
+  }
+  return it->second;
+}
+
+void Trace::begin(const WalkPlace& place) {
+  // An element's place is its "<", the byte before its name.
+  buffer_ += where(*place.file, place.element->name().data() - 1);
+  buffer_ += ": note: ";
+}
+
+void Trace::end() {
+  buffer_.push_back('\n');
+  if (buffer_.size() >= kFlushSize) flush();
+}
+
+void Trace::appendQuoted(std::string_view text) {
+  buffer_.push_back('"');
+  appendEscaped(buffer_, text);
+  buffer_.push_back('"');
+}
+
+void Trace::appendOrigin(const MacroOrigin* origin) {
+  static constexpr const char* kKinds[] = {"command line", "define", "macros attribute", "loop",
+                                           "defined empty by the test"};
+  if (!origin) return;
+  buffer_ += " (";
+  buffer_ += kKinds[static_cast<int>(origin->kind)];
+  if (origin->file) buffer_ += " at " + where(*origin->file, origin->position - 1);
+  buffer_ += ")";
+}
+
+void Trace::reference(const ReferenceEvent& event) {
+  const ResolvedReference& r = event.reference;
+  if (filter_.macro) {
+    if (r.name != *filter_.macro) return;
+    referring_ = event.place.element;
+  }
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  appendEscaped(buffer_, r.reference);
+  buffer_ += " in ";
+  buffer_ += event.attribute;
+  switch (r.source) {
+    case ResolvedReference::Source::Macro:
+      buffer_ += " is ";
+      appendQuoted(r.value);
+      appendOrigin(r.origin);
+      break;
+    case ResolvedReference::Source::System:
+      buffer_ += " is ";
+      appendQuoted(r.value);
+      buffer_ += " (system macro)";
+      break;
+    case ResolvedReference::Source::Default:
+      buffer_ += " is ";
+      appendQuoted(r.value);
+      buffer_ += " (default)";
+      break;
+    case ResolvedReference::Source::Unresolved:
+      buffer_ += " is undefined, kept as written";
+      break;
+  }
+  end();
+}
+
+void Trace::condition(const ConditionEvent& event) {
+  using Directive = ConditionEvent::Directive;
+  if (filter_.macro && event.name != *filter_.macro && event.place.element != referring_) return;
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  static constexpr const char* kNames[] = {"if", "ifnot", "ifdef", "ifndef", "ifex", "switch"};
+  buffer_ += kNames[static_cast<int>(event.directive)];
+  buffer_.push_back(' ');
+  switch (event.directive) {
+    case Directive::If:
+    case Directive::Ifnot:
+      buffer_ += event.name;
+      buffer_.push_back('=');
+      appendQuoted(event.tested);
+      break;
+    case Directive::Ifex:
+      appendQuoted(event.value);
+      break;
+    default:
+      buffer_ += event.name;
+      break;
+  }
+  buffer_ += ": ";
+  if (event.directive == Directive::Switch) {
+    if (event.chosenDefault) {
+      buffer_ += "default taken";
+    } else if (event.chosen) {
+      buffer_ += "case ";
+      appendQuoted(event.chosen->attribute("value").value_or(std::string_view()));
+      buffer_ += " taken";
+    } else {
+      buffer_ += "nothing taken (no case matches, no default)";
+    }
+  } else {
+    buffer_ += event.taken ? "taken" : "not taken";
+  }
+  if (event.directive == Directive::Ifex) {
+    buffer_ += !event.truth ? ", it does not evaluate" : *event.truth ? ", true" : ", false";
+  } else if (!event.defined) {
+    buffer_ += ", " + std::string(event.name) + " is undefined";
+  } else {
+    buffer_ += ", " + std::string(event.name) + " is ";
+    appendQuoted(event.value);
+    appendOrigin(event.origin);
+  }
+  end();
+}
+
+void Trace::include(const IncludeEvent& event) {
+  if (filter_.macro && event.place.element != referring_) return;
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  buffer_ += "include ";
+  appendQuoted(event.filename);
+  buffer_ += ": reads ";
+  appendQuoted(event.path);
+  if (event.includeDir) buffer_ += " (found through -I " + *event.includeDir + ")";
+  end();
+}
+
+void Trace::put(const PutEvent& event) {
+  if (filter_.macro && event.place.element != referring_) return;
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  buffer_ += "xmlput ";
+  appendQuoted(event.name);
+  buffer_ += ": xmldef at " + where(*event.fragmentFile, event.fragment->name().data() - 1);
+  end();
+}
+
+void Trace::define(const DefineEvent& event) {
+  if (filter_.macro && event.name != *filter_.macro && event.place.element != referring_) return;
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  const bool macrosAttribute = event.origin.kind == MacroOrigin::Kind::MacrosAttribute;
+  buffer_ += macrosAttribute ? "macros attribute: " : "define ";
+  buffer_ += event.name;
+  if (!event.set) {
+    buffer_ += ": the ";
+    buffer_ += event.attribute;
+    buffer_ += " does not evaluate, ";
+    buffer_ += event.name;
+    buffer_ += " is unchanged";
+  } else {
+    buffer_ += " is ";
+    appendQuoted(event.value);
+    if (event.attribute != "value" && !macrosAttribute) {
+      buffer_ += " (";
+      buffer_ += event.attribute;
+      buffer_ += ")";
+    }
+  }
+  end();
+}
+
+void Trace::loop(const LoopEvent& event) {
+  const XMLElement& loop = *event.place.element;
+  if (filter_.macro && event.place.element != referring_ &&
+      !loopDefines(loop, event.foreach, *filter_.macro)) {
+    return;
+  }
+  if (!keptFile(event.place.file)) return;
+  begin(event.place);
+  buffer_ += event.foreach ? "foreach " : "for ";
+  buffer_ += loopVariables(loop, event.foreach);
+  buffer_ += ": " + std::to_string(event.iterations);
+  buffer_ += event.iterations == 1 ? " iteration" : " iterations";
+  end();
+}
+
+Expected<std::FILE*> openTraceFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) {
+    const int error = errno;
+    return Diagnostic::failure("xmlpp: couldn't write the trace to " + path + ": " +
+                               std::strerror(error));
+  }
+  return file;
+}

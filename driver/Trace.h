@@ -1,0 +1,82 @@
+#pragma once
+
+// --trace: a WalkListener that writes one line per decision of the run, in walk order, in the
+// form of a compiler's notes ("FILE:LINE:COL: note: ..."). The wording of each kind of line is
+// listed in docs/directives.md ("Tracing a run"); the lines are built in Trace.cpp.
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "diagnostics/Diagnostic.h"
+#include "xml/XMLDocument.h"
+#include "xmlpp/WalkListener.h"
+
+// What a trace keeps: every line, or those located in one input file, or those about one macro.
+struct TraceFilter {
+  std::optional<std::string> file;   // --trace-file: a path naming the same file as the event's
+  std::optional<std::string> macro;  // --trace-macro
+};
+
+class Trace final : public WalkListener {
+ public:
+  // A trace of the run whose document is `document`, written to `out` (not owned: standard
+  // error, or a file the caller opened and closes).
+  Trace(const XMLDocument& document, std::FILE* out, TraceFilter filter);
+  Trace(const Trace&) = delete;
+  Trace& operator=(const Trace&) = delete;
+
+  void reference(const ReferenceEvent& event) override;
+  void condition(const ConditionEvent& event) override;
+  void include(const IncludeEvent& event) override;
+  void put(const PutEvent& event) override;
+  void define(const DefineEvent& event) override;
+  void loop(const LoopEvent& event) override;
+
+  // Writes what is buffered; false when a write failed (now or earlier). The owner calls it at
+  // the end of the run.
+  bool flush();
+
+ private:
+  // Where a position of a text stands: line and column from 1 (column 0: not in a read text).
+  struct LineColumn {
+    std::int32_t line;
+    std::int32_t column;
+  };
+  // The start offsets of the lines of one text, built the first time a position in it is asked.
+  struct LineIndex {
+    std::string_view text;
+    std::vector<std::size_t> starts;
+  };
+  LineColumn locate(const char* position);
+  // "FILE:LINE:COL" of a place (no column where there is none).
+  std::string where(const std::string& file, const char* position);
+  // Whether lines at this place are kept by the file filter.
+  bool keptFile(const std::string* file);
+  // Starts a line at `place`: "FILE:LINE:COL: note: ".
+  void begin(const WalkPlace& place);
+  void end();
+  // " (ORIGIN)": where a value was defined.
+  void appendOrigin(const MacroOrigin* origin);
+  void appendQuoted(std::string_view text);
+
+  const XMLDocument& doc_;
+  std::FILE* out_;
+  TraceFilter filter_;
+  bool failed_ = false;
+  std::string buffer_;
+  // Files compared with --trace-file, by the walk's kept path.
+  std::unordered_map<const std::string*, bool> fileKept_;
+  std::vector<std::unique_ptr<LineIndex>> indexes_;
+  LineIndex* lastIndex_ = nullptr;
+  // The element whose references named the --trace-macro macro last: its directive's line is
+  // about that macro too.
+  const XMLElement* referring_ = nullptr;
+};
+
+// Opens the file --trace=FILE names, for writing; fails with the system's reason.
+Expected<std::FILE*> openTraceFile(const std::string& path);
