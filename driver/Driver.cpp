@@ -7,6 +7,7 @@
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -203,6 +204,24 @@ Expected<CommandRun> commandRun(const std::vector<std::string>& arguments,
   return run;
 }
 
+// The trace of a run, as text: what --trace writes (for the language server's xmlpp/trace).
+std::string traceText(Preprocessor& preprocessor, const std::string& input,
+                      const MacroMap& macros) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (!memory) throw std::bad_alloc();
+  {
+    Trace trace(preprocessor.document(), memory, TraceFilter{});
+    preprocessor.run(input, macros, &trace);
+    trace.flush();
+  }
+  std::fclose(memory);
+  std::string text(buffer, size);
+  std::free(buffer);
+  return text;
+}
+
 // --lsp: the language server, until the client ends it.
 int serveLanguageServer(const std::string& zuruvaDez) {
   std::optional<std::time_t> fixedTime;
@@ -210,7 +229,7 @@ int serveLanguageServer(const std::string& zuruvaDez) {
     Expected<std::time_t> time = parseSourceDateEpoch(epoch);
     if (time) fixedTime = *time;
   }
-  return runLanguageServer(ServerSetup{zuruvaDez, fixedTime, &commandRun}, STDIN_FILENO,
+  return runLanguageServer(ServerSetup{zuruvaDez, fixedTime, &commandRun, &traceText}, STDIN_FILENO,
                            STDOUT_FILENO);
 }
 

@@ -244,3 +244,14 @@ std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& co
   analysis->output = std::move(output);
   return analysis;
 }
+
+std::string traceRun(const ServerSetup& setup, const CommandRun& command, bool fromCommand,
+                     const OpenText& openText) {
+  std::map<std::string, FileText> texts;
+  RunFiles files(openText, texts);
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, setup.fixedTime),
+                            serverChecks(fromCommand)};
+  preprocessor.setFileSource(&files);
+  preprocessor.setIncludeDirs(command.includeDirs);
+  return setup.trace(preprocessor, command.input, command.macros);
+}

@@ -84,3 +84,6 @@ using OpenText = std::function<std::optional<std::string_view>(const std::string
 // through `openText`.
 std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& command,
                                   bool fromCommand, const OpenText& openText);
+// The trace of the same run (setup.trace must be given).
+std::string traceRun(const ServerSetup& setup, const CommandRun& command, bool fromCommand,
+                     const OpenText& openText);

@@ -28,10 +28,18 @@ struct CommandRun {
 using CommandParser = std::function<Expected<CommandRun>(const std::vector<std::string>& arguments,
                                                          const std::string& directory)>;
 
+class Preprocessor;
+
+// Runs `preprocessor` on `input` with `macros` and returns the run's trace, one line per
+// decision (what --trace writes), up to a failure.
+using TraceRunner = std::function<std::string(Preprocessor& preprocessor, const std::string& input,
+                                              const MacroMap& macros)>;
+
 struct ServerSetup {
   std::string installDirectory;  // the value of $(ZuruvaDez)
   std::optional<std::time_t> fixedTime;
   CommandParser parseCommand;
+  TraceRunner trace;  // for xmlpp/trace; none: the request is not served
 };
 
 // Serves the protocol on the descriptors until the client says "exit" or the input ends. The

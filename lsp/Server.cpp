@@ -99,6 +99,7 @@ Reply Server::request(const std::string& method, const json& params) {
     return json(nullptr);
   }
   if (method == "xmlpp/preview") return preview(params);
+  if (method == "xmlpp/trace" && setup_.trace) return trace(params);
   return feature(method, params);
 }
 
@@ -235,6 +236,14 @@ Reply Server::preview(const json& params) {
     return RpcError{rpc::kRequestFailed, why};
   }
   return json{{"text", *analysis->output}, {"input", analysis->input}};
+}
+
+Reply Server::trace(const json& params) {
+  const auto open = openDocument(params);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::optional<std::string> path = pathOfUri(*stringAt(params.at("textDocument"), "uri"));
+  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
+  return json{{"text", workspace_.trace(*path)}};
 }
 
 Reply Server::feature(const std::string& method, const json& params) {

@@ -40,7 +40,8 @@ std::string jsonText(const nlohmann::json& value);
 class Server {
  public:
   using Send = std::function<void(const std::string& body)>;
-  Server(const ServerSetup& setup, Send send) : workspace_(setup), send_(std::move(send)) {}
+  Server(const ServerSetup& setup, Send send)
+      : setup_(setup), workspace_(setup), send_(std::move(send)) {}
 
   // Serves one message body.
   void receive(std::string_view body);
@@ -69,8 +70,10 @@ class Server {
   // The open document a request names, or the error for one that is not open.
   std::variant<TextDocument*, RpcError> openDocument(const json& params);
   Reply preview(const json& params);
+  Reply trace(const json& params);
   Reply feature(const std::string& method, const json& params);
 
+  const ServerSetup& setup_;
   Workspace workspace_;
   Send send_;
   bool initialized_ = false;

@@ -200,6 +200,13 @@ const Analysis& Workspace::run(const std::string& path) {
       analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); }));
 }
 
+std::string Workspace::trace(const std::string& path) {
+  bool fromCommand = false;
+  const CommandRun command = commandFor(path, fromCommand);
+  return traceRun(setup_, command, fromCommand,
+                  [this](const std::string& p) { return openText(p); });
+}
+
 const Analysis* Workspace::latestFor(const std::string& path) const {
   if (const auto own = analyses_.find(path); own != analyses_.end()) return own->second.get();
   if (const auto reader = readBy_.find(path); reader != readBy_.end()) {

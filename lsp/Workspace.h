@@ -51,6 +51,8 @@ class Workspace {
 
   // Runs what covers `path` (see commandFor) and keeps the run as the latest of its input.
   const Analysis& run(const std::string& path);
+  // The trace of a run of what covers `path` (the server's setup must have a TraceRunner).
+  std::string trace(const std::string& path);
   // The latest run that read `path`, or null.
   const Analysis* latestFor(const std::string& path) const;
 

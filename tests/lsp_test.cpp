@@ -271,7 +271,7 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
                        {"file", root + "/main.xml"},
                        {"output", root + "/out.xml"},
                        {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=evb"}}}});
-  TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand});
+  TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand, {}});
   server.initialize({{"rootUri", uriOfPath(root)}});
   const std::string partUri = uriOfPath(root + "/part.xml");
   const std::string mainUri = uriOfPath(root + "/main.xml");

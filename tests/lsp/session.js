@@ -1,7 +1,7 @@
 // A full language server session driven by the protocol libraries editors use
 // (vscode-jsonrpc, vscode-languageserver-protocol): initialize, a three-file project opened,
-// diagnostics in the included file, incremental edits, hover, definition, completion, the preview
-// request, malformed bytes on the pipe, shutdown and exit.
+// diagnostics in the included file, incremental edits, hover, definition, references,
+// completion, the preview and trace requests, malformed bytes on the pipe, shutdown and exit.
 //
 //   node session.js XMLPP
 //
@@ -144,6 +144,10 @@ async function session() {
   const preview = await connection.sendRequest('xmlpp/preview', { textDocument: { uri: uri('main.xml') } });
   assert.match(preview.text, /<uart port="1" mode="\$\(MODE\)" \/>/);
   assert.match(preview.text, /<cfg name="evb2" speed="fast"/);
+
+  // The trace of the run, a note per decision.
+  const trace = await connection.sendRequest('xmlpp/trace', { textDocument: { uri: uri('main.xml') } });
+  assert.match(trace.text, /main\.xml:3:3: note: define SPEED is "fast"/);
 
   // Malformed bytes on the pipe get a parse error; the server goes on serving.
   child.stdin.write('this is no header\r\n\r\nContent-Length: 9\r\n\r\n{bad json');
