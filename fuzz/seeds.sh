@@ -67,8 +67,9 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
   } | seed preprocess
 
   # A session on the main document: open it, ask about its first lines, change it, preview it.
-  text=$(sed -e 's/\\/\\\\/g' -e 's/"/\\"/g' -e 's/\t/\\t/g' -e 's/\r/\\r/g' "$dir/$input" |
-    head -c 4000 | awk '{printf "%s\\n", $0}')
+  text=$(head -c 4000 "$dir/$input" | tr -d '\\0' |
+    sed -e 's/\\/\\\\/g' -e 's/"/\\"/g' -e 's/\t/\\t/g' -e 's/\r/\\r/g' |
+    awk '{printf "%s\\n", $0}')
   uri=file:///fuzz-lsp/in.xml
   {
     lsp_message '{"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"'$uri'","version":1,"text":"'"$text"'"}}}'
