@@ -67,7 +67,7 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
   } | seed preprocess
 
   # A session on the main document: open it, ask about its first lines, change it, preview it.
-  text=$(head -c 4000 "$dir/$input" | tr -d '\\0' |
+  text=$(head -c 4000 "$dir/$input" | tr -d '\0' |
     sed -e 's/\\/\\\\/g' -e 's/"/\\"/g' -e 's/\t/\\t/g' -e 's/\r/\\r/g' |
     awk '{printf "%s\\n", $0}')
   uri=file:///fuzz-lsp/in.xml
