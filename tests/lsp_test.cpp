@@ -260,7 +260,8 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
                                             "  <item v=\"$(A)\" b=\"$(BOARD)\"/>\n"
                                             "  <if BOARD=\"evb\"><k/></if>\n"
                                             "  <for index=\"i\" start=\"0\" end=\"2\" "
-                                            "incr=\"1\"><r n=\"$(i)\"/></for>\n</root>\n";
+                                            "incr=\"1\"><r n=\"$(i)\"/></for>\n"
+                                            "  <xmldef name=\"frag\"><later/></xmldef>\n</root>\n";
   const std::string part =
       "<part x=\"$(A)\">\n  <xmldef name=\"frag\"><f b=\"$(BOARD)\"/></xmldef>\n"
       "  <u y=\"$(MISSING)\"/>\n</part>\n";
@@ -317,6 +318,8 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   EXPECT_NE(shown.find("- `0` from a loop at main.xml:7\n- `1` from a loop"), std::string::npos)
       << shown;
   sent = server.send(request("textDocument/definition", mainUri, 3, 17));
+  // The fragment put is the one defined before the xmlput, not the later one of the same name.
+  EXPECT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
   EXPECT_EQ(sent.at(0)["result"][0]["uri"], partUri);
   EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 1}, {"character", 3}}));
   sent = server.send(request("xmlpp/preview", mainUri, 0, 0));
