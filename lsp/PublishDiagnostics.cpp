@@ -2,6 +2,9 @@
 // the element's name (or on the macro reference it names), the include and xmlput elements that
 // led there as related information.
 
+#include <optional>
+#include <utility>
+
 #include "Features.h"
 #include "TagText.h"
 
@@ -9,9 +12,9 @@ namespace {
 
 using json = nlohmann::json;
 
-// The bytes a location stands for in its file's text: the element's name after the "<" at its
-// column, or a reference the message names inside that element's tag; the whole line when the
-// column is not known.
+// The bytes a location stands for in its file's text: a reference the message quotes inside the
+// element's tag, else the value of an attribute it names, else the element's name after the "<"
+// at its column; the whole line when the column is not known.
 std::pair<std::size_t, std::size_t> spanOf(const FileText& file, const SourceLocation& location,
                                            std::string_view message) {
   const std::string& text = file.text;
@@ -33,6 +36,22 @@ std::pair<std::size_t, std::size_t> spanOf(const FileText& file, const SourceLoc
         return {at + 1 + inTag, at + 1 + inTag + close - quoted + 1};
       }
     }
+  }
+  // An attribute the message names ("attribute NAME"), where the tag has it: its value.
+  for (std::size_t named = message.find("attribute "); named != std::string_view::npos;
+       named = message.find("attribute ", named + 1)) {
+    std::size_t end = named + 10;
+    while (end < message.size() && tagtext::isNameByte(message[end]))
+      ++end;
+    const std::string_view name = message.substr(named + 10, end - named - 10);
+    std::optional<std::pair<std::size_t, std::size_t>> span;
+    tagtext::forEachAttribute(tag, [&](std::string_view attribute, std::size_t nameAt,
+                                       std::string_view value, std::size_t valueAt) {
+      if (span || attribute != name) return;
+      span = value.empty() ? std::pair(at + 1 + nameAt, at + 1 + nameAt + attribute.size())
+                           : std::pair(at + 1 + valueAt, at + 1 + valueAt + value.size());
+    });
+    if (span) return *span;
   }
   return {at + 1, at + 1 + tagtext::tagName(tag).size()};
 }

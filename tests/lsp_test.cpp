@@ -326,6 +326,16 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   EXPECT_NE(sent.at(0)["result"]["text"].get<std::string>().find("<f b=\"evb\" />"),
             std::string::npos);
 
+  // A finding about an attribute is located on its value.
+  const std::string loneUri = uriOfPath(root + "/lone.xml");
+  sent = server.send(
+      openMessage(loneUri, "<r>\n  <ifdef name=\"X\" extra=\"1\"><a/></ifdef>\n</r>\n"));
+  const json lone = notificationFor(sent, loneUri);
+  ASSERT_EQ(lone.size(), 1u) << lone;
+  EXPECT_EQ(lone[0]["code"], "unread-attribute");
+  EXPECT_EQ(lone[0]["range"]["start"], json({{"line", 1}, {"character", 25}}));
+  EXPECT_EQ(lone[0]["range"]["end"], json({{"line", 1}, {"character", 26}}));
+
   // A file no command covers runs alone, and its undefined macros are not reported.
   const std::string otherUri = uriOfPath(root + "/other.xml");
   sent = server.send(openMessage(otherUri, "<o v=\"$(NOPE)\"/>\n"));
