@@ -20,6 +20,7 @@
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 #include "files/InputFile.h"
+#include "lsp/LanguageServer.h"
 #include "macros/MacroList.h"
 #include "xmlpp/Preprocessor.h"
 
@@ -172,6 +173,67 @@ Failure writeResults(Preprocessor& preprocessor, const Options& options,
   return writeBoth(document, output, depFile, options);
 }
 
+// A path of a command run in `directory`, as the server opens it.
+std::string inDirectory(std::string_view path, const std::string& directory) {
+  if (path.starts_with('/') || directory.empty()) return std::string(path);
+  return directory + "/" + std::string(path);
+}
+
+// A command of the database as the language server runs it: its input, macros (the macros
+// files read now), include folders and doctype, every path taken in `directory`.
+Expected<CommandRun> commandRun(const std::vector<std::string>& arguments,
+                                const std::string& directory) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments)
+    argv.push_back(argument.c_str());
+  Expected<Options> parsed = parseOptions(static_cast<int>(argv.size()), argv.data());
+  if (!parsed) return parsed.error();
+  Options& options = *parsed;
+  const std::vector<std::string_view> args = positionals(options);
+  if (args.empty() || args[0] == "-") return Diagnostic::failure("the command reads no file");
+  std::deque<std::string> paths;  // what the options' views point at
+  for (std::string_view& file : options.macrosFiles)
+    file = paths.emplace_back(inDirectory(file, directory));
+  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
+  if (!macros) return macros.error();
+  CommandRun run{
+      inDirectory(args[0], directory), std::move(*macros), {}, std::nullopt, options.utf8};
+  for (const std::string_view dir : options.includeDirs)
+    run.includeDirs.push_back(inDirectory(dir, directory));
+  if (args.size() == 4) run.doctype = std::string(args[3]);
+  if (options.doctype) run.doctype = std::string(*options.doctype);
+  return run;
+}
+
+// The trace of a run, as text: what --trace writes (for the language server's xmlpp/trace).
+std::string traceText(Preprocessor& preprocessor, const std::string& input,
+                      const MacroMap& macros) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (!memory) throw std::bad_alloc();
+  {
+    Trace trace(preprocessor.document(), memory, TraceFilter{});
+    preprocessor.run(input, macros, &trace);
+    trace.flush();
+  }
+  std::fclose(memory);
+  std::string text(buffer, size);
+  std::free(buffer);
+  return text;
+}
+
+// --lsp: the language server, until the client ends it.
+int serveLanguageServer(const std::string& zuruvaDez) {
+  std::optional<std::time_t> fixedTime;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
+    if (time) fixedTime = *time;
+  }
+  return runLanguageServer(ServerSetup{zuruvaDez, fixedTime, &commandRun, &traceText}, STDIN_FILENO,
+                           STDOUT_FILENO);
+}
+
 // The run, with its trace when one is asked for (--trace, --trace-file, --trace-macro): written
 // as the walk goes, and complete up to a failure. Fails (as a value of its own) when the trace
 // file cannot be opened or written.
@@ -261,6 +323,7 @@ int runXmlpp(int argc, char** argv) {
   const Options& options = *parsed;
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
+  if (options.lsp) return serveLanguageServer(zuruvaDez);
   Reporter reporter(options.checks, options.locations);
   if (const Failure failure = reporter.open()) {
     printDiagnostic(*failure, DiagnosticFormat::Text, false);

@@ -49,6 +49,8 @@ constexpr KnownOption kOptions[] = {
      "after a failure, print where: file, line, includes"},
     {"--strict", "", &Options::strict, nullptr, nullptr, "",
      "enable every check (less --no-warn); fail on a finding"},
+    {"--lsp", "", &Options::lsp, nullptr, nullptr, "",
+     "serve the language server protocol on stdin/stdout"},
     {"--trace", "", &Options::trace, nullptr, nullptr, "[=FILE]",
      "note each decision on standard error (or in FILE)"},
     {"--trace-file", "", nullptr, &Options::traceFile, nullptr, "PATH",

@@ -23,6 +23,7 @@ struct Options {
   bool keepText = false;   // keep the text of elements without child elements
   bool locations = false;  // print where a failure happened
   bool strict = false;     // enable every check, and fail on what one finds
+  bool lsp = false;        // serve the language server protocol instead
   CheckOptions checks;     // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE

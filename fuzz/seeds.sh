@@ -6,12 +6,18 @@
 #   expand      macro list, NUL, text
 #   expression  an expression text
 #   preprocess  main document, NUL, a.xml, NUL, b.xml, NUL, macro list
+#   lsp         a stream of framed language server messages
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=$1
 CASES=$ROOT/tests/cases
 rm -rf "$OUT"
-mkdir -p "$OUT"/{roundtrip,expand,expression,preprocess}
+mkdir -p "$OUT"/{roundtrip,expand,expression,preprocess,lsp}
+
+lsp_message() {  # lsp_message BODY: the body with its Content-Length header (in bytes)
+  local LC_ALL=C
+  printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"
+}
 
 seed() {  # seed TARGET: stdin becomes one seed file, named by its hash as libFuzzer names units
   local tmp="$OUT/$1/.new"
@@ -59,6 +65,21 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
     part "${others[1]:-}"
     printf '\0%s' "$list"
   } | seed preprocess
+
+  # A session on the main document: open it, ask about its first lines, change it, preview it.
+  text=$(head -c 4000 "$dir/$input" | tr -d '\0' |
+    sed -e 's/\\/\\\\/g' -e 's/"/\\"/g' -e 's/\t/\\t/g' -e 's/\r/\\r/g' |
+    awk '{printf "%s\\n", $0}')
+  uri=file:///fuzz-lsp/in.xml
+  {
+    lsp_message '{"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"'$uri'","version":1,"text":"'"$text"'"}}}'
+    for method in hover definition references completion; do
+      lsp_message '{"jsonrpc":"2.0","id":1,"method":"textDocument/'$method'","params":{"textDocument":{"uri":"'$uri'"},"position":{"line":1,"character":12}}}'
+    done
+    lsp_message '{"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"'$uri'","version":2},"contentChanges":[{"range":{"start":{"line":1,"character":2},"end":{"line":2,"character":0}},"text":"<if A=\"1\">$(A)</if>"}]}}'
+    lsp_message '{"jsonrpc":"2.0","id":2,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"'$uri'"}}}'
+    lsp_message '{"jsonrpc":"2.0","id":3,"method":"xmlpp/preview","params":{"textDocument":{"uri":"'$uri'"}}}'
+  } | seed lsp
 done
 
 # Expressions: the values of the expression attributes in the cases, the inputs of the expression
@@ -78,6 +99,6 @@ for text in '1 + 2 * 3' '(1 < 2) && (3 >= 2)' '0xFFFFFFFF + 1' '-922337203685477
   printf '%s' "$text" | seed expression
 done
 
-for target in roundtrip expand expression preprocess; do
+for target in roundtrip expand expression preprocess lsp; do
   printf '%-11s %5d seeds\n' "$target" "$(find "$OUT/$target" -type f | wc -l)"
 done

@@ -21,6 +21,16 @@ struct WriteOptions {
   bool utf8 = false;
 };
 
+// Where a load finds a file's text other than on disk, such as an editor's unsaved buffer. A
+// document without one reads every file; with one, a name it has a text for is read from there.
+class FileSource {
+ public:
+  virtual ~FileSource() = default;
+  // The text to read for `fileName` (a path as the run opens it), or nothing to read the file.
+  // The text needs to live only until the load that asked has copied it.
+  virtual std::optional<std::string_view> text(const std::string& fileName) = 0;
+};
+
 // How a failed load is worded: as the run's input file, or as a file an include element names.
 enum class LoadRole : std::uint8_t { Input, Include };
 
@@ -78,6 +88,8 @@ class XMLDocument {
   // or above U+10FFFF) gives its low byte, as every reference above 255 does without it.
   bool keepText = false;
   bool utf8References = false;
+  // Where loads look for texts before the disk; none by default.
+  FileSource* fileSource = nullptr;
 
   // The line of an element's "<" in the text it was read from, as editors count it, from 0
   // (copies of an element share its name, and so its line).
@@ -89,6 +101,9 @@ class XMLDocument {
   std::int32_t columnOf(const XMLElement* element) const;
   // The column of a position inside a text the document read (0 for any other pointer).
   std::int32_t columnAt(const char* position) const;
+  // The byte offset of a position inside a text the document read, or -1 for any other pointer.
+  // Costs a look at each text loaded, not at the text's bytes.
+  std::ptrdiff_t offsetAt(const char* position) const;
   // The text the document read that holds `position` (an empty view for any other pointer), for
   // a caller that locates many positions in it at less than a scan of the text each.
   std::string_view textOf(const char* position) const;

@@ -25,6 +25,14 @@ std::int32_t XMLDocument::columnAt(const char* position) const {
   return 0;
 }
 
+std::ptrdiff_t XMLDocument::offsetAt(const char* position) const {
+  for (const auto& [begin, end] : texts_) {
+    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
+    return position - begin;
+  }
+  return -1;
+}
+
 std::string_view XMLDocument::textOf(const char* position) const {
   for (const auto& [begin, end] : texts_) {
     if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;

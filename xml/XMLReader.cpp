@@ -664,6 +664,16 @@ Failure XMLDocument::loadText(std::string_view text) {
 
 Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
   repairs.clear();
+  if (fileSource) {
+    if (const std::optional<std::string_view> given = fileSource->text(fileName)) {
+      char* buffer = arena_.allocateBlock(given->size());
+      if (!given->empty()) std::memcpy(buffer, given->data(), given->size());
+      if (const std::optional<SyntaxError> error = loadBuffer(buffer, given->size())) {
+        return syntaxFailure(*error, fileName, role);
+      }
+      return std::nullopt;
+    }
+  }
   Expected<std::span<char>> text =
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {

@@ -36,6 +36,9 @@ class Preprocessor {
   // order; the first that holds the file gives its path.
   void setIncludeDirs(std::vector<std::string> dirs) { includeDirs_ = std::move(dirs); }
 
+  // Where the run's loads look for texts before the disk (an editor's unsaved buffers).
+  void setFileSource(FileSource* source) { document_.fileSource = source; }
+
   XMLDocument& document() { return document_; }
   // Every file the run loaded, once each, in first-load order.
   const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }

@@ -1,0 +1,257 @@
+#include "Analysis.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unordered_map>
+
+#include "TagText.h"
+#include "xmlpp/Preprocessor.h"
+
+namespace {
+
+using tagtext::forEachAttribute;
+using tagtext::isNameByte;
+using tagtext::startTag;
+
+// Distinct values kept for one use: a reference in a loop of a thousand iterations shows a few.
+constexpr std::size_t kMaxValuesPerUse = 16;
+
+// The run's files: open documents from the editor, the others read here, so that every text the
+// run read is known to the server, byte for byte.
+class RunFiles : public FileSource {
+ public:
+  RunFiles(const OpenText& openText, std::map<std::string, FileText>& texts)
+      : openText_(openText), texts_(texts) {}
+
+  std::optional<std::string_view> text(const std::string& fileName) override {
+    if (fileName == "-") return std::nullopt;
+    const std::string path = normalPath(fileName);
+    if (const auto known = texts_.find(path); known != texts_.end()) return known->second.text;
+    std::string text;
+    if (const std::optional<std::string_view> open = openText_(path)) {
+      text.assign(*open);
+    } else {
+      std::error_code error;
+      if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+      std::ifstream file(path, std::ios::binary);
+      if (!file) return std::nullopt;
+      text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      if (file.bad()) return std::nullopt;
+    }
+    LineIndex lines(text);
+    const auto [kept, added] = texts_.emplace(path, FileText{std::move(text), std::move(lines)});
+    return kept->second.text;
+  }
+
+ private:
+  const OpenText& openText_;
+  std::map<std::string, FileText>& texts_;
+};
+
+// Records what the walk reached in the run's texts.
+class Recorder : public WalkListener {
+ public:
+  Recorder(XMLDocument& document, Analysis& analysis) : document_(document), analysis_(analysis) {}
+
+  void reached(const XMLElement& element, const std::string& file,
+               const MacroTable& scope) override {
+    const std::string& path = pathOf(&file);
+    const auto text = analysis_.texts.find(path);
+    if (text == analysis_.texts.end()) return;
+    const std::ptrdiff_t offset = document_.offsetAt(element.name().data());
+    if (offset < 0) return;
+    const std::size_t at = static_cast<std::size_t>(offset);
+    const std::string_view tag = startTag(text->second.text, at);
+    recordReferences(path, at, tag, scope);
+    const std::string_view name = element.name();
+    if (name == "if" || name == "ifnot") {
+      forEachAttribute(tag, [&](std::string_view attribute, std::size_t nameAt, std::string_view,
+                                std::size_t) { use(path, at + nameAt, attribute, scope); });
+    } else if (name == "ifdef" || name == "ifndef" || name == "switch") {
+      forEachAttribute(tag, [&](std::string_view attribute, std::size_t, std::string_view value,
+                                std::size_t valueAt) {
+        if (attribute == "name") use(path, at + valueAt, value, scope);
+      });
+    } else if (name == "include" || name == "xmldef" || name == "xmlput" || name == "for" ||
+               name == "foreach" || name == "define") {
+      Reached reached{std::string(name), Place{path, at}, {}};
+      for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
+        const XMLAttribute& attribute = element.attributes()[i];
+        reached.attributes.emplace_back(attribute.name(), attribute.value());
+      }
+      analysis_.directives.push_back(std::move(reached));
+    }
+  }
+
+  // A loop variable's value in a reference: the scope that `reached` sees does not hold it.
+  void reference(const ReferenceEvent& event) override {
+    if (!event.loopVariable || event.reference.pass != 0 || !event.reference.origin) return;
+    const std::string& path = pathOf(event.place.file);
+    const auto text = analysis_.texts.find(path);
+    if (text == analysis_.texts.end()) return;
+    std::ptrdiff_t at = document_.offsetAt(event.reference.reference.data());
+    if (at < 0) {
+      // A loop's copy: the reference stands in its body element's attribute.
+      const std::ptrdiff_t attribute = document_.offsetAt(event.attribute.data());
+      if (attribute < 0) return;
+      const std::string_view tag = startTag(text->second.text, static_cast<std::size_t>(attribute));
+      const std::size_t found = tag.find(event.reference.reference);
+      if (found == std::string_view::npos) return;
+      at = attribute + static_cast<std::ptrdiff_t>(found);
+    }
+    Use& entry = analysis_.uses[Place{path, static_cast<std::size_t>(at)}];
+    if (entry.name.empty()) entry.name = event.reference.name;
+    std::erase_if(entry.values, [](const UsedValue& value) { return !value.defined; });
+    record(entry, UsedValue{true, std::string(event.reference.value), MacroOrigin::Kind::Loop,
+                            placeOf(*event.reference.origin)});
+  }
+
+  void condition(const ConditionEvent& event) override {
+    if (const std::optional<Place> at = placeOf(event.place)) {
+      analysis_.decisions[*at] |= event.taken ? 1u : 2u;
+    }
+  }
+
+  void include(const IncludeEvent& event) override {
+    if (const std::optional<Place> at = placeOf(event.place)) {
+      analysis_.includedPaths[*at] = normalPath(std::string(event.path));
+    }
+  }
+
+  void put(const PutEvent& event) override {
+    const std::optional<Place> at = placeOf(event.place);
+    const std::optional<Place> fragment =
+        event.fragment ? placeOf(WalkPlace{event.fragment, event.fragmentFile}) : std::nullopt;
+    if (at && fragment) analysis_.fragments[*at] = *fragment;
+  }
+
+ private:
+  std::optional<Place> placeOf(const WalkPlace& place) {
+    if (!place.element || !place.file) return std::nullopt;
+    const std::ptrdiff_t at = document_.offsetAt(place.element->name().data());
+    if (at < 0) return std::nullopt;
+    return Place{pathOf(place.file), static_cast<std::size_t>(at)};
+  }
+
+  std::optional<Place> placeOf(const MacroOrigin& origin) {
+    if (!origin.file || !origin.position) return std::nullopt;
+    const std::ptrdiff_t where = document_.offsetAt(origin.position);
+    if (where < 0) return std::nullopt;
+    return Place{pathOf(origin.file), static_cast<std::size_t>(where)};
+  }
+
+  // Adds a value to a use, unless it has it or has as many as it keeps.
+  static void record(Use& entry, UsedValue value) {
+    if (entry.values.size() >= kMaxValuesPerUse) return;
+    for (const UsedValue& known : entry.values) {
+      if (known.defined == value.defined && known.value == value.value &&
+          known.kind == value.kind) {
+        return;
+      }
+    }
+    entry.values.push_back(std::move(value));
+  }
+
+  const std::string& pathOf(const std::string* file) {
+    const auto [entry, added] = paths_.try_emplace(file);
+    if (added) entry->second = normalPath(*file);
+    return entry->second;
+  }
+
+  void recordReferences(const std::string& path, std::size_t at, std::string_view tag,
+                        const MacroTable& scope) {
+    for (std::size_t i = tag.find("$("); i != std::string_view::npos; i = tag.find("$(", i + 2)) {
+      std::size_t end = i + 2;
+      while (end < tag.size() && isNameByte(tag[end]))
+        ++end;
+      if (end == i + 2) continue;
+      use(path, at + i, tag.substr(i + 2, end - i - 2), scope);
+    }
+  }
+
+  void use(const std::string& path, std::size_t offset, std::string_view name,
+           const MacroTable& scope) {
+    Use& entry = analysis_.uses[Place{path, offset}];
+    if (entry.name.empty()) entry.name = name;
+    UsedValue value;
+    if (const std::string* found = scope.find(name)) {
+      const MacroOrigin& origin = *scope.originOf(name);
+      value.defined = true;
+      value.value = *found;
+      value.kind = origin.kind;
+      value.origin = placeOf(origin);
+    } else if (!entry.values.empty()) {
+      return;  // not in scope here, but known from a loop's variables
+    }
+    record(entry, std::move(value));
+  }
+
+  XMLDocument& document_;
+  Analysis& analysis_;
+  std::unordered_map<const std::string*, std::string> paths_;
+};
+
+// Every check as a warning; without a command, less those that report undefined macros.
+CheckSettings serverChecks(bool fromCommand) {
+  CheckSettings checks;
+  checks.enabled.set();
+  if (!fromCommand) {
+    checks.enabled.reset(static_cast<std::size_t>(Check::UnresolvedMacro));
+    checks.enabled.reset(static_cast<std::size_t>(Check::UnresolvedInDirective));
+    checks.enabled.reset(static_cast<std::size_t>(Check::UndefinedCondition));
+  }
+  return checks;
+}
+
+}  // namespace
+
+std::string normalPath(const std::string& path) {
+  std::filesystem::path result(path);
+  if (result.is_relative()) {
+    std::error_code error;
+    result = std::filesystem::current_path(error) / result;
+  }
+  return result.lexically_normal().string();
+}
+
+std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& command,
+                                  bool fromCommand, const OpenText& openText) {
+  auto analysis = std::make_unique<Analysis>();
+  analysis->input = normalPath(command.input);
+  analysis->fromCommand = fromCommand;
+  analysis->topLevel = command.macros;
+  analysis->includeDirs = command.includeDirs;
+  RunFiles files(openText, analysis->texts);
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, setup.fixedTime),
+                            serverChecks(fromCommand)};
+  preprocessor.setFileSource(&files);
+  preprocessor.setIncludeDirs(command.includeDirs);
+  Recorder recorder(preprocessor.document(), *analysis);
+  const Failure failure = preprocessor.run(command.input, command.macros, &recorder);
+  analysis->diagnostics = preprocessor.warnings();
+  for (const std::string& file : preprocessor.loadedFiles())
+    analysis->loadedFiles.push_back(normalPath(file));
+  if (failure) {
+    analysis->diagnostics.push_back(*failure);
+    return analysis;
+  }
+  XMLDocument& document = preprocessor.document();
+  if (command.doctype) document.doctype = document.duplicateString(*command.doctype);
+  std::string output;
+  document.write(output, {.utf8 = command.utf8});
+  analysis->output = std::move(output);
+  return analysis;
+}
+
+std::string traceRun(const ServerSetup& setup, const CommandRun& command, bool fromCommand,
+                     const OpenText& openText) {
+  std::map<std::string, FileText> texts;
+  RunFiles files(openText, texts);
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, setup.fixedTime),
+                            serverChecks(fromCommand)};
+  preprocessor.setFileSource(&files);
+  preprocessor.setIncludeDirs(command.includeDirs);
+  return setup.trace(preprocessor, command.input, command.macros);
+}

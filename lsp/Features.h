@@ -1,0 +1,40 @@
+#pragma once
+
+// The language features: diagnostics in the protocol's form, hover, definition, references,
+// completion and document symbols. Each works from the document's text and the latest run
+// that read it.
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "Analysis.h"
+#include "TextDocument.h"
+#include "Workspace.h"
+
+struct FeatureContext {
+  const Workspace& workspace;
+  const TextDocument& document;
+  std::string path;          // the document's file
+  const Analysis* analysis;  // the latest run that read it, or null
+};
+
+// A protocol position or range, or nothing for a value that is none.
+std::optional<TextPosition> positionOf(const nlohmann::json* value);
+std::optional<TextRange> rangeOf(const nlohmann::json* value);
+
+nlohmann::json positionJson(TextPosition position);
+// The range of bytes `start` to `end` of a text.
+nlohmann::json rangeJson(std::string_view text, const LineIndex& lines, std::size_t start,
+                         std::size_t end);
+
+// The run's diagnostics, in the protocol's form, by the URI of the file each is located in.
+std::map<std::string, nlohmann::json> diagnosticsByUri(const Workspace& workspace,
+                                                       const Analysis& analysis);
+
+nlohmann::json hover(const FeatureContext& context, const nlohmann::json& params);
+nlohmann::json definition(const FeatureContext& context, const nlohmann::json& params);
+nlohmann::json references(const FeatureContext& context, const nlohmann::json& params);
+nlohmann::json completion(const FeatureContext& context, const nlohmann::json& params);
+nlohmann::json documentSymbols(const FeatureContext& context, const nlohmann::json& params);

@@ -1,0 +1,160 @@
+// Completion and document symbols: what the document's text and the run's names offer.
+
+#include <algorithm>
+#include <set>
+
+#include "Features.h"
+#include "TagText.h"
+
+namespace {
+
+using json = nlohmann::json;
+using tagtext::isNameByte;
+
+// The directives and the attributes each reads ("case" and "default" are switch's branches).
+struct DirectiveInfo {
+  std::string_view name;
+  std::vector<std::string_view> attributes;
+  std::string_view summary;
+};
+const std::vector<DirectiveInfo>& directiveInfo() {
+  static const std::vector<DirectiveInfo> kInfo = {
+      {"if", {}, "kept when the macro named by its attribute has one of the listed values"},
+      {"ifnot", {}, "kept unless the macro named by its attribute has one of the listed values"},
+      {"ifex", {"expression"}, "kept when the expression is true"},
+      {"ifdef", {"name"}, "kept when the macro is defined"},
+      {"ifndef", {"name"}, "kept when the macro is not defined"},
+      {"switch", {"name"}, "keeps the case whose value the macro has, else the default"},
+      {"case", {"value"}, "a branch of a switch"},
+      {"default", {}, "the branch of a switch taken when no case matches"},
+      {"include", {"filename", "macros", "inherit_attributes", "no_root"}, "inserts a file"},
+      {"define", {"name", "value", "expression", "hex_expression"}, "defines a macro"},
+      {"xmldef", {"name"}, "defines a fragment for xmlput"},
+      {"xmlput", {"name", "macros"}, "inserts a fragment defined by xmldef"},
+      {"for", {"index", "start", "end", "incr", "add", "sub", "mul"}, "repeats its body"},
+      {"foreach", {}, "repeats its body for each value of its attributes' lists"},
+  };
+  return kInfo;
+}
+
+enum CompletionKind { kKeyword = 14, kProperty = 10, kVariable = 6 };
+enum SymbolKind { kFile = 1, kNamespace = 3, kFunction = 12, kConstant = 14 };
+
+json item(std::string_view label, int kind, std::string_view detail) {
+  return {{"label", label}, {"kind", kind}, {"detail", detail}};
+}
+
+// The macro names the run knows: the command's, those defined, and the loop variables.
+std::set<std::string> macroNames(const Analysis& analysis) {
+  std::set<std::string> names;
+  for (const auto& [name, value] : analysis.topLevel)
+    names.insert(name);
+  for (const auto& [place, use] : analysis.uses) {
+    for (const UsedValue& value : use.values) {
+      if (value.defined) names.insert(use.name);
+    }
+  }
+  for (const Reached& directive : analysis.directives) {
+    for (const auto& [attribute, value] : directive.attributes) {
+      if (directive.directive == "define" && attribute == "name") names.insert(value);
+      if (directive.directive == "foreach") names.insert(attribute);
+      if (directive.directive == "for" && attribute == "index") {
+        for (const char* suffix : {"", "_hex", "_alpha", "_ap", "_ap_hex"})
+          names.insert(value + suffix);
+      }
+    }
+  }
+  names.erase("");
+  return names;
+}
+
+}  // namespace
+
+json completion(const FeatureContext& context, const json& params) {
+  const std::optional<TextPosition> position = positionOf(&params.at("position"));
+  if (!position) return nullptr;
+  const std::string& text = context.document.text();
+  const std::size_t offset = context.document.offsetOf(*position);
+  std::size_t start = offset;
+  while (start > 0 && isNameByte(text[start - 1]))
+    --start;
+  json items = json::array();
+  if (start >= 2 && text[start - 1] == '(' && text[start - 2] == '$') {
+    if (context.analysis) {
+      for (const std::string& name : macroNames(*context.analysis))
+        items.push_back(item(name, kVariable, "macro"));
+    }
+    return items;
+  }
+  if (start >= 1 && text[start - 1] == '<') {
+    for (const DirectiveInfo& directive : directiveInfo())
+      items.push_back(item(directive.name, kKeyword, directive.summary));
+    return items;
+  }
+  // Inside a directive's start tag, outside a value: its attributes.
+  std::size_t i = start;
+  const std::size_t limit = i > tagtext::kMaxTagLength ? i - tagtext::kMaxTagLength : 0;
+  while (i > limit && text[i - 1] != '<' && text[i - 1] != '>')
+    --i;
+  if (i == 0 || text[i - 1] != '<') return items;
+  const std::string_view before(text.data() + i, start - i);
+  if (std::count(before.begin(), before.end(), '"') % 2 != 0 ||
+      std::count(before.begin(), before.end(), '\'') % 2 != 0) {
+    return items;
+  }
+  const std::string_view name = tagtext::tagName(before);
+  if (name.size() == before.size()) return items;  // still in the name
+  for (const DirectiveInfo& directive : directiveInfo()) {
+    if (directive.name != name) continue;
+    for (const std::string_view attribute : directive.attributes)
+      items.push_back(item(attribute, kProperty, "attribute of <" + std::string(name) + ">"));
+  }
+  return items;
+}
+
+json documentSymbols(const FeatureContext& context, const json&) {
+  const std::string& text = context.document.text();
+  json symbols = json::array();
+  const LineIndex& lines = context.document.lines();
+  std::size_t at = text.find('<');
+  while (at != std::string::npos) {
+    const std::string_view rest = std::string_view(text).substr(at);
+    if (rest.starts_with("<!--") || rest.starts_with("<![CDATA[")) {
+      const std::size_t end = text.find(rest[3] == '-' ? "-->" : "]]>", at);
+      if (end == std::string::npos) break;
+      at = text.find('<', end);
+      continue;
+    }
+    const std::string_view tag = tagtext::startTag(text, at + 1);
+    const std::string_view name = tagtext::tagName(tag);
+    int kind = 0;
+    std::string label;
+    std::string_view labelAttribute = "name";
+    if (name == "define") kind = kConstant;
+    if (name == "xmldef") kind = kFunction;
+    if (name == "include") kind = kFile, labelAttribute = "filename";
+    if (name == "for") kind = kNamespace, labelAttribute = "index";
+    if (name == "foreach") kind = kNamespace, labelAttribute = "";
+    if (kind != 0) {
+      std::size_t selection = at + 1;
+      std::size_t selectionEnd = at + 1 + name.size();
+      tagtext::forEachAttribute(tag, [&](std::string_view attribute, std::size_t nameAt,
+                                         std::string_view value, std::size_t valueAt) {
+        if (labelAttribute.empty() && label.empty()) {
+          label = attribute, selection = at + 1 + nameAt, selectionEnd = selection + value.size();
+        } else if (attribute == labelAttribute) {
+          label = value, selection = at + 1 + valueAt, selectionEnd = selection + value.size();
+        }
+      });
+      if (label.empty()) label = "<" + std::string(name) + ">";
+      const std::size_t end = std::min(text.size(), at + 2 + tag.size());
+      symbols.push_back({{"name", label},
+                         {"detail", name},
+                         {"kind", kind},
+                         {"range", rangeJson(text, lines, at, end)},
+                         {"selectionRange", rangeJson(text, lines, selection, selectionEnd)}});
+    }
+    at = text.find('<', at + 1);
+  }
+  return symbols;
+}

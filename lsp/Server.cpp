@@ -1,0 +1,289 @@
+#include "Server.h"
+
+#include <exception>
+
+#include "Features.h"
+#include "diagnostics/JsonText.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+const json* member(const json& object, const char* key) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+const std::string* stringAt(const json& object, const char* key) {
+  const json* value = member(object, key);
+  return value && value->is_string() ? value->get_ptr<const std::string*>() : nullptr;
+}
+
+// The requests served once initialized, and the capabilities that announce them.
+json capabilities() {
+  return {
+      {"positionEncoding", "utf-16"},
+      {"textDocumentSync", {{"openClose", true}, {"change", 2}}},
+      {"hoverProvider", true},
+      {"definitionProvider", true},
+      {"referencesProvider", true},
+      {"documentSymbolProvider", true},
+      {"completionProvider", {{"triggerCharacters", {"<", "(", " "}}}},
+  };
+}
+
+}  // namespace
+
+std::string jsonText(const nlohmann::json& value) {
+  try {
+    return value.dump();
+  } catch (const nlohmann::json::type_error&) {
+    // A string holds bytes that are not UTF-8 (a file name, a message quoting the input): every
+    // string of the message is written as diagnostics are in JSON, a stray byte as "\xHH". The
+    // messages are the server's own, a few levels deep; the stack bounds nothing but them.
+    nlohmann::json copy = value;
+    std::vector<nlohmann::json*> stack{&copy};
+    while (!stack.empty()) {
+      nlohmann::json* node = stack.back();
+      stack.pop_back();
+      if (node->is_string()) {
+        *node = ::jsonText(std::string_view(node->get_ref<const std::string&>()));
+      } else if (node->is_structured()) {
+        for (auto& child : *node)
+          stack.push_back(&child);
+      }
+    }
+    return copy.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+}
+
+void Server::receive(std::string_view body) {
+  json message = json::parse(body, nullptr, false);
+  if (message.is_discarded()) {
+    respond(nullptr, RpcError{rpc::kParseError, "the message is not JSON"});
+    return;
+  }
+  try {
+    dispatch(message);
+  } catch (const json::exception& error) {
+    // A parameter of an unexpected type that a handler read past its checks.
+    const json* id = member(message, "id");
+    if (id && member(message, "method")) {
+      respond(*id, RpcError{rpc::kInvalidParams, std::string("invalid params: ") + error.what()});
+    }
+  }
+}
+
+void Server::dropped(std::string_view why) {
+  respond(nullptr, RpcError{rpc::kParseError, "dropped input: " + std::string(why)});
+}
+
+void Server::dispatch(const json& message) {
+  const json* id = member(message, "id");
+  const bool validId = id && (id->is_string() || id->is_number_integer() || id->is_null());
+  const std::string* method = stringAt(message, "method");
+  if (!message.is_object() || !method || (id && !validId)) {
+    // A response to a request of the server's is not answered; anything else is invalid.
+    if (id && validId && (member(message, "result") || member(message, "error"))) return;
+    respond(validId ? *id : json(nullptr),
+            RpcError{rpc::kInvalidRequest, "not a JSON-RPC request or notification"});
+    return;
+  }
+  const json* found = member(message, "params");
+  // Never copied: a parameter may nest deeper than a recursive copy could go.
+  static const json kNoParams = json::object();
+  const json& params = found ? *found : kNoParams;
+  if (!id) {
+    notification(*method, params);
+    return;
+  }
+  if (*method != "initialize" && !initialized_) {
+    respond(*id, RpcError{rpc::kServerNotInitialized, "the server is not initialized"});
+    return;
+  }
+  if (shutdown_) {
+    respond(*id, RpcError{rpc::kInvalidRequest, "the server is shut down"});
+    return;
+  }
+  respond(*id, request(*method, params));
+}
+
+Reply Server::request(const std::string& method, const json& params) {
+  if (method == "initialize") {
+    if (initialized_) return RpcError{rpc::kInvalidRequest, "the server is initialized already"};
+    return initialize(params);
+  }
+  if (method == "shutdown") {
+    shutdown_ = true;
+    return json(nullptr);
+  }
+  if (method == "xmlpp/preview") return preview(params);
+  if (method == "xmlpp/trace" && setup_.trace) return trace(params);
+  return feature(method, params);
+}
+
+void Server::notification(const std::string& method, const json& params) {
+  if (method == "exit") {
+    exited_ = true;
+    return;
+  }
+  if (!initialized_ || shutdown_) return;
+  if (method == "textDocument/didOpen") {
+    didOpen(params);
+  } else if (method == "textDocument/didChange") {
+    didChange(params);
+  } else if (method == "textDocument/didClose") {
+    didClose(params);
+  }
+}
+
+void Server::respond(const json& id, const Reply& reply) {
+  json message = {{"jsonrpc", "2.0"}, {"id", id}};
+  if (const RpcError* error = std::get_if<RpcError>(&reply)) {
+    message["error"] = {{"code", error->code}, {"message", error->message}};
+  } else {
+    message["result"] = std::get<json>(reply);
+  }
+  send_(jsonText(message));
+}
+
+Reply Server::initialize(const json& params) {
+  std::string root;
+  if (const std::string* uri = stringAt(params, "rootUri")) {
+    if (std::optional<std::string> path = pathOfUri(*uri)) root = *path;
+  } else if (const std::string* path = stringAt(params, "rootPath")) {
+    root = *path;
+  }
+  const json* options = member(params, "initializationOptions");
+  static const json kNoOptions;
+  workspace_.configure(root, options ? *options : kNoOptions);
+  initialized_ = true;
+  return json{{"capabilities", capabilities()},
+              {"serverInfo", {{"name", "xmlpp"}, {"version", XMLPP_VERSION}}}};
+}
+
+void Server::didOpen(const json& params) {
+  const json* document = member(params, "textDocument");
+  const std::string* uri = document ? stringAt(*document, "uri") : nullptr;
+  const std::string* text = document ? stringAt(*document, "text") : nullptr;
+  if (!uri || !text) return;
+  const json* version = member(*document, "version");
+  workspace_.open(*uri, *text,
+                  version && version->is_number_integer() ? version->get<int64_t>() : 0);
+  analyze(*uri);
+}
+
+void Server::didChange(const json& params) {
+  const json* document = member(params, "textDocument");
+  const std::string* uri = document ? stringAt(*document, "uri") : nullptr;
+  TextDocument* open = uri ? workspace_.document(*uri) : nullptr;
+  const json* changes = member(params, "contentChanges");
+  if (!open || !changes || !changes->is_array()) return;
+  for (const json& change : *changes) {
+    const std::string* text = stringAt(change, "text");
+    if (!text) continue;
+    const std::optional<TextRange> range = rangeOf(member(change, "range"));
+    if (member(change, "range") && !range) continue;  // a range that is no range
+    open->change(range, *text);
+  }
+  const json* version = member(*document, "version");
+  if (version && version->is_number_integer()) open->setVersion(version->get<int64_t>());
+  analyze(*uri);
+}
+
+void Server::didClose(const json& params) {
+  const json* document = member(params, "textDocument");
+  const std::string* uri = document ? stringAt(*document, "uri") : nullptr;
+  if (!uri || !workspace_.close(*uri)) return;
+  // A file no command covers loses its diagnostics with its document.
+  const std::optional<std::string> path = pathOfUri(*uri);
+  if (!path) return;
+  const auto published = published_.find(*path);
+  if (published == published_.end() || workspace_.latestFor(*path)) return;
+  for (const std::string& shown : published->second)
+    send_(jsonText({{"jsonrpc", "2.0"},
+                    {"method", "textDocument/publishDiagnostics"},
+                    {"params", {{"uri", shown}, {"diagnostics", json::array()}}}}));
+  published_.erase(published);
+}
+
+void Server::analyze(const std::string& uri) {
+  const std::optional<std::string> path = pathOfUri(uri);
+  if (!path) return;
+  publish(workspace_.run(*path));
+}
+
+void Server::publish(const Analysis& analysis) {
+  std::map<std::string, json> byUri = diagnosticsByUri(workspace_, analysis);
+  std::set<std::string>& shown = published_[analysis.input];
+  for (const std::string& uri : shown)
+    byUri.try_emplace(uri, json::array());
+  // An open file the run read hears that it has none, too.
+  std::vector<std::string> read = analysis.loadedFiles;
+  read.push_back(analysis.input);
+  for (const std::string& file : read) {
+    const std::string uri = workspace_.uriOf(file);
+    if (workspace_.document(uri)) byUri.try_emplace(uri, json::array());
+  }
+  shown.clear();
+  for (auto& [uri, diagnostics] : byUri) {
+    if (!diagnostics.empty()) shown.insert(uri);
+    send_(jsonText({{"jsonrpc", "2.0"},
+                    {"method", "textDocument/publishDiagnostics"},
+                    {"params", {{"uri", uri}, {"diagnostics", std::move(diagnostics)}}}}));
+  }
+}
+
+std::variant<TextDocument*, RpcError> Server::openDocument(const json& params) {
+  const json* document = member(params, "textDocument");
+  const std::string* uri = document ? stringAt(*document, "uri") : nullptr;
+  if (!uri) return RpcError{rpc::kInvalidParams, "no textDocument.uri"};
+  TextDocument* open = workspace_.document(*uri);
+  if (!open) return RpcError{rpc::kInvalidParams, "the document is not open: " + *uri};
+  return open;
+}
+
+Reply Server::preview(const json& params) {
+  const auto open = openDocument(params);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::optional<std::string> path = pathOfUri(*stringAt(params.at("textDocument"), "uri"));
+  const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
+  if (!analysis) return RpcError{rpc::kRequestFailed, "the document has not been run"};
+  if (!analysis->output) {
+    const std::string why =
+        analysis->diagnostics.empty() ? "the run failed" : analysis->diagnostics.back().message;
+    return RpcError{rpc::kRequestFailed, why};
+  }
+  return json{{"text", *analysis->output}, {"input", analysis->input}};
+}
+
+Reply Server::trace(const json& params) {
+  const auto open = openDocument(params);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::optional<std::string> path = pathOfUri(*stringAt(params.at("textDocument"), "uri"));
+  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
+  return json{{"text", workspace_.trace(*path)}};
+}
+
+Reply Server::feature(const std::string& method, const json& params) {
+  using Handler = json (*)(const FeatureContext&, const json&);
+  static const std::map<std::string, Handler, std::less<>> kHandlers = {
+      {"textDocument/hover", &hover},
+      {"textDocument/definition", &definition},
+      {"textDocument/references", &references},
+      {"textDocument/completion", &completion},
+      {"textDocument/documentSymbol", &documentSymbols},
+  };
+  const auto handler = kHandlers.find(method);
+  if (handler == kHandlers.end()) {
+    return RpcError{rpc::kMethodNotFound, "unknown method: " + method};
+  }
+  const auto open = openDocument(params);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::string& uri = *stringAt(params.at("textDocument"), "uri");
+  const std::optional<std::string> path = pathOfUri(uri);
+  const FeatureContext context{workspace_, *std::get<TextDocument*>(open), path.value_or(""),
+                               path ? workspace_.latestFor(*path) : nullptr};
+  return handler->second(context, params);
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+// The protocol's side of the language server: JSON-RPC 2.0 requests and notifications in, responses
+// and notifications out, the lifecycle (initialize, shutdown, exit) and the documents' sync. It
+// never ends the process and never throws past receive(): a message it cannot serve gets an
+// error response (a request) or is dropped (a notification).
+
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "LanguageServer.h"
+#include "Workspace.h"
+
+// The JSON-RPC error codes the server sends.
+namespace rpc {
+inline constexpr int kParseError = -32700;
+inline constexpr int kInvalidRequest = -32600;
+inline constexpr int kMethodNotFound = -32601;
+inline constexpr int kInvalidParams = -32602;
+inline constexpr int kInternalError = -32603;
+inline constexpr int kServerNotInitialized = -32002;
+inline constexpr int kRequestFailed = -32803;
+}  // namespace rpc
+
+struct RpcError {
+  int code;
+  std::string message;
+};
+// A request's result, or the error to answer with.
+using Reply = std::variant<nlohmann::json, RpcError>;
+
+// The body of a message as sent, never an exception: in a message whose strings hold bytes that
+// are not UTF-8, every such byte is written "\xHH", as in all JSON diagnostics.
+std::string jsonText(const nlohmann::json& value);
+
+class Server {
+ public:
+  using Send = std::function<void(const std::string& body)>;
+  Server(const ServerSetup& setup, Send send)
+      : setup_(setup), workspace_(setup), send_(std::move(send)) {}
+
+  // Serves one message body.
+  void receive(std::string_view body);
+  // Answers bytes the transport dropped, with a parse error.
+  void dropped(std::string_view why);
+
+  bool exited() const { return exited_; }
+  // The status to exit with: 0 after shutdown, else 1.
+  int exitStatus() const { return shutdown_ ? 0 : 1; }
+
+ private:
+  using json = nlohmann::json;
+  void dispatch(const json& message);
+  Reply request(const std::string& method, const json& params);
+  void notification(const std::string& method, const json& params);
+  void respond(const json& id, const Reply& reply);
+
+  Reply initialize(const json& params);
+  void didOpen(const json& params);
+  void didChange(const json& params);
+  void didClose(const json& params);
+  // Runs what covers the document and publishes the diagnostics of every file the run read.
+  void analyze(const std::string& uri);
+  void publish(const Analysis& analysis);
+
+  // The open document a request names, or the error for one that is not open.
+  std::variant<TextDocument*, RpcError> openDocument(const json& params);
+  Reply preview(const json& params);
+  Reply trace(const json& params);
+  Reply feature(const std::string& method, const json& params);
+
+  const ServerSetup& setup_;
+  Workspace workspace_;
+  Send send_;
+  bool initialized_ = false;
+  bool shutdown_ = false;
+  bool exited_ = false;
+  // For each input, the URIs its latest run published diagnostics for, to clear them.
+  std::map<std::string, std::set<std::string>> published_;
+};

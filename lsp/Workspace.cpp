@@ -1,0 +1,255 @@
+#include "Workspace.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "macros/MacroList.h"
+
+namespace {
+
+// Commands run to learn which files they read, at most.
+constexpr std::size_t kMaxScannedCommands = 256;
+
+bool unreserved(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~' || c == '/';
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+const std::string* stringMember(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
+}
+
+}  // namespace
+
+std::string uriOfPath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (unreserved(byte)) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 15];
+    }
+  }
+  return uri;
+}
+
+std::optional<std::string> pathOfUri(std::string_view uri) {
+  if (!uri.starts_with("file://")) return std::nullopt;
+  uri.remove_prefix(7);
+  // A host ("file://localhost/x") is dropped; the path starts at its "/".
+  const std::size_t slash = uri.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  uri.remove_prefix(slash);
+  std::string path;
+  for (std::size_t i = 0; i < uri.size(); ++i) {
+    if (uri[i] == '%' && i + 2 < uri.size() && hexValue(uri[i + 1]) >= 0 &&
+        hexValue(uri[i + 2]) >= 0) {
+      path += static_cast<char>(hexValue(uri[i + 1]) * 16 + hexValue(uri[i + 2]));
+      i += 2;
+    } else {
+      path += uri[i];
+    }
+  }
+  return normalPath(path);
+}
+
+std::vector<Command> readCommandDatabase(std::string_view text) {
+  std::vector<Command> commands;
+  const nlohmann::json database = nlohmann::json::parse(text, nullptr, false);
+  if (!database.is_array()) return commands;
+  for (const nlohmann::json& entry : database) {
+    if (!entry.is_object()) continue;
+    const std::string* directory = stringMember(entry, "directory");
+    const std::string* file = stringMember(entry, "file");
+    const auto arguments = entry.find("arguments");
+    if (!directory || !file || arguments == entry.end() || !arguments->is_array()) continue;
+    Command command{*directory, *file, {}, {}};
+    if (const std::string* output = stringMember(entry, "output")) command.output = *output;
+    bool valid = true;
+    for (const nlohmann::json& argument : *arguments) {
+      if (!argument.is_string()) valid = false;
+      if (valid) command.arguments.push_back(argument.get<std::string>());
+    }
+    if (valid) commands.push_back(std::move(command));
+  }
+  return commands;
+}
+
+void Workspace::configure(const std::string& root, const nlohmann::json& options) {
+  root_ = root;
+  std::string database;
+  if (options.is_object()) {
+    if (const std::string* given = stringMember(options, "commandDatabase")) database = *given;
+    const auto macros = options.find("macros");
+    if (macros != options.end() && macros->is_string()) {
+      defaultMacros_ = parseMacroList(macros->get<std::string>());
+    } else if (macros != options.end() && macros->is_object()) {
+      for (const auto& [name, value] : macros->items()) {
+        if (value.is_string()) defaultMacros_[name] = value.get<std::string>();
+      }
+    }
+  }
+  std::error_code error;
+  if (!database.empty()) {
+    if (!root_.empty() && std::filesystem::path(database).is_relative()) {
+      database = root_ + "/" + database;
+    }
+    if (std::filesystem::is_directory(database, error)) database += "/xmlpp_commands.json";
+    databasePath_ = normalPath(database);
+    return;
+  }
+  if (root_.empty()) return;
+  // The root's own database, else the first build folder (a folder named build*) that has one.
+  if (std::filesystem::exists(root_ + "/xmlpp_commands.json", error)) {
+    databasePath_ = root_ + "/xmlpp_commands.json";
+    return;
+  }
+  std::vector<std::string> candidates;
+  for (const auto& entry : std::filesystem::directory_iterator(root_, error)) {
+    const std::string name = entry.path().filename().string();
+    const std::string candidate = entry.path().string() + "/xmlpp_commands.json";
+    if (name.starts_with("build") && std::filesystem::exists(candidate, error)) {
+      candidates.push_back(candidate);
+    }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  if (!candidates.empty()) databasePath_ = candidates.front();
+}
+
+void Workspace::refreshDatabase() {
+  if (databasePath_.empty()) return;
+  std::error_code error;
+  const auto time = std::filesystem::last_write_time(databasePath_, error);
+  if (error || time == databaseTime_) return;
+  databaseTime_ = time;
+  std::ifstream file(databasePath_, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  commands_ = readCommandDatabase(text);
+  for (Command& command : commands_) {
+    if (std::filesystem::path(command.file).is_relative()) {
+      command.file = command.directory + "/" + command.file;
+    }
+    command.file = normalPath(command.file);
+  }
+  scanned_ = false;
+  readBy_.clear();
+}
+
+std::optional<CommandRun> Workspace::parsed(const Command& command) {
+  if (!setup_.parseCommand) return std::nullopt;
+  Expected<CommandRun> run = setup_.parseCommand(command.arguments, command.directory);
+  if (!run) return std::nullopt;
+  return std::move(*run);
+}
+
+CommandRun Workspace::commandFor(const std::string& path, bool& fromCommand) {
+  refreshDatabase();
+  fromCommand = true;
+  for (const Command& command : commands_) {
+    if (command.file != path) continue;
+    if (std::optional<CommandRun> run = parsed(command)) return std::move(*run);
+  }
+  if (!scanned_) {
+    scanned_ = true;
+    std::size_t count = 0;
+    for (const Command& command : commands_) {
+      if (++count > kMaxScannedCommands) break;
+      if (analyses_.contains(command.file)) continue;
+      if (std::optional<CommandRun> run = parsed(command)) {
+        keep(analyze(setup_, *run, true, [this](const std::string& p) { return openText(p); }));
+      }
+    }
+  }
+  if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
+    for (const Command& command : commands_) {
+      if (command.file != reader->second) continue;
+      if (std::optional<CommandRun> run = parsed(command)) return std::move(*run);
+    }
+  }
+  fromCommand = false;
+  return CommandRun{path, defaultMacros_, {}, std::nullopt, false};
+}
+
+const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
+  const Analysis& kept = *analysis;
+  if (kept.fromCommand) {
+    for (const std::string& file : kept.loadedFiles)
+      readBy_.try_emplace(file, kept.input);
+  }
+  analyses_[kept.input] = std::move(analysis);
+  return kept;
+}
+
+const Analysis& Workspace::run(const std::string& path) {
+  bool fromCommand = false;
+  const CommandRun command = commandFor(path, fromCommand);
+  return keep(
+      analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); }));
+}
+
+std::string Workspace::trace(const std::string& path) {
+  bool fromCommand = false;
+  const CommandRun command = commandFor(path, fromCommand);
+  return traceRun(setup_, command, fromCommand,
+                  [this](const std::string& p) { return openText(p); });
+}
+
+const Analysis* Workspace::latestFor(const std::string& path) const {
+  if (const auto own = analyses_.find(path); own != analyses_.end()) return own->second.get();
+  if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
+    if (const auto it = analyses_.find(reader->second); it != analyses_.end()) {
+      return it->second.get();
+    }
+  }
+  for (const auto& [input, analysis] : analyses_) {
+    if (analysis->texts.contains(path)) return analysis.get();
+  }
+  return nullptr;
+}
+
+std::optional<std::string_view> Workspace::openText(const std::string& path) const {
+  const auto uri = openPaths_.find(path);
+  if (uri == openPaths_.end()) return std::nullopt;
+  const auto document = documents_.find(uri->second);
+  if (document == documents_.end()) return std::nullopt;
+  return document->second.text();
+}
+
+void Workspace::open(const std::string& uri, std::string text, std::int64_t version) {
+  documents_.insert_or_assign(uri, TextDocument(std::move(text), version));
+  if (const std::optional<std::string> path = pathOfUri(uri)) openPaths_[*path] = uri;
+}
+
+bool Workspace::close(const std::string& uri) {
+  if (documents_.erase(uri) == 0) return false;
+  if (const std::optional<std::string> path = pathOfUri(uri)) {
+    openPaths_.erase(*path);
+    // A file run on its own is forgotten with its document.
+    const auto analysis = analyses_.find(*path);
+    if (analysis != analyses_.end() && !analysis->second->fromCommand) analyses_.erase(analysis);
+  }
+  return true;
+}
+
+TextDocument* Workspace::document(const std::string& uri) {
+  const auto it = documents_.find(uri);
+  return it == documents_.end() ? nullptr : &it->second;
+}
+
+std::string Workspace::uriOf(const std::string& path) const {
+  const auto open = openPaths_.find(path);
+  return open != openPaths_.end() ? open->second : uriOfPath(path);
+}

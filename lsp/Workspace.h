@@ -1,0 +1,81 @@
+#pragma once
+
+// What the server knows of the editor's workspace: the open documents, the command database
+// and the latest run for each input.
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Analysis.h"
+#include "LanguageServer.h"
+#include "TextDocument.h"
+
+// One entry of the command database (xmlpp_commands.json, written by the build): the command
+// that makes `output` from `file`.
+struct Command {
+  std::string directory;
+  std::string file;
+  std::string output;
+  std::vector<std::string> arguments;
+};
+
+// The commands of a database text; entries that are not objects with a directory, a file and
+// arguments (strings) are skipped. A text that is no JSON array gives none.
+std::vector<Command> readCommandDatabase(std::string_view text);
+
+// The "file:" URI of an absolute path and back (nothing for a URI of another scheme).
+std::string uriOfPath(const std::string& path);
+std::optional<std::string> pathOfUri(std::string_view uri);
+
+class Workspace {
+ public:
+  explicit Workspace(const ServerSetup& setup) : setup_(setup) {}
+
+  // The workspace's root folder (may be empty) and the client's initializationOptions:
+  // "commandDatabase" (a file, or a folder holding xmlpp_commands.json) and "macros" (a macro
+  // list, or an object of names and values) for files no command covers.
+  void configure(const std::string& root, const nlohmann::json& options);
+
+  void open(const std::string& uri, std::string text, std::int64_t version);
+  bool close(const std::string& uri);
+  TextDocument* document(const std::string& uri);
+  // The URI of a path: the one its open document was opened with, or its "file:" URI.
+  std::string uriOf(const std::string& path) const;
+
+  // Runs what covers `path` (see commandFor) and keeps the run as the latest of its input.
+  const Analysis& run(const std::string& path);
+  // The trace of a run of what covers `path` (the server's setup must have a TraceRunner).
+  std::string trace(const std::string& path);
+  // The latest run that read `path`, or null.
+  const Analysis* latestFor(const std::string& path) const;
+
+ private:
+  // The run that covers a file: the command whose input it is, else the first command that read
+  // it (the database's commands are run once each to learn what they read), else the file on its
+  // own with the default macros. `fromCommand` tells which.
+  CommandRun commandFor(const std::string& path, bool& fromCommand);
+  std::optional<CommandRun> parsed(const Command& command);
+  // Reads the database again when its file changed.
+  void refreshDatabase();
+  std::optional<std::string_view> openText(const std::string& path) const;
+  const Analysis& keep(std::unique_ptr<Analysis> analysis);
+
+  const ServerSetup& setup_;
+  std::string root_;
+  std::string databasePath_;
+  std::filesystem::file_time_type databaseTime_{};
+  std::vector<Command> commands_;
+  bool scanned_ = false;  // every command was run once since the database was read
+  MacroMap defaultMacros_;
+  std::map<std::string, TextDocument> documents_;              // by URI
+  std::map<std::string, std::string> openPaths_;               // path -> URI
+  std::map<std::string, std::unique_ptr<Analysis>> analyses_;  // by input
+  std::map<std::string, std::string> readBy_;                  // file -> the input that read it
+};

@@ -1,0 +1,349 @@
+// The language server: message framing, UTF-16 positions, incremental edits, the JSON-RPC error
+// responses and a session over a small project on disk.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "TestFiles.h"
+#include "lsp/Server.h"
+#include "lsp/TextDocument.h"
+#include "lsp/Transport.h"
+#include "macros/MacroList.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+// Reads the whole of `input`, handed to the reader three bytes at a time.
+std::vector<MessageReader::Message> readAll(const std::string& input) {
+  std::size_t at = 0;
+  MessageReader reader([&](char* buffer, std::size_t size) {
+    const std::size_t count = std::min({size, std::size_t{3}, input.size() - at});
+    std::copy_n(input.data() + at, count, buffer);
+    at += count;
+    return count;
+  });
+  std::vector<MessageReader::Message> messages;
+  while (messages.size() < 10) {
+    messages.push_back(reader.next());
+    if (messages.back().end) break;
+  }
+  return messages;
+}
+
+TEST(LspTransport, FramesAndDropsWhatIsNoMessage) {
+  const std::string x5000(5000, 'x');
+  struct Case {
+    std::string input;
+    std::vector<std::string> bodies;
+    bool dropped;  // bytes were dropped on the way
+  } cases[] = {
+      {"Content-Length: 2\r\n\r\n{}", {"{}"}, false},
+      {"content-length:   2  \r\nContent-Type: a/b\r\n\r\n{}", {"{}"}, false},
+      {"Content-Length: 2\n\n{}Content-Length: 3\r\n\r\n[1]", {"{}", "[1]"}, false},
+      {"\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, false},
+      {"garbage\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {"Content-Length: abc\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {"Content-Length: -1\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {"junk{}Content-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {x5000 + "\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {x5000 + "Content-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {"Content-Length: 5\r\n\r\n{}", {}, true},
+      {"Content-Length: 99999999999\r\n\r\n{}", {}, true},
+      {"Content-Length: 2\r\n", {}, true},
+      {"", {}, false},
+  };
+  for (const Case& c : cases) {
+    const std::vector<MessageReader::Message> messages = readAll(c.input);
+    std::vector<std::string> bodies;
+    bool dropped = false;
+    for (const MessageReader::Message& message : messages) {
+      if (!message.end) bodies.push_back(message.body);
+      dropped = dropped || !message.dropped.empty();
+    }
+    EXPECT_EQ(bodies, c.bodies) << c.input.substr(0, 60);
+    EXPECT_EQ(dropped, c.dropped) << c.input.substr(0, 60);
+    EXPECT_TRUE(messages.back().end);
+  }
+  EXPECT_EQ(frameMessage("{}"), "Content-Length: 2\r\n\r\n{}");
+}
+
+TEST(LspPositions, CountUtf16UnitsAndClamp) {
+  // "é" is two bytes and one unit, U+1F600 four bytes and two units (a surrogate pair).
+  const std::string text =
+      "a\xC3\xA9\xF0\x9F\x98\x80"
+      "b\r\ncd\rx\xFFy\n";
+  struct Case {
+    TextPosition position;
+    std::size_t offset;
+  } cases[] = {
+      {{0, 0}, 0},  {{0, 1}, 1},  {{0, 2}, 3},  {{0, 3}, 3},  // inside the pair: its start
+      {{0, 4}, 7},  {{0, 5}, 8},  {{0, 99}, 8},               // past the end: before CR LF
+      {{1, 0}, 10}, {{1, 2}, 12}, {{1, 5}, 12},               // a lone CR ends the line
+      {{2, 1}, 14}, {{2, 2}, 15},                             // an invalid byte is one unit
+      {{3, 0}, 17}, {{9, 0}, 17}, {{-1, 4}, 0},
+  };
+  const LineIndex lines(text);
+  EXPECT_EQ(lines.lineCount(), 4u);
+  for (const Case& c : cases) {
+    EXPECT_EQ(lines.offsetOf(text, c.position), c.offset)
+        << c.position.line << ":" << c.position.character;
+  }
+  struct Back {
+    std::size_t offset;
+    TextPosition position;
+  } backs[] = {{0, {0, 0}}, {3, {0, 2}}, {5, {0, 2}}, {7, {0, 4}}, {9, {0, 5}}, {16, {2, 3}}};
+  for (const Back& b : backs)
+    EXPECT_EQ(lines.positionOf(text, b.offset), b.position) << b.offset;
+}
+
+TEST(LspPositions, IncrementalEditsApplyInOrder) {
+  TextDocument document("<a>\r\n  \xF0\x9F\x98\x80<b/>\n</a>\n", 1);
+  struct Edit {
+    std::optional<TextRange> range;
+    std::string text;
+    std::string expected;
+  } edits[] = {
+      {TextRange{{1, 4}, {1, 4}}, "x", "<a>\r\n  \xF0\x9F\x98\x80x<b/>\n</a>\n"},
+      {TextRange{{0, 2}, {1, 2}}, "", "<a\xF0\x9F\x98\x80x<b/>\n</a>\n"},
+      {TextRange{{1, 0}, {0, 4}}, "-", "<a\xF0\x9F\x98\x80-</a>\n"},  // ends swapped
+      {TextRange{{5, 0}, {6, 0}}, "<c/>", "<a\xF0\x9F\x98\x80-</a>\n<c/>"},
+      {std::nullopt, "all new", "all new"},
+  };
+  for (const Edit& edit : edits) {
+    document.change(edit.range, edit.text);
+    EXPECT_EQ(document.text(), edit.expected);
+  }
+}
+
+// A server whose messages are collected.
+struct TestServer {
+  explicit TestServer(ServerSetup setupGiven = {})
+      : setup(std::move(setupGiven)),
+        server(setup, [this](const std::string& body) { sent.push_back(json::parse(body)); }) {}
+
+  // Sends a message and returns what the server sent back.
+  std::vector<json> send(const json& message) {
+    sent.clear();
+    server.receive(message.dump());
+    return sent;
+  }
+  std::vector<json> raw(std::string_view body) {
+    sent.clear();
+    server.receive(body);
+    return sent;
+  }
+  void initialize(json params = json::object()) {
+    send({{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"}, {"params", params}});
+  }
+
+  ServerSetup setup;
+  std::vector<json> sent;
+  Server server;
+};
+
+int errorCode(const std::vector<json>& replies) {
+  if (replies.size() != 1 || !replies[0].contains("error")) return 0;
+  return replies[0]["error"]["code"].get<int>();
+}
+
+TEST(LspServer, AnswersWhatItCannotServeWithErrors) {
+  TestServer server;
+  const json hoverClosed = {
+      {"jsonrpc", "2.0"},
+      {"id", 5},
+      {"method", "textDocument/hover"},
+      {"params",
+       {{"textDocument", {{"uri", "file:///nowhere.xml"}}}, {"position", {{"line", 0}}}}}};
+  EXPECT_EQ(errorCode(server.raw("{not json")), rpc::kParseError);
+  EXPECT_EQ(errorCode(server.send(hoverClosed)), rpc::kServerNotInitialized);
+  EXPECT_TRUE(server.send({{"jsonrpc", "2.0"}, {"method", "textDocument/didOpen"}}).empty());
+  server.initialize();
+  struct Case {
+    json message;
+    int code;  // 0: no response at all
+  } cases[] = {
+      {{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "no/such"}}, rpc::kMethodNotFound},
+      {{{"jsonrpc", "2.0"}, {"method", "no/such"}}, 0},
+      {json::array({1, 2}), rpc::kInvalidRequest},
+      {{{"jsonrpc", "2.0"}, {"id", {{"x", 1}}}, {"method", "shutdown"}}, rpc::kInvalidRequest},
+      {{{"jsonrpc", "2.0"}, {"id", 2}, {"method", 7}}, rpc::kInvalidRequest},
+      {{{"jsonrpc", "2.0"}, {"id", 3}, {"result", 7}}, 0},
+      {{{"jsonrpc", "2.0"}, {"id", 4}, {"method", "initialize"}}, rpc::kInvalidRequest},
+      {hoverClosed, rpc::kInvalidParams},
+      {{{"jsonrpc", "2.0"},
+        {"id", 6},
+        {"method", "xmlpp/preview"},
+        {"params", {{"textDocument", 3}}}},
+       rpc::kInvalidParams},
+      {{{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}, {"params", {{"x", 1}}}}, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<json> replies = server.send(c.message);
+    if (c.code == 0) {
+      EXPECT_TRUE(replies.empty()) << c.message;
+    } else {
+      EXPECT_EQ(errorCode(replies), c.code) << c.message;
+    }
+  }
+  // Parameters nested deeper than any recursion could follow.
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  EXPECT_EQ(errorCode(server.raw(R"({"jsonrpc":"2.0","id":7,"method":"textDocument/hover",)"
+                                 R"("params":)" +
+                                 deep + "}")),
+            rpc::kInvalidParams);
+  EXPECT_FALSE(server.server.exited());
+  EXPECT_EQ(server.send({{"jsonrpc", "2.0"}, {"id", 9}, {"method", "shutdown"}})[0]["result"],
+            nullptr);
+  EXPECT_EQ(errorCode(server.send(hoverClosed)), rpc::kInvalidRequest);
+  server.send({{"jsonrpc", "2.0"}, {"method", "exit"}});
+  EXPECT_TRUE(server.server.exited());
+  EXPECT_EQ(server.server.exitStatus(), 0);
+
+  TestServer abrupt;
+  abrupt.initialize();
+  abrupt.send({{"jsonrpc", "2.0"}, {"method", "exit"}});
+  EXPECT_TRUE(abrupt.server.exited());
+  EXPECT_EQ(abrupt.server.exitStatus(), 1);
+}
+
+TEST(LspServer, TextWithInvalidUtf8IsSentEscaped) {
+  // A stray byte is written as the four characters \xFF in every string of the message; valid
+  // text, and messages without stray bytes, go out as they are.
+  EXPECT_EQ(jsonText(json{{"m",
+                           "a\xFF"
+                           "b"},
+                          {"k", {"\xC3\xA9", 1}}}),
+            "{\"k\":[\"\xC3\xA9\",1],\"m\":\"a\\\\xFFb\"}");
+  EXPECT_EQ(jsonText(json{{"m", "caf\xC3\xA9"}}), "{\"m\":\"caf\xC3\xA9\"}");
+}
+
+// A command's arguments as "xmlpp INPUT OUTPUT [MACROS]".
+Expected<CommandRun> testCommand(const std::vector<std::string>& arguments,
+                                 const std::string& directory) {
+  if (arguments.size() < 3) return Diagnostic::failure("too few arguments");
+  CommandRun run;
+  run.input = directory + "/" + arguments[1];
+  if (arguments.size() > 3) run.macros = parseMacroList(arguments[3]);
+  return run;
+}
+
+json notificationFor(const std::vector<json>& sent, const std::string& uri) {
+  for (const json& message : sent) {
+    if (message.value("method", "") == "textDocument/publishDiagnostics" &&
+        message["params"]["uri"] == uri) {
+      return message["params"]["diagnostics"];
+    }
+  }
+  return nullptr;
+}
+
+json openMessage(const std::string& uri, const std::string& text) {
+  json message = {{"jsonrpc", "2.0"}, {"method", "textDocument/didOpen"}};
+  message["params"]["textDocument"] = {{"uri", uri}, {"version", 1}, {"text", text}};
+  return message;
+}
+
+json request(const std::string& method, const std::string& uri, int line, int character) {
+  return {{"jsonrpc", "2.0"},
+          {"id", 1},
+          {"method", method},
+          {"params",
+           {{"textDocument", {{"uri", uri}}},
+            {"position", {{"line", line}, {"character", character}}}}}};
+}
+
+TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
+  TempDir dir("lsp-session");
+  const std::string root = dir.path().string();
+  std::filesystem::create_directories(dir.path() / "build");
+  std::ofstream(dir.path() / "main.xml") << "<root>\n  <define name=\"A\" value=\"alpha\"/>\n"
+                                            "  <include filename=\"part.xml\"/>\n"
+                                            "  <xmlput name=\"frag\"/>\n"
+                                            "  <item v=\"$(A)\" b=\"$(BOARD)\"/>\n"
+                                            "  <if BOARD=\"evb\"><k/></if>\n"
+                                            "  <for index=\"i\" start=\"0\" end=\"2\" "
+                                            "incr=\"1\"><r n=\"$(i)\"/></for>\n"
+                                            "  <xmldef name=\"frag\"><later/></xmldef>\n</root>\n";
+  const std::string part =
+      "<part x=\"$(A)\">\n  <xmldef name=\"frag\"><f b=\"$(BOARD)\"/></xmldef>\n"
+      "  <u y=\"$(MISSING)\"/>\n</part>\n";
+  std::ofstream(dir.path() / "part.xml") << part;
+  std::ofstream(dir.path() / "other.xml") << "<o v=\"$(NOPE)\"/>\n";
+  std::ofstream(dir.path() / "build" / "xmlpp_commands.json")
+      << json::array({{{"directory", root},
+                       {"file", root + "/main.xml"},
+                       {"output", root + "/out.xml"},
+                       {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=evb"}}}});
+  TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand, {}});
+  server.initialize({{"rootUri", uriOfPath(root)}});
+  const std::string partUri = uriOfPath(root + "/part.xml");
+  const std::string mainUri = uriOfPath(root + "/main.xml");
+
+  // The included file, opened, is run through the command that includes it.
+  std::vector<json> sent = server.send(openMessage(partUri, part));
+  const json diagnostics = notificationFor(sent, partUri);
+  ASSERT_EQ(diagnostics.size(), 1u) << diagnostics;
+  EXPECT_EQ(diagnostics[0]["code"], "unresolved-macro");
+  EXPECT_EQ(diagnostics[0]["range"]["start"], json({{"line", 2}, {"character", 8}}));
+  EXPECT_EQ(diagnostics[0]["range"]["end"], json({{"line", 2}, {"character", 18}}));
+  EXPECT_EQ(diagnostics[0]["relatedInformation"][0]["location"]["uri"], mainUri);
+  EXPECT_EQ(diagnostics[0]["relatedInformation"][0]["location"]["range"]["start"]["line"], 2);
+
+  // The unsaved buffer is what the run reads: the warning goes, and the buffer's value shows.
+  const json range = {{"start", {{"line", 2}, {"character", 8}}},
+                      {"end", {{"line", 2}, {"character", 18}}}};
+  json change = {{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}};
+  change["params"]["textDocument"] = {{"uri", partUri}, {"version", 2}};
+  change["params"]["contentChanges"] = json::array({{{"range", range}, {"text", "$(A)"}}});
+  sent = server.send(change);
+  EXPECT_EQ(notificationFor(sent, partUri), json::array());
+  sent = server.send(request("textDocument/hover", partUri, 2, 11));
+  EXPECT_NE(
+      sent.at(0)["result"]["contents"]["value"].get<std::string>().find("`alpha` from a define"),
+      std::string::npos)
+      << sent.at(0);
+
+  // A reference to a command-line macro, and a fragment's definition in another file.
+  server.send(openMessage(mainUri, readFile(dir.path() / "main.xml")));
+  sent = server.send(request("textDocument/hover", mainUri, 4, 21));
+  EXPECT_NE(sent.at(0)["result"]["contents"]["value"].get<std::string>().find(
+                "`evb` from the command line"),
+            std::string::npos)
+      << sent.at(0);
+  // A condition: the value tested and the decision; a loop variable: each value it took.
+  sent = server.send(request("textDocument/hover", mainUri, 5, 6));
+  std::string shown = sent.at(0)["result"]["contents"]["value"];
+  EXPECT_NE(shown.find("`evb` from the command line"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("<if>: taken"), std::string::npos) << shown;
+  sent = server.send(request("textDocument/hover", mainUri, 6, 52));
+  shown = sent.at(0)["result"]["contents"]["value"];
+  EXPECT_NE(shown.find("- `0` from a loop at main.xml:7\n- `1` from a loop"), std::string::npos)
+      << shown;
+  sent = server.send(request("textDocument/definition", mainUri, 3, 17));
+  // The fragment put is the one defined before the xmlput, not the later one of the same name.
+  EXPECT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
+  EXPECT_EQ(sent.at(0)["result"][0]["uri"], partUri);
+  EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 1}, {"character", 3}}));
+  sent = server.send(request("xmlpp/preview", mainUri, 0, 0));
+  EXPECT_NE(sent.at(0)["result"]["text"].get<std::string>().find("<f b=\"evb\" />"),
+            std::string::npos);
+
+  // A finding about an attribute is located on its value.
+  const std::string loneUri = uriOfPath(root + "/lone.xml");
+  sent = server.send(
+      openMessage(loneUri, "<r>\n  <ifdef name=\"X\" extra=\"1\"><a/></ifdef>\n</r>\n"));
+  const json lone = notificationFor(sent, loneUri);
+  ASSERT_EQ(lone.size(), 1u) << lone;
+  EXPECT_EQ(lone[0]["code"], "unread-attribute");
+  EXPECT_EQ(lone[0]["range"]["start"], json({{"line", 1}, {"character", 25}}));
+  EXPECT_EQ(lone[0]["range"]["end"], json({{"line", 1}, {"character", 26}}));
+
+  // A file no command covers runs alone, and its undefined macros are not reported.
+  const std::string otherUri = uriOfPath(root + "/other.xml");
+  sent = server.send(openMessage(otherUri, "<o v=\"$(NOPE)\"/>\n"));
+  EXPECT_EQ(notificationFor(sent, otherUri), json::array());
+}
+
+}  // namespace
