@@ -5,7 +5,9 @@
 //    receiving the publishDiagnostics that answers it;
 //  - on the first size, the server's resident memory (VmRSS) after MEMORY_FROM edits and after
 //    MEMORY_TO edits; the later figure may exceed the earlier by the larger of 5% and 2 MiB.
-// Prints one line per figure and exits 1 when a figure misses its target.
+// Prints one line per figure and exits 1 when a figure misses its target. Beside the latency it
+// prints the server's CPU time per edit (user and system, from /proc/PID/stat), which tells a
+// slow server from a busy machine.
 //
 //   node bench/lsp_bench.js XMLPP [--quick]
 //
@@ -17,7 +19,7 @@
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawn } = require('child_process');
+const { execFileSync, spawn } = require('child_process');
 
 const MiB = 1024 * 1024;
 const quick = process.argv.includes('--quick');
@@ -28,6 +30,7 @@ const EDITS = quick ? 10 : 20;
 const MEMORY_FROM = quick ? 30 : 100;
 const MEMORY_TO = quick ? 200 : 1000;
 const REPLY_TIMEOUT_MS = 60000;
+const CLOCK_TICKS = Number(execFileSync('getconf', ['CLK_TCK'], { encoding: 'utf8' })) || 100;
 
 // A document of about `bytes` bytes: defines, an if on a command-line macro, a loop and a
 // fragment put in every group, and one `<plain a="0">` line per group that the edits change.
@@ -115,6 +118,13 @@ class Server {
     }), method);
   }
 
+  // The CPU time the server has used, user and system, in milliseconds.
+  cpuMs() {
+    const stat = fs.readFileSync(`/proc/${this.child.pid}/stat`, 'utf8');
+    const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    return (Number(fields[11]) + Number(fields[12])) * 1000 / CLOCK_TICKS;
+  }
+
   residentKiB() {
     const status = fs.readFileSync(`/proc/${this.child.pid}/status`, 'utf8');
     return Number(/VmRSS:\s*(\d+)/.exec(status)[1]);
@@ -162,14 +172,16 @@ async function measure(dir, size, failures) {
   if (opened.length) throw new Error('the document has diagnostics: ' + JSON.stringify(opened[0]));
   const times = [];
   let version = 1;
+  const cpuBefore = server.cpuMs();
   for (let n = 0; n < EDITS; ++n) times.push(await edit(server, uri, document, n, ++version));
+  const cpu = (server.cpuMs() - cpuBefore) / EDITS;
   const figure = median(times);
   const ok = figure < size.target;
   if (!ok) failures.push(`${label(size.bytes)}: median ${figure.toFixed(1)} ms`);
   console.log(`lsp ${label(size.bytes).padEnd(7)} open ${openMs.toFixed(0).padStart(5)} ms, ` +
     `didChange -> diagnostics median ${figure.toFixed(1)} ms ` +
     `(min ${Math.min(...times).toFixed(1)}, max ${Math.max(...times).toFixed(1)}, ${EDITS} edits),` +
-    ` target < ${size.target} ms: ${ok ? 'ok' : 'MISSED'}`);
+    ` target < ${size.target} ms: ${ok ? 'ok' : 'MISSED'}; server CPU ${cpu.toFixed(0)} ms an edit`);
   return { server, uri, document, version };
 }
 
