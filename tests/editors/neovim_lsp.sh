@@ -7,12 +7,12 @@
 #   tests/editors/neovim_lsp.sh SOURCE_DIR XMLPP
 set -euo pipefail
 
-source_dir=$(cd "$1" && pwd)
-xmlpp=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 if ! command -v nvim >/dev/null 2>&1; then
   echo "skipped: nvim not installed (package neovim); the server is not tested with Neovim"
   exit 77
 fi
+source_dir=$(cd "$1" && pwd)
+xmlpp=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 work=$(mktemp -d "${TMPDIR:-/tmp}/xmlpp-neovim-lsp-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
