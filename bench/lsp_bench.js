@@ -3,6 +3,8 @@
 //  - for each size, a generated document of directives, macros, loops and fragments is opened,
 //    then edited in place EDITS times; the figure is the median time from sending a didChange to
 //    receiving the publishDiagnostics that answers it;
+//  - then BURST changes sent at once (fast typing): the time until the server has caught up, and
+//    how many diagnostics it sent meanwhile (informative, no target);
 //  - on the first size, the server's resident memory (VmRSS) after MEMORY_FROM edits and after
 //    MEMORY_TO edits; the later figure may exceed the earlier by the larger of 5% and 2 MiB.
 // Prints one line per figure and exits 1 when a figure misses its target. Beside the latency it
@@ -29,6 +31,7 @@ const sizes = quick ? [{ bytes: 100 * 1024, target: 100 }]
 const EDITS = quick ? 10 : 20;
 const MEMORY_FROM = quick ? 30 : 100;
 const MEMORY_TO = quick ? 200 : 1000;
+const BURST = 10;
 const REPLY_TIMEOUT_MS = 60000;
 const CLOCK_TICKS = Number(execFileSync('getconf', ['CLK_TCK'], { encoding: 'utf8' })) || 100;
 
@@ -64,6 +67,7 @@ class Server {
     this.child = spawn(xmlpp, ['--lsp'], { cwd: dir, stdio: ['pipe', 'pipe', 'inherit'] });
     this.buffer = Buffer.alloc(0);
     this.nextId = 1;
+    this.published = 0;           // publishDiagnostics received
     this.pending = new Map();     // request id -> resolve
     this.diagnostics = new Map(); // uri -> resolve of the next publishDiagnostics
     this.child.stdout.on('data', (chunk) => this.read(chunk));
@@ -87,6 +91,7 @@ class Server {
 
   dispatch(message) {
     if (message.method === 'textDocument/publishDiagnostics') {
+      ++this.published;
       const resolve = this.diagnostics.get(message.params.uri);
       this.diagnostics.delete(message.params.uri);
       if (resolve) resolve(message.params.diagnostics);
@@ -143,15 +148,21 @@ function withTimeout(promise, what) {
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
 const ms = (start) => Number(process.hrtime.bigint() - start) / 1e6;
 
-// Changes the value of `a` on the editable line of group `n` (one character for one).
-async function edit(server, uri, document, n, version) {
+// The change of edit `n`: the value of `a` on the editable line of a group (one character for
+// one, so the document keeps its size).
+function change(uri, document, n, version) {
   const line = document.editable[(document.editable.length >> 1) + n % 97];
-  const start = process.hrtime.bigint();
-  const found = await server.notifyAndWait('textDocument/didChange', {
+  return {
     textDocument: { uri, version },
     contentChanges: [{ range: { start: { line, character: 14 }, end: { line, character: 15 } },
       text: String(n % 10) }],
-  }, uri);
+  };
+}
+
+async function edit(server, uri, document, n, version) {
+  const start = process.hrtime.bigint();
+  const found = await server.notifyAndWait('textDocument/didChange',
+    change(uri, document, n, version), uri);
   if (found.length) throw new Error('the edited document has diagnostics: ' + JSON.stringify(found[0]));
   return ms(start);
 }
@@ -182,13 +193,22 @@ async function measure(dir, size, failures) {
     `didChange -> diagnostics median ${figure.toFixed(1)} ms ` +
     `(min ${Math.min(...times).toFixed(1)}, max ${Math.max(...times).toFixed(1)}, ${EDITS} edits),` +
     ` target < ${size.target} ms: ${ok ? 'ok' : 'MISSED'}; server CPU ${cpu.toFixed(0)} ms an edit`);
+  // Fast typing: BURST changes sent at once, then a request, answered once the server has
+  // caught up. Informative (no target): how long that takes and how many runs it made.
+  const published = server.published;
+  start = process.hrtime.bigint();
+  for (let n = 0; n < BURST; ++n) server.send({ method: 'textDocument/didChange',
+    params: change(uri, document, EDITS + n, ++version) });
+  await server.request('textDocument/documentSymbol', { textDocument: { uri } });
+  console.log(`lsp ${label(size.bytes).padEnd(7)} ${BURST} changes at once: caught up after ` +
+    `${ms(start).toFixed(0)} ms, ${server.published - published} diagnostics sent`);
   return { server, uri, document, version };
 }
 
 async function memory(session, failures) {
   const { server, uri, document } = session;
   let version = session.version;
-  for (let n = EDITS; n < MEMORY_FROM; ++n) await edit(server, uri, document, n, ++version);
+  for (let n = EDITS + BURST; n < MEMORY_FROM; ++n) await edit(server, uri, document, n, ++version);
   const before = server.residentKiB();
   for (let n = MEMORY_FROM; n < MEMORY_TO; ++n) await edit(server, uri, document, n, ++version);
   const after = server.residentKiB();
