@@ -112,6 +112,9 @@ local function run()
   check('on the line of the mistake', mistake.range.start.line == 2, mistake.range)
   check('naming the missing fragment', (mistake.message or ''):find('spi', 1, true) ~= nil, mistake)
   check('as an error', mistake.severity == 1, mistake.severity)
+  local related = (mistake.relatedInformation or {})[1] or { location = { range = { start = {} } } }
+  check('related to the include of ports.xml in main.xml', related.location.uri == uri('main.xml')
+    and related.location.range.start.line == 6, mistake.relatedInformation)
   check('none for main.xml', vim.tbl_isempty(published[uri('main.xml')] or { 'none sent' }), published)
   local portsBuffer = vim.uri_to_bufnr(ports)
   check('the client holds it for the ports.xml buffer', #vim.diagnostic.get(portsBuffer) == 1,
