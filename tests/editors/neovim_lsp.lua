@@ -171,6 +171,27 @@ local function run()
   end, 20)
   check('the fixed buffer has no diagnostic', published[ports] and vim.tbl_isempty(published[ports]),
     published[ports] or 'none sent')
+
+  -- Edits of each shape Neovim sends (a line added, a change after characters of two and four
+  -- bytes, a line removed, two lines joined, a line added at the end), then the server's preview
+  -- of the unsaved buffers is what the tool writes once they are saved.
+  local closing = find(main, '</board>')
+  vim.api.nvim_buf_set_lines(main, closing.line, closing.line, false, { '  <note v="\u{e9}\u{1F600}$(NAME)"/>' })
+  local note = find(main, '\u{1F600}$(NAME)', 4)
+  vim.api.nvim_buf_set_text(main, note.line, note.character, note.line, note.character + 7, { '$(BOARD)!' })
+  local cpu = find(main, '<cpu')
+  vim.api.nvim_buf_set_lines(main, cpu.line, cpu.line + 1, false, {})
+  local first = vim.api.nvim_buf_get_lines(main, 0, 1, false)[1]
+  vim.api.nvim_buf_set_text(main, 0, #first, 1, 2, { ' ' })
+  vim.api.nvim_buf_set_lines(main, -1, -1, false, { '<!-- end -->' })
+  local preview
+  preview, err = request(main, 'xmlpp/preview', nil)
+  vim.cmd('silent wall')
+  local written = vim.fn.system({ 'xmlpp', 'main.xml', '-', 'BOARD=evb2' })
+  check('the tool ran on the saved files', vim.v.shell_error == 0 and
+    written:find('<note v="&#xc3;&#xa9;&#xf0;&#x9f;&#x98;&#x80;evb2!"', 1, true) and not written:find('<cpu', 1, true), written)
+  check("the preview of the edited buffers is the tool's output", preview and preview.text == written,
+    { preview = preview or err, written = written })
 end
 
 local ok, err = pcall(run)
