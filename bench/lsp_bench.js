@@ -15,7 +15,7 @@
 //
 // Full run: 1 MB (target 100 ms) and 10 MB (target 1 s), 20 edits each, memory after 100 and
 // 1,000 edits of the 1 MB document. --quick (the ctest): 100 KB (target 100 ms), 10 edits,
-// memory after 30 and 200 edits.
+// memory after 20 and 120 edits.
 'use strict';
 
 const fs = require('fs');
@@ -29,8 +29,8 @@ const xmlpp = process.argv[2] && path.resolve(process.argv[2]);
 const sizes = quick ? [{ bytes: 100 * 1024, target: 100 }]
   : [{ bytes: MiB, target: 100 }, { bytes: 10 * MiB, target: 1000 }];
 const EDITS = quick ? 10 : 20;
-const MEMORY_FROM = quick ? 30 : 100;
-const MEMORY_TO = quick ? 200 : 1000;
+const MEMORY_FROM = quick ? 20 : 100;
+const MEMORY_TO = quick ? 120 : 1000;
 const BURST = 10;
 const REPLY_TIMEOUT_MS = 60000;
 const CLOCK_TICKS = Number(execFileSync('getconf', ['CLK_TCK'], { encoding: 'utf8' })) || 100;
