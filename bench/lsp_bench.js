@@ -139,8 +139,8 @@ class Server {
 function withTimeout(promise, what) {
   let timer;
   const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`no answer to ${what} within ${REPLY_TIMEOUT_MS} ms`)),
-      REPLY_TIMEOUT_MS);
+    const why = `no answer to ${what} within ${REPLY_TIMEOUT_MS} ms`;
+    timer = setTimeout(() => reject(new Error(why)), REPLY_TIMEOUT_MS);
   });
   return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
 }
@@ -163,7 +163,9 @@ async function edit(server, uri, document, n, version) {
   const start = process.hrtime.bigint();
   const found = await server.notifyAndWait('textDocument/didChange',
     change(uri, document, n, version), uri);
-  if (found.length) throw new Error('the edited document has diagnostics: ' + JSON.stringify(found[0]));
+  if (found.length) {
+    throw new Error('the edited document has diagnostics: ' + JSON.stringify(found[0]));
+  }
   return ms(start);
 }
 
@@ -191,8 +193,9 @@ async function measure(dir, size, failures) {
   if (!ok) failures.push(`${label(size.bytes)}: median ${figure.toFixed(1)} ms`);
   console.log(`lsp ${label(size.bytes).padEnd(7)} open ${openMs.toFixed(0).padStart(5)} ms, ` +
     `didChange -> diagnostics median ${figure.toFixed(1)} ms ` +
-    `(min ${Math.min(...times).toFixed(1)}, max ${Math.max(...times).toFixed(1)}, ${EDITS} edits),` +
-    ` target < ${size.target} ms: ${ok ? 'ok' : 'MISSED'}; server CPU ${cpu.toFixed(0)} ms an edit`);
+    `(min ${Math.min(...times).toFixed(1)}, max ${Math.max(...times).toFixed(1)}, ` +
+    `${EDITS} edits), target < ${size.target} ms: ${ok ? 'ok' : 'MISSED'}; ` +
+    `server CPU ${cpu.toFixed(0)} ms an edit`);
   // Fast typing: BURST changes sent at once, then a request, answered once the server has
   // caught up. Informative (no target): how long that takes and how many runs it made.
   const published = server.published;
@@ -217,7 +220,8 @@ async function memory(session, failures) {
   if (!ok) failures.push(`memory grew by ${((after - before) / 1024).toFixed(1)} MiB`);
   console.log(`lsp memory, ${label(document.text.length)} document: VmRSS ` +
     `${(before / 1024).toFixed(1)} MiB after ${MEMORY_FROM} edits, ${(after / 1024).toFixed(1)} ` +
-    `MiB after ${MEMORY_TO} (${after >= before ? '+' : ''}${((after - before) / 1024).toFixed(1)} ` +
+    `MiB after ${MEMORY_TO} (${after >= before ? '+' : ''}` +
+    `${((after - before) / 1024).toFixed(1)} ` +
     `MiB, at most +${(allowed / 1024).toFixed(1)}): ${ok ? 'ok' : 'GREW'}`);
 }
 

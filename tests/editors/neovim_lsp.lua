@@ -2,6 +2,9 @@
 -- main.xml includes lib.xml (a define and the xmldef "uart") and ports.xml (an xmlput of "uart",
 -- and one of "spi", which no xmldef defines: the deliberate mistake). The editor setup of
 -- docs/editors.md is loaded before this script and starts the client when an XML file opens.
+-- Checked: the diagnostics and their file, line and related include; hover on a reference and on
+-- an if; go to definition of an include's file and of an xmlput's fragment; completion after
+-- "<"; and, after Neovim's incremental edits, that the server's preview is the tool's output.
 --
 -- Each check prints "ok: WHAT" or "FAIL: WHAT: DETAIL"; a check of a capability the server does
 -- not announce prints "XFAIL (server lacks CAPABILITY): WHAT" instead and does not fail the run.
@@ -26,7 +29,8 @@ local function check(what, ok, detail, capability)
 end
 
 local function finish()
-  say(failures == 0 and 'neovim lsp: all checks passed' or ('neovim lsp: ' .. failures .. ' failed'))
+  say(failures == 0 and 'neovim lsp: all checks passed'
+    or ('neovim lsp: ' .. failures .. ' failed'))
   vim.cmd(failures == 0 and 'qall!' or 'cquit 1')
 end
 
@@ -115,7 +119,8 @@ local function run()
   local related = (mistake.relatedInformation or {})[1] or { location = { range = { start = {} } } }
   check('related to the include of ports.xml in main.xml', related.location.uri == uri('main.xml')
     and related.location.range.start.line == 6, mistake.relatedInformation)
-  check('none for main.xml', vim.tbl_isempty(published[uri('main.xml')] or { 'none sent' }), published)
+  check('none for main.xml', vim.tbl_isempty(published[uri('main.xml')] or { 'none sent' }),
+    published)
   local portsBuffer = vim.uri_to_bufnr(ports)
   check('the client holds it for the ports.xml buffer', #vim.diagnostic.get(portsBuffer) == 1,
     vim.diagnostic.get(portsBuffer))
@@ -123,14 +128,14 @@ local function run()
   -- Hover on $(NAME): its value and the define it came from.
   local result, err = request(main, 'textDocument/hover', find(main, '$(NAME)', 2))
   local text = result and result.contents and (result.contents.value or result.contents) or err
-  check('hover on $(NAME) shows its value', type(text) == 'string' and text:find('sensor-evb2', 1, true),
-    text, 'hoverProvider')
+  check('hover on $(NAME) shows its value',
+    type(text) == 'string' and text:find('sensor-evb2', 1, true), text, 'hoverProvider')
   check('hover on $(NAME) shows where it was defined',
     type(text) == 'string' and text:find('main.xml:3', 1, true), text, 'hoverProvider')
   result, err = request(main, 'textDocument/hover', find(main, 'BOARD="evb2"', 1))
   text = result and result.contents and (result.contents.value or result.contents) or err
-  check('hover on an if attribute: the command-line value',
-    type(text) == 'string' and text:find('`evb2` from the command line', 1, true), text, 'hoverProvider')
+  check('hover on an if attribute: the command-line value', type(text) == 'string'
+    and text:find('`evb2` from the command line', 1, true), text, 'hoverProvider')
 
   -- Definition of an include's filename: the file.
   result, err = request(main, 'textDocument/definition', find(main, 'lib.xml', 2))
@@ -165,20 +170,23 @@ local function run()
   -- Fixing the mistake in the buffer, unsaved, clears the diagnostic.
   local spi = find(portsWindow, '"spi"', 1)
   published[ports] = nil
-  vim.api.nvim_buf_set_text(portsWindow, spi.line, spi.character, spi.line, spi.character + 3, { 'uart' })
+  vim.api.nvim_buf_set_text(portsWindow, spi.line, spi.character, spi.line, spi.character + 3,
+    { 'uart' })
   vim.wait(10000, function()
     return published[ports] ~= nil
   end, 20)
-  check('the fixed buffer has no diagnostic', published[ports] and vim.tbl_isempty(published[ports]),
-    published[ports] or 'none sent')
+  check('the fixed buffer has no diagnostic',
+    published[ports] and vim.tbl_isempty(published[ports]), published[ports] or 'none sent')
 
   -- Edits of each shape Neovim sends (a line added, a change after characters of two and four
   -- bytes, a line removed, two lines joined, a line added at the end), then the server's preview
   -- of the unsaved buffers is what the tool writes once they are saved.
-  local closing = find(main, '</board>')
-  vim.api.nvim_buf_set_lines(main, closing.line, closing.line, false, { '  <note v="\u{e9}\u{1F600}$(NAME)"/>' })
+  local ending = find(main, '</board>')
+  vim.api.nvim_buf_set_lines(main, ending.line, ending.line, false,
+    { '  <note v="\u{e9}\u{1F600}$(NAME)"/>' })
   local note = find(main, '\u{1F600}$(NAME)', 4)
-  vim.api.nvim_buf_set_text(main, note.line, note.character, note.line, note.character + 7, { '$(BOARD)!' })
+  vim.api.nvim_buf_set_text(main, note.line, note.character, note.line, note.character + 7,
+    { '$(BOARD)!' })
   local cpu = find(main, '<cpu')
   vim.api.nvim_buf_set_lines(main, cpu.line, cpu.line + 1, false, {})
   local first = vim.api.nvim_buf_get_lines(main, 0, 1, false)[1]
@@ -188,10 +196,11 @@ local function run()
   preview, err = request(main, 'xmlpp/preview', nil)
   vim.cmd('silent wall')
   local written = vim.fn.system({ 'xmlpp', 'main.xml', '-', 'BOARD=evb2' })
-  check('the tool ran on the saved files', vim.v.shell_error == 0 and
-    written:find('<note v="&#xc3;&#xa9;&#xf0;&#x9f;&#x98;&#x80;evb2!"', 1, true) and not written:find('<cpu', 1, true), written)
-  check("the preview of the edited buffers is the tool's output", preview and preview.text == written,
-    { preview = preview or err, written = written })
+  check('the tool ran on the saved files', vim.v.shell_error == 0
+    and written:find('<note v="&#xc3;&#xa9;&#xf0;&#x9f;&#x98;&#x80;evb2!"', 1, true)
+    and not written:find('<cpu', 1, true), written)
+  check("the preview of the edited buffers is the tool's output",
+    preview and preview.text == written, { preview = preview or err, written = written })
 end
 
 local ok, err = pcall(run)
