@@ -74,7 +74,13 @@ class Server {
     this.pending = new Map();     // request id -> resolve
     this.diagnostics = new Map(); // uri -> resolve of the next publishDiagnostics
     this.child.stdout.on('data', (chunk) => this.read(chunk));
-    this.exited = new Promise((resolve) => this.child.on('exit', (code) => resolve(code)));
+    this.stopping = false;
+    this.exited = new Promise((resolve) => this.child.on('exit', (code, signal) => {
+      if (!this.stopping) fatal(`the server ended (status ${code}, signal ${signal}) mid-run`);
+      resolve(code);
+    }));
+    this.child.on('error', (error) => fatal(`${xmlpp} --lsp: ${error.message}`));
+    this.child.stdin.on('error', (error) => fatal(`writing to the server: ${error.message}`));
   }
 
   read(chunk) {
@@ -229,10 +235,19 @@ async function memory(session, failures) {
 }
 
 async function stop(server) {
+  server.stopping = true;
   await server.request('shutdown', null);
   server.send({ method: 'exit' });
   const code = await withTimeout(server.exited, 'exit');
   if (code !== 0) throw new Error('the server ended with status ' + code);
+}
+
+let workDir;  // the generated documents, removed on every way out
+
+function fatal(why) {
+  console.error('FAILED: ' + why);
+  if (workDir) fs.rmSync(workDir, { recursive: true, force: true });
+  process.exit(1);
 }
 
 function label(bytes) {
@@ -240,7 +255,7 @@ function label(bytes) {
 }
 
 async function main() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-bench-'));
+  const dir = workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-bench-'));
   const failures = [];
   try {
     for (const [index, size] of sizes.entries()) {
@@ -261,7 +276,4 @@ if (!xmlpp) {
   console.error('usage: node bench/lsp_bench.js XMLPP [--quick]');
   process.exit(2);
 }
-main().catch((error) => {
-  console.error('FAILED: ' + (error.stack || error));
-  process.exit(1);
-});
+main().catch((error) => fatal(error.stack || error));
