@@ -156,6 +156,16 @@ for name in includes include-tree nested-for nested-foreach nested-scopes siblin
   fi
 done
 
+# The language server: edit-to-diagnostics latency at 1 MB and 10 MB and its memory over 1,000
+# edits (bench/lsp_bench.js prints each figure beside its target); `missed` lists missed goals.
+missed+=()
+echo
+if command -v node > /dev/null; then
+  node bench/lsp_bench.js "$XMLPP" || missed+=("the language server's targets (lsp lines above)")
+else
+  echo "lsp: not measured, node is not installed"
+fi
+
 if [ -x "$BUILD/bench/micro_bench" ]; then
   echo
   "$BUILD/bench/micro_bench" --benchmark_min_time=0.2
