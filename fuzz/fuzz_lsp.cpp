@@ -38,6 +38,7 @@ void serve(Server& server, std::string_view text) {
     if (!message.dropped.empty()) server.dropped(message.dropped);
     if (message.end) break;
     server.receive(message.body);
+    server.settle();
   }
 }
 

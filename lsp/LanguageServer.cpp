@@ -1,5 +1,6 @@
 #include "lsp/LanguageServer.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,16 @@ bool writeAll(int descriptor, std::string_view bytes) {
   return true;
 }
 
+// Whether the input has bytes to read now (or has ended, which the next read finds).
+bool inputWaiting(int descriptor) {
+  pollfd ready{descriptor, POLLIN, 0};
+  while (true) {
+    const int count = ::poll(&ready, 1, 0);
+    if (count >= 0) return count > 0;
+    if (errno != EINTR) return false;
+  }
+}
+
 }  // namespace
 
 int runLanguageServer(const ServerSetup& setup, int input, int output) {
@@ -42,6 +53,8 @@ int runLanguageServer(const ServerSetup& setup, int input, int output) {
     if (!message.dropped.empty()) server.dropped(message.dropped);
     if (message.end) break;
     server.receive(message.body);
+    // Edits typed faster than a run takes are run once, when the client has paused.
+    if (!reader.buffered() && !inputWaiting(input)) server.settle();
   }
   return server.exitStatus() == 0 && server.exited() ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "Features.h"
@@ -106,7 +107,22 @@ void Server::dispatch(const json& message) {
     respond(*id, RpcError{rpc::kInvalidRequest, "the server is shut down"});
     return;
   }
+  settle();
   respond(*id, request(*method, params));
+}
+
+void Server::settle() {
+  std::vector<std::string> uris;
+  uris.swap(unsettled_);
+  for (const std::string& uri : uris) {
+    if (workspace_.document(uri)) analyze(uri);
+  }
+}
+
+void Server::touch(const std::string& uri) {
+  if (std::find(unsettled_.begin(), unsettled_.end(), uri) == unsettled_.end()) {
+    unsettled_.push_back(uri);
+  }
 }
 
 Reply Server::request(const std::string& method, const json& params) {
@@ -171,7 +187,7 @@ void Server::didOpen(const json& params) {
   const json* version = member(*document, "version");
   workspace_.open(*uri, *text,
                   version && version->is_number_integer() ? version->get<int64_t>() : 0);
-  analyze(*uri);
+  touch(*uri);
 }
 
 void Server::didChange(const json& params) {
@@ -189,7 +205,7 @@ void Server::didChange(const json& params) {
   }
   const json* version = member(*document, "version");
   if (version && version->is_number_integer()) open->setVersion(version->get<int64_t>());
-  analyze(*uri);
+  touch(*uri);
 }
 
 void Server::didClose(const json& params) {

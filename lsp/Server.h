@@ -44,8 +44,12 @@ class Server {
   Server(const ServerSetup& setup, Send send)
       : setup_(setup), workspace_(setup), send_(std::move(send)) {}
 
-  // Serves one message body.
+  // Serves one message body. An opened or changed document is run later, by settle(), so that
+  // edits that arrive together cost one run; a request settles first, so it sees every edit.
   void receive(std::string_view body);
+  // Runs each document opened or changed since the last settle, once, and publishes its
+  // diagnostics. The message loop calls it when no further message is waiting.
+  void settle();
   // Answers bytes the transport dropped, with a parse error.
   void dropped(std::string_view why);
 
@@ -64,6 +68,8 @@ class Server {
   void didOpen(const json& params);
   void didChange(const json& params);
   void didClose(const json& params);
+  // Marks the document to be run at the next settle.
+  void touch(const std::string& uri);
   // Runs what covers the document and publishes the diagnostics of every file the run read.
   void analyze(const std::string& uri);
   void publish(const Analysis& analysis);
@@ -80,6 +86,8 @@ class Server {
   bool initialized_ = false;
   bool shutdown_ = false;
   bool exited_ = false;
+  // The documents opened or changed since the last settle, in the order first touched.
+  std::vector<std::string> unsettled_;
   // For each input, the URIs its latest run published diagnostics for, to clear them.
   std::map<std::string, std::set<std::string>> published_;
 };

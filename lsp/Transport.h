@@ -30,6 +30,8 @@ class MessageReader {
   };
   // The next message, or the end of the input.
   Message next();
+  // Whether bytes already read wait in the buffer (the start of a further message, perhaps).
+  bool buffered() const { return pos_ < buffer_.size(); }
 
  private:
   enum class LineKind { Line, Overlong, End };

@@ -127,11 +127,13 @@ struct TestServer {
   std::vector<json> send(const json& message) {
     sent.clear();
     server.receive(message.dump());
+    server.settle();
     return sent;
   }
   std::vector<json> raw(std::string_view body) {
     sent.clear();
     server.receive(body);
+    server.settle();
     return sent;
   }
   void initialize(json params = json::object()) {
@@ -347,3 +349,32 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
 }
 
 }  // namespace
+
+TEST(LspServer, EditsThatArriveTogetherAreRunOnce) {
+  TempDir dir("lsp-settle");
+  const std::string uri = uriOfPath(dir.path().string() + "/a.xml");
+  TestServer server;
+  server.initialize({{"rootUri", uriOfPath(dir.path().string())}});
+  auto edit = [&](int version, const std::string& text) {
+    json change = {{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}};
+    change["params"]["textDocument"] = {{"uri", uri}, {"version", version}};
+    change["params"]["contentChanges"] = json::array({{{"text", text}}});
+    return change.dump();
+  };
+  // Without a settle between them, an open and two edits publish nothing yet...
+  server.sent.clear();
+  server.server.receive(openMessage(uri, "<r><if/></r>").dump());
+  server.server.receive(edit(2, "<r><ifdef nam=\"X\"/></r>"));
+  server.server.receive(edit(3, "<r><ifdef name=\"X\"/></r>"));
+  EXPECT_TRUE(server.sent.empty());
+  // ...and the settle runs the last text once.
+  server.server.settle();
+  ASSERT_EQ(server.sent.size(), 1u);
+  EXPECT_EQ(notificationFor(server.sent, uri), json::array());
+  // A request runs what is unsettled before it answers.
+  server.sent.clear();
+  server.server.receive(edit(4, "<r><x a=\"1\"/></r>"));
+  server.server.receive(request("xmlpp/preview", uri, 0, 0).dump());
+  ASSERT_EQ(server.sent.size(), 2u);
+  EXPECT_EQ(server.sent[1]["result"]["text"], "<r>\n  <x a=\"1\" />\n</r>\n");
+}
