@@ -17,6 +17,8 @@ using tagtext::startTag;
 
 // Distinct values kept for one use: a reference in a loop of a thousand iterations shows a few.
 constexpr std::size_t kMaxValuesPerUse = 16;
+// Names kept for completion at one tag: more than anyone scrolls through.
+constexpr std::size_t kMaxScopeNames = 10000;
 
 // The run's files: open documents from the editor, the others read here, so that every text the
 // run read is known to the server, byte for byte.
@@ -162,13 +164,24 @@ class Recorder : public WalkListener {
 
   void recordReferences(const std::string& path, std::size_t at, std::string_view tag,
                         const MacroTable& scope) {
+    bool unfinished = false;
     for (std::size_t i = tag.find("$("); i != std::string_view::npos; i = tag.find("$(", i + 2)) {
       std::size_t end = i + 2;
       while (end < tag.size() && isNameByte(tag[end]))
         ++end;
+      if (end == tag.size() || (tag[end] != ')' && tag[end] != ':')) unfinished = true;
       if (end == i + 2) continue;
       use(path, at + i, tag.substr(i + 2, end - i - 2), scope);
     }
+    if (unfinished) recordScope(Place{path, at}, scope);
+  }
+
+  // The names in scope at a tag being typed; only such tags pay for it.
+  void recordScope(const Place& place, const MacroTable& scope) {
+    std::set<std::string>& names = analysis_.scopesAtUnfinished[place];
+    scope.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
+      if (names.size() < kMaxScopeNames) names.insert(name);
+    });
   }
 
   void use(const std::string& path, std::size_t offset, std::string_view name,

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,9 @@ struct Analysis {
   // A conditional element's name: whether its content was kept (bit 0) or dropped (bit 1) at
   // some visit.
   std::map<Place, unsigned> decisions;
+  // A start tag holding an unfinished reference ("$(" not closed, as while it is typed), at its
+  // element's name: the names of the macros in scope there, over every visit (for completion).
+  std::map<Place, std::set<std::string>> scopesAtUnfinished;
   MacroMap topLevel;  // the macros of the command
   std::vector<std::string> includeDirs;
 };

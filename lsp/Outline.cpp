@@ -44,6 +44,17 @@ json item(std::string_view label, int kind, std::string_view detail) {
   return {{"label", label}, {"kind", kind}, {"detail", detail}};
 }
 
+// The variables a loop directive defines in its body (none for another directive).
+void addLoopVariables(const Reached& directive, std::set<std::string>& names) {
+  for (const auto& [attribute, value] : directive.attributes) {
+    if (directive.directive == "foreach") names.insert(attribute);
+    if (directive.directive == "for" && attribute == "index") {
+      for (const char* suffix : {"", "_hex", "_alpha", "_ap", "_ap_hex"})
+        names.insert(value + suffix);
+    }
+  }
+}
+
 // The macro names the run knows: the command's, those defined, and the loop variables.
 std::set<std::string> macroNames(const Analysis& analysis) {
   std::set<std::string> names;
@@ -57,11 +68,39 @@ std::set<std::string> macroNames(const Analysis& analysis) {
   for (const Reached& directive : analysis.directives) {
     for (const auto& [attribute, value] : directive.attributes) {
       if (directive.directive == "define" && attribute == "name") names.insert(value);
-      if (directive.directive == "foreach") names.insert(attribute);
-      if (directive.directive == "for" && attribute == "index") {
-        for (const char* suffix : {"", "_hex", "_alpha", "_ap", "_ap_hex"})
-          names.insert(value + suffix);
-      }
+    }
+    addLoopVariables(directive, names);
+  }
+  names.erase("");
+  return names;
+}
+
+// The names the run had in scope at the start tag that holds `offset`, when it reached it.
+const std::set<std::string>* scopeAtTag(const Analysis& analysis, const std::string& path,
+                                        const std::string& text, std::size_t offset) {
+  std::size_t i = offset;
+  const std::size_t limit = i > tagtext::kMaxTagLength ? i - tagtext::kMaxTagLength : 0;
+  while (i > limit && text[i - 1] != '<' && text[i - 1] != '>')
+    --i;
+  if (i == 0 || text[i - 1] != '<') return nullptr;
+  const auto found = analysis.scopesAtUnfinished.find(Place{path, i});
+  return found == analysis.scopesAtUnfinished.end() ? nullptr : &found->second;
+}
+
+// The names to offer after "$(" at `offset`: those in scope at the start tag there where the
+// run reached it, with the variables of the loops around it (a loop's variables reach its
+// copies through the copy, not through the scope); where the run did not reach the tag, every
+// name the run knows.
+std::set<std::string> namesAt(const Analysis& analysis, const std::string& path,
+                              const std::string& text, std::size_t offset) {
+  const std::set<std::string>* scope = scopeAtTag(analysis, path, text, offset);
+  if (!scope) return macroNames(analysis);
+  std::set<std::string> names = *scope;
+  const std::vector<std::size_t> open = tagtext::openElementsAt(text, offset);
+  for (const Reached& directive : analysis.directives) {
+    if (directive.at.file == path &&
+        std::binary_search(open.begin(), open.end(), directive.at.offset)) {
+      addLoopVariables(directive, names);
     }
   }
   names.erase("");
@@ -80,10 +119,9 @@ json completion(const FeatureContext& context, const json& params) {
     --start;
   json items = json::array();
   if (start >= 2 && text[start - 1] == '(' && text[start - 2] == '$') {
-    if (context.analysis) {
-      for (const std::string& name : macroNames(*context.analysis))
-        items.push_back(item(name, kVariable, "macro"));
-    }
+    if (!context.analysis) return items;
+    for (const std::string& name : namesAt(*context.analysis, context.path, text, start))
+      items.push_back(item(name, kVariable, "macro"));
     return items;
   }
   if (start >= 1 && text[start - 1] == '<') {

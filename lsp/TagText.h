@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace tagtext {
 
@@ -75,6 +76,48 @@ void forEachAttribute(std::string_view tag, Visit&& visit) {
     if (!name.empty()) visit(name, nameStart, tag.substr(valueStart, i - valueStart), valueStart);
     ++i;
   }
+}
+
+// The name offsets of the elements open at `offset` (started before it and not yet ended), the
+// outermost first, read as the lenient reader reads: comments, CDATA sections, declarations and
+// processing instructions skipped; an end tag closes the innermost open element of its name
+// and every element inside it. One pass, with an explicit stack.
+inline std::vector<std::size_t> openElementsAt(std::string_view text, std::size_t offset) {
+  std::vector<std::size_t> open;
+  offset = std::min(offset, text.size());
+  auto skipPast = [&](std::size_t from, std::string_view end) {
+    const std::size_t found = text.find(end, from);
+    return found == std::string_view::npos ? text.size() : found + end.size();
+  };
+  for (std::size_t i = text.find('<'); i < offset; i = text.find('<', i)) {
+    const std::string_view rest = text.substr(i);
+    if (rest.starts_with("<!--")) {
+      i = skipPast(i + 4, "-->");
+    } else if (rest.starts_with("<![CDATA[")) {
+      i = skipPast(i + 9, "]]>");
+    } else if (rest.starts_with("<?")) {
+      i = skipPast(i + 2, "?>");
+    } else if (rest.starts_with("<!")) {
+      i = skipPast(i + 2, ">");
+    } else if (rest.starts_with("</")) {
+      const std::string_view name = tagName(text.substr(i + 2));
+      for (std::size_t k = open.size(); k > 0; --k) {
+        if (tagName(text.substr(open[k - 1])) == name) {
+          open.resize(k - 1);
+          break;
+        }
+      }
+      i = skipPast(i + 2, ">");
+    } else {
+      const std::string_view tag = startTag(text, i + 1);
+      const std::size_t end = i + 1 + tag.size();
+      if (end >= offset || tag.empty() || tag.back() != '/') open.push_back(i + 1);
+      if (end >= offset) break;
+      i = end;
+    }
+    if (i == std::string_view::npos) break;
+  }
+  return open;
 }
 
 }  // namespace tagtext

@@ -7,6 +7,7 @@
 
 #include "TestFiles.h"
 #include "lsp/Server.h"
+#include "lsp/TagText.h"
 #include "lsp/TextDocument.h"
 #include "lsp/Transport.h"
 #include "macros/MacroList.h"
@@ -377,4 +378,47 @@ TEST(LspServer, EditsThatArriveTogetherAreRunOnce) {
   server.server.receive(request("xmlpp/preview", uri, 0, 0).dump());
   ASSERT_EQ(server.sent.size(), 2u);
   EXPECT_EQ(server.sent[1]["result"]["text"], "<r>\n  <x a=\"1\" />\n</r>\n");
+}
+
+TEST(LspServer, MacroCompletionOffersTheNamesInScopeAtTheTag) {
+  TempDir dir("lsp-complete");
+  const std::string uri = uriOfPath(dir.path().string() + "/a.xml");
+  TestServer server;
+  server.initialize({{"rootUri", uriOfPath(dir.path().string())}});
+  // Line 2 is inside a foreach after a define; line 3 after the loop, in a scope that has
+  // ended; the define inside <s> is gone again by then.
+  server.send(openMessage(uri,
+                          "<r>\n  <define name=\"A\" value=\"1\"/>\n"
+                          "  <foreach i=\"x,y\"><e v=\"$(\"/></foreach>\n"
+                          "  <s><define name=\"B\" value=\"2\"/></s><g w=\"$(\"/>\n</r>\n"));
+  auto offered = [&](int line, int character) {
+    std::set<std::string> labels;
+    const std::vector<json> sent =
+        server.send(request("textDocument/completion", uri, line, character));
+    for (const json& item : sent.at(0)["result"])
+      labels.insert(item["label"].get<std::string>());
+    return labels;
+  };
+  EXPECT_EQ(offered(2, 27), (std::set<std::string>{"A", "i"}));
+  EXPECT_EQ(offered(3, 45), (std::set<std::string>{"A"}));
+}
+
+TEST(LspTagText, OpenElementsAtAnOffset) {
+  // Each text has "|" where the offset is; the names expected open there, outermost first.
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"<a><b/><c>|</c></a>", {"a", "c"}},
+      {"<a><!-- <x> --><![CDATA[<y>]]><?p <z>?>|</a>", {"a"}},
+      {"<a><b><c></b>|</a>", {"a"}},  // an end tag closes what is open inside it
+      {"<a x=\"/>\"><b x='>'>|", {"a", "b"}},
+      {"<a></a><d v=\"$(|\"/>", {"d"}},  // the tag being typed
+      {"|<a>", {}},
+  };
+  for (const auto& [marked, expected] : cases) {
+    const std::size_t offset = marked.find('|');
+    const std::string text = marked.substr(0, offset) + marked.substr(offset + 1);
+    std::vector<std::string> names;
+    for (const std::size_t at : tagtext::openElementsAt(text, offset))
+      names.emplace_back(tagtext::tagName(std::string_view(text).substr(at)));
+    EXPECT_EQ(names, expected) << marked;
+  }
 }
