@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,34 @@ TEST_F(RunTest, ScopesKnowWhereEachValueWasDefined) {
       "main.xml: A=0(command line) B=1(define main.xml:2)",
   };
   EXPECT_EQ(recorder.probes, expected);
+}
+
+// Texts by path, in place of the files of those names.
+class Buffers : public FileSource {
+ public:
+  std::map<std::string, std::string> texts;
+  std::optional<std::string_view> text(const std::string& fileName) override {
+    const auto found = texts.find(fileName);
+    if (found == texts.end()) return std::nullopt;
+    return found->second;
+  }
+};
+
+TEST_F(RunTest, IncludeFoldersFindTextsOfTheFileSource) {
+  // inc/part.xml exists only as a text of the source; main.xml's own text is the source's too.
+  fs::create_directories(dir_ / "inc");
+  const std::string input = (dir_ / "main.xml").string();
+  std::ofstream(input) << "<r><on-disk/></r>";
+  Buffers buffers;
+  buffers.texts[input] = "<r><include filename=\"part.xml\"/></r>";
+  buffers.texts[(dir_ / "inc").string() + "/part.xml"] = "<part/>";
+  Preprocessor preprocessor{MacroEnvironment("/opt/t")};
+  preprocessor.setFileSource(&buffers);
+  preprocessor.setIncludeDirs({(dir_ / "inc").string()});
+  ASSERT_FALSE(preprocessor.run(input, "")) << "run failed";
+  std::string out;
+  preprocessor.document().write(out);
+  EXPECT_EQ(out, "<r>\n  <part/>\n</r>\n");
 }
 
 TEST(CombineValueLists, OrderAndEmptyLists) {

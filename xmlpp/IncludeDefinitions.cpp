@@ -30,10 +30,15 @@ const std::string* Walk::keptPath(const std::string& path) {
   return &*kept;
 }
 
+bool Walk::readable(const std::string& path) const {
+  // A text the document's file source has (an editor's unsaved buffer) counts as a file.
+  return (doc_.fileSource && doc_.fileSource->text(path)) || inputIdentity(path);
+}
+
 const std::string* Walk::searchIncludeDirs(const std::string& name, std::string& lookedAt) const {
   for (const std::string& dir : includeDirs_) {
     std::string candidate = dir + "/" + name;
-    if (inputIdentity(candidate)) return &dir;
+    if (readable(candidate)) return &dir;
     if (!lookedAt.empty()) lookedAt.append(", ");
     lookedAt.append(candidate);
   }
@@ -53,7 +58,7 @@ Walk::Decision Walk::doInclude(Step& step) {
   std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
   std::string elsewhere;  // the include folders looked in, for the message when none has it
   const std::string* includeDir = nullptr;
-  if (!name.starts_with('/') && !includeDirs_.empty() && !inputIdentity(path)) {
+  if (!name.starts_with('/') && !includeDirs_.empty() && !readable(path)) {
     includeDir = searchIncludeDirs(name, elsewhere);
     if (includeDir) path = *includeDir + "/" + name;
   }

@@ -287,6 +287,9 @@ class Walk {
   Decision decideIfdef(const Step& step, bool negated);
   Decision doSwitch(Step& step);
   // Include and definition directives.
+  // Whether an include of `path` finds a file: the document's file source has a text for it, or
+  // it names a file.
+  bool readable(const std::string& path) const;
   // The first of the include folders DIR where "DIR/name" names a file, or null; `lookedAt` gets
   // each path tried, separated by ", ".
   const std::string* searchIncludeDirs(const std::string& name, std::string& lookedAt) const;
