@@ -202,6 +202,8 @@ class XMLDocument {
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  // Loads a copy of `text`, made in the arena; a syntax error is worded for `fileName` and `role`.
+  Failure loadCopy(std::string_view text, const std::string& fileName, LoadRole role);
   // The parse of a loaded text, with or without recording the reader's repairs and keeping text.
   template <bool kRecord, bool kKeepText>
   std::optional<SyntaxError> parseText(char* text, std::size_t size);

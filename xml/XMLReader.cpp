@@ -13,7 +13,6 @@
 #include "XMLLines.h"
 #include "XMLNames.h"
 #include "XMLReferences.h"
-#include "files/InputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -44,20 +43,6 @@ struct ElementBeingRead {
   XMLElement* element;
   XMLNode* lastChild;
 };
-
-}  // namespace
-
-namespace {
-
-std::string loadMessage(LoadRole role, const std::string& fileName, std::string_view reason,
-                        std::int32_t line, const XMLElement* root) {
-  if (role == LoadRole::Input) {
-    return "load error " + std::string(reason) + " at " + std::to_string(line);
-  }
-  if (!root) return "error: include file '" + fileName + "' is empty";
-  return "error \"" + std::string(reason) + "\" in include file " + fileName +
-         " line:" + std::to_string(line);
-}
 
 }  // namespace
 
@@ -638,52 +623,5 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::
                      text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
 }
 
-Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
-                                      LoadRole role) const {
-  // The column counts from the last line end before the error: a line feed or a carriage return.
-  const char* lineStart = error.at;
-  while (lineStart > error.text && lineStart[-1] != '\n' && lineStart[-1] != '\r')
-    --lineStart;
-  return Diagnostic::failure(
-      loadMessage(role, fileName, error.reason, error.reportedLine, root),
-      {{SourceLocation::Role::At, fileName, editorLine(error.text, error.end, error.at),
-        static_cast<std::int32_t>(error.at - lineStart + 1)}});
-}
-
 XMLDocument::XMLDocument() = default;
 XMLDocument::~XMLDocument() = default;
-
-Failure XMLDocument::loadText(std::string_view text) {
-  char* buffer = arena().allocateBlock(text.size());
-  if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
-  if (const std::optional<SyntaxError> error = loadBuffer(buffer, text.size())) {
-    return syntaxFailure(*error, "", LoadRole::Input);
-  }
-  return std::nullopt;
-}
-
-Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
-  repairs.clear();
-  if (fileSource) {
-    if (const std::optional<std::string_view> given = fileSource->text(fileName)) {
-      char* buffer = arena_.allocateBlock(given->size());
-      if (!given->empty()) std::memcpy(buffer, given->data(), given->size());
-      if (const std::optional<SyntaxError> error = loadBuffer(buffer, given->size())) {
-        return syntaxFailure(*error, fileName, role);
-      }
-      return std::nullopt;
-    }
-  }
-  Expected<std::span<char>> text =
-      readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
-  if (!text) {
-    Diagnostic& failure = text.error();
-    failure.cause = failure.message;
-    failure.message = loadMessage(role, fileName, failure.message, 0, root);
-    return failure;
-  }
-  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size())) {
-    return syntaxFailure(*error, fileName, role);
-  }
-  return std::nullopt;
-}

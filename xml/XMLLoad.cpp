@@ -1,0 +1,68 @@
+// Loading a text into the document: from the file source, from the file itself (files/), or
+// from memory; and the wording of a failed load.
+
+#include <cstring>
+
+#include "XMLLines.h"
+#include "files/InputFile.h"
+#include "xml/XMLDocument.h"
+
+namespace {
+
+std::string loadMessage(LoadRole role, const std::string& fileName, std::string_view reason,
+                        std::int32_t line, const XMLElement* root) {
+  if (role == LoadRole::Input) {
+    return "load error " + std::string(reason) + " at " + std::to_string(line);
+  }
+  if (!root) return "error: include file '" + fileName + "' is empty";
+  return "error \"" + std::string(reason) + "\" in include file " + fileName +
+         " line:" + std::to_string(line);
+}
+
+}  // namespace
+
+Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
+                                      LoadRole role) const {
+  // The column counts from the last line end before the error: a line feed or a carriage return.
+  const char* lineStart = error.at;
+  while (lineStart > error.text && lineStart[-1] != '\n' && lineStart[-1] != '\r')
+    --lineStart;
+  return Diagnostic::failure(
+      loadMessage(role, fileName, error.reason, error.reportedLine, root),
+      {{SourceLocation::Role::At, fileName, editorLine(error.text, error.end, error.at),
+        static_cast<std::int32_t>(error.at - lineStart + 1)}});
+}
+
+Failure XMLDocument::loadCopy(std::string_view text, const std::string& fileName, LoadRole role) {
+  char* buffer = arena_.allocateBlock(text.size());
+  if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
+  if (const std::optional<SyntaxError> error = loadBuffer(buffer, text.size())) {
+    return syntaxFailure(*error, fileName, role);
+  }
+  return std::nullopt;
+}
+
+Failure XMLDocument::loadText(std::string_view text) {
+  return loadCopy(text, "", LoadRole::Input);
+}
+
+Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
+  repairs.clear();
+  if (fileSource) {
+    if (const std::optional<std::string_view> given = fileSource->text(fileName)) {
+      return loadCopy(*given, fileName, role);
+    }
+  }
+  Expected<std::span<char>> text =
+      readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
+  if (!text) {
+    Diagnostic& failure = text.error();
+    failure.cause = failure.message;
+    failure.message = loadMessage(role, fileName, failure.message, 0, root);
+    return failure;
+  }
+  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size())) {
+    return syntaxFailure(*error, fileName, role);
+  }
+  return std::nullopt;
+}
