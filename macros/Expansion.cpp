@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -231,4 +232,63 @@ bool MacroEnvironment::expandPass(const MacroTable& localMacros, std::string_vie
     i = ref.close + 1;
   }
   return rescan;
+}
+
+std::optional<PreparedExpansion> MacroEnvironment::prepare(const MacroTable& table,
+                                                           std::string_view text) const {
+  // The pieces are what one pass of expandPass would append, a value of the table standing for
+  // the value it finds when it runs; a text for which that pass would ask for another, or would
+  // write something the table's values do not give, is not prepared.
+  PreparedExpansion prepared;
+  auto literal = [&](std::string_view piece) {
+    if (!piece.empty()) prepared.pieces_.push_back({piece, nullptr});
+  };
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t at = text.find(kMacroChar, i);
+    if (at == std::string_view::npos) {
+      literal(text.substr(i));
+      break;
+    }
+    literal(text.substr(i, at - i));
+    i = at;
+    if (i + 1 == n || text[i + 1] != '(') {
+      literal(text.substr(i, 1));  // "$" alone, or the first of "$$"
+      i += i + 1 < n && text[i + 1] == kMacroChar ? 2 : 1;
+      continue;
+    }
+    const Reference ref = scanReference(text, i);
+    if (ref.close == std::string_view::npos || ref.innerMacroChar) return std::nullopt;
+    const NameAndDefault parts =
+        splitInner(text.substr(i + 2, ref.close - i - 2),
+                   ref.colon == std::string_view::npos ? ref.colon : ref.colon - (i + 2));
+    if (const std::string* value = table.find(parts.name)) {
+      std::string now;
+      if (dateTimeMacroValue(parts.name, now, fixedTime_)) return std::nullopt;
+      prepared.pieces_.push_back({{}, value});
+    } else if (parts.hasDefault) {
+      literal(parts.fallback);
+    } else {
+      literal(text.substr(i, ref.close + 1 - i));
+    }
+    i = ref.close + 1;
+  }
+  return prepared;
+}
+
+std::optional<std::size_t> PreparedExpansion::size() const {
+  std::size_t size = 0;
+  for (const Piece& piece : pieces_)
+    size += piece.value ? piece.value->size() : piece.text.size();
+  if (size > MacroEnvironment::kMaxValueSize) return std::nullopt;
+  return size;
+}
+
+void PreparedExpansion::writeTo(char* out) const {
+  for (const Piece& piece : pieces_) {
+    const std::string_view bytes = piece.value ? std::string_view(*piece.value) : piece.text;
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    out += bytes.size();
+  }
 }

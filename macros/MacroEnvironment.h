@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "macros/MacroMap.h"
 #include "macros/MacroTable.h"
@@ -32,6 +33,26 @@ class ReferenceObserver {
  public:
   virtual ~ReferenceObserver() = default;
   virtual void resolved(const ResolvedReference& reference) = 0;
+};
+
+// An expansion with one table, prepared once and carried out many times while the table's values
+// change but its names do not: the copies of a loop's body, one per iteration. The text is cut
+// into pieces, each written as it stands or as the value the table holds when it is written.
+class PreparedExpansion {
+ public:
+  // The size of the expansion with the values the table holds now; nothing when it is longer
+  // than MacroEnvironment::kMaxValueSize (the expansion then fails).
+  std::optional<std::size_t> size() const;
+  // Writes the expansion, size() bytes, to `out`.
+  void writeTo(char* out) const;
+
+ private:
+  friend class MacroEnvironment;
+  struct Piece {
+    std::string_view text;     // written as it stands, when `value` is null
+    const std::string* value;  // a value of the table
+  };
+  std::vector<Piece> pieces_;
 };
 
 // The macros the tool supplies itself, and the expansion of $(name) references.
@@ -77,6 +98,10 @@ class MacroEnvironment {
   static bool hasReferences(std::string_view text) {
     return text.find(kReferenceChar) != std::string_view::npos;
   }
+  // The expansion of `text` with `table` alone (no system macros), prepared; nothing when the text
+  // needs more than one plain pass: a reference that is not terminated, one with a "$" inside it,
+  // or one naming a date or time macro that the table defines.
+  std::optional<PreparedExpansion> prepare(const MacroTable& table, std::string_view text) const;
   // Expansion with the system macros only (include file names).
   std::optional<std::string> expandWithSystemMacros(std::string_view text) const;
 

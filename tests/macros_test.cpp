@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,31 +29,73 @@ TEST_P(ExpandTest, WithLocalTable) {
   EXPECT_EQ(env.expand(local, GetParam().input), GetParam().expected) << GetParam().input;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ExpandTest,
-    ::testing::Values(ExpandCase{"$(A)", "1"}, ExpandCase{"[$(A)]", "[1]"},
-                      ExpandCase{"$(A)$(B)", "1x"}, ExpandCase{"$(C)", "$(C)"},
-                      ExpandCase{"$(C:none)", "none"}, ExpandCase{"$(C:)", ""},
-                      ExpandCase{"$(A:none)", "1"}, ExpandCase{"$(R)", "$(B)"},
-                      ExpandCase{"$(C:$(A))", "1"}, ExpandCase{"$(C::$(A))", "$(A)"},
-                      ExpandCase{"$$(A)", "$(A)"}, ExpandCase{"$(C:x)$$(A)", "x$(A)"},
-                      ExpandCase{"$(C:$(B))$$(A)", "x1"}, ExpandCase{"cost: 5$", "cost: 5$"},
-                      ExpandCase{"a$b", "a$b"}, ExpandCase{"$(f(x))", "$(f(x))"},
-                      ExpandCase{"", ""},
-                      // A literal default clears the re-scan flag for the whole pass.
-                      ExpandCase{"$(C:$(B))$(E::y)", "$(B)y"}, ExpandCase{"$(C:a:b)", "a:b"},
-                      ExpandCase{"$(C:::x)", ":x"},
-                      // Bounded: a fixed point, nested names, unterminated references.
-                      ExpandCase{"$($(A))", "$($(A))"}, ExpandCase{"$(N)", "$(N)$(N)"},
-                      ExpandCase{"$(A", "$(A"}, ExpandCase{"$(A $(B)", "$(A x"},
-                      ExpandCase{"$($($(A)", "$($(1"}, ExpandCase{"$(C:(A)", "$(C:(A)"},
-                      ExpandCase{"$(A)$", "1$"}, ExpandCase{"$(D)x", "$(A:$)$(A:$)x"}));
+const ExpandCase kExpandCases[] = {
+    ExpandCase{"$(A)", "1"}, ExpandCase{"[$(A)]", "[1]"}, ExpandCase{"$(A)$(B)", "1x"},
+    ExpandCase{"$(C)", "$(C)"}, ExpandCase{"$(C:none)", "none"}, ExpandCase{"$(C:)", ""},
+    ExpandCase{"$(A:none)", "1"}, ExpandCase{"$(R)", "$(B)"}, ExpandCase{"$(C:$(A))", "1"},
+    ExpandCase{"$(C::$(A))", "$(A)"}, ExpandCase{"$$(A)", "$(A)"},
+    ExpandCase{"$(C:x)$$(A)", "x$(A)"}, ExpandCase{"$(C:$(B))$$(A)", "x1"},
+    ExpandCase{"cost: 5$", "cost: 5$"}, ExpandCase{"a$b", "a$b"}, ExpandCase{"$(f(x))", "$(f(x))"},
+    ExpandCase{"", ""},
+    // A literal default clears the re-scan flag for the whole pass.
+    ExpandCase{"$(C:$(B))$(E::y)", "$(B)y"}, ExpandCase{"$(C:a:b)", "a:b"},
+    ExpandCase{"$(C:::x)", ":x"},
+    // Bounded: a fixed point, nested names, unterminated references.
+    ExpandCase{"$($(A))", "$($(A))"}, ExpandCase{"$(N)", "$(N)$(N)"}, ExpandCase{"$(A", "$(A"},
+    ExpandCase{"$(A $(B)", "$(A x"}, ExpandCase{"$($($(A)", "$($(1"},
+    ExpandCase{"$(C:(A)", "$(C:(A)"}, ExpandCase{"$(A)$", "1$"},
+    ExpandCase{"$(D)x", "$(A:$)$(A:$)x"}, ExpandCase{"a$$$(B)$", "a$x$"}};
+
+INSTANTIATE_TEST_SUITE_P(Rules, ExpandTest, ::testing::ValuesIn(kExpandCases));
+
+// A prepared expansion writes what the expansion gives, with the values the table holds when it
+// is written; a text it cannot prepare is left to the expansion.
+TEST_P(ExpandTest, PreparedAsExpanded) {
+  MacroEnvironment env("/opt/t");
+  MacroTable local(MacroMap{{"A", "1"},
+                            {"B", "x"},
+                            {"R", "$(B)"},
+                            {"D", "$(A:$)$(A:$)"},
+                            {"N", "$(N)$(N)"},
+                            {"Date", "fixed"}});
+  const std::string text = GetParam().input;
+  const std::optional<PreparedExpansion> prepared = env.prepare(local, text);
+  // Not prepared: a "$" inside a reference, or one that is not terminated.
+  const std::set<std::string> needMore{"$(C:$(A))",        "$(C::$(A))", "$(C:$(B))$$(A)",
+                                       "$(C:$(B))$(E::y)", "$($(A))",    "$(A",
+                                       "$(A $(B)",         "$($($(A)",   "$(C:(A)"};
+  const bool onePlainPass = !needMore.contains(text);
+  ASSERT_EQ(prepared.has_value(), onePlainPass) << text;
+  if (!prepared) return;
+  for (const char* a : {"1", "", "a much longer value $(B)"}) {
+    local.set("A", a, MacroOrigin{});
+    const std::string expanded = env.expand(local, text).value();
+    ASSERT_EQ(prepared->size(), expanded.size()) << text;
+    std::string written(expanded.size(), '?');
+    prepared->writeTo(written.data());
+    EXPECT_EQ(written, expanded) << text;
+  }
+}
+
+TEST(Expand, PreparedValuesAreBoundedTo16MiB) {
+  MacroEnvironment env("/opt/t");
+  constexpr std::size_t kBound = MacroEnvironment::kMaxValueSize;
+  MacroTable table(MacroMap{{"X", std::string(kBound - 1, 'a')}});
+  const std::optional<PreparedExpansion> prepared = env.prepare(table, "$(X)b");
+  ASSERT_TRUE(prepared);
+  EXPECT_EQ(prepared->size(), kBound);
+  table.set("X", std::string(kBound, 'a'), MacroOrigin{});
+  EXPECT_FALSE(prepared->size());
+}
 
 TEST(Expand, DateFoundInATableIsTheCurrentDate) {
   MacroEnvironment env("/opt/t");
   std::string date = *env.expand(MacroTable(MacroMap{{"Date", "fixed"}}), "$(Date)");
   EXPECT_TRUE(std::regex_match(date, std::regex("[1-9][0-9]? [A-Z][a-z]+ [0-9]{4}"))) << date;
   EXPECT_EQ(env.expand(MacroTable(), "$(Date)"), "$(Date)");
+  // A prepared expansion would write the table's value: it is left to the expansion.
+  EXPECT_FALSE(env.prepare(MacroTable(MacroMap{{"Date", "fixed"}}), "[$(Date)]"));
+  EXPECT_TRUE(env.prepare(MacroTable(), "[$(Date)]"));
   EXPECT_NE(env.expandWithSystemMacros("$(Date)"), "$(Date)");
 }
 

@@ -54,7 +54,8 @@ void combineValueLists(const std::vector<std::vector<std::string>>& lists,
 }
 
 Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
-                         XMLNode** insertionPoint, std::vector<HandedOver>& handedOver) {
+                         XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
+                         PreparedValues& prepared) {
   XMLElement* loop = step.element;
   auto link = [&](XMLElement* element) {
     element->next = (*insertionPoint)->next;
@@ -64,10 +65,12 @@ Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
   if (!last) {
     // Copies are complete: in a chain that has loop maps, they are listed as having none.
     const bool chainHasMaps = frames_[step.frame].context.loopMaps != nullptr;
+    prepared.next = 0;
     for (XMLNode* child = loop->firstChild; child; child = child->next) {
       const XMLElement* body = asElement(child);
       if (!body) continue;  // only elements are copied
-      Expected<XMLElement*> copy = copyWithMacros(step, body, iteration);
+      Expected<XMLElement*> copy =
+          copyWithMacros(step, body, iteration, step.loopMaps ? nullptr : &prepared);
       if (!copy) return std::move(copy.error());
       link(*copy);
       if (chainHasMaps) handedOver.push_back({*copy, nullptr});
@@ -142,6 +145,7 @@ Walk::Decision Walk::doFor(Step& step) {
     std::uint32_t i = start;
     std::uint32_t ap = factor * start + offset;
     XMLNode* insertionPoint = step.element;
+    PreparedValues prepared;
     bool last = false;
     while (!last) {
       setDecimal(valueText, i);
@@ -155,7 +159,8 @@ Walk::Decision Walk::doFor(Step& step) {
       if (listener_) {
         listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
       }
-      if (Failure failure = insertBody(step, iteration, last, &insertionPoint, handedOver)) {
+      if (Failure failure =
+              insertBody(step, iteration, last, &insertionPoint, handedOver, prepared)) {
         return std::move(*failure);
       }
       ap += increment * factor;
@@ -184,6 +189,7 @@ Walk::Decision Walk::doForeach(Step& step) {
     slots.push_back(&iteration.define(name, origin));
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
+  PreparedValues prepared;
   Failure failure;
   // The listener is told of the iterations before the copies are made, so that the loop below
   // is the same with or without one.
@@ -199,7 +205,7 @@ Walk::Decision Walk::doForeach(Step& step) {
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    failure = insertBody(step, iteration, last, &insertionPoint, handedOver);
+    failure = insertBody(step, iteration, last, &insertionPoint, handedOver, prepared);
     return !failure;
   });
   if (failure) return std::move(*failure);

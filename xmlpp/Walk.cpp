@@ -322,8 +322,27 @@ Failure Walk::childrenAsCopied(Step& step) {
   return std::nullopt;
 }
 
+std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
+                                                     std::string_view value,
+                                                     const MacroTable& iteration) {
+  if (!MacroEnvironment::hasReferences(value)) return value;
+  if (prepared.next == prepared.entries.size()) prepared.entries.emplace_back();
+  PreparedValues::Entry& entry = prepared.entries[prepared.next++];
+  if (entry.source.data() != value.data() || entry.source.size() != value.size()) {
+    entry = {value, env_.prepare(iteration, value)};
+  }
+  if (!entry.expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
+  const std::optional<std::size_t> size = entry.expansion->size();
+  if (!size) return std::nullopt;
+  // Stored as duplicateString stores a copy: followed by a NUL byte.
+  char* bytes = doc_.arena().allocateArray<char>(*size + 1);
+  entry.expansion->writeTo(bytes);
+  bytes[*size] = '\0';
+  return std::string_view(bytes, *size);
+}
+
 Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* body,
-                                           const MacroTable& iteration) {
+                                           const MacroTable& iteration, PreparedValues* prepared) {
   // The copy goes on past a value that grows too long (with that value empty), and then fails
   // for the first such value.
   const XMLElement* tooLongIn = nullptr;
@@ -331,7 +350,9 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   const XMLElement* element = nullptr;
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    if (const auto result = expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
+    if (const auto result =
+            prepared ? expandPrepared(*prepared, value, iteration)
+                     : expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
       return XMLAttribute{a.name(), *result};
     }
     if (!tooLongIn) {

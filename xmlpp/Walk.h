@@ -308,6 +308,17 @@ class Walk {
   // from the include element (whose unresolved references are the step's).
   Failure checkWrittenRoot(const Step& step, const XMLElement* root,
                            const std::vector<Unresolved>& own) const;
+  // The expansions of a loop body's values with the loop's iteration table, prepared by the first
+  // copy for every later one: each copy meets the same values in the same order. Only the body
+  // of a loop without loop maps around it is expanded with that table alone and can use them.
+  struct PreparedValues {
+    struct Entry {
+      std::string_view source;
+      std::optional<PreparedExpansion> expansion;  // nothing: the value needs the full expansion
+    };
+    std::vector<Entry> entries;
+    std::size_t next = 0;  // the entry of the next value the copy being made meets
+  };
   // Loop directives.
   Decision doFor(Step& step);
   Decision doForeach(Step& step);
@@ -315,7 +326,7 @@ class Walk {
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
   // needs listing in the chain's frame goes to `handedOver`, in insertion order.
   Failure insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
-                     std::vector<HandedOver>& handedOver);
+                     std::vector<HandedOver>& handedOver, PreparedValues& prepared);
   // Lists what the loop handed over with its chain's frame.
   void finishLoop(const Step& step, std::vector<HandedOver>& handedOver);
 
@@ -375,10 +386,15 @@ class Walk {
   // `names`; null when there is none.
   const LoopMaps* firstDefiner(const std::vector<std::string_view>& names, const LoopMaps& maps,
                                std::uint32_t from) const;
+  // A value of the body expanded with `iteration` alone, prepared once: as expandWithLoopMaps
+  // with no maps gives it.
+  std::optional<std::string_view> expandPrepared(PreparedValues& prepared, std::string_view value,
+                                                 const MacroTable& iteration);
   // A detached deep copy of `body` and its element descendants, every attribute value expanded
-  // with the step's loop maps and then `iteration`.
+  // with the step's loop maps and then `iteration` (with `prepared`, when given, for a step
+  // without maps).
   Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
-                                       const MacroTable& iteration);
+                                       const MacroTable& iteration, PreparedValues* prepared);
   // Tells the listener of the references a copy of `body` expanded with the loop variables.
   [[gnu::noinline]] void tellCopyReferences(const Step& step, const XMLElement* body,
                                             const MacroTable& iteration);
