@@ -34,25 +34,6 @@ bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) 
 
 }  // namespace
 
-void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<bool(const std::vector<std::size_t>&, bool)>& visit) {
-  for (const auto& list : lists) {
-    if (list.empty()) return;
-  }
-  // An odometer over the lists, the last one turning fastest; the combinations are produced one
-  // at a time because their number is the product of the list lengths.
-  std::vector<std::size_t> index(lists.size(), 0);
-  while (true) {
-    std::size_t k = lists.size();
-    while (k > 0 && index[k - 1] + 1 == lists[k - 1].size())
-      --k;
-    if (!visit(index, k == 0) || k == 0) return;
-    ++index[k - 1];
-    for (std::size_t j = k; j < lists.size(); ++j)
-      index[j] = 0;
-  }
-}
-
 Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
                          XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
                          PreparedValues& prepared) {

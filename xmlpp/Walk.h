@@ -16,7 +16,6 @@
 // never outlive it.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -490,8 +489,24 @@ void forEachItem(std::string_view text, char separator, Visit&& visit) {
 // Calls `visit` with each way of choosing one item from every list (indexes into the lists, and
 // whether it is the last way), the first list changing slowest: none when a list is empty, one
 // empty choice when there are no lists. Stops early when `visit` returns false.
-void combineValueLists(const std::vector<std::vector<std::string>>& lists,
-                       const std::function<bool(const std::vector<std::size_t>&, bool)>& visit);
+template <class Visit>
+void combineValueLists(const std::vector<std::vector<std::string>>& lists, Visit&& visit) {
+  for (const auto& list : lists) {
+    if (list.empty()) return;
+  }
+  // An odometer over the lists, the last one turning fastest; the combinations are produced one
+  // at a time because their number is the product of the list lengths.
+  std::vector<std::size_t> index(lists.size(), 0);
+  while (true) {
+    std::size_t k = lists.size();
+    while (k > 0 && index[k - 1] + 1 == lists[k - 1].size())
+      --k;
+    if (!visit(static_cast<const std::vector<std::size_t>&>(index), k == 0) || k == 0) return;
+    ++index[k - 1];
+    for (std::size_t j = k; j < lists.size(); ++j)
+      index[j] = 0;
+  }
+}
 
 std::string withoutLineFeeds(std::string_view text);
 // The unclosed-element check's message for a file whose text ends inside the element `open`.
