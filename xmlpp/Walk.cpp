@@ -326,17 +326,17 @@ std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
                                                      std::string_view value,
                                                      const MacroTable& iteration) {
   if (!MacroEnvironment::hasReferences(value)) return value;
-  if (prepared.next == prepared.entries.size()) prepared.entries.emplace_back();
-  PreparedValues::Entry& entry = prepared.entries[prepared.next++];
-  if (entry.source.data() != value.data() || entry.source.size() != value.size()) {
-    entry = {value, env_.prepare(iteration, value)};
+  // The first copy prepares each value; the later ones meet the same values in the same order.
+  if (prepared.next == prepared.entries.size()) {
+    prepared.entries.push_back(env_.prepare(iteration, value));
   }
-  if (!entry.expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
-  const std::optional<std::size_t> size = entry.expansion->size();
+  const std::optional<PreparedExpansion>& expansion = prepared.entries[prepared.next++];
+  if (!expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
+  const std::optional<std::size_t> size = expansion->size();
   if (!size) return std::nullopt;
   // Stored as duplicateString stores a copy: followed by a NUL byte.
   char* bytes = doc_.arena().allocateArray<char>(*size + 1);
-  entry.expansion->writeTo(bytes);
+  expansion->writeTo(bytes);
   bytes[*size] = '\0';
   return std::string_view(bytes, *size);
 }
