@@ -3,13 +3,29 @@
 // copy in the enclosing scope. The last iteration needs no copy: the body itself is handed over,
 // and its loop variables are applied as the walk reaches each of its elements (Walk::LoopMaps).
 // So a loop costs its copies, and loops nested inside one another cost no more than the elements
-// they hold.
+// they hold. The loop maps (what a handed-over body still carries) and the copies are made here.
 
+#include <algorithm>
 #include <charconv>
 
 #include "Walk.h"
 
 namespace {
+
+// Collects the names a text refers to when every "$" in it starts a reference "$(NAME)" whose
+// NAME holds no "$", "(", ")" or ":": expanding such a text with a table changes it exactly where
+// the table defines one of the names. False for any other text.
+bool plainReferences(std::string_view text, std::vector<std::string_view>& names) {
+  names.clear();
+  for (std::size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at)) {
+    if (at + 1 == text.size() || text[at + 1] != '(') return false;
+    const std::size_t close = text.find_first_of("$():", at + 2);
+    if (close == std::string_view::npos || text[close] != ')') return false;
+    names.push_back(text.substr(at + 2, close - at - 2));
+    at = close + 1;
+  }
+  return true;
+}
 
 // Sets `text` to the decimal digits of `value`, reusing its storage.
 void setDecimal(std::string& text, std::uint32_t value) {
@@ -194,3 +210,276 @@ Walk::Decision Walk::doForeach(Step& step) {
   if (listener_) listener_->loop(LoopEvent{placeOf(step), true, iterations});
   return Outcome{Outcome::Kind::Remove};
 }
+
+Walk::LoopMaps::LoopMaps(std::shared_ptr<const LoopMaps> outerMaps, MacroTable iteration,
+                         Definers& registry)
+    : outer(std::move(outerMaps)),
+      table(std::move(iteration)),
+      depth(outer ? outer->depth + 1 : 0),
+      jump(this),
+      definers(registry) {
+  // Jump pointers as in a skew-binary list: each leads back 1, 3, 7, ... levels, so that the
+  // maps at any depth of the chain are reached in a logarithmic number of steps.
+  if (const LoopMaps* up = outer.get()) {
+    const LoopMaps* far = up->jump;
+    jump = up->depth - far->depth == far->depth - far->jump->depth ? far->jump : up;
+  }
+  table.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
+    definers[name].push_back(this);
+  });
+}
+
+Walk::LoopMaps::~LoopMaps() {
+  table.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
+    const auto it = definers.find(name);
+    std::vector<const LoopMaps*>& list = it->second;
+    // The newest maps usually go first: look from the back.
+    list.erase(std::find(list.rbegin(), list.rend(), this).base() - 1);
+    if (list.empty()) definers.erase(it);
+  });
+  // A chain of maps as long as loops are nested is released link by link, not by destructors
+  // calling one another.
+  LoopMapsPtr next = std::move(outer);
+  while (next && next.use_count() == 1) {
+    LoopMapsPtr after = std::move(next->outer);
+    next = std::move(after);
+  }
+}
+
+const Walk::LoopMaps* Walk::LoopMaps::ancestorAt(std::uint32_t target) const {
+  const LoopMaps* maps = this;
+  while (maps->depth > target)
+    maps = maps->jump->depth >= target ? maps->jump : maps->outer.get();
+  return maps;
+}
+
+Failure Walk::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
+                                std::size_t frame) const {
+  return findings_.report(Check::UnresolvedMacro,
+                          "unresolved " + unresolved.reference + " in attribute " +
+                              std::string(unresolved.attribute) + " of <" +
+                              std::string(element->name()) + ">",
+                          locate(element, frame));
+}
+
+Failure Walk::unresolvedFindings(const Step& step) const {
+  for (const Unresolved& unresolved : step.unresolved) {
+    if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
+  }
+  return std::nullopt;
+}
+
+template <bool kListened>
+[[gnu::always_inline]] inline std::optional<std::string_view> Walk::expandWithLoopMaps(
+    std::string_view value, const LoopMaps* maps, const MacroTable* last) {
+  // A value without references is shared, not copied.
+  if (!MacroEnvironment::hasReferences(value)) return value;
+  if (maps) return expandThroughChain<kListened>(value, *maps, last);
+  // A copy of a body whose loop has no loop around it: its own iteration only.
+  const std::optional<std::string_view> expanded = expandWithTable<kListened>(*last, value);
+  if (!expanded) return std::nullopt;
+  return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
+}
+
+template <bool kListened>
+std::optional<std::string_view> Walk::expandThroughChain(std::string_view value,
+                                                         const LoopMaps& maps,
+                                                         const MacroTable* last) {
+  std::string_view text = value;
+  auto apply = [&](const MacroTable& table) {
+    const std::optional<std::string_view> expanded = expandWithTable<kListened>(table, text);
+    if (!expanded) return false;
+    if (expanded->data() != text.data()) {
+      passText_.swap(buffer_);  // the expansion's output becomes the text of the next one
+      text = passText_;
+    }
+    return true;
+  };
+  // The chain's tables apply outermost first. Where the chain is short, each in turn; where it
+  // is long, a plain value (see plainReferences) skips the tables that cannot change it: the
+  // outermost table at depth `from` or deeper that defines one of its names applies next.
+  constexpr std::uint32_t kIndexedFrom = 8;
+  std::uint32_t from = 0;
+  while (from <= maps.depth && MacroEnvironment::hasReferences(text)) {
+    if (maps.depth < kIndexedFrom || !plainReferences(text, names_)) {
+      mapChain_.clear();
+      for (const LoopMaps* m = &maps; m && m->depth >= from; m = m->outer.get())
+        mapChain_.push_back(&m->table);
+      for (auto it = mapChain_.rbegin(); it != mapChain_.rend(); ++it) {
+        if (!apply(**it)) return std::nullopt;
+      }
+      break;
+    }
+    const LoopMaps* next = firstDefiner(names_, maps, from);
+    if (!next) break;
+    if (!apply(next->table)) return std::nullopt;
+    from = next->depth + 1;
+  }
+  if (last && !apply(*last)) return std::nullopt;
+  return text.data() == value.data() ? value : doc_.duplicateString(text);
+}
+
+const Walk::LoopMaps* Walk::firstDefiner(const std::vector<std::string_view>& names,
+                                         const LoopMaps& maps, std::uint32_t from) const {
+  const LoopMaps* first = nullptr;
+  for (const std::string_view name : names) {
+    const auto it = definers_.find(name);
+    if (it == definers_.end()) continue;
+    // The maps of one chain are made outermost first, so the oldest that is on the chain is the
+    // outermost.
+    for (const LoopMaps* candidate : it->second) {
+      if (candidate->depth < from || candidate->depth > maps.depth) continue;
+      if (first && candidate->depth >= first->depth) continue;
+      if (maps.ancestorAt(candidate->depth) == candidate) {
+        first = candidate;
+        break;
+      }
+    }
+  }
+  return first;
+}
+
+template <bool kListened>
+const XMLAttribute* Walk::applyLoopMapsAs(XMLElement* element, const LoopMaps& maps,
+                                          const std::string* file) {
+  XMLAttribute* attributes = element->attributes();
+  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+    XMLAttribute& a = attributes[i];
+    if constexpr (kListened) relayAt(element, file, a.name(), true);
+    const std::optional<std::string_view> value = expandWithLoopMaps<kListened>(
+        a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
+    if (!value) return &a;
+    a.setValue(*value);
+  }
+  // Loops copy elements and kept text only.
+  XMLNode** link = &element->firstChild;
+  while (*link) {
+    XMLNode* node = *link;
+    if (node->isText()) {
+      // Kept text is expanded without the listener: the trace tells attribute values only.
+      auto* piece = static_cast<XMLText*>(node);
+      const std::optional<std::string_view> value =
+          expandWithLoopMaps<false>(piece->text(), &maps, nullptr);
+      if (!value) return &kText;
+      piece->setText(*value);
+    }
+    if (node->isElement() || node->isText()) {
+      link = &node->next;
+    } else {
+      *link = node->next;
+    }
+  }
+  return nullptr;
+}
+
+Failure Walk::childrenAsCopied(Step& step) {
+  if (const LoopMapsPtr maps = std::move(step.loopMaps)) {
+    std::vector<XMLElement*> stack{step.element};
+    while (!stack.empty()) {
+      XMLElement* next = stack.back();
+      stack.pop_back();
+      if (next != step.element) {
+        if (const XMLAttribute* a =
+                applyLoopMaps(next, *maps, frames_[step.frame].context.sourceFile)) {
+          return tooLong(*next, a->name(), step.element, step.frame);
+        }
+      }
+      for (XMLNode* child = next->firstChild; child; child = child->next) {
+        if (child->isElement()) stack.push_back(static_cast<XMLElement*>(child));
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
+                                                     std::string_view value,
+                                                     const MacroTable& iteration) {
+  if (!MacroEnvironment::hasReferences(value)) return value;
+  // The first copy prepares each value; the later ones meet the same values in the same order.
+  if (prepared.next == prepared.entries.size()) {
+    prepared.entries.push_back(env_.prepare(iteration, value));
+  }
+  const std::optional<PreparedExpansion>& expansion = prepared.entries[prepared.next++];
+  if (!expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
+  const std::optional<std::size_t> size = expansion->size();
+  if (!size) return std::nullopt;
+  // Stored as duplicateString stores a copy: followed by a NUL byte.
+  char* bytes = doc_.arena().allocateArray<char>(*size + 1);
+  expansion->writeTo(bytes);
+  bytes[*size] = '\0';
+  return std::string_view(bytes, *size);
+}
+
+Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* body,
+                                           const MacroTable& iteration, PreparedValues* prepared) {
+  // The copy goes on past a value that grows too long (with that value empty), and then fails
+  // for the first such value.
+  const XMLElement* tooLongIn = nullptr;
+  std::string_view tooLongAttribute;
+  const XMLElement* element = nullptr;
+  auto expanded = [&](const XMLAttribute& a) {
+    const std::string_view value = a.isNull() ? std::string_view("") : a.value();
+    if (const auto result =
+            prepared ? expandPrepared(*prepared, value, iteration)
+                     : expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
+      return XMLAttribute{a.name(), *result};
+    }
+    if (!tooLongIn) {
+      tooLongIn = element;
+      tooLongAttribute = a.name();
+    }
+    return XMLAttribute{a.name(), std::string_view("")};
+  };
+  auto* copy =
+      static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
+        if (node->isText()) {
+          // The text of `element`, the element copied last.
+          const std::string_view text = static_cast<const XMLText*>(node)->text();
+          if (const auto result =
+                  expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
+            return doc_.make<XMLText>(*result);
+          }
+          if (!tooLongIn) {
+            tooLongIn = element;
+            tooLongAttribute = {};
+          }
+          return doc_.make<XMLText>(std::string_view());
+        }
+        if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
+        element = static_cast<const XMLElement*>(node);
+        return doc_.copyAttributes(element, expanded);
+      }));
+  if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
+  if (listener_) tellCopyReferences(step, body, iteration);
+  return copy;
+}
+
+void Walk::tellCopyReferences(const Step& step, const XMLElement* body,
+                              const MacroTable& iteration) {
+  // The copy's values are expanded once more, told to the listener, and dropped: the copy above
+  // stays the same code with or without a listener.
+  std::vector<const XMLElement*> stack{body};
+  while (!stack.empty()) {
+    const XMLElement* element = stack.back();
+    stack.pop_back();
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      const XMLAttribute& a = element->attributes()[i];
+      relayAt(element, frames_[step.frame].context.sourceFile, a.name(), true);
+      expandWithLoopMaps<true>(a.isNull() ? std::string_view("") : a.value(), step.loopMaps.get(),
+                               &iteration);
+    }
+    // Children in reverse, so that they are told in document order.
+    std::vector<const XMLElement*> children;
+    for (const XMLNode* child = element->firstChild; child; child = child->next) {
+      if (child->isElement()) children.push_back(static_cast<const XMLElement*>(child));
+    }
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+}
+
+// Both instances of applying loop maps, for the walk that calls them.
+template const XMLAttribute* Walk::applyLoopMapsAs<false>(XMLElement*, const LoopMaps&,
+                                                          const std::string*);
+template const XMLAttribute* Walk::applyLoopMapsAs<true>(XMLElement*, const LoopMaps&,
+                                                         const std::string*);
