@@ -355,9 +355,14 @@ std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, 
 template <bool kRecord, bool kKeepText>
 std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
                                                          std::size_t first) {
-  const std::string_view rest = token.substr(first);
-  if (rest.find_first_of("\n\r") != std::string_view::npos ||
-      rest.find("&#") != std::string_view::npos) {
+  // One pass over the bytes from the first reference on: a line break, or "&#".
+  bool mayChangeLines = false;
+  for (std::size_t k = first; k < token.size() && !mayChangeLines; ++k) {
+    const char c = token[k];
+    mayChangeLines =
+        c == '\n' || c == '\r' || (c == '&' && k + 1 < token.size() && token[k + 1] == '#');
+  }
+  if (mayChangeLines) {
     char* out = static_cast<char*>(doc_.arena().allocate(token.size(), 1));
     return decodeInto(token, out, first);
   }
