@@ -94,9 +94,23 @@ class MacroTable {
     bool existed;
     Entry previous;
   };
+  // Names in byte order, as std::string compares them, compared in line: macro names are short,
+  // and a call to memcmp for each comparison costs more than the comparison.
+  struct NameOrder {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+      const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+      for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) {
+          return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+        }
+      }
+      return a.size() < b.size();
+    }
+  };
   // Ordered by name: a lookup costs a few comparisons of short names even in a large table, and
   // no more than one or two in the small tables of loop variables, which are looked up most.
-  std::map<std::string, Entry, std::less<>> values_;
+  std::map<std::string, Entry, NameOrder> values_;
   std::vector<Undo> undo_;
   std::vector<std::size_t> scopeStarts_;  // where each open nested scope's entries begin in undo_
 };
