@@ -209,6 +209,25 @@ TEST(DateTime, Formats) {
 
 // Random definitions in random nested scopes against the plain model of scopes as copies: a
 // definition shadows, leaves with its scope, and never leaks into an enclosing one.
+// Listings of the table (completion, the trace's scopes) come in byte order, bytes above 0x7F
+// after ASCII, a name before the longer ones it begins.
+TEST(MacroTable, ListsNamesInByteOrder) {
+  const std::vector<std::string> names{"",  "A",  "AB",    "A_",       "B",   "Z9",
+                                       "a", "ab", "a\x7F", "\xC3\xA9", "\xFF"};
+  MacroTable table;
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    table.set(*it, "v", MacroOrigin{});
+  std::vector<std::string> listed;
+  table.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
+    listed.push_back(name);
+  });
+  EXPECT_EQ(listed, names);
+  for (const std::string& name : names)
+    EXPECT_TRUE(table.find(name)) << name;
+  EXPECT_FALSE(table.find(std::string("A\0", 2)));
+  EXPECT_FALSE(table.find("\xC3"));
+}
+
 TEST(MacroTable, ScopesBehaveAsCopies) {
   std::uint32_t seed = 3;
   auto below = [&](std::uint32_t n) {
