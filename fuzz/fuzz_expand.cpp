@@ -2,7 +2,8 @@
 // to expand (without a NUL the whole input is the text and the table is empty). The text is
 // expanded with the table alone, as the preprocessor does for attribute values, and with the
 // system macros, as for include file names; a reference the expansion reports as unresolved must
-// be in the result.
+// be in the result. A text that can be prepared (as a loop prepares its body's values) writes
+// what the expansion gives.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string unresolved;
   const std::optional<std::string_view> expanded =
       env.expand(table, text, false, storage, &unresolved);
+  if (const std::optional<PreparedExpansion> prepared = env.prepare(table, text)) {
+    const std::optional<std::size_t> preparedSize = prepared->size();
+    fuzz::check(preparedSize.has_value() == expanded.has_value() &&
+                    (!expanded || *preparedSize == expanded->size()),
+                "a prepared expansion has the expansion's size", text);
+    if (expanded) {
+      std::string written(expanded->size(), '\0');
+      prepared->writeTo(written.data());
+      fuzz::check(written == *expanded, "a prepared expansion writes the expansion", written);
+    }
+  }
   if (!expanded) return 0;  // longer than the bound on values built
   const std::string local(*expanded);
   // A reference reported as left unresolved is in the result as written.
