@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -94,16 +95,22 @@ class MacroTable {
     bool existed;
     Entry previous;
   };
-  // Names in byte order, as std::string compares them, compared in line: macro names are short,
-  // and a call to memcmp for each comparison costs more than the comparison.
+  // Names in byte order, as std::string compares them. The first bytes are compared in line:
+  // macro names are short, and a call to memcmp costs more than comparing them; the rest of a
+  // long name goes to memcmp, which compares many bytes at a time.
   struct NameOrder {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const {
+      constexpr std::size_t kInline = 16;
       const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-      for (std::size_t i = 0; i < n; ++i) {
+      std::size_t i = 0;
+      for (; i < n && i < kInline; ++i) {
         if (a[i] != b[i]) {
           return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
         }
+      }
+      if (i < n) {
+        if (const int order = std::memcmp(a.data() + i, b.data() + i, n - i)) return order < 0;
       }
       return a.size() < b.size();
     }

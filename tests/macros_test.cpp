@@ -225,6 +225,17 @@ TEST(MacroTable, ListsNamesInByteOrder) {
   for (const std::string& name : names)
     EXPECT_TRUE(table.find(name)) << name;
   EXPECT_FALSE(table.find(std::string("A\0", 2)));
+  // Long names differing past their first bytes, above 0x7F too.
+  const std::string prefix(40, 'p');
+  MacroTable longNames;
+  for (const char* tail : {"\xFF", "b", "a", "\x80", ""})
+    longNames.set(prefix + tail, tail, MacroOrigin{});
+  listed.clear();
+  longNames.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
+    listed.push_back(name.substr(prefix.size()));
+  });
+  EXPECT_EQ(listed, (std::vector<std::string>{"", "a", "b", "\x80", "\xFF"}));
+  EXPECT_EQ(*longNames.find(prefix + "\x80"), "\x80");
   EXPECT_FALSE(table.find("\xC3"));
 }
 
