@@ -239,6 +239,10 @@ std::optional<PreparedExpansion> MacroEnvironment::prepare(const MacroTable& tab
   // The pieces are what one pass of expandPass would append, a value of the table standing for
   // the value it finds when it runs; a text for which that pass would ask for another, or would
   // write something the table's values do not give, is not prepared.
+  // A long text is left to the expansion: its pieces (a "$$" is one) would take several times
+  // its size, and the values of a loop body are short.
+  constexpr std::size_t kMaxPreparedText = 4096;
+  if (text.size() > kMaxPreparedText) return std::nullopt;
   PreparedExpansion prepared;
   auto literal = [&](std::string_view piece) {
     if (!piece.empty()) prepared.pieces_.push_back({piece, nullptr});

@@ -99,8 +99,8 @@ class MacroEnvironment {
     return text.find(kReferenceChar) != std::string_view::npos;
   }
   // The expansion of `text` with `table` alone (no system macros), prepared; nothing when the text
-  // needs more than one plain pass: a reference that is not terminated, one with a "$" inside it,
-  // or one naming a date or time macro that the table defines.
+  // needs more than one plain pass (a reference that is not terminated, one with a "$" inside it,
+  // or one naming a date or time macro that the table defines), or is longer than 4 KiB.
   std::optional<PreparedExpansion> prepare(const MacroTable& table, std::string_view text) const;
   // Expansion with the system macros only (include file names).
   std::optional<std::string> expandWithSystemMacros(std::string_view text) const;

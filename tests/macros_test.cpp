@@ -86,6 +86,9 @@ TEST(Expand, PreparedValuesAreBoundedTo16MiB) {
   EXPECT_EQ(prepared->size(), kBound);
   table.set("X", std::string(kBound, 'a'), MacroOrigin{});
   EXPECT_FALSE(prepared->size());
+  // A text over 4 KiB is left to the expansion.
+  EXPECT_TRUE(env.prepare(table, std::string(4096 - 4, '$') + "$(X)"));
+  EXPECT_FALSE(env.prepare(table, std::string(4096 - 3, '$') + "$(X)"));
 }
 
 TEST(Expand, DateFoundInATableIsTheCurrentDate) {
