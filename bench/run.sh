@@ -85,7 +85,11 @@ command_for() {
 }
 WORKLOADS=(1-plain 2-macros 3-loops 4-ifex 5-include 6-deep-if)
 input_bytes() {  # input_bytes N: the size of workload N's input
-  if [ "$1" = 5 ]; then du -sb "$DATA/5-include" | awk '{ print $1 }'; else size "$DATA/${WORKLOADS[$1 - 1]}.xml"; fi
+  if [ "$1" = 5 ]; then
+    du -sb "$DATA/5-include" | awk '{ print $1 }'
+  else
+    size "$DATA/${WORKLOADS[$1 - 1]}.xml"
+  fi
 }
 
 # The six workloads run by the tool at $1.
