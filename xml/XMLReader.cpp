@@ -17,27 +17,6 @@
 
 namespace {
 
-bool isSpace(unsigned char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-// The high bit of each byte of `x` that is zero, exactly.
-std::uint64_t zeroBytes(std::uint64_t x) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-
-// The high bit of each byte of `word` that is a blank or a line feed.
-std::uint64_t blanksOrLineFeeds(std::uint64_t word) {
-  return zeroBytes(word ^ 0x2020202020202020ULL) | zeroBytes(word ^ 0x0A0A0A0A0A0A0A0AULL);
-}
-
-bool isPrefixOf(std::string_view word, std::string_view of) {
-  return word.size() <= of.size() && of.substr(0, word.size()) == word;
-}
-
 // An element being read, and its last child so far.
 struct ElementBeingRead {
   XMLElement* element;
