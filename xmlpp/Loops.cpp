@@ -395,12 +395,16 @@ Failure Walk::childrenAsCopied(Step& step) {
 std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
                                                      std::string_view value,
                                                      const MacroTable& iteration) {
-  if (!MacroEnvironment::hasReferences(value)) return value;
-  // The first copy prepares each value; the later ones meet the same values in the same order.
+  // The first copy looks at each value once; the later ones meet the same values in the same
+  // order.
   if (prepared.next == prepared.entries.size()) {
-    prepared.entries.push_back(env_.prepare(iteration, value));
+    const bool hasReferences = MacroEnvironment::hasReferences(value);
+    prepared.entries.push_back(
+        {hasReferences, hasReferences ? env_.prepare(iteration, value) : std::nullopt});
   }
-  const std::optional<PreparedExpansion>& expansion = prepared.entries[prepared.next++];
+  const PreparedValues::Entry& entry = prepared.entries[prepared.next++];
+  if (!entry.hasReferences) return value;
+  const std::optional<PreparedExpansion>& expansion = entry.expansion;
   if (!expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
   const std::optional<std::size_t> size = expansion->size();
   if (!size) return std::nullopt;

@@ -311,9 +311,12 @@ class Walk {
   // copy for every later one: each copy meets the same values in the same order. Only the body
   // of a loop without loop maps around it is expanded with that table alone and can use them.
   struct PreparedValues {
-    // One for each value with references, in the order a copy meets them; nothing for a value
-    // that needs the full expansion.
-    std::vector<std::optional<PreparedExpansion>> entries;
+    struct Entry {
+      bool hasReferences;                          // without, the copy shares the value
+      std::optional<PreparedExpansion> expansion;  // nothing: the value needs the full expansion
+    };
+    // One for each value, in the order a copy meets them.
+    std::vector<Entry> entries;
     std::size_t next = 0;  // the entry of the next value the copy being made meets
   };
   // Loop directives.
