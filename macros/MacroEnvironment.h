@@ -45,6 +45,13 @@ class PreparedExpansion {
   std::optional<std::size_t> size() const;
   // Writes the expansion, size() bytes, to `out`.
   void writeTo(char* out) const;
+  // Whether the expansion writes `value` (one of the table's values).
+  bool writes(const std::string* value) const {
+    for (const Piece& piece : pieces_) {
+      if (piece.value == value) return true;
+    }
+    return false;
+  }
 
  private:
   friend class MacroEnvironment;

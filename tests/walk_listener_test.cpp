@@ -58,8 +58,9 @@ class EventRecorder : public WalkListener {
   }
   void iteration(const IterationEvent& e) override {
     std::string line = "iteration " + place(e.place) + " " + std::to_string(e.index);
+    // Every variable of the iteration, those the body does not refer to too.
     e.variables.forEach([&](const std::string& name, const std::string& value, const MacroOrigin&) {
-      if (name.find('_') == std::string::npos) line += " " + name + "=" + value;
+      line += " " + name + "=" + value;
     });
     events.push_back(line);
   }
@@ -195,9 +196,9 @@ TEST_F(WalkListenerTest, ReferencesIncludesPutsAndLoops) {
       "ref main.xml:6:25 d $(U:dflt)=dflt default loop @6:52",
       "ref main.xml:6:25 n $(NAME)=$(NAME) unresolved",
       "ref main.xml:6:25 u $(U)=$(U) unresolved",
-      "iteration main.xml:7:3 0 i=0",
+      "iteration main.xml:7:3 0 i=0 i_alpha=A i_ap=0 i_ap_hex=0x0 i_hex=0x0",
       "ref main.xml:7:45 i $(i)=0 macro (loop@main.xml:7:4) loop @7:51",
-      "iteration main.xml:7:3 1 i=1",
+      "iteration main.xml:7:3 1 i=1 i_alpha=B i_ap=1 i_ap_hex=0x1 i_hex=0x1",
       "for main.xml:7:3 2",
       "ref main.xml:7:45 i $(i)=1 macro (loop@main.xml:7:4) loop @7:51",
   };

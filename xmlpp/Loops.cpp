@@ -143,22 +143,39 @@ Walk::Decision Walk::doFor(Step& step) {
     std::uint32_t ap = factor * start + offset;
     XMLNode* insertionPoint = step.element;
     PreparedValues prepared;
+    // Which variables each iteration sets. All of them at first; once the first copy has been
+    // prepared, only those its values write, when nothing else reads the table: the listener
+    // and a body expanded through loop maps read every variable. (The body the last iteration
+    // hands over holds the same values, so its loop maps are read for the same variables.)
+    bool setAll = true;
+    bool setValue = true, setAlpha = true, setHex = true, setAp = true, setApHex = true;
     bool last = false;
     while (!last) {
-      setDecimal(valueText, i);
+      const std::uint32_t next = i + increment;
+      last = !(next < end);
+      if (setAll || setValue) setDecimal(valueText, i);
       // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
-      alphaText.assign(1, i <= 255 - 65 ? static_cast<char>(65 + i) : '?');
-      setUpperHex(hexText, i);
-      setDecimal(apText, ap);
-      setUpperHex(apHexText, ap);
-      i += increment;
-      last = !(i < end);
+      if (setAll || setAlpha) {
+        alphaText.assign(1, i <= 255 - 65 ? static_cast<char>(65 + i) : '?');
+      }
+      if (setAll || setHex) setUpperHex(hexText, i);
+      if (setAll || setAp) setDecimal(apText, ap);
+      if (setAll || setApHex) setUpperHex(apHexText, ap);
+      i = next;
       if (listener_) {
         listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
       }
       if (Failure failure =
               insertBody(step, iteration, last, &insertionPoint, handedOver, prepared)) {
         return std::move(*failure);
+      }
+      if (setAll && !listener_ && !step.loopMaps) {
+        setAll = false;
+        setValue = prepared.write(&valueText);
+        setAlpha = prepared.write(&alphaText);
+        setHex = prepared.write(&hexText);
+        setAp = prepared.write(&apText);
+        setApHex = prepared.write(&apHexText);
       }
       ap += increment * factor;
     }
@@ -405,7 +422,10 @@ std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
   const PreparedValues::Entry& entry = prepared.entries[prepared.next++];
   if (!entry.hasReferences) return value;
   const std::optional<PreparedExpansion>& expansion = entry.expansion;
-  if (!expansion) return expandWithLoopMaps<false>(value, nullptr, &iteration);
+  if (!expansion) {
+    prepared.wholeTable = true;
+    return expandWithLoopMaps<false>(value, nullptr, &iteration);
+  }
   const std::optional<std::size_t> size = expansion->size();
   if (!size) return std::nullopt;
   // Stored as duplicateString stores a copy: followed by a NUL byte.
@@ -438,6 +458,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   auto* copy =
       static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
         if (node->isText()) {
+          if (prepared) prepared->wholeTable = true;
           // The text of `element`, the element copied last.
           const std::string_view text = static_cast<const XMLText*>(node)->text();
           if (const auto result =

@@ -318,6 +318,17 @@ class Walk {
     // One for each value, in the order a copy meets them.
     std::vector<Entry> entries;
     std::size_t next = 0;  // the entry of the next value the copy being made meets
+    // Whether a copy expands something with the whole table: a value that needs the full
+    // expansion, or kept text.
+    bool wholeTable = false;
+    // Whether the copies write `value`, one of the table's values (wholeTable: they may).
+    bool write(const std::string* value) const {
+      if (wholeTable) return true;
+      for (const Entry& entry : entries) {
+        if (entry.expansion && entry.expansion->writes(value)) return true;
+      }
+      return false;
+    }
   };
   // Loop directives.
   Decision doFor(Step& step);
