@@ -16,16 +16,18 @@ struct ExpandCase {
   const char* expected;
 };
 
-class ExpandTest : public ::testing::TestWithParam<ExpandCase> {};
-
-TEST_P(ExpandTest, WithLocalTable) {
-  MacroEnvironment env("/opt/t");
-  MacroTable local(MacroMap{{"A", "1"},
+class ExpandTest : public ::testing::TestWithParam<ExpandCase> {
+ protected:
+  MacroEnvironment env{"/opt/t"};
+  MacroTable local{MacroMap{{"A", "1"},
                             {"B", "x"},
                             {"R", "$(B)"},
                             {"D", "$(A:$)$(A:$)"},
                             {"N", "$(N)$(N)"},
-                            {"Date", "fixed"}});
+                            {"Date", "fixed"}}};
+};
+
+TEST_P(ExpandTest, WithLocalTable) {
   EXPECT_EQ(env.expand(local, GetParam().input), GetParam().expected) << GetParam().input;
 }
 
@@ -51,13 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Rules, ExpandTest, ::testing::ValuesIn(kExpandCases));
 // A prepared expansion writes what the expansion gives, with the values the table holds when it
 // is written; a text it cannot prepare is left to the expansion.
 TEST_P(ExpandTest, PreparedAsExpanded) {
-  MacroEnvironment env("/opt/t");
-  MacroTable local(MacroMap{{"A", "1"},
-                            {"B", "x"},
-                            {"R", "$(B)"},
-                            {"D", "$(A:$)$(A:$)"},
-                            {"N", "$(N)$(N)"},
-                            {"Date", "fixed"}});
   const std::string text = GetParam().input;
   const std::optional<PreparedExpansion> prepared = env.prepare(local, text);
   // Not prepared: a "$" inside a reference, or one that is not terminated.
