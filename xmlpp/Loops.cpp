@@ -147,21 +147,20 @@ Walk::Decision Walk::doFor(Step& step) {
     // prepared, only those its values write, when nothing else reads the table: the listener
     // and a body expanded through loop maps read every variable. (The body the last iteration
     // hands over holds the same values, so its loop maps are read for the same variables.)
-    bool setAll = true;
     bool setValue = true, setAlpha = true, setHex = true, setAp = true, setApHex = true;
+    bool narrowed = false;
     bool last = false;
     while (!last) {
-      const std::uint32_t next = i + increment;
-      last = !(next < end);
-      if (setAll || setValue) setDecimal(valueText, i);
+      if (setValue) setDecimal(valueText, i);
       // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
-      if (setAll || setAlpha) {
+      if (setAlpha) {
         alphaText.assign(1, i <= 255 - 65 ? static_cast<char>(65 + i) : '?');
       }
-      if (setAll || setHex) setUpperHex(hexText, i);
-      if (setAll || setAp) setDecimal(apText, ap);
-      if (setAll || setApHex) setUpperHex(apHexText, ap);
-      i = next;
+      if (setHex) setUpperHex(hexText, i);
+      if (setAp) setDecimal(apText, ap);
+      if (setApHex) setUpperHex(apHexText, ap);
+      i += increment;
+      last = !(i < end);
       if (listener_) {
         listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
       }
@@ -169,8 +168,8 @@ Walk::Decision Walk::doFor(Step& step) {
               insertBody(step, iteration, last, &insertionPoint, handedOver, prepared)) {
         return std::move(*failure);
       }
-      if (setAll && !listener_ && !step.loopMaps) {
-        setAll = false;
+      if (!narrowed && !listener_ && !step.loopMaps) {
+        narrowed = true;
         setValue = prepared.write(&valueText);
         setAlpha = prepared.write(&alphaText);
         setHex = prepared.write(&hexText);
