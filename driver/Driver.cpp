@@ -16,6 +16,7 @@
 
 #include "Options.h"
 #include "Report.h"
+#include "StreamedOutput.h"
 #include "Trace.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
@@ -106,7 +107,12 @@ Expected<MacroMap> commandLineMacros(const Options& options, std::string_view li
 // build redoes. The dependency file is written first too: its failure then comes before a single
 // byte of an output written directly (standard output, a pipe).
 Failure writeBoth(XMLDocument& document, const std::string& output, DepFile& depFile,
-                  const Options& options) {
+                  const Options& options, StreamedOutput& streamed) {
+  if (streamed.holdsChildren()) {
+    if (Failure failure = depFile.finish()) return failure;
+    if (Failure failure = streamed.finish(*document.root)) return failure;
+    return replaceInOrder({&depFile.file(), &streamed.file()});
+  }
   OutputFile file;
   if (Failure failure =
           output == "-" ? file.openDescriptor(STDOUT_FILENO, output) : file.open(output)) {
@@ -154,7 +160,7 @@ Failure writeRuleOnly(const Options& options, const std::string& output,
 
 // Sets the DOCTYPE and writes the output and its dependency file, or with -M the rule alone.
 Failure writeResults(Preprocessor& preprocessor, const Options& options,
-                     const std::vector<std::string_view>& args) {
+                     const std::vector<std::string_view>& args, StreamedOutput& streamed) {
   const std::string output(args[1]);
   XMLDocument& document = preprocessor.document();
   // Exactly four arguments: the fourth names the output's DOCTYPE; --doctype names it whatever
@@ -170,7 +176,7 @@ Failure writeResults(Preprocessor& preprocessor, const Options& options,
   DepFile depFile(path->c_str());
   const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
   if (Failure failure = depFile.open(output, dependencies, target)) return failure;
-  return writeBoth(document, output, depFile, options);
+  return writeBoth(document, output, depFile, options, streamed);
 }
 
 // A path of a command run in `directory`, as the server opens it.
@@ -238,9 +244,9 @@ int serveLanguageServer(const std::string& zuruvaDez) {
 // as the walk goes, and complete up to a failure. Fails (as a value of its own) when the trace
 // file cannot be opened or written.
 Expected<Failure> runTraced(Preprocessor& preprocessor, const std::string& input,
-                            const MacroMap& macros, const Options& options) {
+                            const MacroMap& macros, const Options& options, ChildSink* sink) {
   if (!options.trace && !options.traceFile && !options.traceMacro) {
-    return preprocessor.run(input, macros);
+    return preprocessor.run(input, macros, nullptr, sink);
   }
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -295,12 +301,21 @@ int run(const Options& options, const std::string& zuruvaDez, const char* invoca
   preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
   preprocessor.document().keepText = options.keepText;
   preprocessor.document().utf8References = options.utf8;
-  Expected<Failure> traced = runTraced(preprocessor, input, *macros, options);
+  // The output is written while the input is read, where it can be (StreamedOutput.h); not for
+  // -M, which writes no output, nor for standard output, which must get nothing on a failure.
+  const std::string output(args[1]);
+  std::optional<std::string_view> doctype;
+  if (args.size() == 4) doctype = args[3];
+  if (options.doctype) doctype = *options.doctype;
+  StreamedOutput streamed(preprocessor.document(), output, doctype, {.utf8 = options.utf8});
+  const bool streams = !options.depsOnly && output != "-";
+  Expected<Failure> traced =
+      runTraced(preprocessor, input, *macros, options, streams ? &streamed : nullptr);
   if (!traced) return report(traced.error(), reporter);
   const Failure& failure = *traced;
   reportWarnings(preprocessor.warnings(), reporter);
   if (failure) return report(*failure, reporter);
-  if (const Failure failure = writeResults(preprocessor, options, args)) {
+  if (const Failure failure = writeResults(preprocessor, options, args, streamed)) {
     return report(*failure, reporter);
   }
   return 0;

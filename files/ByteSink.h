@@ -40,6 +40,8 @@ class ByteSink {
   void advanceTo(char* end) { cursor_ = end; }
   // Writes out what is buffered; false once any write has failed.
   bool flush();
+  // False once a write of a full buffer has failed (what is still buffered is not written).
+  bool flushedWithoutFailure() const { return !failed_; }
   // Why the first failed write failed (errno; ENOSPC for a write that wrote nothing).
   int systemError() const { return systemError_; }
 

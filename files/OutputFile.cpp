@@ -152,6 +152,12 @@ Failure OutputFile::open(const std::string& path) {
   return std::nullopt;
 }
 
+bool OutputFile::openTemporary(const std::string& path) {
+  path_ = path;
+  kind_ = Kind::Direct;
+  return openPath(path, true);
+}
+
 Failure OutputFile::openDescriptor(int fd, const std::string& path) {
   path_ = path;
   kind_ = Kind::Direct;
@@ -179,9 +185,11 @@ Failure OutputFile::replace() {
   return std::nullopt;
 }
 
-bool OutputFile::openPath(const std::string& path) {
+bool OutputFile::openPath(const std::string& path, bool temporaryOnly) {
   Target target;
   if (!resolve(path, target)) return false;
+  if (temporaryOnly && (target.inherited >= 0 || (target.exists && !S_ISREG(target.info.st_mode))))
+    return false;
   if (target.inherited >= 0) return useDescriptor(target.inherited);
   if (target.exists && S_ISDIR(target.info.st_mode)) {
     errno = EISDIR;

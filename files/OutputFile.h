@@ -48,6 +48,10 @@ class OutputFile {
   ~OutputFile();
 
   Failure open(const std::string& path);
+  // Opens `path` only when it is written through a temporary file (a regular file, or one still
+  // to be created), so that whatever is written can still be dropped: false, with nothing opened
+  // or changed, for a target written directly or one that `open` would refuse.
+  bool openTemporary(const std::string& path);
   // Writes through a copy of the inherited descriptor `fd`; `path` names it in messages.
   Failure openDescriptor(int fd, const std::string& path);
   int fd() const { return file_.get(); }
@@ -65,7 +69,7 @@ class OutputFile {
 
  private:
   enum class Kind { None, Direct, Unnamed, Named };
-  bool openPath(const std::string& path);
+  bool openPath(const std::string& path, bool temporaryOnly = false);
   bool useDescriptor(int fd);
   bool finishFile();
   bool setOwnerAndMode();

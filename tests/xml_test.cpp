@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TestFiles.h"
+#include "files/OutputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -456,3 +458,93 @@ TEST_F(SaveTest, WritesAtomicallyAndThroughLinks) {
 }
 
 }  // namespace
+
+// Loads with a sink that takes the children it is offered until `refuseAt` (-1: all), writing
+// them with a PieceWriter: whatever it takes, and wherever the sink's part ends, the output is
+// what a load without a sink writes, and so is the error.
+namespace {
+
+struct StreamCase {
+  const char* name;
+  const char* text;
+};
+
+class StreamingSink final : public ChildSink {
+ public:
+  StreamingSink(const XMLDocument& doc, std::string path, int refuseAt)
+      : doc_(doc), path_(std::move(path)), refuseAt_(refuseAt) {}
+  bool take(const XMLElement& root, const XMLNode& child) override {
+    if (offered_++ == refuseAt_) return false;
+    if (!writer_) {
+      file_ = std::make_unique<OutputFile>();
+      if (!file_->openTemporary(path_)) return false;
+      writer_ = std::make_unique<PieceWriter>(*file_, WriteOptions{});
+      writer_->start(doc_, doc_.doctype, root);
+    }
+    return writer_->child(child);
+  }
+  void drop() override {
+    writer_.reset();
+    file_.reset();
+    ++drops_;
+  }
+  const XMLDocument& doc_;
+  std::string path_;
+  int refuseAt_;
+  int offered_ = 0;
+  int drops_ = 0;
+  std::unique_ptr<OutputFile> file_;
+  std::unique_ptr<PieceWriter> writer_;
+};
+
+}  // namespace
+
+TEST(Reader, ChildrenTakenWhileReadingWriteTheSameDocument) {
+  const StreamCase cases[] = {
+      {"plain", "<?xml version='1'?><!DOCTYPE d><r a='1'><x b='&amp;amp;'/><y><z/></y></r>"},
+      {"cdata", "<r><![CDATA[c]]><x/><![CDATA[d]]></r>"},
+      {"second root", "<r><x/><y/></r><s><t/></s>"},
+      {"unclosed root", "<r><x/><y/>"},
+      {"unclosed tail", "<r><x/></r><s><t/>"},
+      {"error after children", "<r><x/><y/></q>"},
+      {"declaration inside", "<r><x/><?xml version='2'?><y/></r>"},
+      {"declaration before child", "<r><?xml encoding='e'?><x/></r>"},
+      {"doctype after", "<r><x v='&amp;lt;'/></r><!DOCTYPE late>"},
+      {"references in place", "<r><x v='&amp;amp;'/><y v='&#38;#38;'/><z v='a&#10;b'/></r>"},
+      {"childless", "<r a='1'/>"},
+  };
+  TempDir dir("xmlpp-stream");
+  const std::string path = (dir.path() / "out.xml").string();
+  for (const StreamCase& c : cases) {
+    XMLDocument plain;
+    const Failure plainFailure = plain.loadText(c.text);
+    std::string expected;
+    plain.write(expected);
+    for (int refuseAt = -1; refuseAt < 4; ++refuseAt) {
+      SCOPED_TRACE(std::string(c.name) + ", refused at " + std::to_string(refuseAt));
+      std::filesystem::remove(path);
+      std::filesystem::path input = dir.path() / "in.xml";
+      std::ofstream(input, std::ios::binary) << c.text;
+      XMLDocument doc;
+      StreamingSink sink(doc, path, refuseAt);
+      const Failure failure = doc.load(input.string(), LoadRole::Input, &sink);
+      ASSERT_EQ(failure.has_value(), plainFailure.has_value());
+      if (failure) {
+        EXPECT_EQ(failure->message, plainFailure->message);
+        EXPECT_EQ(sink.writer_, nullptr);
+        continue;
+      }
+      std::string written;
+      if (sink.writer_) {
+        ASSERT_FALSE(sink.writer_->finish(*doc.root));
+        ASSERT_FALSE(sink.file_->replace());
+        written = readFile(path);
+        EXPECT_EQ(doc.root->firstChild, nullptr);
+      } else {
+        doc.write(written);
+      }
+      EXPECT_EQ(written, expected);
+      EXPECT_LE(sink.drops_, 1);
+    }
+  }
+}

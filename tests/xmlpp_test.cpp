@@ -181,3 +181,33 @@ TEST(CombineValueLists, OrderAndEmptyLists) {
 }
 
 }  // namespace
+
+// What may be written before the walk: a subtree the walk keeps exactly as read.
+TEST(KeepsAsRead, DirectivesAndReferencesAnywhereInTheSubtree) {
+  struct Case {
+    const char* child;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"<a b='1'><c/><![CDATA[$(X)]]></a>", true},
+      {"<a b='&#36;'/>", false},  // a reference once decoded
+      {"<a><b/><c><d v='$(X)'/></c></a>", false},
+      {"<a><b/><c/><d><if X='1'/></d></a>", false},
+      {"<include file='x'/>", false},
+      {"<a><b/></a>", true},
+      {"<a><If/><ifexx/><case/><default/><macros/></a>", true},  // no directive of the walk
+      {"<a><b/><foreach/></a>", false},
+      {"<a b/>", true},  // an attribute without a value
+  };
+  for (const Case& c : cases) {
+    XMLDocument doc;
+    ASSERT_FALSE(doc.loadText(std::string("<r>") + c.child + "</r>"));
+    std::vector<const XMLNode*> pending;
+    EXPECT_EQ(Preprocessor::keepsAsRead(*doc.root->firstChild, pending), c.kept) << c.child;
+  }
+  // The node's own siblings are not its subtree.
+  XMLDocument doc;
+  ASSERT_FALSE(doc.loadText("<r><a/><if/></r>"));
+  std::vector<const XMLNode*> pending;
+  EXPECT_TRUE(Preprocessor::keepsAsRead(*doc.root->firstChild, pending));
+}

@@ -42,6 +42,16 @@ class Arena {
   // A block of its own, for loaded file contents; lives as long as the arena.
   char* allocateBlock(std::size_t size);
 
+  // A point in the arena to go back to: `rewind` makes what was allocated after it free again,
+  // for a reader that drops what it has handed on. The current block is reused, from the mark
+  // when the mark is in it, else whole (it was made after the mark); blocks in between are not.
+  struct Mark {
+    const char* block;
+    std::size_t used;
+  };
+  Mark mark() const { return {block_, used_}; }
+  void rewind(Mark mark) { used_ = block_ == mark.block ? mark.used : 0; }
+
  private:
   struct Block {
     char* data;

@@ -31,6 +31,22 @@ class FileSource {
   virtual std::optional<std::string_view> text(const std::string& fileName) = 0;
 };
 
+// Takes the children of a document's top-level element as the reader completes them, so that a
+// large document can be written while it is read and the memory of each child used again. Only
+// the first top-level element's children are offered, each once, in order.
+class ChildSink {
+ public:
+  virtual ~ChildSink() = default;
+  // `child`, an element with its whole subtree or a CDATA section, of the top-level element
+  // `root` is complete (`root` has its attributes, and no children linked). True when the sink
+  // has taken it: the reader then leaves it out of the tree and reuses its memory. False ends the
+  // sink's part: the text is read again, every child kept.
+  virtual bool take(const XMLElement& root, const XMLNode& child) = 0;
+  // What the sink took is not wanted: the text is read again, every child kept (after a false
+  // `take`, or when the text did not end with `root` as the document's one complete element).
+  virtual void drop() = 0;
+};
+
 // How a failed load is worded: as the run's input file, or as a file an include element names.
 enum class LoadRole : std::uint8_t { Input, Include };
 
@@ -179,7 +195,12 @@ class XMLDocument {
   // REASON is "couldn't read PATH", "bad tagName" or "tagName mismatch"; N counts lines from 0
   // the way this tool reports them: the line feeds from the text's second byte up to the error's
   // position, that byte included (0 for a file that could not be read).
-  Failure load(const std::string& fileName, LoadRole role = LoadRole::Input);
+  //
+  // With a `sink` (for a load that keeps no text and records no repairs), the top-level element's
+  // children go to it as they are read; when it took any and the load succeeds, the document's
+  // root is left without them.
+  Failure load(const std::string& fileName, LoadRole role = LoadRole::Input,
+               ChildSink* sink = nullptr);
   // Parses a text as an input with no file name; the document keeps its own copy of the bytes.
   Failure loadText(std::string_view text);
 
@@ -201,12 +222,12 @@ class XMLDocument {
     std::int32_t reportedLine;  // the line the message gives (see load)
   };
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
-  std::optional<SyntaxError> loadBuffer(char* text, std::size_t size);
+  std::optional<SyntaxError> loadBuffer(char* text, std::size_t size, ChildSink* sink = nullptr);
   // Loads a copy of `text`, made in the arena; a syntax error is worded for `fileName` and `role`.
   Failure loadCopy(std::string_view text, const std::string& fileName, LoadRole role);
   // The parse of a loaded text, with or without recording the reader's repairs and keeping text.
   template <bool kRecord, bool kKeepText>
-  std::optional<SyntaxError> parseText(char* text, std::size_t size);
+  std::optional<SyntaxError> parseText(char* text, std::size_t size, ChildSink* sink);
   // Records the repairs that concern the whole text: UTF-16, a NUL byte at `nul` (or none).
   void textRepairs(const char* text, std::size_t size, const char* nul);
   // A syntax error worded for `role` and located at its line and column in `fileName`.
@@ -219,4 +240,29 @@ class XMLDocument {
   // many small includes does not allocate them for each.
   struct ReaderScratch;
   std::unique_ptr<ReaderScratch> readerScratch_;
+};
+
+// Writes a document into a file piece by piece, in the layout of XMLDocument::writeFile, for a
+// ChildSink: the start (declaration, DOCTYPE and the top-level element's start tag), then each of
+// that element's children with its subtree, then its end tag. Output goes out in large blocks as
+// it is produced.
+class PieceWriter {
+ public:
+  PieceWriter(OutputFile& file, WriteOptions options);
+  ~PieceWriter();
+  PieceWriter(const PieceWriter&) = delete;
+  PieceWriter& operator=(const PieceWriter&) = delete;
+
+  // The start, with `doctype` as the DOCTYPE; `root` has no children linked.
+  void start(const XMLDocument& doc, const std::optional<std::string_view>& doctype,
+             const XMLElement& root);
+  // A child of the top-level element; false once a write has failed.
+  bool child(const XMLNode& child);
+  // The end tag of `root`; what is buffered is written out and the file finished (not replaced).
+  Failure finish(const XMLElement& root);
+
+ private:
+  struct State;
+  OutputFile& file_;
+  std::unique_ptr<State> state_;
 };

@@ -46,7 +46,7 @@ Failure XMLDocument::loadText(std::string_view text) {
   return loadCopy(text, "", LoadRole::Input);
 }
 
-Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
+Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink* sink) {
   repairs.clear();
   if (fileSource) {
     if (const std::optional<std::string_view> given = fileSource->text(fileName)) {
@@ -61,7 +61,7 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role) {
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }
-  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size())) {
+  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size(), sink)) {
     return syntaxFailure(*error, fileName, role);
   }
   return std::nullopt;

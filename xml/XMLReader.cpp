@@ -47,19 +47,25 @@ class Parser {
  public:
   // `scratch` holds no state between parses, only storage.
   Parser(XMLDocument& document, char* text, std::size_t size, std::vector<ElementBeingRead>& open,
-         std::vector<XMLAttribute>& attributes)
+         std::vector<XMLAttribute>& attributes, ChildSink* sink)
       : doc_(document),
         begin_(text),
         p_(text),
         end_(text + size),
         open_(open),
-        scratch_(attributes) {
+        scratch_(attributes),
+        sink_(sink) {
     open_.clear();
     scratch_.clear();
   }
 
   XMLElement* parse();
   ReadError error() const { return error_; }
+  // Whether what the sink took stands: the sink kept taking, and the text ended without an error
+  // and with the element whose children it took as the one complete top-level element.
+  bool sinkStands() const {
+    return !sinkDropped_ && (!sinkRoot_ || (error_ == ReadError::None && root_ == sinkRoot_));
+  }
   std::int32_t lineAt(const char* position) const { return lineOfPosition(begin_, end_, position); }
   // The innermost element still open where the text ended, if any.
   std::optional<XMLDocument::OpenElement> unclosed() const {
@@ -276,6 +282,7 @@ class Parser {
   // child so that long child chains are built in linear time.
   void appendToOpen(XMLNode* node) {
     if (open_.empty()) return;
+    if (sink_ && open_.size() == 1 && !root_) return offer(node);
     ElementBeingRead& top = open_.back();
     if (top.lastChild) {
       top.lastChild->next = node;
@@ -298,6 +305,33 @@ class Parser {
   // Positions in scratch_ by name, once an element has many attributes.
   std::unordered_map<std::string_view, std::size_t> scratchIndex_;
   XMLElement* root_ = nullptr;
+  // The sink that takes the first top-level element's children, while it takes them.
+  ChildSink* sink_;
+  XMLElement* sinkRoot_ = nullptr;  // the element whose children it took, once it took one
+  bool sinkDropped_ = false;
+  Arena::Mark childrenStart_{};  // where the arena stood after that element's start tag
+
+  // Hands a child of the first top-level element to the sink: taken, its memory is used again;
+  // refused, the parse ends, and the text is to be read again.
+  void offer(XMLNode* node) {
+    XMLElement* root = open_.front().element;
+    if (!sink_->take(*root, *node)) return dropSink();
+    sinkRoot_ = root;
+    doc_.arena().rewind(childrenStart_);
+  }
+  // Ends the sink's part: the parse stops here.
+  void dropSink() {
+    sinkDropped_ = true;
+    finished_ = true;
+  }
+  // A declaration or DOCTYPE met inside the element whose children the sink takes, or after it:
+  // the start the sink wrote would no longer be the document's, and what the declaration keeps
+  // in the arena would be overwritten with the next child.
+  bool headerChangesAfterSink() {
+    if (!sink_ || (open_.empty() && !sinkRoot_)) return false;
+    dropSink();
+    return true;
+  }
 };
 
 // A reference is never shorter than the bytes it stands for, so `out` may be where the token
@@ -341,7 +375,8 @@ std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
     mayChangeLines =
         c == '\n' || c == '\r' || (c == '&' && k + 1 < token.size() && token[k + 1] == '#');
   }
-  if (mayChangeLines) {
+  // While a sink takes children the text must stay as read: it may be read again.
+  if (mayChangeLines || sink_) {
     char* out = static_cast<char*>(doc_.arena().allocate(token.size(), 1));
     return decodeInto(token, out, first);
   }
@@ -405,6 +440,7 @@ bool Parser<kRecord, kKeepText>::declaration() {
     }
     std::string_view value = scanQuoted();
     skipSpace();
+    if ((name == "version" || name == "encoding") && headerChangesAfterSink()) return false;
     if (name == "version") {
       doc_.version = doc_.duplicateString(value);
     } else if (name == "encoding") {
@@ -480,6 +516,7 @@ template <bool kRecord, bool kKeepText>
 void Parser<kRecord, kKeepText>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
+    if (headerChangesAfterSink()) return;
     doc_.doctype = name;
     advance();
   }
@@ -518,6 +555,7 @@ void Parser<kRecord, kKeepText>::startTag() {
     std::copy(scratch_.begin(), scratch_.end(), records);
     element->adoptAttributes(records, count);
   }
+  if (sink_ && open_.size() == 1 && !root_) childrenStart_ = doc_.arena().mark();
   if (cur() == '>') {
     advance();
   } else if (cur() == '/') {
@@ -573,7 +611,8 @@ void Parser<kRecord, kKeepText>::endTag() {
 
 }  // namespace
 
-std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std::size_t size) {
+std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std::size_t size,
+                                                                ChildSink* sink) {
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
   // A NUL byte ends the text wherever it stands.
@@ -588,19 +627,29 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
   if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
   if (keepText) {
-    return recordRepairs ? parseText<true, true>(text, size) : parseText<false, true>(text, size);
+    return recordRepairs ? parseText<true, true>(text, size, nullptr)
+                         : parseText<false, true>(text, size, nullptr);
   }
   if (recordRepairs) {
-    return parseText<true, false>(text, size);
+    return parseText<true, false>(text, size, nullptr);
   }
-  return parseText<false, false>(text, size);
+  return parseText<false, false>(text, size, sink);
 }
 
 template <bool kRecord, bool kKeepText>
-std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size) {
+std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size,
+                                                               ChildSink* sink) {
+  const Arena::Mark start = arena_.mark();
   Parser<kRecord, kKeepText> parser(*this, text, size, readerScratch_->open,
-                                    readerScratch_->attributes);
+                                    readerScratch_->attributes, sink);
   root = parser.parse();
+  if (!parser.sinkStands()) {
+    // The text is as it was read (nothing was decoded in place): read it again, keeping all. The
+    // declaration and DOCTYPE it set were met before the sink's part began, and are met again.
+    sink->drop();
+    arena_.rewind(start);
+    return parseText<kRecord, kKeepText>(text, size, nullptr);
+  }
   unclosed = parser.unclosed();
   if (parser.error() == ReadError::None) return std::nullopt;
   return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "ByteScan.h"
@@ -123,22 +125,32 @@ class Writer {
  public:
   Writer(ByteSink& out, WriteOptions options) : out_(out), options_(options) {}
 
-  void writeTree(XMLNode* root) {
-    writeNode(root, 0);
+  // Writes `root` and its subtree, `root` at nesting level `level`.
+  void writeTree(const XMLNode* root, std::uint32_t level = 0) {
+    writeNode(root, level);
     while (!stack_.empty()) {
       Open& top = stack_.back();
       if (top.nextChild) {
-        XMLNode* child = top.nextChild;
+        const XMLNode* child = top.nextChild;
         top.nextChild = child->next;
         writeNode(child, top.level + 1);
         continue;
       }
-      out_.spaces(std::size_t{top.level} * kIndent);
-      out_.append("</");
-      out_.append(top.element->name());
-      out_.append(">\n");
+      writeEndTag(*top.element, top.level);
       stack_.pop_back();
     }
+  }
+
+  // The start tag of an element at level 0 whose children are written after it, one by one.
+  void writeStartTag(const XMLElement& element) {
+    writeNameAndAttributes(out_, &element);
+    out_.append(">\n");
+  }
+  void writeEndTag(const XMLElement& element, std::uint32_t level) {
+    out_.spaces(std::size_t{level} * kIndent);
+    out_.append("</");
+    out_.append(element.name());
+    out_.append(">\n");
   }
 
  private:
@@ -146,22 +158,22 @@ class Writer {
   static constexpr std::size_t kIndent = 2;
 
   struct Open {
-    XMLElement* element;
-    XMLNode* nextChild;
+    const XMLElement* element;
+    const XMLNode* nextChild;
     std::uint32_t level;
   };
 
-  void writeNode(XMLNode* node, std::uint32_t level) {
+  void writeNode(const XMLNode* node, std::uint32_t level) {
     out_.spaces(std::size_t{level} * kIndent);
     if (!node) return;
-    if (node->isElement()) return writeElement(static_cast<XMLElement*>(node), level);
+    if (node->isElement()) return writeElement(static_cast<const XMLElement*>(node), level);
     // A CDATA section runs on into whatever is written next, without a line break.
     out_.append("<![CDATA[");
-    out_.append(static_cast<XMLCDATASection*>(node)->text());
+    out_.append(static_cast<const XMLCDATASection*>(node)->text());
     out_.append("]]>");
   }
 
-  void writeElement(XMLElement* element, std::uint32_t level) {
+  void writeElement(const XMLElement* element, std::uint32_t level) {
     // Where the sink has room for the longest form the tag can take, it is written there without
     // a bounds check per piece; a larger tag goes through the sink piece by piece.
     std::size_t longest = element->name().size() + 5;
@@ -169,12 +181,12 @@ class Writer {
       const XMLAttribute& a = element->attributes()[i];
       longest += a.name().size() + 4 + kMaxEscapedPerByte * a.value().size();
     }
-    XMLNode* first = element->firstChild;
+    const XMLNode* first = element->firstChild;
     const bool text = first && first->isText();
     if (text) {
       longest += element->name().size() + 3;
-      for (XMLNode* piece = first; piece; piece = piece->next)
-        longest += kMaxEscapedPerByte * static_cast<XMLText*>(piece)->text().size();
+      for (const XMLNode* piece = first; piece; piece = piece->next)
+        longest += kMaxEscapedPerByte * static_cast<const XMLText*>(piece)->text().size();
     }
     if (char* room = out_.room(longest)) {
       RawOutput raw{room};
@@ -189,16 +201,7 @@ class Writer {
   // The start tag, or the whole element when it has no children or only kept text.
   template <class Output>
   void writeTag(Output& out, const XMLElement* element) {
-    out.append('<');
-    out.append(element->name());
-    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-      const XMLAttribute& a = element->attributes()[i];
-      out.append(' ');
-      out.append(a.name());
-      out.append("=\"");
-      writeEscaped(out, a.value(), options_.utf8, scans_);
-      out.append('"');
-    }
+    writeNameAndAttributes(out, element);
     if (const XMLNode* first = element->firstChild; first && first->isText()) {
       // Kept text stays on the element's line, each line break in it written as a reference.
       out.append('>');
@@ -215,13 +218,30 @@ class Writer {
     }
   }
 
+  // "<", the name and the attributes.
+  template <class Output>
+  void writeNameAndAttributes(Output& out, const XMLElement* element) {
+    out.append('<');
+    out.append(element->name());
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      const XMLAttribute& a = element->attributes()[i];
+      out.append(' ');
+      out.append(a.name());
+      out.append("=\"");
+      writeEscaped(out, a.value(), options_.utf8, scans_);
+      out.append('"');
+    }
+  }
+
   ByteSink& out_;
   WriteOptions options_;
   const ByteScans& scans_ = bestByteScans();
   std::vector<Open> stack_;
 };
 
-void writeDocument(XMLDocument& doc, ByteSink& out, WriteOptions options) {
+// The declaration and the DOCTYPE, as the document has them (`doctype` in place of its own).
+void writeHeader(const XMLDocument& doc, const std::optional<std::string_view>& doctype,
+                 ByteSink& out) {
   if (doc.version || doc.encoding) {
     out.append("<?xml ");
     if (doc.version) {
@@ -236,15 +256,47 @@ void writeDocument(XMLDocument& doc, ByteSink& out, WriteOptions options) {
     }
     out.append(" ?>\n");
   }
-  if (doc.doctype) {
+  if (doctype) {
     out.append("<!DOCTYPE ");
-    out.append(*doc.doctype);
+    out.append(*doctype);
     out.append(">\n");
   }
+}
+
+void writeDocument(XMLDocument& doc, ByteSink& out, WriteOptions options) {
+  writeHeader(doc, doc.doctype, out);
   Writer(out, options).writeTree(doc.root);
 }
 
 }  // namespace
+
+struct PieceWriter::State {
+  State(int fd, WriteOptions options) : sink(fd), writer(sink, options) {}
+  ByteSink sink;
+  Writer writer;
+};
+
+PieceWriter::PieceWriter(OutputFile& file, WriteOptions options)
+    : file_(file), state_(std::make_unique<State>(file.fd(), options)) {}
+
+PieceWriter::~PieceWriter() = default;
+
+void PieceWriter::start(const XMLDocument& doc, const std::optional<std::string_view>& doctype,
+                        const XMLElement& root) {
+  writeHeader(doc, doctype, state_->sink);
+  state_->writer.writeStartTag(root);
+}
+
+bool PieceWriter::child(const XMLNode& child) {
+  state_->writer.writeTree(&child, 1);
+  return state_->sink.flushedWithoutFailure();
+}
+
+Failure PieceWriter::finish(const XMLElement& root) {
+  state_->writer.writeEndTag(root, 0);
+  if (!state_->sink.flush()) return file_.writeFailure(state_->sink.systemError());
+  return file_.finish();
+}
 
 void XMLDocument::write(std::string& out, WriteOptions options) {
   ByteSink sink;

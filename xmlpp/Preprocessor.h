@@ -26,11 +26,17 @@ class Preprocessor {
   // level. The first failure ends the run; the document is then not meant to be written. Its
   // locations are where it happened (the element, or the position of a load error), then the
   // include and xmlput elements through which the walk reached there.
+  // With a `sink` (ignored when a listener, a check or kept text asks for the whole tree), the
+  // input's top-level element's children go to it as they are read (XMLDocument::load).
   Failure run(const std::string& fileName, std::string_view macroList,
               WalkListener* listener = nullptr);
   // The same with the top-level macros given as a map.
-  Failure run(const std::string& fileName, const MacroMap& macros,
-              WalkListener* listener = nullptr);
+  Failure run(const std::string& fileName, const MacroMap& macros, WalkListener* listener = nullptr,
+              ChildSink* sink = nullptr);
+
+  // Whether the walk would keep `node` and everything under it exactly as read: no element there
+  // is a directive and no attribute value holds a reference. `pending` is scratch storage.
+  static bool keepsAsRead(const XMLNode& node, std::vector<const XMLNode*>& pending);
 
   // Folders in which an include that is not found beside the including file is looked up, in
   // order; the first that holds the file gives its path.

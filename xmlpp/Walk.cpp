@@ -81,9 +81,12 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
 }
 
 Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
-                          WalkListener* listener) {
+                          WalkListener* listener, ChildSink* sink) {
   document_.recordRepairs = checks_.any();
-  if (Failure failure = document_.load(fileName)) return failure;
+  const bool wholeTree = listener || checks_.any() || document_.keepText;
+  if (Failure failure = document_.load(fileName, LoadRole::Input, wholeTree ? nullptr : sink)) {
+    return failure;
+  }
   Findings findings(checks_, warnings_);
   if (findings.any()) {
     if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
@@ -223,6 +226,32 @@ constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
 bool Walk::mayBeDirective(std::string_view name) {
   static constexpr DirectiveFilter kFilter(kDirectives);
   return kFilter.mayBeDirective(name);
+}
+
+bool Walk::isDirective(std::string_view name) {
+  if (!mayBeDirective(name)) return false;
+  for (const auto& entry : kDirectives) {
+    if (entry.name == name) return true;
+  }
+  return false;
+}
+
+bool Preprocessor::keepsAsRead(const XMLNode& node, std::vector<const XMLNode*>& pending) {
+  pending.assign(1, &node);
+  while (!pending.empty()) {
+    const XMLNode* next = pending.back();
+    pending.pop_back();
+    if (next->next && next != &node) pending.push_back(next->next);
+    if (!next->isElement()) continue;
+    const auto* element = static_cast<const XMLElement*>(next);
+    if (Walk::isDirective(element->name())) return false;
+    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+      const XMLAttribute& a = element->attributes()[i];
+      if (!a.isNull() && MacroEnvironment::hasReferences(a.value())) return false;
+    }
+    if (element->firstChild) pending.push_back(element->firstChild);
+  }
+  return true;
 }
 
 [[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {

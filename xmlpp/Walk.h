@@ -61,6 +61,9 @@ class Walk {
   // outermost scope.
   Failure run(const std::string& fileName, const MacroMap& macros);
 
+  // Whether an element of this name is a directive the walk carries out.
+  static bool isDirective(std::string_view name);
+
  private:
   // The loop variables still to be applied to the elements of a loop body that the loop handed
   // over instead of copying (its last iteration): that iteration's table, after the tables of the
