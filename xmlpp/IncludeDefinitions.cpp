@@ -46,6 +46,7 @@ const std::string* Walk::searchIncludeDirs(const std::string& name, std::string&
 }
 
 Walk::Decision Walk::doInclude(Step& step) {
+  ++lastingEffects_;
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
   const std::optional<std::string> expanded =
@@ -249,6 +250,7 @@ Walk::Decision Walk::doDefine(Step& step) {
 }
 
 Walk::Decision Walk::doXmldef(Step& step) {
+  ++lastingEffects_;
   if (!step.element->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   // The registry has no scopes: a later definition of the name replaces an earlier one. The
   // fragment is registered as a loop's copy would have held it.
@@ -259,6 +261,7 @@ Walk::Decision Walk::doXmldef(Step& step) {
 }
 
 Walk::Decision Walk::doXmlput(Step& step) {
+  ++lastingEffects_;
   const XMLElement* directive = step.element;
   if (!directive->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
   std::string_view name = attributeText(directive, "name");

@@ -4,6 +4,10 @@
 // and its loop variables are applied as the walk reaches each of its elements (Walk::LoopMaps).
 // So a loop costs its copies, and loops nested inside one another cost no more than the elements
 // they hold. The loop maps (what a handed-over body still carries) and the copies are made here.
+// A for loop whose copies are complete as made inserts one iteration's copies at a time before
+// itself, and goes on when the walk meets it again (Walk::ForLoop): copies that left nothing
+// behind give their memory to the next, so a loop of conditions that are mostly false does not
+// keep every iteration in memory.
 
 #include <algorithm>
 #include <charconv>
@@ -126,65 +130,106 @@ Walk::Decision Walk::doFor(Step& step) {
   std::uint32_t start = evaluateUnsigned("start");
   std::uint32_t end = evaluateUnsigned("end");
   std::uint32_t increment = evaluateUnsigned("incr");
+  ++lastingEffects_;
+  if (!(start < end)) {
+    if (listener_) listener_->loop(LoopEvent{placeOf(step), false, 0});
+    return Outcome{Outcome::Kind::Remove};
+  }
+  if (neverEnds(start, end, increment)) {
+    return fail(step, "<for index=\"" + index + "\"> never ends");
+  }
+  auto state = std::make_unique<ForLoop>();
+  ForLoop& forLoop = *state;
+  forLoop.element = step.element;
+  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
+  forLoop.value = &forLoop.iteration.define(index, origin);
+  forLoop.alpha = &forLoop.iteration.define(index + "_alpha", origin);
+  forLoop.hex = &forLoop.iteration.define(index + "_hex", origin);
+  forLoop.ap = &forLoop.iteration.define(index + "_ap", origin);
+  forLoop.apHex = &forLoop.iteration.define(index + "_ap_hex", origin);
+  forLoop.counter = start;
+  forLoop.apCounter = factor * start + offset;
+  forLoop.end = end;
+  forLoop.increment = increment;
+  forLoop.apIncrement = increment * factor;
+  forLoops_.push_back(std::move(state));
+  return iterateFor(step, forLoop);
+}
+
+Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
+  // Copies made one iteration at a time are walked before the next are made, which changes
+  // nothing when they are complete as made.
+  const bool oneAtATime =
+      !listener_ && !findings_.any() && !step.loopMaps && !frames_[step.frame].context.loopMaps;
   std::vector<HandedOver> handedOver;
-  std::uint64_t iterations = 0;
-  if (start < end) {
-    if (neverEnds(start, end, increment)) {
-      return fail(step, "<for index=\"" + index + "\"> never ends");
+  XMLNode* insertionPoint = step.element;
+  bool last = false;
+  while (!last) {
+    if (loop.setValue) setDecimal(*loop.value, loop.counter);
+    // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
+    if (loop.setAlpha) {
+      loop.alpha->assign(1, loop.counter <= 255 - 65 ? static_cast<char>(65 + loop.counter) : '?');
     }
-    MacroTable iteration;
-    const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
-    std::string& valueText = iteration.define(index, origin);
-    std::string& alphaText = iteration.define(index + "_alpha", origin);
-    std::string& hexText = iteration.define(index + "_hex", origin);
-    std::string& apText = iteration.define(index + "_ap", origin);
-    std::string& apHexText = iteration.define(index + "_ap_hex", origin);
-    std::uint32_t i = start;
-    std::uint32_t ap = factor * start + offset;
-    XMLNode* insertionPoint = step.element;
-    PreparedValues prepared;
-    // Which variables each iteration sets. All of them at first; once the first copy has been
-    // prepared, only those its values write, when nothing else reads the table: the listener
-    // and a body expanded through loop maps read every variable. (The body the last iteration
-    // hands over holds the same values, so its loop maps are read for the same variables.)
-    bool setValue = true, setAlpha = true, setHex = true, setAp = true, setApHex = true;
-    bool narrowed = false;
-    bool last = false;
-    while (!last) {
-      if (setValue) setDecimal(valueText, i);
-      // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
-      if (setAlpha) {
-        alphaText.assign(1, i <= 255 - 65 ? static_cast<char>(65 + i) : '?');
-      }
-      if (setHex) setUpperHex(hexText, i);
-      if (setAp) setDecimal(apText, ap);
-      if (setApHex) setUpperHex(apHexText, ap);
-      i += increment;
-      last = !(i < end);
-      if (listener_) {
-        listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
-      }
-      if (Failure failure =
-              insertBody(step, iteration, last, &insertionPoint, handedOver, prepared)) {
-        return std::move(*failure);
-      }
-      if (!narrowed && !listener_ && !step.loopMaps) {
-        narrowed = true;
-        setValue = prepared.write(&valueText);
-        setAlpha = prepared.write(&alphaText);
-        setHex = prepared.write(&hexText);
-        setAp = prepared.write(&apText);
-        setApHex = prepared.write(&apHexText);
-      }
-      ap += increment * factor;
+    if (loop.setHex) setUpperHex(*loop.hex, loop.counter);
+    if (loop.setAp) setDecimal(*loop.ap, loop.apCounter);
+    if (loop.setApHex) setUpperHex(*loop.apHex, loop.apCounter);
+    loop.counter += loop.increment;
+    last = !(loop.counter < loop.end);
+    if (listener_) {
+      listener_->iteration(IterationEvent{placeOf(step), loop.iterations++, loop.iteration});
+    }
+    if (Failure failure =
+            insertBody(step, loop.iteration, last, &insertionPoint, handedOver, loop.prepared)) {
+      return std::move(*failure);
+    }
+    if (!loop.narrowed && !listener_ && !step.loopMaps) {
+      loop.narrowed = true;
+      loop.setValue = loop.prepared.write(loop.value);
+      loop.setAlpha = loop.prepared.write(loop.alpha);
+      loop.setHex = loop.prepared.write(loop.hex);
+      loop.setAp = loop.prepared.write(loop.ap);
+      loop.setApHex = loop.prepared.write(loop.apHex);
+    }
+    loop.apCounter += loop.apIncrement;
+    if (!last && oneAtATime && !loop.prepared.wholeTable) {
+      return Outcome{Outcome::Kind::Repeat, insertionPoint == step.element
+                                                ? nullptr
+                                                : static_cast<XMLElement*>(insertionPoint)};
     }
   }
   finishLoop(step, handedOver);
-  if (listener_) listener_->loop(LoopEvent{placeOf(step), false, iterations});
+  if (listener_) listener_->loop(LoopEvent{placeOf(step), false, loop.iterations});
+  forLoops_.pop_back();
   return Outcome{Outcome::Kind::Remove};
 }
 
+Walk::Decision Walk::continueFor(Step& step) {
+  const Frame& frame = frames_[step.frame];
+  ForLoop& loop = *forLoops_.back();
+  if (frame.prev == loop.before && lastingEffects_ == loop.effects) {
+    doc_.arena().rewind(loop.copiesStart);
+  }
+  loop.copiesStart = doc_.arena().mark();
+  loop.before = frame.prev;
+  loop.effects = lastingEffects_;
+  return iterateFor(step, loop);
+}
+
+void Walk::repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy) {
+  if (!lastCopy) return;  // no copies: the walk meets the loop again at once
+  XMLNode* first = loop->next;
+  loop->next = lastCopy->next;
+  lastCopy->next = loop;
+  if (frame.prev) {
+    frame.prev->next = first;
+  } else {
+    frame.owner->firstChild = first;
+  }
+  frame.node = first;
+}
+
 Walk::Decision Walk::doForeach(Step& step) {
+  ++lastingEffects_;
   const XMLElement* loop = step.element;
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;

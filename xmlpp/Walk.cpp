@@ -184,6 +184,12 @@ Failure Walk::walk() {
       continue;
     }
     Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
+    if (!forLoops_.empty() && forLoops_.back()->element == step.element) {
+      Decision decision = continueFor(step);
+      if (!decision) return std::move(decision.error());
+      if (Failure failure = carryOut(step, *decision)) return failure;
+      continue;
+    }
     if (Failure failure = begin<kListened>(step)) return failure;
     if constexpr (kListened) {
       listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
@@ -282,6 +288,9 @@ Walk::Decision Walk::atRoot(const Step& step) {
       return enterInclude(step, outcome.source, outcome.file);
     case Outcome::Kind::Remove:
       remove(frames_[step.frame], step.element);
+      return std::nullopt;
+    case Outcome::Kind::Repeat:
+      repeatAfter(frames_[step.frame], step.element, outcome.source);
       return std::nullopt;
     case Outcome::Kind::Replace:
     case Outcome::Kind::Put:

@@ -126,6 +126,9 @@ class Walk {
       Replace,  // replaced by the walked children of `source` (itself or a chosen branch)
       Put,      // replaced by the walked children of `source`, a copy of a fragment
       Include,  // replaced by `source`, the root of an included file, and its walked content
+      Repeat,   // a for loop that goes on: the copies of an iteration, up to `source` (the last
+                // of them, or null for none), are moved before it, and the walk meets it again
+                // after them (ForLoop)
     };
     Kind kind;
     XMLElement* source = nullptr;
@@ -336,6 +339,45 @@ class Walk {
   // Loop directives.
   Decision doFor(Step& step);
   Decision doForeach(Step& step);
+  // A for loop between its iterations. A loop whose copies are complete as made (every value
+  // prepared, no loop maps around it, and nothing that watches the walk) makes them one
+  // iteration at a time: it stays in its chain after the copies of the iteration and is met
+  // again once they have been walked. When they left nothing in the chain and started nothing
+  // that outlives them there (`lastingEffects_`), their memory is used again for the next
+  // iteration's copies.
+  struct ForLoop {
+    XMLElement* element;
+    MacroTable iteration;
+    std::string* value;  // the loop variables in `iteration`
+    std::string* alpha;
+    std::string* hex;
+    std::string* ap;
+    std::string* apHex;
+    std::uint32_t counter;
+    std::uint32_t apCounter;
+    std::uint32_t end;
+    std::uint32_t increment;
+    std::uint32_t apIncrement;
+    // Which variables each iteration sets. All of them at first; once the first copy has been
+    // prepared, only those its values write, when nothing else reads the table: the listener
+    // and a body expanded through loop maps read every variable. (The body the last iteration
+    // hands over holds the same values, so its loop maps are read for the same variables.)
+    bool setValue = true, setAlpha = true, setHex = true, setAp = true, setApHex = true;
+    bool narrowed = false;
+    std::uint64_t iterations = 0;  // told to the listener
+    PreparedValues prepared;
+    // Where the copies of the iteration being walked began: the arena, the node before them in
+    // the chain and the count of lasting effects.
+    Arena::Mark copiesStart{};
+    const XMLNode* before = nullptr;
+    std::uint64_t effects = 0;
+  };
+  // Makes the loop's next iterations: all that are left, or one when the loop can go on later.
+  Decision iterateFor(Step& step, ForLoop& loop);
+  // The walk meets `step.element`, a loop that goes on (the last of `forLoops_`).
+  Decision continueFor(Step& step);
+  // Moves `loop` after `lastCopy`, the copies inserted after it, and goes on with the first.
+  static void repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy);
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
   // needs listing in the chain's frame goes to `handedOver`, in insertion order.
@@ -480,6 +522,11 @@ class Walk {
   MacroTable macros_;  // the scope maps of the frames on the stack, innermost last
   Definers definers_;  // declared before the frames, whose loop maps deregister from it
   std::vector<Frame> frames_;
+  // The for loops being made, innermost last: the walk meets those that go on in this order.
+  std::vector<std::unique_ptr<ForLoop>> forLoops_;
+  // Counts the directives whose effects may keep memory that the chain does not hold: a fragment
+  // defined, an included or put tree, a loop started.
+  std::uint64_t lastingEffects_ = 0;
   // Storage reused from one expansion to the next; no value outlives the call that fills it.
   std::vector<const MacroTable*> mapChain_;
   std::vector<std::string_view> names_;
