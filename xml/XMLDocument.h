@@ -153,19 +153,17 @@ class XMLDocument {
 
   // Copies the tree under `source` node by node with `copyOne` (a node to its detached copy, or
   // null to leave the node and its subtree out), linking each copy under the copy of its parent
-  // in order. Iterative, and linear in the number of nodes.
+  // in order. Iterative, and linear in the number of nodes; its stack is kept from one copy to
+  // the next, so that the many small copies of a loop allocate nothing for it.
   template <class CopyOne>
-  static XMLNode* copyTree(const XMLNode* source, CopyOne copyOne) {
+  XMLNode* copyTree(const XMLNode* source, CopyOne copyOne) {
     XMLNode* result = copyOne(source);
-    struct Pending {
-      const XMLNode* source;  // the next child to copy
-      XMLNode* copy;          // the copy it goes under
-      XMLNode* lastChild;     // that copy's last child so far
-    };
-    std::vector<Pending> stack;
+    // Entries above `base` are this copy's (a `copyOne` may make copies of its own).
+    std::vector<CopyPending>& stack = copyStack_;
+    const std::size_t base = stack.size();
     if (source->firstChild) stack.push_back({source->firstChild, result, nullptr});
-    while (!stack.empty()) {
-      Pending& top = stack.back();
+    while (stack.size() > base) {
+      CopyPending& top = stack.back();
       const XMLNode* node = top.source;
       if (!node) {
         stack.pop_back();
@@ -174,12 +172,13 @@ class XMLDocument {
       top.source = node->next;
       XMLNode* copy = copyOne(node);
       if (!copy) continue;
-      if (top.lastChild) {
-        top.lastChild->next = copy;
+      CopyPending& parent = stack.back();  // `copyOne` may have grown the stack
+      if (parent.lastChild) {
+        parent.lastChild->next = copy;
       } else {
-        top.copy->firstChild = copy;
+        parent.copy->firstChild = copy;
       }
-      top.lastChild = copy;
+      parent.lastChild = copy;
       if (node->firstChild) stack.push_back({node->firstChild, copy, nullptr});
     }
     return result;
@@ -235,6 +234,13 @@ class XMLDocument {
                            LoadRole role) const;
 
   Arena arena_;
+  // A node copyTree has still to copy the rest of a chain from, and where those copies go.
+  struct CopyPending {
+    const XMLNode* source;  // the next node to copy
+    XMLNode* copy;          // the copy it goes under
+    XMLNode* lastChild;     // that copy's last child so far
+  };
+  std::vector<CopyPending> copyStack_;
   std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf
   // The reader's working lists (XMLReader.cpp), kept from one load to the next so that a run of
   // many small includes does not allocate them for each.

@@ -499,26 +499,24 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     }
     return XMLAttribute{a.name(), std::string_view("")};
   };
-  auto* copy =
-      static_cast<XMLElement*>(XMLDocument::copyTree(body, [&](const XMLNode* node) -> XMLNode* {
-        if (node->isText()) {
-          if (prepared) prepared->wholeTable = true;
-          // The text of `element`, the element copied last.
-          const std::string_view text = static_cast<const XMLText*>(node)->text();
-          if (const auto result =
-                  expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
-            return doc_.make<XMLText>(*result);
-          }
-          if (!tooLongIn) {
-            tooLongIn = element;
-            tooLongAttribute = {};
-          }
-          return doc_.make<XMLText>(std::string_view());
-        }
-        if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
-        element = static_cast<const XMLElement*>(node);
-        return doc_.copyAttributes(element, expanded);
-      }));
+  auto* copy = static_cast<XMLElement*>(doc_.copyTree(body, [&](const XMLNode* node) -> XMLNode* {
+    if (node->isText()) {
+      if (prepared) prepared->wholeTable = true;
+      // The text of `element`, the element copied last.
+      const std::string_view text = static_cast<const XMLText*>(node)->text();
+      if (const auto result = expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
+        return doc_.make<XMLText>(*result);
+      }
+      if (!tooLongIn) {
+        tooLongIn = element;
+        tooLongAttribute = {};
+      }
+      return doc_.make<XMLText>(std::string_view());
+    }
+    if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
+    element = static_cast<const XMLElement*>(node);
+    return doc_.copyAttributes(element, expanded);
+  }));
   if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
   if (listener_) tellCopyReferences(step, body, iteration);
   return copy;
