@@ -92,3 +92,52 @@ std::optional<FileIdentity> inputIdentity(const std::string& name) {
   if (status != 0) return std::nullopt;
   return FileIdentity::of(info);
 }
+
+bool InputWindow::open(const std::string& name, std::size_t atLeast) {
+  // Only a regular file is opened: opening a FIFO would wait for its writer, and the whole read
+  // that follows would then find it gone. (Without blocking, should the name change meanwhile.)
+  struct stat named {};
+  if (::stat(name.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  file_.reset(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file_) {
+    throwIfOutOfMemory();
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(file_.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::size_t>(info.st_size) <= atLeast) {
+    return false;
+  }
+  buffer_ = std::make_unique<char[]>(kFirstSize);
+  capacity_ = kFirstSize;
+  return refill(buffer_.get());
+}
+
+bool InputWindow::refill(const char* keep) {
+  const auto kept = static_cast<std::size_t>(end() - keep);
+  if (kept == capacity_) {
+    auto larger = std::make_unique<char[]>(capacity_ * 2);
+    std::memcpy(larger.get(), keep, kept);
+    buffer_ = std::move(larger);
+    capacity_ *= 2;
+  } else if (kept) {
+    std::memmove(buffer_.get(), keep, kept);
+  }
+  size_ = kept;
+  while (size_ < capacity_ && !atEnd_) {
+    char* into = buffer_.get() + size_;
+    const ssize_t n = readRetrying(file_.get(), into, capacity_ - size_);
+    if (n < 0) return false;
+    if (n == 0) {
+      atEnd_ = true;
+      break;
+    }
+    if (const void* nul = std::memchr(into, '\0', static_cast<std::size_t>(n))) {
+      size_ += static_cast<std::size_t>(static_cast<const char*>(nul) - into);
+      atEnd_ = true;
+      break;
+    }
+    size_ += static_cast<std::size_t>(n);
+  }
+  return true;
+}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,3 +22,30 @@ Expected<std::span<char>> readInputFile(const std::string& name,
 
 // The file an input name reads ("-": standard input), or nothing when it cannot be found.
 std::optional<FileIdentity> inputIdentity(const std::string& name);
+
+// Reads a regular file a window at a time, for a reader that needs only the part of the text it
+// has not finished with: a large input then costs a window of memory, not its size. A NUL byte
+// ends the text, as it does for a whole read.
+class InputWindow {
+ public:
+  // Opens `name` when it is a regular file larger than `atLeast` bytes, and reads the first
+  // window; false, with nothing read, for any other file (`readInputFile` then reads it, and
+  // reports what went wrong), and false on a read error.
+  bool open(const std::string& name, std::size_t atLeast);
+  // Moves the bytes from `keep` to the end of the window to its front and reads after them until
+  // the window is full or the text ends. The window doubles first when `keep` is its front and
+  // it is full. False on a read error.
+  bool refill(const char* keep);
+  char* begin() const { return buffer_.get(); }
+  char* end() const { return buffer_.get() + size_; }
+  // Whether the window holds the rest of the text.
+  bool atEnd() const { return atEnd_; }
+
+ private:
+  static constexpr std::size_t kFirstSize = 1 << 20;
+  FileDescriptor file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  bool atEnd_ = false;
+};

@@ -497,7 +497,92 @@ class StreamingSink final : public ChildSink {
   std::unique_ptr<PieceWriter> writer_;
 };
 
+// A text of `bytes` or more: children of every size (one larger than a window), comments, CDATA
+// sections and text between them, `tail` after the last.
+std::string largeText(std::size_t bytes, const std::string& tail) {
+  std::string text = "\xEF\xBB\xBF<?xml version='1.0'?><!DOCTYPE big>\n<r a='&amp;'>";
+  for (std::size_t i = 0; text.size() < bytes; ++i) {
+    switch (i % 7) {
+      case 0:
+        text += "<c i='" + std::to_string(i) + "' v='&amp;amp;'/>";
+        break;
+      case 1:
+        text += " text <!-- a comment <x/> -->\n";
+        break;
+      case 2:
+        text += "<![CDATA[ <not/> ]]>";
+        break;
+      case 3:
+        text += "<d><e f='" + std::string(i % 5000, 'x') + "'/></d>";
+        break;
+      default:
+        text += "<g>" + std::string(i % 300, ' ') + "<h/></g>";
+    }
+    if (i == 900) text += "<big>" + std::string(1500000, ' ') + "<in/></big>";
+  }
+  return text + tail;
+}
+
 }  // namespace
+
+TEST(Reader, ChildrenTakenThroughWindowsWriteTheSameDocument) {
+  struct Tail {
+    std::string text;
+    bool streams;  // whether the children stay taken
+  };
+  const Tail tails[] = {
+      {"</r>", true},
+      {"</r>  <!-- end -->  ", true},
+      {"</r><!-- a -->" + std::string(1500000, ' ') + "<!-- after a window of blanks -->", true},
+      {"</r><second/>", false},
+      {"<d/>", false},                         // never closed
+      {"<c/></q>", false},                     // an error at the end
+      {"<?xml encoding='late'?></r>", false},  // a declaration inside
+      {"<c v='&#0;'/></r>", true},             // a reference to byte 0
+  };
+  TempDir dir("xmlpp-windows");
+  const std::string path = (dir.path() / "out.xml").string();
+  const std::filesystem::path input = dir.path() / "in.xml";
+  for (const Tail& tail : tails) {
+    SCOPED_TRACE(tail.text.substr(0, 40));
+    const std::string text = largeText(3 << 20, tail.text);
+    XMLDocument plain;
+    const Failure plainFailure = plain.loadText(text);
+    std::string expected;
+    plain.write(expected);
+    std::filesystem::remove(path);
+    std::ofstream(input, std::ios::binary) << text;
+    XMLDocument doc;
+    StreamingSink sink(doc, path, -1);
+    const Failure failure = doc.load(input.string(), LoadRole::Input, &sink);
+    ASSERT_EQ(failure.has_value(), plainFailure.has_value());
+    if (failure) {
+      EXPECT_EQ(failure->message, plainFailure->message);
+      continue;
+    }
+    std::string written;
+    if (sink.writer_) {
+      ASSERT_FALSE(sink.writer_->finish(*doc.root));
+      ASSERT_FALSE(sink.file_->replace());
+      written = readFile(path);
+    } else {
+      doc.write(written);
+    }
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
+    EXPECT_EQ(sink.drops_ == 0, tail.streams);
+  }
+  // A NUL byte ends the text wherever a window holds it.
+  std::string text = largeText(3 << 20, "</r>");
+  text.insert(text.size() / 2, 1, '\0');
+  std::ofstream(input, std::ios::binary) << text;
+  XMLDocument plain, doc;
+  ASSERT_FALSE(plain.loadText(text));
+  StreamingSink sink(doc, path, -1);
+  ASSERT_FALSE(doc.load(input.string(), LoadRole::Input, &sink));
+  EXPECT_EQ(doc.root, nullptr);
+  EXPECT_EQ(plain.root, nullptr);
+}
 
 TEST(Reader, ChildrenTakenWhileReadingWriteTheSameDocument) {
   const StreamCase cases[] = {

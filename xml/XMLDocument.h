@@ -220,6 +220,12 @@ class XMLDocument {
     const char* at;             // the position of the error in it
     std::int32_t reportedLine;  // the line the message gives (see load)
   };
+  // Reads the input `fileName` a window at a time (InputWindow) while `sink` takes the children of
+  // its first top-level element: nothing for a file too small for that, or no regular file (read
+  // it whole); true when the document holds what was read; false when the sink's part ended
+  // (the sink dropped: read the file whole, without it).
+  std::optional<bool> loadThroughWindows(const std::string& fileName, ChildSink& sink);
+  static constexpr std::size_t kWindowedFrom = 2 << 20;
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size, ChildSink* sink = nullptr);
   // Loads a copy of `text`, made in the arena; a syntax error is worded for `fileName` and `role`.

@@ -53,6 +53,12 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink*
       return loadCopy(*given, fileName, role);
     }
   }
+  if (sink && role == LoadRole::Input && !keepText && !recordRepairs && fileName != "-") {
+    if (const std::optional<bool> done = loadThroughWindows(fileName, *sink)) {
+      if (*done) return std::nullopt;
+      sink = nullptr;
+    }
+  }
   Expected<std::span<char>> text =
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
   if (!text) {

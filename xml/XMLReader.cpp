@@ -13,6 +13,7 @@
 #include "XMLLines.h"
 #include "XMLNames.h"
 #include "XMLReferences.h"
+#include "files/InputFile.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -60,9 +61,15 @@ class Parser {
   }
 
   XMLElement* parse();
+  // Reads the text through `window` (which holds its start) rather than whole: for a parse with a
+  // sink, which then keeps only what the window holds. The parse goes back to the last point
+  // between two children of the first top-level element (or after it) when a window ends, and
+  // reads on from there with the next.
+  void readThrough(InputWindow& window) { window_ = &window; }
   ReadError error() const { return error_; }
   // Whether what the sink took stands: the sink kept taking, and the text ended without an error
   // and with the element whose children it took as the one complete top-level element.
+  bool tookChildren() const { return sinkRoot_ != nullptr; }
   bool sinkStands() const {
     return !sinkDropped_ && (!sinkRoot_ || (error_ == ReadError::None && root_ == sinkRoot_));
   }
@@ -137,6 +144,11 @@ class Parser {
                                                 std::size_t first = 0);
   // The value `token` with its references decoded where it stands, the first of them at `first`.
   std::string_view decodeValue(std::string_view token, std::size_t first);
+  // The markup from the cursor on, until the text ends; false when a declaration ends the parse.
+  bool readMarkup();
+  // In a window, after the text it holds: goes back and reads on with the next; false when
+  // the text has ended (or the window cannot be read on, which drops the sink).
+  bool readOn();
   bool declaration();  // false when the whole parse ends
   void markupBang();
   void cdataSection(const char* start);  // `start`: its "<"
@@ -310,6 +322,12 @@ class Parser {
   XMLElement* sinkRoot_ = nullptr;  // the element whose children it took, once it took one
   bool sinkDropped_ = false;
   Arena::Mark childrenStart_{};  // where the arena stood after that element's start tag
+  // Reading through a window: the window, and the last point the parse can go back to (the
+  // position of a "<", the first top-level element when it is open there, the root then).
+  InputWindow* window_ = nullptr;
+  const char* resumeAt_ = nullptr;
+  XMLElement* resumeElement_ = nullptr;
+  XMLElement* resumeRoot_ = nullptr;
 
   // Hands a child of the first top-level element to the sink: taken, its memory is used again;
   // refused, the parse ends, and the text is to be read again.
@@ -386,13 +404,63 @@ std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
 template <bool kRecord, bool kKeepText>
 XMLElement* Parser<kRecord, kKeepText>::parse() {
   skipSpace();
-  if (atEnd() || cur() != '<') return nullptr;
+  if (atEnd() || cur() != '<') {
+    if (window_ && !window_->atEnd()) dropSink();  // a window of blanks: read it whole
+    return nullptr;
+  }
+  while (true) {
+    if (!readMarkup()) return nullptr;
+    if (!window_ || !readOn()) return root_;
+  }
+}
+
+template <bool kRecord, bool kKeepText>
+bool Parser<kRecord, kKeepText>::readOn() {
+  if (sinkDropped_ || window_->atEnd()) return false;
+  if (!resumeAt_) {
+    dropSink();  // the window ended before the first top-level element's start tag did
+    return false;
+  }
+  // Back to the last point between children, with what was read of the next one forgotten.
+  open_.clear();
+  if (resumeElement_) open_.push_back({resumeElement_, nullptr});
+  root_ = resumeRoot_;
+  error_ = ReadError::None;
+  finished_ = false;
+  doc_.arena().rewind(childrenStart_);
+  while (true) {
+    if (!window_->refill(resumeAt_)) {
+      dropSink();
+      return false;
+    }
+    begin_ = window_->begin();
+    end_ = window_->end();
+    resumeAt_ = begin_;
+    // What stands before the next "<" is text between children: dropped.
+    if (const void* next = std::memchr(begin_, '<', static_cast<std::size_t>(end_ - begin_))) {
+      p_ = static_cast<const char*>(next);
+      return true;
+    }
+    p_ = end_;
+    if (window_->atEnd()) return false;
+    resumeAt_ = end_;
+  }
+}
+
+template <bool kRecord, bool kKeepText>
+bool Parser<kRecord, kKeepText>::readMarkup() {
   while (!finished_ && error_ == ReadError::None) {
-    // The cursor is on "<".
+    // The cursor is on "<". In a window, a point between two children (or after the first
+    // top-level element) is where the parse can go back to.
+    if (window_ && ((open_.size() == 1 && !root_) || (open_.empty() && root_))) {
+      resumeAt_ = p_;
+      resumeElement_ = open_.empty() ? nullptr : open_.front().element;
+      resumeRoot_ = root_;
+    }
     advance();
     switch (cur()) {
       case '?':
-        if (!declaration()) return nullptr;
+        if (!declaration()) return false;
         break;
       case '!':
         markupBang();
@@ -415,7 +483,7 @@ XMLElement* Parser<kRecord, kKeepText>::parse() {
     }
     p_ = next;
   }
-  return root_;
+  return true;
 }
 
 template <bool kRecord, bool kKeepText>
@@ -517,7 +585,8 @@ void Parser<kRecord, kKeepText>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
     if (headerChangesAfterSink()) return;
-    doc_.doctype = name;
+    // A window's bytes are used again: the name is kept in the arena.
+    doc_.doctype = window_ ? doc_.duplicateString(name) : name;
     advance();
   }
 }
@@ -526,7 +595,12 @@ template <bool kRecord, bool kKeepText>
 void Parser<kRecord, kKeepText>::startTag() {
   if constexpr (kKeepText) beforeChild();
   // The name is a view right after the "<": it tells the element's position for messages.
-  XMLElement* element = doc_.createElement(scanName());
+  // The first top-level element read through a window outlives the window's bytes: its name and
+  // values are kept in the arena.
+  const bool keepsBytes = window_ && open_.empty() && !root_;
+  const std::string_view elementName = scanName();
+  XMLElement* element =
+      doc_.createElement(keepsBytes ? doc_.duplicateString(elementName) : elementName);
   open_.push_back({element, nullptr});
   scratch_.clear();
   scratchIndex_.clear();
@@ -553,6 +627,13 @@ void Parser<kRecord, kKeepText>::startTag() {
     auto count = static_cast<std::uint32_t>(scratch_.size());
     XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
     std::copy(scratch_.begin(), scratch_.end(), records);
+    if (keepsBytes) {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        records[i] = XMLAttribute(
+            doc_.duplicateString(records[i].name()),
+            records[i].isNull() ? std::string_view() : doc_.duplicateString(records[i].value()));
+      }
+    }
     element->adoptAttributes(records, count);
   }
   if (sink_ && open_.size() == 1 && !root_) childrenStart_ = doc_.arena().mark();
@@ -634,6 +715,33 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
     return parseText<true, false>(text, size, nullptr);
   }
   return parseText<false, false>(text, size, sink);
+}
+
+std::optional<bool> XMLDocument::loadThroughWindows(const std::string& fileName, ChildSink& sink) {
+  InputWindow window;
+  if (!window.open(fileName, kWindowedFrom)) return std::nullopt;
+  char* text = window.begin();
+  if (window.end() - text >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) text += 3;
+  if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
+  const Arena::Mark start = arena_.mark();
+  const std::optional<std::string_view> header[] = {version, encoding, doctype};
+  Parser<false, false> parser(*this, text, static_cast<std::size_t>(window.end() - text),
+                              readerScratch_->open, readerScratch_->attributes, &sink);
+  parser.readThrough(window);
+  XMLElement* parsed = parser.parse();
+  // The document keeps no view into the window: it stands only for a root whose children were
+  // taken, with nothing left open.
+  if (parsed && parser.tookChildren() && parser.sinkStands() && !parser.unclosed()) {
+    root = parsed;
+    unclosed.reset();
+    return true;
+  }
+  sink.drop();
+  arena_.rewind(start);
+  version = header[0];
+  encoding = header[1];
+  doctype = header[2];
+  return false;
 }
 
 template <bool kRecord, bool kKeepText>
