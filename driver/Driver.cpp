@@ -244,9 +244,9 @@ int serveLanguageServer(const std::string& zuruvaDez) {
 // as the walk goes, and complete up to a failure. Fails (as a value of its own) when the trace
 // file cannot be opened or written.
 Expected<Failure> runTraced(Preprocessor& preprocessor, const std::string& input,
-                            const MacroMap& macros, const Options& options, ChildSink* sink) {
+                            const MacroMap& macros, const Options& options, RunOutput* output) {
   if (!options.trace && !options.traceFile && !options.traceMacro) {
-    return preprocessor.run(input, macros, nullptr, sink);
+    return preprocessor.run(input, macros, nullptr, output);
   }
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -269,6 +269,46 @@ Expected<Failure> runTraced(Preprocessor& preprocessor, const std::string& input
     return Diagnostic::failure("xmlpp: couldn't write the trace to " + path);
   }
   return failure;
+}
+
+// What a run is made with, besides the options and the macros.
+struct RunSetting {
+  const std::string& zuruvaDez;
+  std::optional<std::time_t> fixedTime;
+  CheckSettings checks;
+};
+
+// Loads, walks and writes; returns the exit status. With `streams`, the output is written as the
+// run goes where it can be (StreamedOutput.h): not for -M, which writes no output, nor for
+// standard output, which must get nothing on a failure.
+int preprocess(const Options& options, const std::vector<std::string_view>& args,
+               const RunSetting& setting, const MacroMap& macros, Reporter& reporter,
+               bool streams) {
+  const std::string input(args[0]);
+  Preprocessor preprocessor{MacroEnvironment(setting.zuruvaDez, setting.fixedTime), setting.checks};
+  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
+  preprocessor.document().keepText = options.keepText;
+  preprocessor.document().utf8References = options.utf8;
+  std::optional<std::string_view> doctype;
+  if (args.size() == 4) doctype = args[3];
+  if (options.doctype) doctype = *options.doctype;
+  StreamedOutput streamed(preprocessor.document(), std::string(args[1]), doctype,
+                          {.utf8 = options.utf8});
+  Expected<Failure> traced =
+      runTraced(preprocessor, input, macros, options, streams ? &streamed : nullptr);
+  if (!traced) return report(traced.error(), reporter);
+  const Failure& failure = *traced;
+  if (!failure && streamed.holdsChildren() && !streamed.startStands()) {
+    // An include loaded after the output had begun gave the document another declaration or
+    // DOCTYPE: the run is made again, and written after the walk.
+    return preprocess(options, args, setting, macros, reporter, false);
+  }
+  reportWarnings(preprocessor.warnings(), reporter);
+  if (failure) return report(*failure, reporter);
+  if (const Failure failure = writeResults(preprocessor, options, args, streamed)) {
+    return report(*failure, reporter);
+  }
+  return 0;
 }
 
 // The run once the options are read: loads, walks and writes; returns the exit status.
@@ -296,29 +336,8 @@ int run(const Options& options, const std::string& zuruvaDez, const char* invoca
   }
   Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
   if (!macros) return report(macros.error(), reporter);
-  const std::string input(args[0]);
-  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, fixedTime), checks};
-  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
-  preprocessor.document().keepText = options.keepText;
-  preprocessor.document().utf8References = options.utf8;
-  // The output is written while the input is read, where it can be (StreamedOutput.h); not for
-  // -M, which writes no output, nor for standard output, which must get nothing on a failure.
-  const std::string output(args[1]);
-  std::optional<std::string_view> doctype;
-  if (args.size() == 4) doctype = args[3];
-  if (options.doctype) doctype = *options.doctype;
-  StreamedOutput streamed(preprocessor.document(), output, doctype, {.utf8 = options.utf8});
-  const bool streams = !options.depsOnly && output != "-";
-  Expected<Failure> traced =
-      runTraced(preprocessor, input, *macros, options, streams ? &streamed : nullptr);
-  if (!traced) return report(traced.error(), reporter);
-  const Failure& failure = *traced;
-  reportWarnings(preprocessor.warnings(), reporter);
-  if (failure) return report(*failure, reporter);
-  if (const Failure failure = writeResults(preprocessor, options, args, streamed)) {
-    return report(*failure, reporter);
-  }
-  return 0;
+  return preprocess(options, args, {zuruvaDez, fixedTime, checks}, *macros, reporter,
+                    !options.depsOnly && args[1] != "-");
 }
 
 }  // namespace

@@ -1,23 +1,52 @@
 #include "StreamedOutput.h"
 
-#include "xmlpp/Preprocessor.h"
+namespace {
+
+std::optional<std::string> copy(const std::optional<std::string_view>& text) {
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+}  // namespace
+
+StreamedOutput::Start StreamedOutput::startOf(const XMLDocument& document) const {
+  return {copy(document.version), copy(document.encoding),
+          copy(doctype_ ? doctype_ : document.doctype)};
+}
+
+bool StreamedOutput::begin(const XMLElement& root) {
+  if (refused_) return false;
+  file_ = std::make_unique<OutputFile>();
+  if (!file_->openTemporary(path_)) {
+    file_.reset();
+    refused_ = true;
+    return false;
+  }
+  writer_ = std::make_unique<PieceWriter>(*file_, options_);
+  writer_->start(document_, doctype_ ? doctype_ : document_.doctype, root);
+  start_ = startOf(document_);
+  return true;
+}
 
 bool StreamedOutput::take(const XMLElement& root, const XMLNode& child) {
-  if (!writer_) {
-    // The first child: the root (read without its children) must be kept as read too.
-    if (!Preprocessor::keepsAsRead(root, pending_)) return false;
-    file_ = std::make_unique<OutputFile>();
-    if (!file_->openTemporary(path_)) {
-      file_.reset();
-      return false;
-    }
-    writer_ = std::make_unique<PieceWriter>(*file_, options_);
-    writer_->start(document_, doctype_ ? doctype_ : document_.doctype, root);
-  }
+  // The first child: the root (read without its children) must be kept as read too.
+  if (!writer_ && (!Preprocessor::keepsAsRead(root, pending_) || !begin(root))) return false;
   return Preprocessor::keepsAsRead(child, pending_) && writer_->child(child);
 }
 
 void StreamedOutput::drop() {
   writer_.reset();
   file_.reset();  // a temporary file is removed
+}
+
+bool StreamedOutput::takeFinished(const XMLElement& root, const XMLNode& child) {
+  if (!writer_ && !begin(root)) return false;
+  // A failed write is reported by `finish`; the child is gone either way.
+  writer_->child(child);
+  return true;
+}
+
+Failure StreamedOutput::finish(const XMLElement& root) {
+  for (const XMLNode* child = root.firstChild; child; child = child->next)
+    writer_->child(*child);
+  return writer_->finish(root);
 }

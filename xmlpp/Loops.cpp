@@ -130,7 +130,6 @@ Walk::Decision Walk::doFor(Step& step) {
   std::uint32_t start = evaluateUnsigned("start");
   std::uint32_t end = evaluateUnsigned("end");
   std::uint32_t increment = evaluateUnsigned("incr");
-  ++lastingEffects_;
   if (!(start < end)) {
     if (listener_) listener_->loop(LoopEvent{placeOf(step), false, 0});
     return Outcome{Outcome::Kind::Remove};
@@ -204,15 +203,31 @@ Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
 }
 
 Walk::Decision Walk::continueFor(Step& step) {
-  const Frame& frame = frames_[step.frame];
+  Frame& frame = frames_[step.frame];
   ForLoop& loop = *forLoops_.back();
-  if (frame.prev == loop.before && lastingEffects_ == loop.effects) {
+  // The copies of the last iteration left nothing in the chain, or what they left went to the
+  // output with the rest of the chain before the loop.
+  const bool leftNothing = frame.prev == loop.before || outputFinished(frame, step.frame);
+  if (loop.copiesMarked && leftNothing && lastingEffects_ == loop.effects) {
     doc_.arena().rewind(loop.copiesStart);
   }
+  loop.copiesMarked = true;
   loop.copiesStart = doc_.arena().mark();
   loop.before = frame.prev;
   loop.effects = lastingEffects_;
   return iterateFor(step, loop);
+}
+
+bool Walk::outputFinished(Frame& frame, std::size_t index) {
+  // The root element's own chain is frame 0; frame 1 walks its children.
+  if (!output_ || index != 1 || frame.owner != doc_.root || !frame.prev) return false;
+  for (XMLNode* node = frame.owner->firstChild; node != frame.node; node = node->next) {
+    // The first can be refused (the output cannot be opened); a later one is not.
+    if (!output_->takeFinished(*doc_.root, *node)) return false;
+  }
+  frame.owner->firstChild = frame.node;
+  frame.prev = nullptr;
+  return true;
 }
 
 void Walk::repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy) {
@@ -229,7 +244,6 @@ void Walk::repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy) {
 }
 
 Walk::Decision Walk::doForeach(Step& step) {
-  ++lastingEffects_;
   const XMLElement* loop = step.element;
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;

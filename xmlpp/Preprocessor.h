@@ -12,6 +12,17 @@
 #include "xmlpp/Checks.h"
 #include "xmlpp/WalkListener.h"
 
+// Where a run's output goes while the run goes on: the children of the input's top-level element
+// as the reader offers them (ChildSink), and children of the root element once the walk is done
+// with them (a loop's finished iterations), so that neither stays in memory.
+class RunOutput : public ChildSink {
+ public:
+  // `child`, a child of the root element that the walk is done with, as the output is to have it:
+  // true when the output took it (the walk then drops it from the tree and may use its memory
+  // again), false when it cannot (it stays).
+  virtual bool takeFinished(const XMLElement& root, const XMLNode& child) = 0;
+};
+
 // One run of the preprocessor: it loads a file into its document and carries out the directives
 // there, so that afterwards the document holds the result. It owns what outlives the walk: the
 // document, the list of files loaded and the macro environment.
@@ -26,13 +37,14 @@ class Preprocessor {
   // level. The first failure ends the run; the document is then not meant to be written. Its
   // locations are where it happened (the element, or the position of a load error), then the
   // include and xmlput elements through which the walk reached there.
-  // With a `sink` (ignored when a listener, a check or kept text asks for the whole tree), the
-  // input's top-level element's children go to it as they are read (XMLDocument::load).
+  // With an `output` (ignored when a listener, a check or kept text asks for the whole tree),
+  // the input's top-level element's children go to it as they are read (XMLDocument::load), and
+  // so do the root's children that the walk has finished with.
   Failure run(const std::string& fileName, std::string_view macroList,
               WalkListener* listener = nullptr);
   // The same with the top-level macros given as a map.
   Failure run(const std::string& fileName, const MacroMap& macros, WalkListener* listener = nullptr,
-              ChildSink* sink = nullptr);
+              RunOutput* output = nullptr);
 
   // Whether the walk would keep `node` and everything under it exactly as read: no element there
   // is a directive and no attribute value holds a reference. `pending` is scratch storage.

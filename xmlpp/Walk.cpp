@@ -81,18 +81,16 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
 }
 
 Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
-                          WalkListener* listener, ChildSink* sink) {
+                          WalkListener* listener, RunOutput* output) {
   document_.recordRepairs = checks_.any();
-  const bool wholeTree = listener || checks_.any() || document_.keepText;
-  if (Failure failure = document_.load(fileName, LoadRole::Input, wholeTree ? nullptr : sink)) {
-    return failure;
-  }
+  if (listener || checks_.any() || document_.keepText) output = nullptr;  // they need the tree
+  if (Failure failure = document_.load(fileName, LoadRole::Input, output)) return failure;
   Findings findings(checks_, warnings_);
   if (findings.any()) {
     if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
     if (Failure failure = loadChecks(findings, document_, fileName)) return failure;
   }
-  Walk walk(document_, environment_, loadedFiles_, includeDirs_, findings, listener);
+  Walk walk(document_, environment_, loadedFiles_, includeDirs_, findings, listener, output);
   return walk.run(fileName, macros);
 }
 

@@ -45,7 +45,7 @@ class Walk {
   // order.
   Walk(XMLDocument& document, const MacroEnvironment& environment,
        std::vector<std::string>& loadedFiles, const std::vector<std::string>& includeDirs,
-       Findings& findings, WalkListener* listener)
+       Findings& findings, WalkListener* listener, RunOutput* output = nullptr)
       : doc_(document),
         env_(environment),
         loadedFiles_(loadedFiles),
@@ -53,7 +53,8 @@ class Walk {
         findings_(findings),
         collectUnresolved_(findings.on(Check::UnresolvedMacro) ||
                            findings.on(Check::UnresolvedInDirective)),
-        listener_(listener) {
+        listener_(listener),
+        output_(output) {
     relay_.listener = listener;
   }
 
@@ -367,7 +368,9 @@ class Walk {
     std::uint64_t iterations = 0;  // told to the listener
     PreparedValues prepared;
     // Where the copies of the iteration being walked began: the arena, the node before them in
-    // the chain and the count of lasting effects.
+    // the chain and the count of lasting effects. Not for the first iteration, whose copies were
+    // made with the prepared values: they are never used again.
+    bool copiesMarked = false;
     Arena::Mark copiesStart{};
     const XMLNode* before = nullptr;
     std::uint64_t effects = 0;
@@ -376,6 +379,10 @@ class Walk {
   Decision iterateFor(Step& step, ForLoop& loop);
   // The walk meets `step.element`, a loop that goes on (the last of `forLoops_`).
   Decision continueFor(Step& step);
+  // Hands the nodes of the root element's chain before `frame.node` to the output and drops them
+  // from the chain: the walk is done with them. False when there is no output for them (or it
+  // took none), or the frame walks another chain.
+  bool outputFinished(Frame& frame, std::size_t index);
   // Moves `loop` after `lastCopy`, the copies inserted after it, and goes on with the first.
   static void repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy);
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
@@ -513,6 +520,7 @@ class Walk {
   Findings& findings_;
   const bool collectUnresolved_;  // expansions record the references they leave unresolved
   WalkListener* const listener_;
+  RunOutput* output_;  // takes the root's finished children, when there is one
   ReferenceRelay relay_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   static constexpr std::size_t kNearCacheSize = 1024;
@@ -525,7 +533,8 @@ class Walk {
   // The for loops being made, innermost last: the walk meets those that go on in this order.
   std::vector<std::unique_ptr<ForLoop>> forLoops_;
   // Counts the directives whose effects may keep memory that the chain does not hold: a fragment
-  // defined, an included or put tree, a loop started.
+  // defined, an included or put tree. (A loop inside another's copies has ended, and let go of
+  // all it held, by the time the walk meets the outer loop again.)
   std::uint64_t lastingEffects_ = 0;
   // Storage reused from one expansion to the next; no value outlives the call that fills it.
   std::vector<const MacroTable*> mapChain_;
