@@ -31,6 +31,110 @@ namespace {
 
 // The most parentheses and prefix operators open around an operand.
 constexpr unsigned kMaxNesting = 1000;
+// The pending entries room is made for at first; deeper texts grow the storage.
+constexpr std::size_t kInitialHeight = 64;
+
+// A binary operator on two signed integers, the most common case, without converting either
+// operand: `right` becomes the result, which takes the kind and size of `left`.
+bool applySigned(BinaryOperator op, const Value& left, Value& right) {
+  using enum BinaryOperator;
+  const std::uint64_t a = left.bits;
+  const std::uint64_t b = right.bits;
+  const auto sa = static_cast<std::int64_t>(a);
+  const auto sb = static_cast<std::int64_t>(b);
+  std::uint64_t bits;
+  switch (op) {
+    case Multiply:
+      bits = a * b;  // wraps
+      break;
+    case Divide:
+      if (b == 0) return false;
+      // The smallest value divided by -1 wraps to itself.
+      bits = sb == -1 ? 0 - a : static_cast<std::uint64_t>(sa / sb);
+      break;
+    case Remainder:
+      if (b == 0) return false;
+      bits = sb == -1 ? 0 : static_cast<std::uint64_t>(sa % sb);
+      break;
+    case Add:
+      bits = a + b;
+      break;
+    case Subtract:
+      bits = a - b;
+      break;
+    case ShiftLeft:
+      bits = a << (b & 63);
+      break;
+    case ShiftRight:
+      bits = static_cast<std::uint64_t>(sa >> (b & 63));
+      break;
+    case Less:
+      right = Value::boolean(sa < sb ? 1 : 0);
+      return true;
+    case LessEqual:
+      right = Value::boolean(sa <= sb ? 1 : 0);
+      return true;
+    case Greater:
+      right = Value::boolean(sa > sb ? 1 : 0);
+      return true;
+    case GreaterEqual:
+      right = Value::boolean(sa >= sb ? 1 : 0);
+      return true;
+    case Equal:
+      right = Value::boolean(a == b ? 1 : 0);
+      return true;
+    case NotEqual:
+      right = Value::boolean(a != b ? 1 : 0);
+      return true;
+    case BitAnd:
+      bits = a & b;
+      break;
+    case BitXor:
+      bits = a ^ b;
+      break;
+    case BitOr:
+      bits = a | b;
+      break;
+    case LogicalAnd:
+      bits = a != 0 && b != 0 ? 1 : 0;
+      break;
+    default:  // LogicalOr
+      bits = a != 0 || b != 0 ? 1 : 0;
+      break;
+  }
+  right.bits = bits;
+  right.size = left.size;
+  return true;
+}
+
+// Applies a binary operator to its left operand and `right`; `right` becomes the result.
+bool reduce(std::uint8_t op, Value& left, Value& right) {
+  const auto which = static_cast<BinaryOperator>(op);
+  if (left.kind == ValueKind::Signed && right.kind == ValueKind::Signed)
+    return applySigned(which, left, right);
+  if (!applyBinary(which, left, right)) return false;
+  right = left;
+  return true;
+}
+
+// The value of a literal token, or false for any other token.
+bool literalValue(const Scanner& scanner, Value& value) {
+  switch (scanner.token()) {
+    case Token::Integer:
+      value = Value::integer(static_cast<std::int64_t>(scanner.integer()));
+      return true;
+    case Token::Floating:
+      value = Value::floating(floatingLiteralValue(scanner.text()));
+      return true;
+    case Token::String: {
+      const std::string_view quoted = scanner.text();
+      value = Value::string(quoted.substr(1, quoted.size() - 2));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 }  // namespace
 
@@ -60,112 +164,92 @@ std::optional<Value> ExpressionEvaluator::value(std::string_view text) {
   return value;
 }
 
-// Applies the binary operator on top of the pending stack to the two topmost operands.
-bool ExpressionEvaluator::reduceBinary() {
-  const Pending top = pending_.back();
-  pending_.pop_back();
-  const Value right = operands_.back();
-  operands_.pop_back();
-  return applyBinary(static_cast<BinaryOperator>(top.op), operands_.back(), right);
-}
-
-// Reads where an operand must start: prefix operators and open parentheses, then a literal.
-bool ExpressionEvaluator::readOperand(Scanner& scanner) {
-  while (true) {
-    switch (scanner.token()) {
-      case Token::Integer:
-        operands_.push_back(Value::integer(integerLiteralValue(scanner.text())));
-        return true;
-      case Token::Floating:
-        operands_.push_back(Value::floating(floatingLiteralValue(scanner.text())));
-        return true;
-      case Token::String: {
-        const std::string_view quoted = scanner.text();
-        operands_.push_back(Value::string(quoted.substr(1, quoted.size() - 2)));
+bool ExpressionEvaluator::prefixEntry(const Scanner& scanner, Pending& entry) {
+  using Type = Pending::Type;
+  entry.precedence = -1;
+  entry.op = 0;
+  switch (scanner.token()) {
+    case Token::Open:
+      entry.type = Type::Group;
+      return true;
+    case Token::Operator:
+      // "+" and "-" are the binary operators that are prefix ones too.
+      if (scanner.op() == BinaryOperator::Add) {
+        entry.type = Type::Plus;
         return true;
       }
-      case Token::Open:
-        pending_.push_back({Pending::Type::Group, 0, -1});
-        ++groups_;
-        break;
-      case Token::Operator:
-        // "+" and "-" are the binary operators that are prefix ones too.
-        if (scanner.op() == BinaryOperator::Add) {
-          pending_.push_back({Pending::Type::Plus, 0, -1});
-        } else if (scanner.op() == BinaryOperator::Subtract) {
-          pending_.push_back(
-              {Pending::Type::Prefix, static_cast<std::uint8_t>(UnaryOperator::Negate), -1});
-        } else {
-          return false;
-        }
-        ++prefixes_;
-        break;
-      case Token::Not:
-      case Token::Tilde: {
-        const UnaryOperator op =
-            scanner.token() == Token::Not ? UnaryOperator::LogicalNot : UnaryOperator::BitNot;
-        pending_.push_back({Pending::Type::Prefix, static_cast<std::uint8_t>(op), -1});
-        ++prefixes_;
-        break;
-      }
-      default:
-        return false;
-    }
-    if (groups_ + prefixes_ > kMaxNesting || !scanner.next()) return false;
+      entry.type = Type::Prefix;
+      entry.op = static_cast<std::uint8_t>(UnaryOperator::Negate);
+      return scanner.op() == BinaryOperator::Subtract;
+    case Token::Not:
+    case Token::Tilde:
+      entry.type = Type::Prefix;
+      entry.op = static_cast<std::uint8_t>(scanner.token() == Token::Not ? UnaryOperator::LogicalNot
+                                                                         : UnaryOperator::BitNot);
+      return true;
+    default:
+      return false;
   }
 }
 
-// After a literal: applies the prefix operators in front of it and reads the next token. A
-// closing parenthesis completes a group, which is again an operand with prefixes in front.
-bool ExpressionEvaluator::completeOperand(Scanner& scanner) {
-  while (true) {
-    while (!pending_.empty() && (pending_.back().type == Pending::Type::Prefix ||
-                                 pending_.back().type == Pending::Type::Plus)) {
-      if (pending_.back().type == Pending::Type::Prefix &&
-          !applyUnary(static_cast<UnaryOperator>(pending_.back().op), operands_.back()))
-        return false;
-      pending_.pop_back();
-      --prefixes_;
-    }
-    if (!scanner.next()) return false;
-    if (scanner.token() != Token::Close || groups_ == 0) return true;
-    while (pending_.back().type == Pending::Type::Binary) {
-      if (!reduceBinary()) return false;
-    }
-    pending_.pop_back();
-    --groups_;
-  }
+ExpressionEvaluator::Pending* ExpressionEvaluator::grow(Pending* top) {
+  const auto height = static_cast<std::size_t>(top - pending_.data());
+  pending_.resize(pending_.size() * 2);
+  return pending_.data() + height;
 }
 
 bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
+  using Type = Pending::Type;
   if (text.empty()) return false;
-  operands_.clear();
-  pending_.clear();
-  groups_ = prefixes_ = 0;
+  if (pending_.size() < kInitialHeight) pending_.resize(kInitialHeight);
+  Pending* top = pending_.data();
+  *top = {Type::Bottom, 0, -1, {}};
+  unsigned nesting = 0;  // the open parentheses and prefix operators
+  unsigned groups = 0;   // the open parentheses alone
+  Value operand;
   Scanner scanner(text);
   if (!scanner.next()) return false;
   while (true) {
-    if (!readOperand(scanner) || !completeOperand(scanner)) return false;
+    // Where an operand must start: prefix operators and open parentheses, then a literal.
+    while (!literalValue(scanner, operand)) {
+      if (top == &pending_.back()) top = grow(top);
+      if (!prefixEntry(scanner, *++top)) return false;
+      groups += top->type == Type::Group ? 1 : 0;
+      if (++nesting > kMaxNesting || !scanner.next()) return false;
+    }
+    // The prefix operators in front of the operand apply; a closing parenthesis completes a
+    // group, which is again an operand with prefixes in front.
+    while (true) {
+      for (; top->type == Type::Plus || top->type == Type::Prefix; --top, --nesting) {
+        if (top->type == Type::Prefix && !applyUnary(static_cast<UnaryOperator>(top->op), operand))
+          return false;
+      }
+      if (!scanner.next()) return false;
+      if (scanner.token() != Token::Close || groups == 0) break;
+      for (; top->type == Type::Binary; --top) {
+        if (!reduce(top->op, top->left, operand)) return false;
+      }
+      --top, --groups, --nesting;
+    }
     if (scanner.token() != Token::Operator) break;
     const int precedence = precedenceOf(scanner.op());
     // Operators of the same or a higher level before this one are complete: left to right.
-    while (!pending_.empty() && pending_.back().type == Pending::Type::Binary &&
-           pending_.back().precedence >= precedence) {
-      if (!reduceBinary()) return false;
+    for (; top->precedence >= precedence; --top) {
+      if (!reduce(top->op, top->left, operand)) return false;
     }
-    pending_.push_back({Pending::Type::Binary, static_cast<std::uint8_t>(scanner.op()),
-                        static_cast<std::int8_t>(precedence)});
+    if (top == &pending_.back()) top = grow(top);
+    *++top = {Type::Binary, static_cast<std::uint8_t>(scanner.op()),
+              static_cast<std::int8_t>(precedence), operand};
     if (!scanner.next()) return false;
   }
   // The token after the last operand is not an operator. Postfix operators and calls, and
   // operators without an operation, fail; anything else ends the expression, which must not
   // leave a parenthesis open.
-  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups_ > 0)
-    return false;
-  while (!pending_.empty()) {
-    if (!reduceBinary()) return false;
+  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups > 0) return false;
+  for (; top->type == Type::Binary; --top) {
+    if (!reduce(top->op, top->left, operand)) return false;
   }
-  result = operands_.back();
+  result = operand;
   end_ = scanner.tokenStart();
   return true;
 }

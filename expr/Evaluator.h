@@ -32,21 +32,24 @@ class ExpressionEvaluator {
   // False when the text fails; an empty text fails too (it has no value).
   bool evaluate(std::string_view text, Value& result);
 
-  // An operator waiting for its right operand, or an open parenthesis.
+  // An operator waiting for its right operand, with its left operand, or an open parenthesis.
   struct Pending {
-    enum class Type : std::uint8_t { Group, Prefix, Plus, Binary };
+    // Ordered so that the prefix operators are adjacent.
+    enum class Type : std::uint8_t { Bottom, Group, Plus, Prefix, Binary };
     Type type;
     std::uint8_t op;  // a UnaryOperator or BinaryOperator
+    // A binary operator's level; -1 for the other entries, so that no operator reduces them.
     std::int8_t precedence;
+    Value left;
   };
-  bool readOperand(Scanner& scanner);
-  bool completeOperand(Scanner& scanner);
-  bool reduceBinary();
+  // The entry a token pushes where an operand must start (an open parenthesis or a prefix
+  // operator); false for any other token.
+  static bool prefixEntry(const Scanner& scanner, Pending& entry);
+  // Makes room above `top` for one more entry; gives where `top` then is.
+  Pending* grow(Pending* top);
 
-  std::vector<Value> operands_;
+  // Scratch storage for the pending entries, kept between texts; a Bottom entry lies under
+  // them.
   std::vector<Pending> pending_;
-  // How many of the pending entries are open parentheses and prefix operators.
-  unsigned groups_ = 0;
-  unsigned prefixes_ = 0;
   std::size_t end_ = 0;
 };

@@ -10,12 +10,6 @@ bool isDigit(char c) {
 bool isHexDigit(char c) {
   return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-bool isNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || isDigit(c);
-}
-bool isBlank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // The optional integer suffix letters, each at most once, in the order U, L, L, u, l, l.
 std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
@@ -141,71 +135,37 @@ bool scanOperator(char c, char c1, char c2, Token& token, BinaryOperator& op, st
 
 }  // namespace
 
-bool Scanner::next() {
+bool Scanner::nextNumber(std::size_t p) {
+  Token token;
+  const std::size_t length = scanNumber(text_, p, token);
+  token_ = token;
+  start_ = p;
+  position_ = p + length;
+  if (token == Token::Integer) integer_ = static_cast<std::uint64_t>(integerLiteralValue(text()));
+  return true;
+}
+
+bool Scanner::nextOperator(std::size_t p) {
   const std::string_view s = text_;
   const std::size_t n = s.size();
-  std::size_t p = position_;
-  while (p < n && isBlank(s[p]))
-    ++p;
-  Token token = Token::End;
-  std::size_t length = 0;
-  if (p < n) {
-    const char c = s[p];
-    if (isDigit(c)) {
-      length = scanNumber(s, p, token);
-    } else if (isNameChar(c) || c == '$') {
-      // A name can only end an expression, so where it ends does not matter.
-      token = Token::Ends;
-      length = 1;
-    } else if (c == '"') {
-      const std::size_t close = s.find('"', p + 1);
-      if (close == std::string_view::npos) return false;
-      token = Token::String;
-      length = close + 1 - p;
-    } else if (!scanOperator(c, p + 1 < n ? s[p + 1] : '\0', p + 2 < n ? s[p + 2] : '\0', token,
-                             op_, length)) {
-      return false;
-    }
-  }
+  Token token;
+  std::size_t length;
+  if (!scanOperator(s[p], p + 1 < n ? s[p + 1] : '\0', p + 2 < n ? s[p + 2] : '\0', token, op_,
+                    length))
+    return false;
   token_ = token;
-  tokenText_ = s.substr(p, length);
+  start_ = p;
   position_ = p + length;
   return true;
 }
 
-int precedenceOf(BinaryOperator op) {
-  using enum BinaryOperator;
-  switch (op) {
-    case Multiply:
-    case Divide:
-    case Remainder:
-      return 9;
-    case Add:
-    case Subtract:
-      return 8;
-    case ShiftLeft:
-    case ShiftRight:
-      return 7;
-    case Less:
-    case LessEqual:
-    case Greater:
-    case GreaterEqual:
-      return 6;
-    case Equal:
-    case NotEqual:
-      return 5;
-    case BitAnd:
-      return 4;
-    case BitXor:
-      return 3;
-    case BitOr:
-      return 2;
-    case LogicalAnd:
-      return 1;
-    case LogicalOr:
-      break;
-  }
-  return 0;
+bool Scanner::nextString(std::size_t p) {
+  const std::size_t close = text_.find('"', p + 1);
+  if (close == std::string_view::npos) return false;
+  token_ = Token::String;
+  start_ = p;
+  position_ = close + 1;
+  return true;
 }
 
 std::int64_t integerLiteralValue(std::string_view text) {
