@@ -108,7 +108,7 @@ bool applySigned(BinaryOperator op, const Value& left, Value& right) {
 }
 
 // Applies a binary operator to its left operand and `right`; `right` becomes the result.
-bool reduce(std::uint8_t op, Value& left, Value& right) {
+inline bool reduce(std::uint8_t op, Value& left, Value& right) {
   const auto which = static_cast<BinaryOperator>(op);
   if (left.kind == ValueKind::Signed && right.kind == ValueKind::Signed)
     return applySigned(which, left, right);
@@ -192,9 +192,10 @@ bool ExpressionEvaluator::prefixEntry(const Scanner& scanner, Pending& entry) {
   }
 }
 
-ExpressionEvaluator::Pending* ExpressionEvaluator::grow(Pending* top) {
+ExpressionEvaluator::Pending* ExpressionEvaluator::grow(Pending* top, Pending*& last) {
   const auto height = static_cast<std::size_t>(top - pending_.data());
   pending_.resize(pending_.size() * 2);
+  last = &pending_.back();
   return pending_.data() + height;
 }
 
@@ -203,7 +204,9 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   if (text.empty()) return false;
   if (pending_.size() < kInitialHeight) pending_.resize(kInitialHeight);
   Pending* top = pending_.data();
-  *top = {Type::Bottom, 0, -1, {}};
+  Pending* last = &pending_.back();
+  top->type = Type::Bottom;
+  top->precedence = -1;
   unsigned nesting = 0;  // the open parentheses and prefix operators
   unsigned groups = 0;   // the open parentheses alone
   Value operand;
@@ -212,43 +215,42 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   while (true) {
     // Where an operand must start: prefix operators and open parentheses, then a literal.
     while (!literalValue(scanner, operand)) {
-      if (top == &pending_.back()) top = grow(top);
+      if (top == last) top = grow(top, last);
       if (!prefixEntry(scanner, *++top)) return false;
       groups += top->type == Type::Group ? 1 : 0;
       if (++nesting > kMaxNesting || !scanner.next()) return false;
     }
-    // The prefix operators in front of the operand apply; a closing parenthesis completes a
-    // group, which is again an operand with prefixes in front.
+    // The prefix operators in front of the operand apply. Then the operators before it of the
+    // same or a higher level than the next one are complete (left to right), all of them before
+    // anything but an operator; a closing parenthesis completes a group, which is again an
+    // operand with prefixes in front.
     while (true) {
       for (; top->type == Type::Plus || top->type == Type::Prefix; --top, --nesting) {
         if (top->type == Type::Prefix && !applyUnary(static_cast<UnaryOperator>(top->op), operand))
           return false;
       }
       if (!scanner.next()) return false;
-      if (scanner.token() != Token::Close || groups == 0) break;
-      for (; top->type == Type::Binary; --top) {
+      const int level = scanner.token() == Token::Operator ? precedenceOf(scanner.op()) : 0;
+      for (; top->precedence >= level; --top) {
         if (!reduce(top->op, top->left, operand)) return false;
       }
+      if (scanner.token() != Token::Close || groups == 0) break;
       --top, --groups, --nesting;
     }
     if (scanner.token() != Token::Operator) break;
-    const int precedence = precedenceOf(scanner.op());
-    // Operators of the same or a higher level before this one are complete: left to right.
-    for (; top->precedence >= precedence; --top) {
-      if (!reduce(top->op, top->left, operand)) return false;
-    }
-    if (top == &pending_.back()) top = grow(top);
-    *++top = {Type::Binary, static_cast<std::uint8_t>(scanner.op()),
-              static_cast<std::int8_t>(precedence), operand};
+    if (top == last) top = grow(top, last);
+    ++top;
+    top->type = Type::Binary;
+    top->op = static_cast<std::uint8_t>(scanner.op());
+    top->precedence = static_cast<std::int8_t>(precedenceOf(scanner.op()));
+    top->left = operand;
     if (!scanner.next()) return false;
   }
   // The token after the last operand is not an operator. Postfix operators and calls, and
   // operators without an operation, fail; anything else ends the expression, which must not
   // leave a parenthesis open.
-  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups > 0) return false;
-  for (; top->type == Type::Binary; --top) {
-    if (!reduce(top->op, top->left, operand)) return false;
-  }
+  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups > 0)
+    return false;
   result = operand;
   end_ = scanner.tokenStart();
   return true;

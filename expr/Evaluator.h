@@ -45,8 +45,9 @@ class ExpressionEvaluator {
   // The entry a token pushes where an operand must start (an open parenthesis or a prefix
   // operator); false for any other token.
   static bool prefixEntry(const Scanner& scanner, Pending& entry);
-  // Makes room above `top` for one more entry; gives where `top` then is.
-  Pending* grow(Pending* top);
+  // Makes room above `top` for one more entry; gives where `top` then is, and sets `last` to
+  // the last entry there is room for.
+  Pending* grow(Pending* top, Pending*& last);
 
   // Scratch storage for the pending entries, kept between texts; a Bottom entry lies under
   // them.
