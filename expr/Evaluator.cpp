@@ -25,6 +25,8 @@
 
 #include "expr/Evaluator.h"
 
+#include <cstring>
+
 #include "Scanner.h"
 
 namespace {
@@ -210,7 +212,12 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
   unsigned nesting = 0;  // the open parentheses and prefix operators
   unsigned groups = 0;   // the open parentheses alone
   Value operand;
-  Scanner scanner(text);
+  // The scanner reads a copy of the text followed by NUL bytes.
+  const std::size_t size = text.size();
+  if (padded_.size() < size + kScannerPadding) padded_.resize(size + kScannerPadding);
+  std::memcpy(padded_.data(), text.data(), size);
+  std::memset(padded_.data() + size, 0, kScannerPadding);
+  Scanner scanner(text, padded_.data());
   if (!scanner.next()) return false;
   while (true) {
     // Where an operand must start: prefix operators and open parentheses, then a literal.
@@ -230,7 +237,7 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
           return false;
       }
       if (!scanner.next()) return false;
-      const int level = scanner.token() == Token::Operator ? precedenceOf(scanner.op()) : 0;
+      const int level = scanner.level();
       for (; top->precedence >= level; --top) {
         if (!reduce(top->op, top->left, operand)) return false;
       }
@@ -242,15 +249,14 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
     ++top;
     top->type = Type::Binary;
     top->op = static_cast<std::uint8_t>(scanner.op());
-    top->precedence = static_cast<std::int8_t>(precedenceOf(scanner.op()));
+    top->precedence = static_cast<std::int8_t>(scanner.level());
     top->left = operand;
     if (!scanner.next()) return false;
   }
   // The token after the last operand is not an operator. Postfix operators and calls, and
   // operators without an operation, fail; anything else ends the expression, which must not
   // leave a parenthesis open.
-  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups > 0)
-    return false;
+  if (scanner.token() == Token::Open || scanner.token() == Token::Fails || groups > 0) return false;
   result = operand;
   end_ = scanner.tokenStart();
   return true;

@@ -52,5 +52,7 @@ class ExpressionEvaluator {
   // Scratch storage for the pending entries, kept between texts; a Bottom entry lies under
   // them.
   std::vector<Pending> pending_;
+  // Scratch storage for the copy of the text that the scanner reads.
+  std::vector<char> padded_;
   std::size_t end_ = 0;
 };

@@ -60,29 +60,31 @@ bool Scanner::nextNumber(std::size_t p) {
     }
   }
   integer_ = value;
+  level_ = 0;
   start_ = p;
   position_ = i;
   return true;
 }
 
 bool Scanner::nextOperator(std::size_t p) {
-  const std::string_view s = text_;
-  const std::size_t n = s.size();
+  // Past the end, the padding reads as NUL bytes.
+  const char* const s = padded_;
   Token token;
   std::size_t length;
-  if (!scanOperator(s[p], p + 1 < n ? s[p + 1] : '\0', p + 2 < n ? s[p + 2] : '\0', token, op_,
-                    length))
-    return false;
+  if (!scanOperator(s[p], s[p + 1], s[p + 2], token, op_, length)) return false;
   token_ = token;
+  level_ = token == Token::Operator ? static_cast<std::int8_t>(precedenceOf(op_)) : 0;
   start_ = p;
   position_ = p + length;
   return true;
 }
 
 bool Scanner::nextString(std::size_t p) {
+  // A string runs to the next quote, which must be there.
   const std::size_t close = text_.find('"', p + 1);
   if (close == std::string_view::npos) return false;
   token_ = Token::String;
+  level_ = 0;
   start_ = p;
   position_ = close + 1;
   return true;

@@ -124,45 +124,46 @@ constexpr bool scanOperator(char c, char c1, char c2, Token& token, BinaryOperat
 // What a byte tells the scanner when a token starts with it.
 struct ByteClass {
   enum class Start : std::uint8_t {
-    Invalid,     // starts no token: "'", "#", "\\", "`", control bytes and bytes above 127
-    Blank,       // white space, skipped
-    Digit,       // a number
-    Quote,       // a string
-    Single,      // a one-byte token whatever follows (a name ends the expression, so its length
-                 // does not matter)
-    Extendable,  // a one-byte token unless the next byte continues it into another one
+    Invalid,  // starts no token: "'", "#", "\\", "`", control bytes and bytes above 127
+    Nul,      // the end of the text, or a NUL byte in it (which starts no token)
+    Blank,    // white space, skipped
+    Digit,    // a number
+    Quote,    // a string
+    Token,    // an operator, punctuation or a name: kTokenTables.pairs[row][column of next byte]
   };
   Start start = Start::Invalid;
-  // The token, and the operator of an Operator token, that a Single or Extendable byte forms
-  // alone.
-  Token token = Token::Fails;
-  BinaryOperator op = BinaryOperator::Add;
-  // An Extendable byte's row in kPairs.
+  // A Token byte's row in the pairs table.
   std::uint8_t row = 0;
-  // The byte's column in kPairs when it can change the token of an Extendable byte before it
-  // ("=", "<", ">", "&", "|", "+", "-"); 0 when it never does.
+  // The byte's column in the pairs table when it can continue an operator before it into
+  // another token ("=", "<", ">", "&", "|", "+", "-"); 0 when it never does.
   std::uint8_t column = 0;
+  // Right after decimal digits, the byte makes them another number: a floating one (".") or one
+  // with suffix letters.
+  bool extendsDigits = false;
 };
 
-// The token an Extendable byte forms with a byte that may continue it.
+// The token a Token byte starts, given the byte after it.
 struct Pair {
   Token token = Token::Fails;
   BinaryOperator op = BinaryOperator::Add;
   // 0 when a third byte decides ("<<" and "<<=", ">>", ">>=" and ">>>").
   std::uint8_t length = 0;
+  // The level down to which the operators before the token are complete when it follows an
+  // operand: an operator's precedence, 0 for any other token.
+  std::int8_t level = 0;
 };
 
-inline constexpr std::size_t kExtendable = 12;
-inline constexpr std::size_t kContinuing = 8;  // with column 0, which no byte uses
-using PairTable = std::array<std::array<Pair, kContinuing>, kExtendable>;
+inline constexpr std::size_t kTokenRows = 26;  // the bytes scanOperator reads, and names
+inline constexpr std::size_t kColumns = 8;     // no byte continues another, and 7 bytes that do
+using PairTable = std::array<std::array<Pair, kColumns>, kTokenRows>;
 
 struct TokenTables {
   std::array<ByteClass, 256> bytes;
   PairTable pairs;
 };
 
-// Both tables, derived from scanOperator over every byte and every pair of bytes, so that they
-// read exactly what it reads.
+// Both tables, derived from scanOperator over every byte and every pair and triple of bytes, so
+// that they read exactly what it reads.
 constexpr TokenTables tokenTables() {
   using Start = ByteClass::Start;
   TokenTables tables{};
@@ -173,36 +174,34 @@ constexpr TokenTables tokenTables() {
                       pair.token, pair.op, length))
       length = 0;
     pair.length = static_cast<std::uint8_t>(length);
+    if (pair.token == Token::Operator) pair.level = static_cast<std::int8_t>(precedenceOf(pair.op));
     return pair;
   };
   auto same = [](const Pair& a, const Pair& b) {
     return a.length == b.length && a.token == b.token &&
            (a.token != Token::Operator || a.op == b.op);
   };
-  // Which bytes continue which: a byte continues another when it changes its token.
+  // The bytes that start tokens, and the bytes that continue them: a byte continues another
+  // when it changes its token.
   std::uint8_t rows = 0;
   std::uint8_t columns = 0;
   for (int c = 0; c < 256; ++c) {
-    ByteClass& byte = tables.bytes[static_cast<std::size_t>(c)];
     const Pair alone = read(c, 0, 0);
     if (alone.length == 0) continue;
-    byte.start = Start::Single;
-    byte.token = alone.token;
-    byte.op = alone.op;
+    tables.bytes[static_cast<std::size_t>(c)].start = Start::Token;
+    tables.bytes[static_cast<std::size_t>(c)].row = rows++;
     for (int c1 = 1; c1 < 256; ++c1) {
-      if (same(read(c, c1, 0), alone)) continue;
-      if (byte.start == Start::Single) {
-        byte.start = Start::Extendable;
-        byte.row = rows++;
-      }
       ByteClass& next = tables.bytes[static_cast<std::size_t>(c1)];
-      if (next.column == 0) next.column = ++columns;
+      if (!same(read(c, c1, 0), alone) && next.column == 0) next.column = ++columns;
     }
   }
+  // Each row: the token alone in column 0, and with each byte that may continue it, unless a
+  // third byte decides.
   for (int c = 0; c < 256; ++c) {
     const ByteClass& byte = tables.bytes[static_cast<std::size_t>(c)];
-    if (byte.start != Start::Extendable) continue;
-    for (int c1 = 0; c1 < 256; ++c1) {
+    if (byte.start != Start::Token) continue;
+    tables.pairs[byte.row][0] = read(c, 0, 0);
+    for (int c1 = 1; c1 < 256; ++c1) {
       const std::uint8_t column = tables.bytes[static_cast<std::size_t>(c1)].column;
       if (column == 0) continue;
       Pair pair = read(c, c1, 0);
@@ -212,23 +211,28 @@ constexpr TokenTables tokenTables() {
       tables.pairs[byte.row][column] = pair;
     }
   }
-  // The bytes the operator table does not read.
-  auto set = [&tables](int c, Start start, Token token) {
+  // Names: a name can only end an expression, so where it ends does not matter.
+  const std::uint8_t names = rows++;
+  for (Pair& pair : tables.pairs[names])
+    pair = {Token::Ends, BinaryOperator::Add, 1, 0};
+  auto set = [&tables](int c, Start start, std::uint8_t row = 0) {
     tables.bytes[static_cast<std::size_t>(c)].start = start;
-    tables.bytes[static_cast<std::size_t>(c)].token = token;
+    tables.bytes[static_cast<std::size_t>(c)].row = row;
   };
-  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'})
-    set(c, Start::Blank, Token::End);
-  for (int c = '0'; c <= '9'; ++c)
-    set(c, Start::Digit, Token::Integer);
-  // A name can only end an expression, so where it ends does not matter.
   for (int c = 'a'; c <= 'z'; ++c)
-    set(c, Start::Single, Token::Ends);
+    set(c, Start::Token, names);
   for (int c = 'A'; c <= 'Z'; ++c)
-    set(c, Start::Single, Token::Ends);
-  set('_', Start::Single, Token::Ends);
-  set('$', Start::Single, Token::Ends);
-  set('"', Start::Quote, Token::String);
+    set(c, Start::Token, names);
+  set('_', Start::Token, names);
+  set('$', Start::Token, names);
+  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    set(c, Start::Blank);
+  for (int c = '0'; c <= '9'; ++c)
+    set(c, Start::Digit);
+  set('"', Start::Quote);
+  set('\0', Start::Nul);
+  for (int c : {'.', 'U', 'L', 'u', 'l'})
+    tables.bytes[static_cast<std::size_t>(c)].extendsDigits = true;
   return tables;
 }
 inline constexpr TokenTables kTokenTables = tokenTables();
