@@ -114,6 +114,14 @@ inline bool reduce(std::uint8_t op, Value& left, Value& right) {
   const auto which = static_cast<BinaryOperator>(op);
   if (left.kind == ValueKind::Signed && right.kind == ValueKind::Signed)
     return applySigned(which, left, right);
+  if (left.kind == ValueKind::Boolean &&
+      (which == BinaryOperator::LogicalAnd || which == BinaryOperator::LogicalOr)) {
+    // Conditions joined: the right operand's low byte passes through, whatever its kind.
+    const bool holds = left.lowByte() != 0;
+    right = Value::boolean(which == BinaryOperator::LogicalAnd ? (holds ? right.lowByte() : 0)
+                                                               : (holds ? 1 : right.lowByte()));
+    return true;
+  }
   if (!applyBinary(which, left, right)) return false;
   right = left;
   return true;
@@ -121,10 +129,11 @@ inline bool reduce(std::uint8_t op, Value& left, Value& right) {
 
 // The value of a literal token, or false for any other token.
 bool literalValue(const Scanner& scanner, Value& value) {
+  if (scanner.token() == Token::Integer) {
+    value = Value::integer(static_cast<std::int64_t>(scanner.integer()));
+    return true;
+  }
   switch (scanner.token()) {
-    case Token::Integer:
-      value = Value::integer(static_cast<std::int64_t>(scanner.integer()));
-      return true;
     case Token::Floating:
       value = Value::floating(floatingLiteralValue(scanner.text()));
       return true;

@@ -16,12 +16,9 @@ unsigned hexDigitValue(char c) {
 }
 
 // The optional integer suffix letters, each at most once, in the order U, L, L, u, l, l.
-std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
-  // Most literals have none: one test rather than six.
-  if (i >= text.size() || (text[i] != 'U' && text[i] != 'L' && text[i] != 'u' && text[i] != 'l'))
-    return i;
+std::size_t skipIntegerSuffix(const char* s, std::size_t i) {
   for (char letter : {'U', 'L', 'L', 'u', 'l', 'l'}) {
-    if (i < text.size() && text[i] == letter) ++i;
+    if (s[i] == letter) ++i;
   }
   return i;
 }
@@ -32,27 +29,27 @@ std::size_t skipIntegerSuffix(std::string_view text, std::size_t i) {
 // "0x" and "0b" prefixes are tried before the floating form, which is tried before the decimal
 // one.
 bool Scanner::nextNumber(std::size_t p) {
-  const std::string_view s = text_;
-  const std::size_t n = s.size();
+  // The padding ends every run of digits.
+  const char* const s = padded_;
   std::uint64_t value = 0;
   std::size_t i = p + 1;
   token_ = Token::Integer;
-  if (s[p] == '0' && i < n && s[i] == 'x') {
-    for (i = p + 2; i < n && isHexDigit(s[i]); ++i)
+  if (s[p] == '0' && s[i] == 'x') {
+    for (i = p + 2; isHexDigit(s[i]); ++i)
       value = value * 16 + hexDigitValue(s[i]);
     i = skipIntegerSuffix(s, i);
-  } else if (s[p] == '0' && i < n && s[i] == 'b') {
-    for (i = p + 2; i < n && (s[i] == '0' || s[i] == '1'); ++i)
+  } else if (s[p] == '0' && s[i] == 'b') {
+    for (i = p + 2; s[i] == '0' || s[i] == '1'; ++i)
       value = value * 2 + static_cast<unsigned>(s[i] - '0');
   } else {
     // A leading zero reads base 8, whatever the digits.
     const unsigned base = s[p] == '0' ? 8 : 10;
     value = static_cast<unsigned>(s[p] - '0');
-    for (; i < n && isDigit(s[i]); ++i)
+    for (; isDigit(s[i]); ++i)
       value = value * base + static_cast<unsigned>(s[i] - '0');
-    if (i + 1 < n && s[i] == '.' && isDigit(s[i + 1])) {
+    if (s[i] == '.' && isDigit(s[i + 1])) {
       i += 2;
-      while (i < n && isDigit(s[i]))
+      while (isDigit(s[i]))
         ++i;
       token_ = Token::Floating;
     } else {
