@@ -82,13 +82,15 @@ bool Scanner::next() {
   }
   switch (byte->start) {
     case Start::Digit: {
-      // A decimal literal is read here, its value with it, unless a point or a suffix letter
-      // follows; "0" starts the other bases.
-      if (s[p] == '0') return nextNumber(p);
+      // A decimal or octal literal is read here, its value with it, unless a point or a suffix
+      // letter follows; "0x" and "0b" start the other bases. A leading zero reads base 8,
+      // whatever the digits.
+      if (s[p] == '0' && (s[p + 1] == 'x' || s[p + 1] == 'b')) return nextNumber(p);
+      const unsigned base = s[p] == '0' ? 8 : 10;
       std::uint64_t value = static_cast<unsigned>(s[p] - '0');
       std::size_t i = p + 1;
       for (unsigned digit; (digit = static_cast<unsigned char>(s[i]) - unsigned{'0'}) < 10; ++i)
-        value = value * 10 + digit;
+        value = value * base + digit;
       if (bytes[static_cast<unsigned char>(s[i])].extendsDigits) return nextNumber(p);
       token_ = Token::Integer;
       level_ = 0;

@@ -162,6 +162,34 @@ struct TokenTables {
   PairTable pairs;
 };
 
+// The bytes of tokens that scanOperator does not read, given the first free row of the pairs
+// table.
+constexpr void addOtherBytes(TokenTables& tables, std::uint8_t row) {
+  using Start = ByteClass::Start;
+  // Names: a name can only end an expression, so where it ends does not matter.
+  const std::uint8_t names = row;
+  for (Pair& pair : tables.pairs[names])
+    pair = {Token::Ends, BinaryOperator::Add, 1, 0};
+  auto set = [&tables](int c, Start start, std::uint8_t pairsRow = 0) {
+    tables.bytes[static_cast<std::size_t>(c)].start = start;
+    tables.bytes[static_cast<std::size_t>(c)].row = pairsRow;
+  };
+  for (int c = 'a'; c <= 'z'; ++c)
+    set(c, Start::Token, names);
+  for (int c = 'A'; c <= 'Z'; ++c)
+    set(c, Start::Token, names);
+  set('_', Start::Token, names);
+  set('$', Start::Token, names);
+  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    set(c, Start::Blank);
+  for (int c = '0'; c <= '9'; ++c)
+    set(c, Start::Digit);
+  set('"', Start::Quote);
+  set('\0', Start::Nul);
+  for (int c : {'.', 'U', 'L', 'u', 'l'})
+    tables.bytes[static_cast<std::size_t>(c)].extendsDigits = true;
+}
+
 // Both tables, derived from scanOperator over every byte and every pair and triple of bytes, so
 // that they read exactly what it reads.
 constexpr TokenTables tokenTables() {
@@ -211,28 +239,7 @@ constexpr TokenTables tokenTables() {
       tables.pairs[byte.row][column] = pair;
     }
   }
-  // Names: a name can only end an expression, so where it ends does not matter.
-  const std::uint8_t names = rows++;
-  for (Pair& pair : tables.pairs[names])
-    pair = {Token::Ends, BinaryOperator::Add, 1, 0};
-  auto set = [&tables](int c, Start start, std::uint8_t row = 0) {
-    tables.bytes[static_cast<std::size_t>(c)].start = start;
-    tables.bytes[static_cast<std::size_t>(c)].row = row;
-  };
-  for (int c = 'a'; c <= 'z'; ++c)
-    set(c, Start::Token, names);
-  for (int c = 'A'; c <= 'Z'; ++c)
-    set(c, Start::Token, names);
-  set('_', Start::Token, names);
-  set('$', Start::Token, names);
-  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'})
-    set(c, Start::Blank);
-  for (int c = '0'; c <= '9'; ++c)
-    set(c, Start::Digit);
-  set('"', Start::Quote);
-  set('\0', Start::Nul);
-  for (int c : {'.', 'U', 'L', 'u', 'l'})
-    tables.bytes[static_cast<std::size_t>(c)].extendsDigits = true;
+  addOtherBytes(tables, rows);
   return tables;
 }
 inline constexpr TokenTables kTokenTables = tokenTables();
