@@ -225,11 +225,12 @@ TEST(Evaluator, ValuesOfEachKind) {
   }
 }
 
-// Every operator and punctuation byte followed by every other, and by a third: the scanner's
-// tables read the same tokens as the reference's token table, after an operand and where one
-// must start.
+// Every operator and punctuation byte followed by every other, and by a third, with control bytes
+// and bytes above 127 among them: the scanner's tables read the same tokens as the reference's
+// token table, after an operand and where one must start.
 TEST(Evaluator, OperatorBytesAgreeWithTheReference) {
-  static constexpr std::string_view kBytes = "!%&()*+,-./:;<=>?@[]^{|}~#'\\`\"$_a0 \t";
+  static constexpr std::string_view kBytes =
+      "!%&()*+,-./:;<=>?@[]^{|}~#'\\`\"$_a0 \t\x01\x7f\x80\xff";
   ExpressionEvaluator evaluator;
   for (char c : kBytes) {
     for (char c1 : kBytes) {
