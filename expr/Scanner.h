@@ -64,7 +64,7 @@ bool Scanner::next() {
     byte = &bytes[static_cast<unsigned char>(s[++p])];
   if (byte->start == Start::Token) {
     const Pair& pair =
-        kTokenTables.pairs[byte->row][bytes[static_cast<unsigned char>(s[p + 1])].column];
+        kTokenTables.pairs[byte->row + bytes[static_cast<unsigned char>(s[p + 1])].column];
     token_ = pair.token;
     op_ = pair.op;
     level_ = pair.level;

@@ -129,10 +129,10 @@ struct ByteClass {
     Blank,    // white space, skipped
     Digit,    // a number
     Quote,    // a string
-    Token,    // an operator, punctuation or a name: kTokenTables.pairs[row][column of next byte]
+    Token,    // an operator, punctuation or a name: kTokenTables.pairs[row + column of next byte]
   };
   Start start = Start::Invalid;
-  // A Token byte's row in the pairs table.
+  // Where a Token byte's row starts in the pairs table.
   std::uint8_t row = 0;
   // The byte's column in the pairs table when it can continue an operator before it into
   // another token ("=", "<", ">", "&", "|", "+", "-"); 0 when it never does.
@@ -155,21 +155,22 @@ struct Pair {
 
 inline constexpr std::size_t kTokenRows = 26;  // the bytes scanOperator reads, and names
 inline constexpr std::size_t kColumns = 8;     // no byte continues another, and 7 bytes that do
-using PairTable = std::array<std::array<Pair, kColumns>, kTokenRows>;
+// Row after row, kColumns entries each.
+using PairTable = std::array<Pair, kTokenRows * kColumns>;
 
 struct TokenTables {
   std::array<ByteClass, 256> bytes;
   PairTable pairs;
 };
 
-// The bytes of tokens that scanOperator does not read, given the first free row of the pairs
-// table.
+// The bytes of tokens that scanOperator does not read, given where the first free row of the
+// pairs table starts.
 constexpr void addOtherBytes(TokenTables& tables, std::uint8_t row) {
   using Start = ByteClass::Start;
   // Names: a name can only end an expression, so where it ends does not matter.
   const std::uint8_t names = row;
-  for (Pair& pair : tables.pairs[names])
-    pair = {Token::Ends, BinaryOperator::Add, 1, 0};
+  for (std::size_t column = 0; column < kColumns; ++column)
+    tables.pairs[names + column] = {Token::Ends, BinaryOperator::Add, 1, 0};
   auto set = [&tables](int c, Start start, std::uint8_t pairsRow = 0) {
     tables.bytes[static_cast<std::size_t>(c)].start = start;
     tables.bytes[static_cast<std::size_t>(c)].row = pairsRow;
@@ -219,7 +220,7 @@ constexpr TokenTables tokenTables() {
     const Pair alone = read(c, 0, 0);
     if (alone.length == 0) continue;
     tables.bytes[static_cast<std::size_t>(c)].start = Start::Token;
-    tables.bytes[static_cast<std::size_t>(c)].row = rows++;
+    tables.bytes[static_cast<std::size_t>(c)].row = static_cast<std::uint8_t>(rows++ * kColumns);
     for (int c1 = '!'; c1 <= '~'; ++c1) {
       ByteClass& next = tables.bytes[static_cast<std::size_t>(c1)];
       if (!same(read(c, c1, 0), alone) && next.column == 0) next.column = ++columns;
@@ -231,7 +232,7 @@ constexpr TokenTables tokenTables() {
     const ByteClass& byte = tables.bytes[static_cast<std::size_t>(c)];
     if (byte.start != Start::Token) continue;
     const Pair alone = read(c, 0, 0);
-    tables.pairs[byte.row][0] = alone;
+    tables.pairs[byte.row] = alone;
     for (int c1 = '!'; c1 <= '~'; ++c1) {
       const std::uint8_t column = tables.bytes[static_cast<std::size_t>(c1)].column;
       if (column == 0) continue;
@@ -239,10 +240,10 @@ constexpr TokenTables tokenTables() {
       for (int c2 = '!'; c2 <= '~' && !same(pair, alone) && pair.length != 0; ++c2) {
         if (!same(read(c, c1, c2), pair)) pair.length = 0;
       }
-      tables.pairs[byte.row][column] = pair;
+      tables.pairs[byte.row + column] = pair;
     }
   }
-  addOtherBytes(tables, rows);
+  addOtherBytes(tables, static_cast<std::uint8_t>(rows * kColumns));
   return tables;
 }
 inline constexpr TokenTables kTokenTables = tokenTables();
