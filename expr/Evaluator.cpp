@@ -31,6 +31,7 @@
 
 #include "expr/Evaluator.h"
 
+#include <array>
 #include <cstring>
 
 #include "Scanner.h"
@@ -39,25 +40,29 @@ namespace {
 
 // The most parentheses and prefix operators open around an operand.
 constexpr unsigned kMaxNesting = 1000;
+// The level of the prefix operators, above every binary one.
+constexpr std::int8_t kPrefixLevel = 10;
 // The pending entries room is made for at first; deeper texts grow the storage.
 constexpr std::size_t kInitialHeight = 64;
 
-// A comparison of two signed integers.
+// Which outcomes of comparing a to b make each comparison hold, by operator: bit 0 for a < b,
+// bit 1 for a == b, bit 2 for a > b.
+constexpr std::array<std::uint8_t, 18> kHolds = [] {
+  using enum BinaryOperator;
+  std::array<std::uint8_t, 18> holds{};
+  holds[static_cast<std::size_t>(Less)] = 0b001;
+  holds[static_cast<std::size_t>(LessEqual)] = 0b011;
+  holds[static_cast<std::size_t>(Greater)] = 0b100;
+  holds[static_cast<std::size_t>(GreaterEqual)] = 0b110;
+  holds[static_cast<std::size_t>(Equal)] = 0b010;
+  holds[static_cast<std::size_t>(NotEqual)] = 0b101;
+  return holds;
+}();
+
+// A comparison of two signed integers, without a branch on the operator.
 bool comparison(BinaryOperator op, std::int64_t a, std::int64_t b) {
-  switch (op) {
-    case BinaryOperator::Less:
-      return a < b;
-    case BinaryOperator::LessEqual:
-      return a <= b;
-    case BinaryOperator::Greater:
-      return a > b;
-    case BinaryOperator::GreaterEqual:
-      return a >= b;
-    case BinaryOperator::Equal:
-      return a == b;
-    default:
-      return a != b;
-  }
+  const unsigned outcome = static_cast<unsigned>(a >= b) + static_cast<unsigned>(a > b);
+  return (kHolds[static_cast<std::size_t>(op)] >> outcome) & 1;
 }
 
 // A binary operator on two signed integers, the most common case, without converting either
@@ -200,11 +205,13 @@ std::optional<Value> ExpressionEvaluator::value(std::string_view text) {
 
 bool ExpressionEvaluator::prefixEntry(const Scanner& scanner, Pending& entry) {
   using Type = Pending::Type;
-  entry.precedence = -1;
+  // Prefix operators bind tighter than any binary one.
+  entry.precedence = kPrefixLevel;
   entry.op = 0;
   switch (scanner.token()) {
     case Token::Open:
       entry.type = Type::Group;
+      entry.precedence = -1;
       return true;
     case Token::Operator:
       // "+" and "-" are the binary operators that are prefix ones too.
@@ -259,19 +266,22 @@ bool ExpressionEvaluator::evaluate(std::string_view text, Value& result) {
       groups += top->type == Type::Group ? 1 : 0;
       if (++nesting > kMaxNesting || !scanner.next()) return false;
     }
-    // The prefix operators in front of the operand apply. Then the operators before it of the
-    // same or a higher level than the next one are complete (left to right), all of them before
-    // anything but an operator; a closing parenthesis completes a group, which is again an
-    // operand with prefixes in front.
+    // The operand is complete. The prefix operators in front of it, and the binary operators
+    // before it of the same or a higher level than the next token, apply (left to right); all
+    // of them before anything but an operator. A closing parenthesis completes a group, which is
+    // again an operand with prefixes in front.
     while (true) {
-      for (; top->type == Type::Plus || top->type == Type::Prefix; --top, --nesting) {
-        if (top->type == Type::Prefix && !applyUnary(static_cast<UnaryOperator>(top->op), operand))
-          return false;
-      }
       if (!scanner.next()) return false;
       const int level = scanner.level();
       for (; top->precedence >= level; --top) {
-        if (!reduce(top->op, top->left, operand)) return false;
+        if (top->type == Type::Binary) {
+          if (!reduce(top->op, top->left, operand)) return false;
+        } else {
+          if (top->type == Type::Prefix &&
+              !applyUnary(static_cast<UnaryOperator>(top->op), operand))
+            return false;
+          --nesting;
+        }
       }
       if (scanner.token() != Token::Close || groups == 0) break;
       --top, --groups, --nesting;

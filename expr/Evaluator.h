@@ -34,11 +34,11 @@ class ExpressionEvaluator {
 
   // An operator waiting for its right operand, with its left operand, or an open parenthesis.
   struct Pending {
-    // Ordered so that the prefix operators are adjacent.
     enum class Type : std::uint8_t { Bottom, Group, Plus, Prefix, Binary };
     Type type;
     std::uint8_t op;  // a UnaryOperator or BinaryOperator
-    // A binary operator's level; -1 for the other entries, so that no operator reduces them.
+    // The level of the operator, above every binary one for a prefix operator; -1 for an open
+    // parenthesis and the bottom entry, which no operator completes.
     std::int8_t precedence;
     Value left;
   };
