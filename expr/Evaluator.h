@@ -32,7 +32,8 @@ class ExpressionEvaluator {
   // False when the text fails; an empty text fails too (it has no value).
   bool evaluate(std::string_view text, Value& result);
 
-  // An operator waiting for its right operand, with its left operand, or an open parenthesis.
+  // An operator waiting for its operand (a binary one with its left operand), an open
+  // parenthesis, or the bottom entry.
   struct Pending {
     enum class Type : std::uint8_t { Bottom, Group, Plus, Prefix, Binary };
     Type type;
