@@ -32,21 +32,28 @@ class ExpressionEvaluator {
   // False when the text fails; an empty text fails too (it has no value).
   bool evaluate(std::string_view text, Value& result);
 
-  // An operator waiting for its right operand, or an open parenthesis.
+  // An operator waiting for its operand (a binary one with its left operand), an open
+  // parenthesis, or the bottom entry.
   struct Pending {
-    enum class Type : std::uint8_t { Group, Prefix, Plus, Binary };
+    enum class Type : std::uint8_t { Bottom, Group, Plus, Prefix, Binary };
     Type type;
     std::uint8_t op;  // a UnaryOperator or BinaryOperator
+    // The level of the operator, above every binary one for a prefix operator; -1 for an open
+    // parenthesis and the bottom entry, which no operator completes.
     std::int8_t precedence;
+    Value left;
   };
-  bool readOperand(Scanner& scanner);
-  bool completeOperand(Scanner& scanner);
-  bool reduceBinary();
+  // The entry a token pushes where an operand must start (an open parenthesis or a prefix
+  // operator); false for any other token.
+  static bool prefixEntry(const Scanner& scanner, Pending& entry);
+  // Makes room above `top` for one more entry; gives where `top` then is, and sets `last` to
+  // the last entry there is room for.
+  Pending* grow(Pending* top, Pending*& last);
 
-  std::vector<Value> operands_;
+  // Scratch storage for the pending entries, kept between texts; a Bottom entry lies under
+  // them.
   std::vector<Pending> pending_;
-  // How many of the pending entries are open parentheses and prefix operators.
-  unsigned groups_ = 0;
-  unsigned prefixes_ = 0;
+  // Scratch storage for the copy of the text that the scanner reads.
+  std::vector<char> padded_;
   std::size_t end_ = 0;
 };

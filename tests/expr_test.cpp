@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ExpressionReference.h"
 #include "expr/Evaluator.h"
@@ -85,6 +86,161 @@ TEST(Evaluator, EntryPoints) {
   for (const Case& c : cases) {
     EXPECT_EQ(entries(evaluator, c.text), c.expected) << c.text;
     EXPECT_EQ(referenceEntries(c.text), c.expected) << "reference: " << c.text;
+  }
+}
+
+// Where each token ends: literal forms and suffix letters, operators that are the start of longer
+// ones, every kind of white space, NUL bytes, and where the expression is read up to. Each row
+// gives the signed value ("-" when the text fails or has another kind) and endOfLast() when the
+// text evaluates.
+TEST(Evaluator, TokenEdgesAndEndPositions) {
+  using namespace std::string_view_literals;
+  struct Case {
+    std::string_view text;
+    const char* value;
+    std::size_t end;
+  } cases[] = {
+      {"7", "7", 1},
+      {"  7  ", "7", 5},
+      {"1\t+\n2\v*\f3\r", "7", 10},
+      {"1 x", "1", 2},
+      {"0X4", "0", 1},
+      {"1 2 #", "1", 2},
+      {"1)", "1", 1},
+      {"12UL3", "12", 4},
+      {"12uU", "12", 3},
+      {"12ULLull", "12", 8},
+      {"0x1fLu", "31", 6},
+      {"0x", "0", 2},
+      {"0b102", "2", 4},
+      {"0b", "0", 2},
+      {"0189", "137", 4},
+      {"09", "9", 2},
+      {"18446744073709551617", "1", 20},
+      {"08.5 + 1", "9", 8},
+      {"1.5.2", "-", 0},
+      {"1.", "-", 0},
+      {"1 <<2", "4", 5},
+      {"1<<=2", "-", 0},
+      {"8>>1", "4", 4},
+      {"8>>>1", "-", 0},
+      {"8>>=1", "-", 0},
+      {"8> >1", "-", 0},
+      {"1< =1", "-", 0},
+      {"1- -1", "2", 5},
+      {"1--1", "-", 0},
+      {"1-->0", "-", 0},
+      {"1->x", "-", 0},
+      {"1+ +1", "2", 5},
+      {"1++1", "-", 0},
+      {"1&=1", "-", 0},
+      {"1|=2", "-", 0},
+      {"1=1", "-", 0},
+      {"6^=3", "-", 0},
+      {"6 ^3", "5", 4},
+      {"7%=2", "-", 0},
+      {"7 %2", "1", 4},
+      {"!!3 + 1", "-", 7},
+      {"1 ;", "1", 2},
+      {"1 :: 2", "1", 2},
+      {"1 }", "1", 2},
+      {"1 ]", "1", 2},
+      {"1 $(i)", "1", 2},
+      {"1 @r", "1", 2},
+      {"1 \"s", "-", 0},
+      {"1 \"s\"", "1", 2},
+      {"1\0"sv, "-", 0},
+      {"1 2\0"sv, "1", 2},
+      {"\0"sv, "-", 0},
+      {"1 +\0 2"sv, "-", 0},
+      {"(1 + 2) * -(3)", "-9", 14},
+      {"- - 4", "4", 5},
+      {"1 + (2", "-", 0},
+  };
+  ExpressionEvaluator evaluator;
+  for (const Case& c : cases) {
+    // A failing text leaves the end of the text before it: reset it with one that evaluates.
+    ASSERT_TRUE(evaluator.signedValue("0"));
+    const bool evaluates = evaluator.value(c.text).has_value();
+    EXPECT_EQ(evaluator.endOfLast(), evaluates ? c.end : 1) << c.text;
+    const std::optional<std::int64_t> value = evaluator.signedValue(c.text);
+    EXPECT_EQ(value ? std::to_string(*value) : "-", c.value) << c.text;
+  }
+}
+
+// The scanner reads only the text it is given, never the bytes after it, whatever was evaluated
+// before.
+TEST(Evaluator, ReadsOnlyTheGivenText) {
+  ExpressionEvaluator evaluator;
+  const std::string_view whole = "1 + 2 << 3";
+  EXPECT_EQ(evaluator.signedValue(whole), 24);
+  EXPECT_EQ(evaluator.signedValue(whole.substr(0, 3)), std::nullopt);  // "1 +"
+  EXPECT_EQ(evaluator.signedValue(whole.substr(0, 7)), std::nullopt);  // "1 + 2 <"
+  EXPECT_EQ(evaluator.signedValue(whole.substr(0, 8)), std::nullopt);  // "1 + 2 <<"
+  EXPECT_EQ(evaluator.signedValue(whole.substr(0, 5)), 3);
+  EXPECT_EQ(evaluator.endOfLast(), 5u);
+  const std::string_view quoted = "\"ab\" + 1";
+  EXPECT_EQ(evaluator.value(quoted.substr(0, 3)), std::nullopt);  // "\"ab"
+}
+
+// A string's value is a view of its characters in the text; other values carry no text.
+TEST(Evaluator, ValuesOfEachKind) {
+  ExpressionEvaluator evaluator;
+  const std::string_view text = "\"abc\" x";
+  const std::optional<Value> string = evaluator.value(text);
+  ASSERT_TRUE(string);
+  EXPECT_EQ(string->kind, ValueKind::String);
+  EXPECT_EQ(string->text.data(), text.data() + 1);
+  EXPECT_EQ(string->text.size(), 3u);
+  EXPECT_EQ(evaluator.endOfLast(), 6u);
+  struct Case {
+    const char* text;
+    ValueKind kind;
+    unsigned size;
+    std::uint64_t bits;
+  } cases[] = {
+      {"5 > 3", ValueKind::Boolean, 0, 1},
+      {"(5 > 3) && 2", ValueKind::Boolean, 0, 2},
+      {"(5 > 3) || 2", ValueKind::Boolean, 0, 1},
+      {"(5 < 3) || 0.5", ValueKind::Boolean, 0, 0},
+      {"-(5 > 3)", ValueKind::Signed, 0, ~std::uint64_t{0}},
+      {"-(5 > 3) * 4", ValueKind::Signed, 0, static_cast<std::uint64_t>(-4)},
+      {"3 && 2", ValueKind::Signed, 8, 1},
+      {"0 || 0", ValueKind::Signed, 8, 0},
+      {"7 * 6", ValueKind::Signed, 8, 42},
+      {"(-9223372036854775807 - 1) / -1", ValueKind::Signed, 8, std::uint64_t{1} << 63},
+      {"(-9223372036854775807 - 1) % -1", ValueKind::Signed, 8, 0},
+      {"-7 >> 1", ValueKind::Signed, 8, static_cast<std::uint64_t>(-4)},
+      {"1 << 65", ValueKind::Signed, 8, 2},
+      {"2 * 1.5", ValueKind::Floating, 8, std::bit_cast<std::uint64_t>(3.0)},
+      {"(1 == 1) + 0.5", ValueKind::Floating, 0, std::bit_cast<std::uint64_t>(1.5)},
+  };
+  for (const Case& c : cases) {
+    const std::optional<Value> value = evaluator.value(c.text);
+    ASSERT_TRUE(value) << c.text;
+    EXPECT_EQ(value->kind, c.kind) << c.text;
+    EXPECT_EQ(value->size, c.size) << c.text;
+    EXPECT_EQ(value->bits, c.bits) << c.text;
+    EXPECT_TRUE(value->text.empty()) << c.text;
+  }
+}
+
+// Every operator and punctuation byte followed by every other, and by a third, with control bytes
+// and bytes above 127 among them: the scanner's tables read the same tokens as the reference's
+// token table, after an operand and where one must start.
+TEST(Evaluator, OperatorBytesAgreeWithTheReference) {
+  static constexpr std::string_view kBytes =
+      "!%&()*+,-./:;<=>?@[]^{|}~#'\\`\"$_a0 \t\x01\x7f\x80\xff";
+  ExpressionEvaluator evaluator;
+  for (char c : kBytes) {
+    for (char c1 : kBytes) {
+      for (char c2 : kBytes) {
+        for (std::string text :
+             {std::string("6 ") + c + c1 + c2 + "3", std::string() + c + c1 + c2 + "3"}) {
+          ASSERT_EQ(entries(evaluator, text), referenceEntries(text)) << text;
+        }
+      }
+    }
   }
 }
 
