@@ -28,9 +28,10 @@ bool StreamedOutput::begin(const XMLElement& root) {
 }
 
 bool StreamedOutput::take(const XMLElement& root, const XMLNode& child) {
-  // The first child: the root (read without its children) must be kept as read too.
-  if (!writer_ && (!Preprocessor::keepsAsRead(root, pending_) || !begin(root))) return false;
-  return Preprocessor::keepsAsRead(child, pending_) && writer_->child(child);
+  // Every element of the child, and the root, were admitted as their start tags were read. A
+  // failed write ends the streaming: the run written after the walk reports it in its turn.
+  if (!writer_ && !begin(root)) return false;
+  return writer_->child(child);
 }
 
 void StreamedOutput::drop() {

@@ -27,6 +27,7 @@ class StreamedOutput final : public RunOutput {
       : document_(document), path_(std::move(path)), doctype_(doctype), options_(options) {}
 
   bool take(const XMLElement& root, const XMLNode& child) override;
+  bool admits(const XMLElement& element) override { return Preprocessor::keepsAsRead(element); }
   void drop() override;
   bool takeFinished(const XMLElement& root, const XMLNode& child) override;
 
@@ -59,7 +60,6 @@ class StreamedOutput final : public RunOutput {
   WriteOptions options_;
   std::unique_ptr<OutputFile> file_;
   std::unique_ptr<PieceWriter> writer_;
-  std::vector<const XMLNode*> pending_;  // scratch for Preprocessor::keepsAsRead
   Start start_;
   bool refused_ = false;
 };

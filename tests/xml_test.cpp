@@ -483,6 +483,8 @@ class StreamingSink final : public ChildSink {
     }
     return writer_->child(child);
   }
+  // An element named "stop" ends the sink's part as its start tag is read.
+  bool admits(const XMLElement& element) override { return element.name() != "stop"; }
   void drop() override {
     writer_.reset();
     file_.reset();
@@ -539,6 +541,7 @@ TEST(Reader, ChildrenTakenThroughWindowsWriteTheSameDocument) {
       {"<c/></q>", false},                     // an error at the end
       {"<?xml encoding='late'?></r>", false},  // a declaration inside
       {"<c v='&#0;'/></r>", true},             // a reference to byte 0
+      {"</r><?xml version=1?>", false},        // a declaration that ends the text
   };
   TempDir dir("xmlpp-windows");
   const std::string path = (dir.path() / "out.xml").string();
@@ -597,6 +600,9 @@ TEST(Reader, ChildrenTakenWhileReadingWriteTheSameDocument) {
       {"doctype after", "<r><x v='&amp;lt;'/></r><!DOCTYPE late>"},
       {"references in place", "<r><x v='&amp;amp;'/><y v='&#38;#38;'/><z v='a&#10;b'/></r>"},
       {"childless", "<r a='1'/>"},
+      {"refused deep inside", "<r><x/><y><z><stop/></z></y><w/></r>"},
+      {"declaration ends the text", "<r><x/><y/></r><?xml encoding=z?>"},
+      {"refused root", "<stop><x/><y/></stop>"},
   };
   TempDir dir("xmlpp-stream");
   const std::string path = (dir.path() / "out.xml").string();

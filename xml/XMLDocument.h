@@ -42,6 +42,10 @@ class ChildSink {
   // has taken it: the reader then leaves it out of the tree and reuses its memory. False ends the
   // sink's part: the text is read again, every child kept.
   virtual bool take(const XMLElement& root, const XMLNode& child) = 0;
+  // An element of the first top-level element (or that element itself) whose start tag has just
+  // been read: its name and attributes, no children. False ends the sink's part at once, as a
+  // refused child would at its end.
+  virtual bool admits(const XMLElement& element) = 0;
   // What the sink took is not wanted: the text is read again, every child kept (after a false
   // `take`, or when the text did not end with `root` as the document's one complete element).
   virtual void drop() = 0;

@@ -62,7 +62,11 @@ XMLElement* Parser<kRecord, kKeepText>::parse() {
     return nullptr;
   }
   while (true) {
-    if (!readMarkup()) return nullptr;
+    if (!readMarkup()) {
+      // A declaration ended the parse, and the text has no root: nor does what a sink took.
+      if (sinkRoot_) dropSink();
+      return nullptr;
+    }
     if (!window_ || !readOn()) return root_;
   }
 }
@@ -289,7 +293,10 @@ void Parser<kRecord, kKeepText>::startTag() {
     }
     element->adoptAttributes(records, count);
   }
-  if (sink_ && open_.size() == 1 && !root_) childrenStart_ = doc_.arena().mark();
+  if (sink_ && !root_) {
+    if (!sink_->admits(*element)) return dropSink();
+    if (open_.size() == 1) childrenStart_ = doc_.arena().mark();
+  }
   if (cur() == '>') {
     advance();
   } else if (cur() == '/') {

@@ -46,9 +46,9 @@ class Preprocessor {
   Failure run(const std::string& fileName, const MacroMap& macros, WalkListener* listener = nullptr,
               RunOutput* output = nullptr);
 
-  // Whether the walk would keep `node` and everything under it exactly as read: no element there
-  // is a directive and no attribute value holds a reference. `pending` is scratch storage.
-  static bool keepsAsRead(const XMLNode& node, std::vector<const XMLNode*>& pending);
+  // Whether the walk would keep `element` as read, children aside: it is no directive and no
+  // attribute value holds a reference.
+  static bool keepsAsRead(const XMLElement& element);
 
   // Folders in which an include that is not found beside the including file is looked up, in
   // order; the first that holds the file gives its path.

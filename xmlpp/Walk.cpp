@@ -240,20 +240,11 @@ bool Walk::isDirective(std::string_view name) {
   return false;
 }
 
-bool Preprocessor::keepsAsRead(const XMLNode& node, std::vector<const XMLNode*>& pending) {
-  pending.assign(1, &node);
-  while (!pending.empty()) {
-    const XMLNode* next = pending.back();
-    pending.pop_back();
-    if (next->next && next != &node) pending.push_back(next->next);
-    if (!next->isElement()) continue;
-    const auto* element = static_cast<const XMLElement*>(next);
-    if (Walk::isDirective(element->name())) return false;
-    for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-      const XMLAttribute& a = element->attributes()[i];
-      if (!a.isNull() && MacroEnvironment::hasReferences(a.value())) return false;
-    }
-    if (element->firstChild) pending.push_back(element->firstChild);
+bool Preprocessor::keepsAsRead(const XMLElement& element) {
+  if (Walk::isDirective(element.name())) return false;
+  for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
+    const XMLAttribute& a = element.attributes()[i];
+    if (!a.isNull() && MacroEnvironment::hasReferences(a.value())) return false;
   }
   return true;
 }
