@@ -1,5 +1,6 @@
-// The lenient XML reader's parser (XMLReader.cpp), shared with the loads that run it
-// (XMLLoad.cpp). One forward pass over the bytes of a text builds the tree in the document's
+// The lenient XML reader's parser, for XMLReader.cpp alone (which defines its members and runs
+// it): in one translation unit and without linkage, the compiler reads each tag inline in the loop
+// over the markup. One forward pass over the bytes of a text builds the tree in the document's
 // arena. Names and undecoded values stay as views into the buffer, which the document keeps; only
 // decoded values are copied. Comments are dropped, CDATA sections kept, and text is dropped unless
 // the document asks to keep it.
@@ -21,11 +22,18 @@
 
 namespace xml_reading {
 
-// An element being read, and its last child so far.
+// An element being read, and its last child so far (the document keeps a list of them from one
+// load to the next, ReaderScratch).
 struct ElementBeingRead {
   XMLElement* element;
   XMLNode* lastChild;
 };
+
+}  // namespace xml_reading
+
+namespace {
+
+using xml_reading::ElementBeingRead;
 
 // Why the reader stopped before the end of a text.
 enum class ReadError : std::uint8_t {
@@ -36,8 +44,8 @@ enum class ReadError : std::uint8_t {
 
 // kRecord: whether the parser records the repairs it makes (XMLDocument::recordRepairs); a
 // parser that does not is compiled without the tests. kKeepText: whether it keeps text
-// (XMLDocument::keepText). Its members are defined in XMLReader.cpp, for the four parsers.
-template <bool kRecord, bool kKeepText>
+// (XMLDocument::keepText).
+template <bool kRecord, bool kKeepText, bool kStream>
 class Parser {
  public:
   // `scratch` holds no state between parses, only storage.
@@ -288,7 +296,7 @@ class Parser {
   // child so that long child chains are built in linear time.
   void appendToOpen(XMLNode* node) {
     if (open_.empty()) return;
-    if (sink_ && open_.size() == 1 && !root_) return offer(node);
+    if (kStream && open_.size() == 1 && !root_) return offer(node);
     ElementBeingRead& top = open_.back();
     if (top.lastChild) {
       top.lastChild->next = node;
@@ -340,13 +348,13 @@ class Parser {
   // the start the sink wrote would no longer be the document's, and what the declaration keeps
   // in the arena would be overwritten with the next child.
   bool headerChangesAfterSink() {
-    if (!sink_ || (open_.empty() && !sinkRoot_)) return false;
+    if (!kStream || (open_.empty() && !sinkRoot_)) return false;
     dropSink();
     return true;
   }
 };
 
-}  // namespace xml_reading
+}  // namespace
 
 struct XMLDocument::ReaderScratch {
   std::vector<xml_reading::ElementBeingRead> open;

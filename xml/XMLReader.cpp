@@ -1,15 +1,16 @@
-// The lenient XML reader: the parser's members (XMLParser.h).
+// The lenient XML reader: the parser's members (XMLParser.h), and the document's parses that run
+// it.
 
 #include "XMLParser.h"
 #include "XMLReferences.h"
 
-namespace xml_reading {
+namespace {
 
 // A reference is never shorter than the bytes it stands for, so `out` may be where the token
 // stands: the decoded bytes overwrite only bytes already read.
-template <bool kRecord, bool kKeepText>
-std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, char* out,
-                                                        std::size_t first) {
+template <bool kRecord, bool kKeepText, bool kStream>
+std::string_view Parser<kRecord, kKeepText, kStream>::decodeInto(std::string_view token, char* out,
+                                                                 std::size_t first) {
   if (out != token.data()) std::memmove(out, token.data(), first);
   std::size_t n = first;
   for (std::size_t i = first; i < token.size(); ++i) {
@@ -36,9 +37,9 @@ std::string_view Parser<kRecord, kKeepText>::decodeInto(std::string_view token, 
 // value with a line break, or with a numeric reference that may stand for one, is decoded into
 // the arena instead. (In place, "&amp;" then a line feed would leave the line feed twice: shifted
 // left, and still in the bytes after the decoded value.)
-template <bool kRecord, bool kKeepText>
-std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
-                                                         std::size_t first) {
+template <bool kRecord, bool kKeepText, bool kStream>
+std::string_view Parser<kRecord, kKeepText, kStream>::decodeValue(std::string_view token,
+                                                                  std::size_t first) {
   // One pass over the bytes from the first reference on: a line break, or "&#".
   bool mayChangeLines = false;
   for (std::size_t k = first; k < token.size() && !mayChangeLines; ++k) {
@@ -47,15 +48,15 @@ std::string_view Parser<kRecord, kKeepText>::decodeValue(std::string_view token,
         c == '\n' || c == '\r' || (c == '&' && k + 1 < token.size() && token[k + 1] == '#');
   }
   // While a sink takes children the text must stay as read: it may be read again.
-  if (mayChangeLines || sink_) {
+  if (mayChangeLines || kStream) {
     char* out = static_cast<char*>(doc_.arena().allocate(token.size(), 1));
     return decodeInto(token, out, first);
   }
   return decodeInto(token, begin_ + (token.data() - begin_), first);
 }
 
-template <bool kRecord, bool kKeepText>
-XMLElement* Parser<kRecord, kKeepText>::parse() {
+template <bool kRecord, bool kKeepText, bool kStream>
+XMLElement* Parser<kRecord, kKeepText, kStream>::parse() {
   skipSpace();
   if (atEnd() || cur() != '<') {
     if (window_ && !window_->atEnd()) dropSink();  // a window of blanks: read it whole
@@ -67,12 +68,12 @@ XMLElement* Parser<kRecord, kKeepText>::parse() {
       if (sinkRoot_) dropSink();
       return nullptr;
     }
-    if (!window_ || !readOn()) return root_;
+    if (!kStream || !window_ || !readOn()) return root_;
   }
 }
 
-template <bool kRecord, bool kKeepText>
-bool Parser<kRecord, kKeepText>::readOn() {
+template <bool kRecord, bool kKeepText, bool kStream>
+bool Parser<kRecord, kKeepText, kStream>::readOn() {
   if (sinkDropped_ || window_->atEnd()) return false;
   if (!resumeAt_) {
     dropSink();  // the window ended before the first top-level element's start tag did
@@ -104,12 +105,12 @@ bool Parser<kRecord, kKeepText>::readOn() {
   }
 }
 
-template <bool kRecord, bool kKeepText>
-bool Parser<kRecord, kKeepText>::readMarkup() {
+template <bool kRecord, bool kKeepText, bool kStream>
+bool Parser<kRecord, kKeepText, kStream>::readMarkup() {
   while (!finished_ && error_ == ReadError::None) {
     // The cursor is on "<". In a window, a point between two children (or after the first
     // top-level element) is where the parse can go back to.
-    if (window_ && ((open_.size() == 1 && !root_) || (open_.empty() && root_))) {
+    if (kStream && window_ && ((open_.size() == 1 && !root_) || (open_.empty() && root_))) {
       resumeAt_ = p_;
       resumeElement_ = open_.empty() ? nullptr : open_.front().element;
       resumeRoot_ = root_;
@@ -143,8 +144,8 @@ bool Parser<kRecord, kKeepText>::readMarkup() {
   return true;
 }
 
-template <bool kRecord, bool kKeepText>
-bool Parser<kRecord, kKeepText>::declaration() {
+template <bool kRecord, bool kKeepText, bool kStream>
+bool Parser<kRecord, kKeepText, kStream>::declaration() {
   advance();
   std::string_view target = scanName();
   if (!isPrefixOf(target, "xml")) return true;  // not recognised: the rest is read as text
@@ -180,8 +181,8 @@ bool Parser<kRecord, kKeepText>::declaration() {
   return true;
 }
 
-template <bool kRecord, bool kKeepText>
-const char* Parser<kRecord, kKeepText>::skipToClosingPair(char first) {
+template <bool kRecord, bool kKeepText, bool kStream>
+const char* Parser<kRecord, kKeepText, kStream>::skipToClosingPair(char first) {
   while (true) {
     const char* at = static_cast<const char*>(std::memchr(p_, first, end_ - p_));
     if (!at) {
@@ -202,8 +203,8 @@ const char* Parser<kRecord, kKeepText>::skipToClosingPair(char first) {
 }
 
 // After "<!": a comment, a CDATA section, a DOCTYPE, or something read as text.
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::markupBang() {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::markupBang() {
   const char* start = p_ - 1;  // the "<"
   advance();
   if (cur() == '-') {
@@ -223,8 +224,8 @@ void Parser<kRecord, kKeepText>::markupBang() {
 }
 
 // "<![CDATA[" up to "]]>": kept as a node of the open element, whatever the opener's word.
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::cdataSection(const char* start) {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::cdataSection(const char* start) {
   advance();
   scanName();
   advance();
@@ -237,24 +238,24 @@ void Parser<kRecord, kKeepText>::cdataSection(const char* start) {
 }
 
 // A one-word DOCTYPE is recorded; one with more after its name is read as text.
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::doctype() {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::doctype() {
   std::string_view name = scanName();
   if (cur() == '>') {
     if (headerChangesAfterSink()) return;
     // A window's bytes are used again: the name is kept in the arena.
-    doc_.doctype = window_ ? doc_.duplicateString(name) : name;
+    doc_.doctype = kStream && window_ ? doc_.duplicateString(name) : name;
     advance();
   }
 }
 
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::startTag() {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::startTag() {
   if constexpr (kKeepText) beforeChild();
   // The name is a view right after the "<": it tells the element's position for messages.
   // The first top-level element read through a window outlives the window's bytes: its name and
   // values are kept in the arena.
-  const bool keepsBytes = window_ && open_.empty() && !root_;
+  const bool keepsBytes = kStream && window_ && open_.empty() && !root_;
   const std::string_view elementName = scanName();
   XMLElement* element =
       doc_.createElement(keepsBytes ? doc_.duplicateString(elementName) : elementName);
@@ -293,7 +294,7 @@ void Parser<kRecord, kKeepText>::startTag() {
     }
     element->adoptAttributes(records, count);
   }
-  if (sink_ && !root_) {
+  if (kStream && !root_) {
     if (!sink_->admits(*element)) return dropSink();
     if (open_.size() == 1) childrenStart_ = doc_.arena().mark();
   }
@@ -306,8 +307,8 @@ void Parser<kRecord, kKeepText>::startTag() {
   }
 }
 
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::closeInnermost() {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::closeInnermost() {
   if (open_.empty()) return;
   if constexpr (kKeepText) finishText();
   XMLElement* element = open_.back().element;
@@ -323,8 +324,8 @@ void Parser<kRecord, kKeepText>::closeInnermost() {
   root_ = element;
 }
 
-template <bool kRecord, bool kKeepText>
-void Parser<kRecord, kKeepText>::endTag() {
+template <bool kRecord, bool kKeepText, bool kStream>
+void Parser<kRecord, kKeepText, kStream>::endTag() {
   advance();
   if (cur() == '>') {
     closeInnermost();
@@ -350,9 +351,89 @@ void Parser<kRecord, kKeepText>::endTag() {
   }
 }
 
-template class Parser<false, false>;
-template class Parser<false, true>;
-template class Parser<true, false>;
-template class Parser<true, true>;
+}  // namespace
 
-}  // namespace xml_reading
+std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std::size_t size,
+                                                                ChildSink* sink) {
+  char none = '\0';
+  if (!text) text = &none;  // an empty input has no buffer
+  // A NUL byte ends the text wherever it stands.
+  const char* nul = static_cast<const char*>(std::memchr(text, '\0', size));
+  if (nul) size = static_cast<std::size_t>(nul - text);
+  if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+    text += 3;
+    size -= 3;
+  }
+  texts_.emplace_back(text, text + size);
+  repairs.clear();
+  if (recordRepairs) textRepairs(text, size, nul);
+  if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
+  if (keepText) {
+    return recordRepairs ? parseText<true, true>(text, size, nullptr)
+                         : parseText<false, true>(text, size, nullptr);
+  }
+  if (recordRepairs) {
+    return parseText<true, false>(text, size, nullptr);
+  }
+  return parseText<false, false>(text, size, sink);
+}
+
+std::optional<bool> XMLDocument::loadThroughWindows(const std::string& fileName, ChildSink& sink) {
+  InputWindow window;
+  if (!window.open(fileName, kWindowedFrom)) return std::nullopt;
+  char* text = window.begin();
+  if (window.end() - text >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) text += 3;
+  if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
+  const Arena::Mark start = arena_.mark();
+  const std::optional<std::string_view> header[] = {version, encoding, doctype};
+  Parser<false, false, true> parser(*this, text, static_cast<std::size_t>(window.end() - text),
+                                    readerScratch_->open, readerScratch_->attributes, &sink);
+  parser.readThrough(window);
+  XMLElement* parsed = parser.parse();
+  // The document keeps no view into the window: it stands only for a root whose children were
+  // taken, with nothing left open.
+  if (parsed && parser.tookChildren() && parser.sinkStands() && !parser.unclosed()) {
+    root = parsed;
+    unclosed.reset();
+    return true;
+  }
+  sink.drop();
+  arena_.rewind(start);
+  version = header[0];
+  encoding = header[1];
+  doctype = header[2];
+  return false;
+}
+
+template <bool kRecord, bool kKeepText>
+std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::size_t size,
+                                                               ChildSink* sink) {
+  // The parse's result: its root, the element left open, and where and why it stopped.
+  auto result = [&](auto& parser, XMLElement* parsed) -> std::optional<SyntaxError> {
+    root = parsed;
+    unclosed = parser.unclosed();
+    if (parser.error() == ReadError::None) return std::nullopt;
+    return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
+                       text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
+  };
+  if constexpr (!kRecord && !kKeepText) {
+    if (sink) {
+      const Arena::Mark start = arena_.mark();
+      Parser<false, false, true> parser(*this, text, size, readerScratch_->open,
+                                        readerScratch_->attributes, sink);
+      XMLElement* parsed = parser.parse();
+      if (parser.sinkStands()) return result(parser, parsed);
+      // The text is as it was read (nothing was decoded in place): read it again, keeping all.
+      // The declaration and DOCTYPE it set were met before the sink's part began, and are met
+      // again.
+      sink->drop();
+      arena_.rewind(start);
+    }
+  }
+  Parser<kRecord, kKeepText, false> parser(*this, text, size, readerScratch_->open,
+                                           readerScratch_->attributes, nullptr);
+  return result(parser, parser.parse());
+}
+
+XMLDocument::XMLDocument() = default;
+XMLDocument::~XMLDocument() = default;
