@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -108,7 +109,8 @@ bool InputWindow::open(const std::string& name, std::size_t atLeast) {
       static_cast<std::size_t>(info.st_size) <= atLeast) {
     return false;
   }
-  buffer_ = std::make_unique<char[]>(kFirstSize);
+  fileSize_ = static_cast<std::size_t>(info.st_size);
+  buffer_ = std::make_unique_for_overwrite<char[]>(kFirstSize);
   capacity_ = kFirstSize;
   return refill(buffer_.get());
 }
@@ -116,10 +118,15 @@ bool InputWindow::open(const std::string& name, std::size_t atLeast) {
 bool InputWindow::refill(const char* keep) {
   const auto kept = static_cast<std::size_t>(end() - keep);
   if (kept == capacity_) {
-    auto larger = std::make_unique<char[]>(capacity_ * 2);
-    std::memcpy(larger.get(), keep, kept);
-    buffer_ = std::move(larger);
-    capacity_ *= 2;
+    // What the reader keeps fills the window: the window takes the rest of the file at once (it
+    // was as large when the reading began), so that a large child is read again once, not once
+    // for every doubling.
+    const std::size_t rest = fileSize_ > consumed_ ? fileSize_ - consumed_ : 0;
+    const std::size_t larger = std::max(capacity_ * 2, kept + rest + 1);
+    auto buffer = std::make_unique_for_overwrite<char[]>(larger);
+    std::memcpy(buffer.get(), keep, kept);
+    buffer_ = std::move(buffer);
+    capacity_ = larger;
   } else if (kept) {
     std::memmove(buffer_.get(), keep, kept);
   }
@@ -132,6 +139,7 @@ bool InputWindow::refill(const char* keep) {
       atEnd_ = true;
       break;
     }
+    consumed_ += static_cast<std::size_t>(n);
     if (const void* nul = std::memchr(into, '\0', static_cast<std::size_t>(n))) {
       size_ += static_cast<std::size_t>(static_cast<const char*>(nul) - into);
       atEnd_ = true;

@@ -33,8 +33,8 @@ class InputWindow {
   // reports what went wrong), and false on a read error.
   bool open(const std::string& name, std::size_t atLeast);
   // Moves the bytes from `keep` to the end of the window to its front and reads after them until
-  // the window is full or the text ends. The window doubles first when `keep` is its front and
-  // it is full. False on a read error.
+  // the window is full or the text ends. When `keep` is its front and it is full, the window
+  // grows first to hold the rest of the file. False on a read error.
   bool refill(const char* keep);
   char* begin() const { return buffer_.get(); }
   char* end() const { return buffer_.get() + size_; }
@@ -47,5 +47,7 @@ class InputWindow {
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
+  std::size_t fileSize_ = 0;  // when it was opened
+  std::size_t consumed_ = 0;  // bytes read from the file
   bool atEnd_ = false;
 };
