@@ -504,6 +504,9 @@ class StreamingSink final : public ChildSink {
 std::string largeText(std::size_t bytes, const std::string& tail) {
   std::string text = "\xEF\xBB\xBF<?xml version='1.0'?><!DOCTYPE big>\n<r a='&amp;'>";
   for (std::size_t i = 0; text.size() < bytes; ++i) {
+    // Indentation before every child, and now and then a long run of text: a window ends in
+    // text between children at every boundary.
+    text += i % 500 == 499 ? "\n" + std::string(70000, 't') + "\n  " : "\n  ";
     switch (i % 7) {
       case 0:
         text += "<c i='" + std::to_string(i) + "' v='&amp;amp;'/>";
@@ -520,7 +523,7 @@ std::string largeText(std::size_t bytes, const std::string& tail) {
       default:
         text += "<g>" + std::string(i % 300, ' ') + "<h/></g>";
     }
-    if (i == 900) text += "<big>" + std::string(1500000, ' ') + "<in/></big>";
+    if (i == 5000) text += "<big>" + std::string(1500000, ' ') + "<in/></big>";
   }
   return text + tail;
 }
@@ -574,6 +577,26 @@ TEST(Reader, ChildrenTakenThroughWindowsWriteTheSameDocument) {
     EXPECT_EQ(written.size(), expected.size());
     EXPECT_TRUE(written == expected);
     EXPECT_EQ(sink.drops_ == 0, tail.streams);
+  }
+  // An indented document: every window ends in the line break and indentation after a child,
+  // or in a child, and never goes back over a child it took.
+  {
+    std::string indented = "<root>";
+    for (int i = 0; i < 200000; ++i)
+      indented += "\n  <a i=\"" + std::to_string(i) + "\"/>";
+    indented += "\n</root>\n";
+    std::ofstream(input, std::ios::binary) << indented;
+    XMLDocument plain, doc;
+    ASSERT_FALSE(plain.loadText(indented));
+    std::string expected;
+    plain.write(expected);
+    std::filesystem::remove(path);
+    StreamingSink sink(doc, path, -1);
+    ASSERT_FALSE(doc.load(input.string(), LoadRole::Input, &sink));
+    ASSERT_TRUE(sink.writer_);
+    ASSERT_FALSE(sink.writer_->finish(*doc.root));
+    ASSERT_FALSE(sink.file_->replace());
+    EXPECT_TRUE(readFile(path) == expected);
   }
   // A NUL byte ends the text wherever a window holds it.
   std::string text = largeText(3 << 20, "</r>");

@@ -322,6 +322,7 @@ class Parser {
   // The sink that takes the first top-level element's children, while it takes them.
   ChildSink* sink_;
   XMLElement* sinkRoot_ = nullptr;  // the element whose children it took, once it took one
+  bool taken_ = false;              // it took one with the markup being read
   bool sinkDropped_ = false;
   Arena::Mark childrenStart_{};  // where the arena stood after that element's start tag
   // Reading through a window: the window, and the last point the parse can go back to (the
@@ -337,6 +338,7 @@ class Parser {
     XMLElement* root = open_.front().element;
     if (!sink_->take(*root, *node)) return dropSink();
     sinkRoot_ = root;
+    taken_ = true;
     doc_.arena().rewind(childrenStart_);
   }
   // Ends the sink's part: the parse stops here.

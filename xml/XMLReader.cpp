@@ -109,7 +109,8 @@ template <bool kRecord, bool kKeepText, bool kStream>
 bool Parser<kRecord, kKeepText, kStream>::readMarkup() {
   while (!finished_ && error_ == ReadError::None) {
     // The cursor is on "<". In a window, a point between two children (or after the first
-    // top-level element) is where the parse can go back to.
+    // top-level element) is where the parse can go back to, and so is the end of a child the
+    // sink took (below).
     if (kStream && window_ && ((open_.size() == 1 && !root_) || (open_.empty() && root_))) {
       resumeAt_ = p_;
       resumeElement_ = open_.empty() ? nullptr : open_.front().element;
@@ -129,6 +130,15 @@ bool Parser<kRecord, kKeepText, kStream>::readMarkup() {
       default:
         startTag();
         break;
+    }
+    if (kStream && taken_) {
+      // Past a child the sink took: going back any further would take it again.
+      taken_ = false;
+      if (window_) {
+        resumeAt_ = p_;
+        resumeElement_ = open_.front().element;
+        resumeRoot_ = nullptr;
+      }
     }
     if (finished_ || error_ != ReadError::None) break;
     // Text up to the next "<" is dropped, or kept.

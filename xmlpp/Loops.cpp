@@ -151,15 +151,20 @@ Walk::Decision Walk::doFor(Step& step) {
   forLoop.end = end;
   forLoop.increment = increment;
   forLoop.apIncrement = increment * factor;
+  forLoop.range = end - start;
   forLoops_.push_back(std::move(state));
   return iterateFor(step, forLoop);
 }
 
 Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
   // Copies made one iteration at a time are walked before the next are made, which changes
-  // nothing when they are complete as made.
-  const bool oneAtATime =
-      !listener_ && !findings_.any() && !step.loopMaps && !frames_[step.frame].context.loopMaps;
+  // nothing when they are complete as made. A loop over a range of more than 2^24 values makes
+  // them all at once: such a loop is almost always a mistake (an end of -1 is a range of over
+  // four billion), and its copies' memory then ends the run, where one iteration at a time would
+  // write for hours.
+  constexpr std::uint32_t kOneAtATimeRange = 1u << 24;
+  const bool oneAtATime = !listener_ && !findings_.any() && !step.loopMaps &&
+                          !frames_[step.frame].context.loopMaps && loop.range <= kOneAtATimeRange;
   std::vector<HandedOver> handedOver;
   XMLNode* insertionPoint = step.element;
   bool last = false;

@@ -359,6 +359,7 @@ class Walk {
     std::uint32_t end;
     std::uint32_t increment;
     std::uint32_t apIncrement;
+    std::uint32_t range;  // end - start
     // Which variables each iteration sets. All of them at first; once the first copy has been
     // prepared, only those its values write, when nothing else reads the table: the listener
     // and a body expanded through loop maps read every variable. (The body the last iteration
