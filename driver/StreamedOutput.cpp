@@ -8,9 +8,8 @@ std::optional<std::string> copy(const std::optional<std::string_view>& text) {
 
 }  // namespace
 
-StreamedOutput::Start StreamedOutput::startOf(const XMLDocument& document) const {
-  return {copy(document.version), copy(document.encoding),
-          copy(doctype_ ? doctype_ : document.doctype)};
+StreamedOutput::Start StreamedOutput::currentStart() const {
+  return {copy(document_.version), copy(document_.encoding), copy(doctype())};
 }
 
 bool StreamedOutput::begin(const XMLElement& root) {
@@ -22,8 +21,8 @@ bool StreamedOutput::begin(const XMLElement& root) {
     return false;
   }
   writer_ = std::make_unique<PieceWriter>(*file_, options_);
-  writer_->start(document_, doctype_ ? doctype_ : document_.doctype, root);
-  start_ = startOf(document_);
+  writer_->start(document_, doctype(), root);
+  start_ = currentStart();
   return true;
 }
 

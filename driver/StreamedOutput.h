@@ -37,7 +37,7 @@ class StreamedOutput final : public RunOutput {
   // Whether the declaration and DOCTYPE written are still the document's: an include the walk
   // loaded after the first child was written may have given it others (the run is then made
   // again, written after the walk).
-  bool startStands() const { return start_ == startOf(document_); }
+  bool startStands() const { return start_ == currentStart(); }
   // Writes the root's children still in the tree and its end tag, and finishes the file, which
   // is then to be put in place.
   Failure finish(const XMLElement& root);
@@ -49,7 +49,12 @@ class StreamedOutput final : public RunOutput {
     std::optional<std::string> version, encoding, doctype;
     bool operator==(const Start&) const = default;
   };
-  Start startOf(const XMLDocument& document) const;
+  // The start the document would be written with now.
+  Start currentStart() const;
+  // The DOCTYPE the output gets: the one given, else the document's.
+  std::optional<std::string_view> doctype() const {
+    return doctype_ ? doctype_ : document_.doctype;
+  }
   // Opens the file and writes the start, up to the root's start tag: false when the output
   // cannot be opened so (it then takes nothing, ever).
   bool begin(const XMLElement& root);
