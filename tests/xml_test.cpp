@@ -382,6 +382,27 @@ TEST(Reader, DeepAndWideDocumentsNeedNoStack) {
   EXPECT_EQ(out.size(), 4 + 7 * 1000000 + 5u);
 }
 
+// Repeated names among few attributes: a repeat keeps the first position and takes the last
+// value, whether or not other names of the tag look alike (same length, same last byte).
+TEST(Model, RepeatedAttributeNames) {
+  const struct {
+    const char* tag;
+    const char* attributes;
+  } cases[] = {
+      {"<e ab='1' cb='2'/>", "e[ab=1,cb=2]"},
+      {"<e ab='1' cb='2' ab='3'/>", "e[ab=3,cb=2]"},
+      {"<e ab='1' cb='2' cb='3' db='4'/>", "e[ab=1,cb=3,db=4]"},
+      {"<e a='1' a='2' a='3'/>", "e[a=3]"},
+      {"<e x='1' y='2' x1='3' y='4' x='5'/>", "e[x=5,y=4,x1=3]"},
+      {"<e abcdefgh='1' abcdefgi='2' abcdefgh='3'/>", "e[abcdefgh=3,abcdefgi=2]"},
+  };
+  for (const auto& c : cases) {
+    XMLDocument doc;
+    ASSERT_FALSE(doc.loadText(c.tag));
+    EXPECT_EQ(dump(doc.root), c.attributes) << c.tag;
+  }
+}
+
 TEST(Model, AttributesAndCopies) {
   XMLDocument doc;
   ASSERT_FALSE(doc.loadText("<e a='1' a='2' b=''><![CDATA[c]]><x k='v'><y/></x></e>"));

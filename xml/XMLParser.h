@@ -91,16 +91,23 @@ class Parser {
   void advance() {
     if (p_ < end_) ++p_;
   }
+  // The scans below move a local cursor and store it once: a store to the member on every byte
+  // would stay in the loop, as the bytes read could alias it.
   void skipSpace() {
-    while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_)))
-      ++p_;
+    const char* p = p_;
+    while (p < end_ && isSpace(static_cast<unsigned char>(*p)))
+      ++p;
+    p_ = p;
   }
   std::string_view scanName() {
-    const char* start = p_;
-    while (p_ < end_ && isNameChar(static_cast<unsigned char>(*p_)))
-      ++p_;
-    std::string_view name(start, p_ - start);
-    skipSpace();
+    const char* const start = p_;
+    const char* p = start;
+    while (p < end_ && isNameChar(static_cast<unsigned char>(*p)))
+      ++p;
+    std::string_view name(start, static_cast<std::size_t>(p - start));
+    while (p < end_ && isSpace(static_cast<unsigned char>(*p)))
+      ++p;
+    p_ = p;
     return name;
   }
   // Reads a quoted value starting at the opening quote; leaves the cursor after the closing one.
@@ -161,6 +168,16 @@ class Parser {
   // A repeated name keeps its first position and takes the new value.
   void addAttribute(std::string_view name, std::string_view value) {
     constexpr std::size_t kIndexFrom = 16;
+    // A name whose bit in the start tag's filter is not set is no repeat: most tags skip the
+    // search.
+    const std::uint64_t bit = std::uint64_t{1}
+                              << ((name.size() * 7 + static_cast<unsigned char>(name.back())) & 63);
+    const bool maybeRepeat = (namesSeen_ & bit) != 0;
+    namesSeen_ |= bit;
+    if (!maybeRepeat && scratch_.size() < kIndexFrom) {
+      scratch_.push_back(XMLAttribute{name, value});
+      return;
+    }
     if (scratch_.size() < kIndexFrom) {
       for (XMLAttribute& a : scratch_) {
         if (a.name() == name) {
@@ -316,6 +333,8 @@ class Parser {
   bool finished_ = false;
   std::vector<ElementBeingRead>& open_;
   std::vector<XMLAttribute>& scratch_;
+  // One bit for each name of the start tag being read (addAttribute).
+  std::uint64_t namesSeen_ = 0;
   // Positions in scratch_ by name, once an element has many attributes.
   std::unordered_map<std::string_view, std::size_t> scratchIndex_;
   XMLElement* root_ = nullptr;

@@ -272,6 +272,7 @@ void Parser<kRecord, kKeepText, kStream>::startTag() {
   open_.push_back({element, nullptr});
   scratch_.clear();
   scratchIndex_.clear();
+  namesSeen_ = 0;
   while (true) {
     if (atEnd() || cur() == '/' || cur() == '>') break;
     if (!startsAttributeName(cur())) {
