@@ -1,4 +1,5 @@
-// The vector searches of the reader and the writer against their portable versions: every path the
+// The vector searches of the reader and the writer (and the writer's inline one for short values)
+// against their portable versions: every path the
 // processor has must find the same byte, for every byte value, on random texts from every start,
 // and at the lengths where the vector code changes its way of reading (around its block widths,
 // and at the very end of a page followed by one that cannot be read).
@@ -39,6 +40,7 @@ void expectSameFinds(const char* from, const char* end, const std::string& what)
     const ByteScans& scans = byteScans(path);
     SCOPED_TRACE(what + " path " + std::to_string(static_cast<int>(path)));
     EXPECT_EQ(scans.escape(from, end) - from, baseline.escape(from, end) - from);
+    EXPECT_EQ(escapeShort(scans, from, end) - from, baseline.escape(from, end) - from);
     for (char quote : {'"', '\''}) {
       EXPECT_EQ(scans.quoteOrAmpersand(from, end, quote) - from,
                 baseline.quoteOrAmpersand(from, end, quote) - from);

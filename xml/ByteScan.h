@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // The searches of the reader's and the writer's inner loops, each in three versions that find
 // the same byte: a portable one, one with SSE2 (every x86-64 processor has it) and one with AVX2,
@@ -29,3 +34,29 @@ bool scanPathAvailable(ScanPath path);
 const ByteScans& byteScans(ScanPath path);
 // The scans of the fastest path available.
 const ByteScans& bestByteScans();
+
+// The escape search of a range shorter than 16 bytes, inline: most attribute values are that
+// short, and a call through `ByteScans::escape` costs more than the search. One SSE2 block read
+// from `from` when it lies within one page (the bytes past `end` are ignored); `escape` otherwise.
+__attribute__((no_sanitize_address)) inline const char* escapeShort(const ByteScans& scans,
+                                                                    const char* from,
+                                                                    const char* end) {
+#if defined(__SSE2__)
+  constexpr std::uintptr_t kPage = 4096;
+  const auto size = static_cast<std::size_t>(end - from);
+  if (size == 0) return end;  // `from` may be where an unreadable page starts
+  if (size < 16 && (reinterpret_cast<std::uintptr_t>(from) & (kPage - 1)) <= kPage - 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
+    __m128i other = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F));
+    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+    const auto plain = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(other, printable)));
+    const unsigned found = ~plain & ((1u << size) - 1);
+    return found ? from + __builtin_ctz(found) : end;
+  }
+#endif
+  return scans.escape(from, end);
+}

@@ -84,7 +84,7 @@ void writeEscaped(Output& out, std::string_view text, bool utf8, const ByteScans
   static constexpr char kHex[] = "0123456789abcdef";
   const char* const end = text.data() + text.size();
   const char* run = text.data();  // the bytes from here on are copied as they are
-  for (const char* p = run; (p = scans.escape(p, end)) != end;) {
+  for (const char* p = run; (p = escapeShort(scans, p, end)) != end;) {
     const auto c = static_cast<unsigned char>(*p);
     if (utf8 && c >= 0x80) {
       if (std::size_t length = utf8SequenceLength(std::string_view(p, end - p))) {
