@@ -1,8 +1,8 @@
-// The vector searches of the reader and the writer (and the writer's inline one for short values)
-// against their portable versions: every path the
-// processor has must find the same byte, for every byte value, on random texts from every start,
-// and at the lengths where the vector code changes its way of reading (around its block widths,
-// and at the very end of a page followed by one that cannot be read).
+// The vector searches of the reader and the writer, and the inline ones for what is mostly near,
+// against their portable versions: every path the processor has must find the same byte, for
+// every byte value, on random texts from every start, and at the lengths where the vector code
+// changes its way of reading (around its block widths, and at the very end of a page followed by
+// one that cannot be read).
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -44,6 +44,12 @@ void expectSameFinds(const char* from, const char* end, const std::string& what)
     for (char quote : {'"', '\''}) {
       EXPECT_EQ(scans.quoteOrAmpersand(from, end, quote) - from,
                 baseline.quoteOrAmpersand(from, end, quote) - from);
+      EXPECT_EQ(quoteOrAmpersandNear(scans, from, end, quote) - from,
+                baseline.quoteOrAmpersand(from, end, quote) - from);
+    }
+    for (char byte : {'<', '&'}) {
+      const void* at = std::memchr(from, byte, static_cast<std::size_t>(end - from));
+      EXPECT_EQ(findByteNear(from, end, byte), at ? static_cast<const char*>(at) : end);
     }
   }
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -59,4 +60,37 @@ __attribute__((no_sanitize_address)) inline const char* escapeShort(const ByteSc
   }
 #endif
   return scans.escape(from, end);
+}
+
+// The reader's searches where what they look for is mostly near: the first 16 bytes are searched
+// inline (when the range holds them, so nothing past `end` is read), the rest through the C
+// library's memchr or `ByteScans::quoteOrAmpersand`. A tag's values and the layout between tags
+// are that short, and a call costs more than the search.
+inline const char* findByteNear(const char* from, const char* end, char byte) {
+#if defined(__SSE2__)
+  if (end - from >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    if (const auto bits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(byte))))) {
+      return from + __builtin_ctz(bits);
+    }
+    from += 16;
+  }
+#endif
+  const void* at = std::memchr(from, byte, static_cast<std::size_t>(end - from));
+  return at ? static_cast<const char*>(at) : end;
+}
+inline const char* quoteOrAmpersandNear(const ByteScans& scans, const char* from, const char* end,
+                                        char quote) {
+#if defined(__SSE2__)
+  if (end - from >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(quote)),
+                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+    if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hits)))
+      return from + __builtin_ctz(bits);
+    from += 16;
+  }
+#endif
+  return scans.quoteOrAmpersand(from, end, quote);
 }

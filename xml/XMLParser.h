@@ -128,7 +128,7 @@ class Parser {
     const char quote = *p_;
     ++p_;
     const char* start = p_;
-    const char* stop = scans_.quoteOrAmpersand(p_, end_, quote);
+    const char* stop = quoteOrAmpersandNear(scans_, p_, end_, quote);
     if (stop != end_ && *stop == '&') {
       const char* close =
           static_cast<const char*>(std::memchr(stop, quote, static_cast<std::size_t>(end_ - stop)));

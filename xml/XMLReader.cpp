@@ -142,8 +142,8 @@ bool Parser<kRecord, kKeepText, kStream>::readMarkup() {
     }
     if (finished_ || error_ != ReadError::None) break;
     // Text up to the next "<" is dropped, or kept.
-    const char* next = static_cast<const char*>(std::memchr(p_, '<', end_ - p_));
-    if (!next) break;
+    const char* next = findByteNear(p_, end_, '<');
+    if (next == end_) break;
     if constexpr (kKeepText) {
       keepText(next);
     } else {
