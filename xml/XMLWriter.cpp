@@ -79,12 +79,14 @@ constexpr std::size_t kMaxEscapedPerByte = 6;
 
 // Writes the value with the bytes `scans.escape` finds escaped: the four markup bytes by name,
 // the others as "&#x..;" references, except that with `utf8` a valid UTF-8 sequence is copied.
+// `first` is the first byte to escape; kept out of line, as most values have none.
 template <class Output>
-void writeEscaped(Output& out, std::string_view text, bool utf8, const ByteScans& scans) {
+[[gnu::noinline]] void writeEscapedFrom(Output& out, std::string_view text, const char* first,
+                                        bool utf8, const ByteScans& scans) {
   static constexpr char kHex[] = "0123456789abcdef";
   const char* const end = text.data() + text.size();
   const char* run = text.data();  // the bytes from here on are copied as they are
-  for (const char* p = run; (p = escapeShort(scans, p, end)) != end;) {
+  for (const char* p = first; p != end; p = escapeShort(scans, p, end)) {
     const auto c = static_cast<unsigned char>(*p);
     if (utf8 && c >= 0x80) {
       if (std::size_t length = utf8SequenceLength(std::string_view(p, end - p))) {
@@ -119,6 +121,16 @@ void writeEscaped(Output& out, std::string_view text, bool utf8, const ByteScans
     }
   }
   out.append(std::string_view(run, end - run));
+}
+
+// A value without a byte to escape is copied where it is written.
+template <class Output>
+[[gnu::always_inline]] inline void writeEscaped(Output& out, std::string_view text, bool utf8,
+                                                const ByteScans& scans) {
+  const char* const end = text.data() + text.size();
+  const char* first = escapeShort(scans, text.data(), end);
+  if (first == end) return out.append(text);
+  writeEscapedFrom(out, text, first, utf8, scans);
 }
 
 class Writer {
