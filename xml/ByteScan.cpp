@@ -49,19 +49,9 @@ bool blockWithinPage(const char* p) {
   return (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) <= kPage - 16;
 }
 
-// A mask with a bit set for each byte of a block that the writer escapes. Bytes compare as
-// signed, so those above 0x7F are below 0x20 too.
+// A mask with a bit set for each byte of a block that the writer escapes (escapeBits16).
 struct EscapeBlocks {
-  static unsigned mask16(__m128i v) {
-    const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
-    __m128i other = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
-    const auto plain = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(other, printable)));
-    return ~plain & 0xFFFFu;
-  }
+  static unsigned mask16(__m128i v) { return escapeBits16(v); }
   __attribute__((target("avx2"))) static unsigned mask32(__m256i v) {
     const __m256i printable = _mm256_cmpgt_epi8(v, _mm256_set1_epi8(0x1F));
     __m256i other = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x7F));
@@ -77,11 +67,7 @@ struct EscapeBlocks {
 // A mask with a bit set for each byte of a block that is the quote or "&".
 struct QuoteOrAmpersandBlocks {
   char quote;
-  unsigned mask16(__m128i v) const {
-    const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(quote)),
-                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
-    return static_cast<unsigned>(_mm_movemask_epi8(hits));
-  }
+  unsigned mask16(__m128i v) const { return quoteOrAmpersandBits16(v, quote); }
   __attribute__((target("avx2"))) unsigned mask32(__m256i v) const {
     const __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(quote)),
                                          _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')));

@@ -36,6 +36,27 @@ const ByteScans& byteScans(ScanPath path);
 // The scans of the fastest path available.
 const ByteScans& bestByteScans();
 
+#if defined(__SSE2__)
+// A bit for each byte of a 16-byte block that the writer escapes (see `ByteScans::escape`). Bytes
+// compare as signed, so those above 0x7F are below 0x20 too.
+inline unsigned escapeBits16(__m128i v) {
+  const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
+  __m128i other = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F));
+  other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+  other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+  other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+  other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+  const auto plain = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(other, printable)));
+  return ~plain & 0xFFFFu;
+}
+// A bit for each byte of a 16-byte block that is `quote` or "&".
+inline unsigned quoteOrAmpersandBits16(__m128i v, char quote) {
+  const __m128i hits =
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(quote)), _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+  return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+#endif
+
 // The escape search of a range shorter than 16 bytes, inline: most attribute values are that
 // short, and a call through `ByteScans::escape` costs more than the search. One SSE2 block read
 // from `from` when it lies within one page (the bytes past `end` are ignored); `escape` otherwise.
@@ -47,15 +68,8 @@ __attribute__((no_sanitize_address)) inline const char* escapeShort(const ByteSc
   const auto size = static_cast<std::size_t>(end - from);
   if (size == 0) return end;  // `from` may be where an unreadable page starts
   if (size < 16 && (reinterpret_cast<std::uintptr_t>(from) & (kPage - 1)) <= kPage - 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
-    __m128i other = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
-    other = _mm_or_si128(other, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
-    const auto plain = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(other, printable)));
-    const unsigned found = ~plain & ((1u << size) - 1);
+    const unsigned found =
+        escapeBits16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))) & ((1u << size) - 1);
     return found ? from + __builtin_ctz(found) : end;
   }
 #endif
@@ -85,10 +99,7 @@ inline const char* quoteOrAmpersandNear(const ByteScans& scans, const char* from
 #if defined(__SSE2__)
   if (end - from >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(quote)),
-                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
-    if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hits)))
-      return from + __builtin_ctz(bits);
+    if (const unsigned bits = quoteOrAmpersandBits16(v, quote)) return from + __builtin_ctz(bits);
     from += 16;
   }
 #endif
