@@ -52,6 +52,13 @@ class PreparedExpansion {
     }
     return false;
   }
+  // Whether a piece written as it stands (not a value of the table) holds `byte`.
+  bool literalsHold(char byte) const {
+    for (const Piece& piece : pieces_) {
+      if (!piece.value && piece.text.find(byte) != std::string_view::npos) return true;
+    }
+    return false;
+  }
 
  private:
   friend class MacroEnvironment;

@@ -77,19 +77,36 @@ class XMLElement : public XMLNode {
 
   bool hasAttribute(std::string_view name) const { return find(name) != nullptr; }
   // The value of the first attribute of that name; nothing when absent or when the value is null.
-  std::optional<std::string_view> attribute(std::string_view name) const;
-  const XMLAttribute* find(std::string_view name) const;
+  std::optional<std::string_view> attribute(std::string_view name) const {
+    const XMLAttribute* record = find(name);
+    if (!record || record->isNull()) return std::nullopt;
+    return record->value();
+  }
+  // Inline: a directive looks up names it knows, which then compare as constants.
+  const XMLAttribute* find(std::string_view name) const {
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      if (attributes_[i].name() == name) return &attributes_[i];
+    }
+    return nullptr;
+  }
 
   std::uint32_t attributeCount() const { return count_; }
   XMLAttribute* attributes() { return attributes_; }
   const XMLAttribute* attributes() const { return attributes_; }
-  // Replaces the whole attribute list with `count` records stored in the arena.
+  // Replaces the whole attribute list with `count` records stored in the arena, not yet final.
   void adoptAttributes(XMLAttribute* records, std::uint32_t count) {
     attributes_ = records;
     count_ = count;
+    valuesFinal_ = false;
   }
+  // Whether the attribute values are final: no value holds a "$", so expanding macro references
+  // cannot change any. Marked by whoever made the values so (a loop's copy), for a reader of
+  // many copies that would otherwise look through each value again.
+  bool valuesFinal() const { return valuesFinal_; }
+  void setValuesFinal(bool valuesFinal) { valuesFinal_ = valuesFinal; }
 
  private:
+  bool valuesFinal_ = false;  // in the node's padding
   const char* name_;
   XMLAttribute* attributes_ = nullptr;
   std::uint32_t nameLength_;
