@@ -93,15 +93,15 @@ class XMLElement : public XMLNode {
   std::uint32_t attributeCount() const { return count_; }
   XMLAttribute* attributes() { return attributes_; }
   const XMLAttribute* attributes() const { return attributes_; }
-  // Replaces the whole attribute list with `count` records stored in the arena, not yet final.
+  // Replaces the whole attribute list with `count` records stored in the arena.
   void adoptAttributes(XMLAttribute* records, std::uint32_t count) {
     attributes_ = records;
     count_ = count;
-    valuesFinal_ = false;
   }
   // Whether the attribute values are final: no value holds a "$", so expanding macro references
-  // cannot change any. Marked by whoever made the values so (a loop's copy), for a reader of
-  // many copies that would otherwise look through each value again.
+  // cannot change any. An element is made without the mark; whoever made its values so marks it
+  // (a loop's copy), for a reader of many copies that would otherwise look through each value
+  // again.
   bool valuesFinal() const { return valuesFinal_; }
   void setValuesFinal(bool valuesFinal) { valuesFinal_ = valuesFinal; }
 

@@ -288,6 +288,11 @@ Walk::Decision Walk::doForeach(Step& step) {
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
   PreparedValues prepared;
+  prepared.plainValues = std::none_of(lists.begin(), lists.end(), [](const auto& list) {
+    return std::any_of(list.begin(), list.end(), [](const std::string& item) {
+      return MacroEnvironment::hasReferences(item);
+    });
+  });
   Failure failure;
   // The listener is told of the iterations before the copies are made, so that the loop below
   // is the same with or without one.
@@ -535,7 +540,6 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   bool final = false;  // the values of the element being copied hold no "$"
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
-    if (!prepared) final = false;
     if (const auto result =
             prepared ? expandPrepared(*prepared, value, iteration, final)
                      : expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
@@ -563,7 +567,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     }
     if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
     element = static_cast<const XMLElement*>(node);
-    final = true;
+    final = prepared != nullptr;
     XMLElement* copied = doc_.copyAttributes(element, expanded);
     copied->setValuesFinal(final);
     return copied;
