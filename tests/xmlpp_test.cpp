@@ -78,6 +78,9 @@ TEST_F(RunTest, LoopCopiesExpandAsTheBodyWould) {
        "<r>\n  <x v=\"0-1\" w=\"$(i)\" u=\"0none\" />\n  <z v=\"a\" />\n  <z v=\"1\" />\n"
        "  <x v=\"1-1\" w=\"$(i)\" u=\"1none\" />\n  <y n=\"1\" />\n  <z v=\"a\" />\n"
        "  <z v=\"1\" />\n</r>\n"},
+      // An item that holds a reference once "$$" is expanded: the copies expand it again.
+      {"<r><foreach v='$$(N),a'><z v='$(v)'/></foreach></r>", "N=1",
+       "<r>\n  <z v=\"1\" />\n  <z v=\"a\" />\n</r>\n"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(run(c.input, c.macros), c.output) << c.input;
