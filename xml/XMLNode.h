@@ -19,14 +19,21 @@ class XMLNode {
   XMLNode* next = nullptr;
   XMLNode* firstChild = nullptr;
 
-  bool isElement() const { return kind_ == XMLNodeKind::Element; }
-  bool isText() const { return kind_ == XMLNodeKind::Text; }
+  bool isElement() const { return kind() == XMLNodeKind::Element; }
+  bool isText() const { return kind() == XMLNodeKind::Text; }
 
  protected:
-  explicit XMLNode(XMLNodeKind kind) : kind_(kind) {}
+  explicit XMLNode(XMLNodeKind kind) : kindAndMarks_(static_cast<std::uint32_t>(kind)) {}
+
+  // The marks a kind of node keeps (XMLElement::valuesFinal), above the kind's byte.
+  static constexpr std::uint32_t kValuesFinal = 1u << 8;
+  bool marked(std::uint32_t mark) const { return (kindAndMarks_ & mark) != 0; }
+  void mark(std::uint32_t mark) { kindAndMarks_ |= mark; }
 
  private:
-  XMLNodeKind kind_;
+  XMLNodeKind kind() const { return static_cast<XMLNodeKind>(kindAndMarks_ & 0xFF); }
+  // The kind in the low byte and the marks above it, in one word that one store sets.
+  std::uint32_t kindAndMarks_;
 };
 
 // Lengths of names, values and texts: a document holds millions of them, so they are stored in 32
@@ -102,11 +109,10 @@ class XMLElement : public XMLNode {
   // cannot change any. An element is made without the mark; whoever made its values so marks it
   // (a loop's copy), for a reader of many copies that would otherwise look through each value
   // again.
-  bool valuesFinal() const { return valuesFinal_; }
-  void setValuesFinal(bool valuesFinal) { valuesFinal_ = valuesFinal; }
+  bool valuesFinal() const { return marked(kValuesFinal); }
+  void markValuesFinal() { mark(kValuesFinal); }
 
  private:
-  bool valuesFinal_ = false;  // in the node's padding
   const char* name_;
   XMLAttribute* attributes_ = nullptr;
   std::uint32_t nameLength_;

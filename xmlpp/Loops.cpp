@@ -569,7 +569,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     element = static_cast<const XMLElement*>(node);
     final = prepared != nullptr;
     XMLElement* copied = doc_.copyAttributes(element, expanded);
-    copied->setValuesFinal(final);
+    if (final) copied->markValuesFinal();
     return copied;
   }));
   if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
