@@ -280,19 +280,3 @@ std::optional<PreparedExpansion> MacroEnvironment::prepare(const MacroTable& tab
   }
   return prepared;
 }
-
-std::optional<std::size_t> PreparedExpansion::size() const {
-  std::size_t size = 0;
-  for (const Piece& piece : pieces_)
-    size += piece.value ? piece.value->size() : piece.text.size();
-  if (size > MacroEnvironment::kMaxValueSize) return std::nullopt;
-  return size;
-}
-
-void PreparedExpansion::writeTo(char* out) const {
-  for (const Piece& piece : pieces_) {
-    const std::string_view bytes = piece.value ? std::string_view(*piece.value) : piece.text;
-    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
-    out += bytes.size();
-  }
-}

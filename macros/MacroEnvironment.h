@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -49,6 +50,13 @@ class PreparedExpansion {
   bool writes(const std::string* value) const {
     for (const Piece& piece : pieces_) {
       if (piece.value == value) return true;
+    }
+    return false;
+  }
+  // Whether a piece written as it stands (not a value of the table) holds `byte`.
+  bool literalsHold(char byte) const {
+    for (const Piece& piece : pieces_) {
+      if (!piece.value && piece.text.find(byte) != std::string_view::npos) return true;
     }
     return false;
   }
@@ -133,6 +141,23 @@ class MacroEnvironment {
   MacroMap systemMacros_;
   std::optional<std::time_t> fixedTime_;
 };
+
+// Inline: a loop calls these for each value of each copy.
+inline std::optional<std::size_t> PreparedExpansion::size() const {
+  std::size_t size = 0;
+  for (const Piece& piece : pieces_)
+    size += piece.value ? piece.value->size() : piece.text.size();
+  if (size > MacroEnvironment::kMaxValueSize) return std::nullopt;
+  return size;
+}
+
+inline void PreparedExpansion::writeTo(char* out) const {
+  for (const Piece& piece : pieces_) {
+    const std::string_view bytes = piece.value ? std::string_view(*piece.value) : piece.text;
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    out += bytes.size();
+  }
+}
 
 // The value of a date or time macro: at `fixedTime` in UTC when there is one, else now in local
 // time. False for any other name.

@@ -53,6 +53,39 @@ TEST_F(RunTest, FailuresComeBackAsValues) {
             "<r a=\"1\">\n  <x/>\n</r>\n");
 }
 
+// A loop's copies hold what expanding the body with the iteration, and then the scope, gives:
+// a counter's digits as it carries into a new digit, and the references the iteration leaves for
+// the scope (a macro of the scope, "$$", a default), in values, an ifex expression and the values
+// of a foreach inside the loop.
+TEST_F(RunTest, LoopCopiesExpandAsTheBodyWould) {
+  struct Case {
+    const char* input;
+    const char* macros;
+    const char* output;
+  } cases[] = {
+      {"<r><for index='i' start='97' end='102' incr='1'><x v='$(i)'/></for>"
+       "<for index='j' start='999' end='1001' incr='1'><y v='$(j)'/></for>"
+       "<for index='k' start='8' end='11' incr='1'><z v='$(k)'/></for></r>",
+       "",
+       "<r>\n  <x v=\"97\" />\n  <x v=\"98\" />\n  <x v=\"99\" />\n  <x v=\"100\" />\n"
+       "  <x v=\"101\" />\n  <y v=\"999\" />\n  <y v=\"1000\" />\n  <z v=\"8\" />\n"
+       "  <z v=\"9\" />\n  <z v=\"10\" />\n</r>\n"},
+      {"<r><for index='i' start='0' end='2' incr='1'>"
+       "<x v='$(i)-$(N)' w='$$(i)' u='$(i)$(M:none)'/>"
+       "<ifex expression='$(i) == $(N)'><y n='$(i)'/></ifex>"
+       "<foreach v='a,$(N)'><z v='$(v)'/></foreach></for></r>",
+       "N=1",
+       "<r>\n  <x v=\"0-1\" w=\"$(i)\" u=\"0none\" />\n  <z v=\"a\" />\n  <z v=\"1\" />\n"
+       "  <x v=\"1-1\" w=\"$(i)\" u=\"1none\" />\n  <y n=\"1\" />\n  <z v=\"a\" />\n"
+       "  <z v=\"1\" />\n</r>\n"},
+      // An item that holds a reference once "$$" is expanded: the copies expand it again.
+      {"<r><foreach v='$$(N),a'><z v='$(v)'/></foreach></r>", "N=1",
+       "<r>\n  <z v=\"1\" />\n  <z v=\"a\" />\n</r>\n"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(run(c.input, c.macros), c.output) << c.input;
+}
+
 TEST_F(RunTest, DeepDocumentsWalkWithoutRecursion) {
   constexpr int kDepth = 100000;
   std::string ifs = "<r>";

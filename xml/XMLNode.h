@@ -19,14 +19,21 @@ class XMLNode {
   XMLNode* next = nullptr;
   XMLNode* firstChild = nullptr;
 
-  bool isElement() const { return kind_ == XMLNodeKind::Element; }
-  bool isText() const { return kind_ == XMLNodeKind::Text; }
+  bool isElement() const { return kind() == XMLNodeKind::Element; }
+  bool isText() const { return kind() == XMLNodeKind::Text; }
 
  protected:
-  explicit XMLNode(XMLNodeKind kind) : kind_(kind) {}
+  explicit XMLNode(XMLNodeKind kind) : kindAndMarks_(static_cast<std::uint32_t>(kind)) {}
+
+  // The marks a kind of node keeps (XMLElement::valuesFinal), above the kind's byte.
+  static constexpr std::uint32_t kValuesFinal = 1u << 8;
+  bool marked(std::uint32_t mark) const { return (kindAndMarks_ & mark) != 0; }
+  void mark(std::uint32_t mark) { kindAndMarks_ |= mark; }
 
  private:
-  XMLNodeKind kind_;
+  XMLNodeKind kind() const { return static_cast<XMLNodeKind>(kindAndMarks_ & 0xFF); }
+  // The kind in the low byte and the marks above it, in one word that one store sets.
+  std::uint32_t kindAndMarks_;
 };
 
 // Lengths of names, values and texts: a document holds millions of them, so they are stored in 32
@@ -77,8 +84,18 @@ class XMLElement : public XMLNode {
 
   bool hasAttribute(std::string_view name) const { return find(name) != nullptr; }
   // The value of the first attribute of that name; nothing when absent or when the value is null.
-  std::optional<std::string_view> attribute(std::string_view name) const;
-  const XMLAttribute* find(std::string_view name) const;
+  std::optional<std::string_view> attribute(std::string_view name) const {
+    const XMLAttribute* record = find(name);
+    if (!record || record->isNull()) return std::nullopt;
+    return record->value();
+  }
+  // Inline: a directive looks up names it knows, which then compare as constants.
+  const XMLAttribute* find(std::string_view name) const {
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      if (attributes_[i].name() == name) return &attributes_[i];
+    }
+    return nullptr;
+  }
 
   std::uint32_t attributeCount() const { return count_; }
   XMLAttribute* attributes() { return attributes_; }
@@ -88,6 +105,12 @@ class XMLElement : public XMLNode {
     attributes_ = records;
     count_ = count;
   }
+  // Whether the attribute values are final: no value holds a "$", so expanding macro references
+  // cannot change any. An element is made without the mark; whoever made its values so marks it
+  // (a loop's copy), for a reader of many copies that would otherwise look through each value
+  // again.
+  bool valuesFinal() const { return marked(kValuesFinal); }
+  void markValuesFinal() { mark(kValuesFinal); }
 
  private:
   const char* name_;

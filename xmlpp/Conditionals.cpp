@@ -51,7 +51,8 @@ Walk::Decision Walk::doIfex(Step& step) {
   XMLElement* element = step.element;
   std::string_view expression = attributeText(element, "expression");
   if (expression.empty()) return Outcome{Outcome::Kind::Keep};  // not a directive without one
-  const std::optional<std::string_view> expanded = expand(expression);
+  const std::optional<std::string_view> expanded =
+      element->valuesFinal() ? expression : expand(expression);
   if (!expanded) return tooLong(*element, "expression", element, step.frame);
   const std::optional<bool> truth = evaluator_.truthValue(*expanded);
   if (listener_) {

@@ -38,6 +38,18 @@ void setDecimal(std::string& text, std::uint32_t value) {
   text.assign(digits, result.ptr);
 }
 
+// Adds one to the decimal number in `text`.
+void incrementDecimal(std::string& text) {
+  for (std::size_t i = text.size(); i-- > 0;) {
+    if (text[i] != '9') {
+      ++text[i];
+      return;
+    }
+    text[i] = '0';
+  }
+  text.insert(text.begin(), '1');
+}
+
 void setUpperHex(std::string& text, std::uint32_t value) {
   char buffer[10];
   text.assign(formatUpperHex(value, buffer));
@@ -152,6 +164,7 @@ Walk::Decision Walk::doFor(Step& step) {
   forLoop.increment = increment;
   forLoop.apIncrement = increment * factor;
   forLoop.range = end - start;
+  forLoop.prepared.plainValues = true;
   forLoops_.push_back(std::move(state));
   return iterateFor(step, forLoop);
 }
@@ -169,7 +182,15 @@ Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
   XMLNode* insertionPoint = step.element;
   bool last = false;
   while (!last) {
-    if (loop.setValue) setDecimal(*loop.value, loop.counter);
+    if (loop.setValue) {
+      // A counter that goes up by one goes on from the digits of the iteration before.
+      if (loop.increment == 1 && loop.counted) {
+        incrementDecimal(*loop.value);
+      } else {
+        setDecimal(*loop.value, loop.counter);
+      }
+      loop.counted = true;
+    }
     // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
     if (loop.setAlpha) {
       loop.alpha->assign(1, loop.counter <= 255 - 65 ? static_cast<char>(65 + loop.counter) : '?');
@@ -267,6 +288,11 @@ Walk::Decision Walk::doForeach(Step& step) {
   XMLNode* insertionPoint = step.element;
   std::vector<HandedOver> handedOver;
   PreparedValues prepared;
+  prepared.plainValues = std::none_of(lists.begin(), lists.end(), [](const auto& list) {
+    return std::any_of(list.begin(), list.end(), [](const std::string& item) {
+      return MacroEnvironment::hasReferences(item);
+    });
+  });
   Failure failure;
   // The listener is told of the iterations before the copies are made, so that the loop below
   // is the same with or without one.
@@ -474,15 +500,21 @@ Failure Walk::childrenAsCopied(Step& step) {
 
 std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
                                                      std::string_view value,
-                                                     const MacroTable& iteration) {
+                                                     const MacroTable& iteration, bool& final) {
   // The first copy looks at each value once; the later ones meet the same values in the same
   // order.
   if (prepared.next == prepared.entries.size()) {
     const bool hasReferences = MacroEnvironment::hasReferences(value);
-    prepared.entries.push_back(
-        {hasReferences, hasReferences ? env_.prepare(iteration, value) : std::nullopt});
+    std::optional<PreparedExpansion> expansion =
+        hasReferences ? env_.prepare(iteration, value) : std::nullopt;
+    // What the expansion writes besides the table's values decides whether a "$" can come out.
+    const bool plain =
+        !hasReferences || (expansion && prepared.plainValues &&
+                           !expansion->literalsHold(MacroEnvironment::kReferenceChar));
+    prepared.entries.push_back({hasReferences, std::move(expansion), plain});
   }
   const PreparedValues::Entry& entry = prepared.entries[prepared.next++];
+  final = final && entry.final;
   if (!entry.hasReferences) return value;
   const std::optional<PreparedExpansion>& expansion = entry.expansion;
   if (!expansion) {
@@ -505,10 +537,11 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
   const XMLElement* tooLongIn = nullptr;
   std::string_view tooLongAttribute;
   const XMLElement* element = nullptr;
+  bool final = false;  // the values of the element being copied hold no "$"
   auto expanded = [&](const XMLAttribute& a) {
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
     if (const auto result =
-            prepared ? expandPrepared(*prepared, value, iteration)
+            prepared ? expandPrepared(*prepared, value, iteration, final)
                      : expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
       return XMLAttribute{a.name(), *result};
     }
@@ -534,7 +567,10 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     }
     if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
     element = static_cast<const XMLElement*>(node);
-    return doc_.copyAttributes(element, expanded);
+    final = prepared != nullptr;
+    XMLElement* copied = doc_.copyAttributes(element, expanded);
+    if (final) copied->markValuesFinal();
+    return copied;
   }));
   if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
   if (listener_) tellCopyReferences(step, body, iteration);

@@ -71,10 +71,6 @@ std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
   return std::string_view(p, static_cast<std::size_t>(buffer + sizeof buffer - p));
 }
 
-std::string_view attributeText(const XMLElement* element, std::string_view name) {
-  return element->attribute(name).value_or(std::string_view());
-}
-
 Failure Preprocessor::run(const std::string& fileName, std::string_view macroList,
                           WalkListener* listener) {
   return run(fileName, parseMacroList(macroList), listener);
@@ -217,6 +213,7 @@ template <bool kListened>
       return tooLong(*step.element, a->name(), step.element, step.frame);
     }
   }
+  if (step.element->valuesFinal()) return std::nullopt;  // a loop's copy, complete as made
   return expandAttributesAs<kListened>(step.element, step.frame, step.unresolved);
 }
 

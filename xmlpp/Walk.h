@@ -321,10 +321,13 @@ class Walk {
     struct Entry {
       bool hasReferences;                          // without, the copy shares the value
       std::optional<PreparedExpansion> expansion;  // nothing: the value needs the full expansion
+      bool final;  // the value as copied holds no "$": the walk need not expand it again
     };
     // One for each value, in the order a copy meets them.
     std::vector<Entry> entries;
     std::size_t next = 0;  // the entry of the next value the copy being made meets
+    // Whether the table's values never hold a "$" (those of a for loop: numbers and letters).
+    bool plainValues = false;
     // Whether a copy expands something with the whole table: a value that needs the full
     // expansion, or kept text.
     bool wholeTable = false;
@@ -366,6 +369,7 @@ class Walk {
     // hands over holds the same values, so its loop maps are read for the same variables.)
     bool setValue = true, setAlpha = true, setHex = true, setAp = true, setApHex = true;
     bool narrowed = false;
+    bool counted = false;  // `value` holds the decimal digits of the counter before the last step
     std::uint64_t iterations = 0;  // told to the listener
     PreparedValues prepared;
     // Where the copies of the iteration being walked began: the arena, the node before them in
@@ -451,9 +455,9 @@ class Walk {
   const LoopMaps* firstDefiner(const std::vector<std::string_view>& names, const LoopMaps& maps,
                                std::uint32_t from) const;
   // A value of the body expanded with `iteration` alone, prepared once: as expandWithLoopMaps
-  // with no maps gives it.
+  // with no maps gives it. Clears `final` unless the value is known to hold no "$".
   std::optional<std::string_view> expandPrepared(PreparedValues& prepared, std::string_view value,
-                                                 const MacroTable& iteration);
+                                                 const MacroTable& iteration, bool& final);
   // A detached deep copy of `body` and its element descendants, every attribute value expanded
   // with the step's loop maps and then `iteration` (with `prepared`, when given, for a step
   // without maps).
@@ -587,4 +591,6 @@ std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenEl
 // `buffer`.
 std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]);
 // The value of an attribute, or empty when it is absent or null.
-std::string_view attributeText(const XMLElement* element, std::string_view name);
+inline std::string_view attributeText(const XMLElement* element, std::string_view name) {
+  return element->attribute(name).value_or(std::string_view());
+}
