@@ -245,7 +245,9 @@ std::optional<PreparedExpansion> MacroEnvironment::prepare(const MacroTable& tab
   if (text.size() > kMaxPreparedText) return std::nullopt;
   PreparedExpansion prepared;
   auto literal = [&](std::string_view piece) {
-    if (!piece.empty()) prepared.pieces_.push_back({piece, nullptr});
+    if (piece.empty()) return;
+    prepared.pieces_.push_back({piece, nullptr});
+    prepared.literalSize_ += piece.size();
   };
   const std::size_t n = text.size();
   std::size_t i = 0;
@@ -271,6 +273,7 @@ std::optional<PreparedExpansion> MacroEnvironment::prepare(const MacroTable& tab
       std::string now;
       if (dateTimeMacroValue(parts.name, now, fixedTime_)) return std::nullopt;
       prepared.pieces_.push_back({{}, value});
+      prepared.values_.push_back(value);
     } else if (parts.hasDefault) {
       literal(parts.fallback);
     } else {
