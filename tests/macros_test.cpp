@@ -62,7 +62,9 @@ TEST_P(ExpandTest, PreparedAsExpanded) {
   const bool onePlainPass = !needMore.contains(text);
   ASSERT_EQ(prepared.has_value(), onePlainPass) << text;
   if (!prepared) return;
-  for (const char* a : {"1", "", "a much longer value $(B)"}) {
+  // Values of each size the writing copies its own way: under 4 bytes, 4 to 7, 8 to 16, more.
+  for (const char* a : {"1", "", "abcde", "0123456789", "0123456789abcdef", "0123456789abcdefg",
+                        "a much longer value $(B)"}) {
     local.set("A", a, MacroOrigin{});
     const std::string expanded = env.expand(local, text).value();
     ASSERT_EQ(prepared->size(), expanded.size()) << text;
