@@ -64,6 +64,26 @@ bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) 
   return largest < end;
 }
 
+// A loop goes one iteration at a time (Walk::iterateFor) when it has at most this many.
+constexpr std::uint64_t kOneAtATimeIterations = std::uint64_t{1} << 24;
+
+// The number of iterations of a loop that ends (start below end, neverEnds false), or any number
+// above `limit` when it has more. Without a wrap the count is a division; a counter that wraps
+// (a "negative" increment, or one that steps past 2^32) is followed step by step, at most
+// `limit` + 1 steps.
+std::uint64_t iterationCount(std::uint32_t start, std::uint32_t end, std::uint32_t increment,
+                             std::uint64_t limit) {
+  const std::uint64_t steps = (std::uint64_t{end - start} + increment - 1) / increment;
+  if (start + steps * increment <= 0xFFFFFFFFu) return steps;
+  std::uint32_t counter = start;
+  std::uint64_t count = 0;
+  do {
+    ++count;
+    counter += increment;
+  } while (counter < end && count <= limit);
+  return count;
+}
+
 }  // namespace
 
 Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
@@ -163,7 +183,7 @@ Walk::Decision Walk::doFor(Step& step) {
   forLoop.end = end;
   forLoop.increment = increment;
   forLoop.apIncrement = increment * factor;
-  forLoop.range = end - start;
+  forLoop.planned = iterationCount(start, end, increment, kOneAtATimeIterations);
   forLoop.prepared.plainValues = true;
   forLoops_.push_back(std::move(state));
   return iterateFor(step, forLoop);
@@ -171,13 +191,13 @@ Walk::Decision Walk::doFor(Step& step) {
 
 Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
   // Copies made one iteration at a time are walked before the next are made, which changes
-  // nothing when they are complete as made. A loop over a range of more than 2^24 values makes
-  // them all at once: such a loop is almost always a mistake (an end of -1 is a range of over
-  // four billion), and its copies' memory then ends the run, where one iteration at a time would
-  // write for hours.
-  constexpr std::uint32_t kOneAtATimeRange = 1u << 24;
+  // nothing when they are complete as made. A loop of more than 2^24 iterations makes them all
+  // at once: such a loop is almost always a mistake (an end of -1, or a start of -3 counting
+  // down, gives over four billion), and its copies' memory then ends the run, where one
+  // iteration at a time would write for hours.
   const bool oneAtATime = !listener_ && !findings_.any() && !step.loopMaps &&
-                          !frames_[step.frame].context.loopMaps && loop.range <= kOneAtATimeRange;
+                          !frames_[step.frame].context.loopMaps &&
+                          loop.planned <= kOneAtATimeIterations;
   std::vector<HandedOver> handedOver;
   XMLNode* insertionPoint = step.element;
   bool last = false;

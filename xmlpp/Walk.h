@@ -362,7 +362,8 @@ class Walk {
     std::uint32_t end;
     std::uint32_t increment;
     std::uint32_t apIncrement;
-    std::uint32_t range;  // end - start
+    // The number of iterations, or any number above 2^24 when there are more (iterationCount).
+    std::uint64_t planned;
     // Which variables each iteration sets. All of them at first; once the first copy has been
     // prepared, only those its values write, when nothing else reads the table: the listener
     // and a body expanded through loop maps read every variable. (The body the last iteration
