@@ -42,13 +42,6 @@ const char* quoteOrAmpersandBaseline(const char* from, const char* end, char quo
 
 #if XMLPP_SCAN_X86
 
-constexpr std::size_t kPage = 4096;
-
-// Whether the 16 bytes from `p` lie within one page, so that reading them cannot fault.
-bool blockWithinPage(const char* p) {
-  return (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) <= kPage - 16;
-}
-
 // A mask with a bit set for each byte of a block that the writer escapes (escapeBits16).
 struct EscapeBlocks {
   static unsigned mask16(__m128i v) { return escapeBits16(v); }

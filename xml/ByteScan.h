@@ -37,6 +37,12 @@ const ByteScans& byteScans(ScanPath path);
 const ByteScans& bestByteScans();
 
 #if defined(__SSE2__)
+// Whether the 16 bytes from `p` lie within one page (4 KiB, the smallest there is), so that
+// reading them cannot fault.
+inline bool blockWithinPage(const char* p) {
+  constexpr std::uintptr_t kPage = 4096;
+  return (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) <= kPage - 16;
+}
 // A bit for each byte of a 16-byte block that the writer escapes (see `ByteScans::escape`). Bytes
 // compare as signed, so those above 0x7F are below 0x20 too.
 inline unsigned escapeBits16(__m128i v) {
@@ -64,10 +70,9 @@ __attribute__((no_sanitize_address)) inline const char* escapeShort(const ByteSc
                                                                     const char* from,
                                                                     const char* end) {
 #if defined(__SSE2__)
-  constexpr std::uintptr_t kPage = 4096;
   const auto size = static_cast<std::size_t>(end - from);
   if (size == 0) return end;  // `from` may be where an unreadable page starts
-  if (size < 16 && (reinterpret_cast<std::uintptr_t>(from) & (kPage - 1)) <= kPage - 16) {
+  if (size < 16 && blockWithinPage(from)) {
     const unsigned found =
         escapeBits16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))) & ((1u << size) - 1);
     return found ? from + __builtin_ctz(found) : end;
