@@ -99,6 +99,27 @@ TEST(LspPositions, CountUtf16UnitsAndClamp) {
     EXPECT_EQ(lines.positionOf(text, b.offset), b.position) << b.offset;
 }
 
+// Three-byte characters are one unit; so is U+FFFD at the top of their range. Four-byte ones are
+// two, up to U+10FFFF (lead byte F4).
+TEST(LspPositions, ThreeByteAndLargestCharacters) {
+  const std::string text =
+      "\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBD"
+      "x\xF4\x80\x80\x80\xF4\x8F\xBF\xBF"
+      "y\n\xE2\x80\x94z";
+  const std::pair<TextPosition, std::size_t> positions[] = {
+      {{0, 1}, 3},  {{0, 2}, 6},  {{0, 3}, 9},  {{0, 4}, 10}, {{0, 5}, 10},
+      {{0, 6}, 14}, {{0, 8}, 18}, {{0, 9}, 19}, {{1, 1}, 23}, {{1, 2}, 24},
+  };
+  const LineIndex lines(text);
+  for (const auto& [position, offset] : positions) {
+    EXPECT_EQ(lines.offsetOf(text, position), offset) << position.line << ":" << position.character;
+    if (position.character != 5) {
+      EXPECT_EQ(lines.positionOf(text, offset), position) << offset;
+    }
+  }
+  EXPECT_EQ(lines.positionOf(text, 12), (TextPosition{0, 4}));  // inside U+100000
+}
+
 TEST(LspPositions, IncrementalEditsApplyInOrder) {
   TextDocument document("<a>\r\n  \xF0\x9F\x98\x80<b/>\n</a>\n", 1);
   struct Edit {
@@ -116,6 +137,22 @@ TEST(LspPositions, IncrementalEditsApplyInOrder) {
     document.change(edit.range, edit.text);
     EXPECT_EQ(document.text(), edit.expected);
   }
+}
+
+// Paths to URIs and back: the unreserved ranges kept, everything else escaped; an escape at the
+// very end of a URI decoded, an incomplete one kept as written.
+TEST(LspUris, EscapedAndDecoded) {
+  EXPECT_EQ(uriOfPath("/09AZaz-._~/a b:@[`{\xE2\x82\xAC"),
+            "file:///09AZaz-._~/a%20b%3A%40%5B%60%7B%E2%82%AC");
+  const std::pair<const char*, const char*> paths[] = {
+      {"file:///d/x%41", "/d/xA"},      {"file:///d/x%4", "/d/x%4"},
+      {"file:///d/x%", "/d/x%"},        {"file:///d/a%20b%3a", "/d/a b:"},
+      {"file://localhost/d/x", "/d/x"}, {"file:///d/%E2%82%AC", "/d/\xE2\x82\xAC"},
+  };
+  for (const auto& [uri, path] : paths)
+    EXPECT_EQ(pathOfUri(uri).value_or("-"), path) << uri;
+  EXPECT_EQ(pathOfUri("http://x/y"), std::nullopt);
+  EXPECT_EQ(pathOfUri("file://host"), std::nullopt);
 }
 
 // A server whose messages are collected.
@@ -420,5 +457,75 @@ TEST(LspTagText, OpenElementsAtAnOffset) {
     for (const std::size_t at : tagtext::openElementsAt(text, offset))
       names.emplace_back(tagtext::tagName(std::string_view(text).substr(at)));
     EXPECT_EQ(names, expected) << marked;
+  }
+}
+
+// Lines holding three-byte characters before what is asked: the diagnostic's range, hover,
+// definition and an incremental edit all count each of them as one unit.
+TEST(LspServer, PositionsAfterThreeByteCharacters) {
+  TempDir dir("lsp-utf8");
+  const std::string uri = uriOfPath(dir.path().string() + "/a.xml");
+  TestServer server;
+  server.initialize({{"rootUri", uriOfPath(dir.path().string())}});
+  const std::string euro = "\xE2\x82\xAC", dash = "\xE2\x80\x94";
+  std::vector<json> sent = server.send(openMessage(
+      uri, "<r>\n  <e t=\"" + euro + euro + "\"/><ifdef name=\"X\" extra=\"1\"><a/></ifdef>\n" +
+               "  <define name=\"A\" value=\"" + dash + "\"/>\n  <u v=\"" + euro + "$(A)\"/>\n" +
+               "  <k t=\"" + euro + "\"/><xmldef name=\"f\"><x/></xmldef>\n" + "  <k t=\"" + euro +
+               "\"/><xmlput name=\"f\"/>\n</r>\n"));
+  const json found = notificationFor(sent, uri);
+  ASSERT_EQ(found.size(), 1u) << found;
+  EXPECT_EQ(found[0]["range"]["start"], json({{"line", 1}, {"character", 36}}));
+  EXPECT_EQ(found[0]["range"]["end"], json({{"line", 1}, {"character", 37}}));
+  sent = server.send(request("textDocument/hover", uri, 3, 11));
+  EXPECT_NE(sent.at(0)["result"]["contents"]["value"].get<std::string>().find("`" + dash + "`"),
+            std::string::npos)
+      << sent.at(0);
+  sent = server.send(request("textDocument/definition", uri, 5, 26));
+  ASSERT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
+  EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 4}, {"character", 13}}));
+  // Removing ` extra="1"` by its range ends the finding and leaves the rest of the line whole.
+  json change = {{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}};
+  change["params"]["textDocument"] = {{"uri", uri}, {"version", 2}};
+  change["params"]["contentChanges"] = json::array(
+      {{{"range",
+         {{"start", {{"line", 1}, {"character", 28}}}, {"end", {{"line", 1}, {"character", 38}}}}},
+        {"text", ""}}});
+  EXPECT_EQ(notificationFor(server.send(change), uri), json::array());
+  sent = server.send(request("xmlpp/preview", uri, 0, 0));
+  EXPECT_EQ(sent.at(0)["result"]["text"],
+            "<r>\n  <e t=\"&#xe2;&#x82;&#xac;&#xe2;&#x82;&#xac;\" />\n"
+            "  <u v=\"&#xe2;&#x82;&#xac;&#xe2;&#x80;&#x94;\" />\n"
+            "  <k t=\"&#xe2;&#x82;&#xac;\" />\n  <k t=\"&#xe2;&#x82;&#xac;\" />\n  <x/>\n</r>\n");
+}
+
+// The command database the server reads: the root's own, else the first folder named build* (in
+// name order) that holds one, else none (the file runs alone).
+TEST(LspServer, ChoosesTheCommandDatabase) {
+  const std::pair<std::vector<std::string>, std::string> layouts[] = {
+      {{"build", ""}, ""},
+      {{"build-s", "build-t", "build-q", "build-r"}, "build-q"},
+      {{"other", "build2"}, "build2"},
+      {{"other"}, "$(BOARD)"},
+      {{}, "$(BOARD)"},
+  };
+  for (const auto& [folders, chosen] : layouts) {
+    TempDir dir("lsp-database");
+    const std::string root = dir.path().string();
+    std::ofstream(dir.path() / "main.xml") << "<x v=\"$(BOARD)\"/>\n";
+    for (const std::string& folder : folders) {
+      std::filesystem::create_directories(dir.path() / folder);
+      std::ofstream(dir.path() / folder / "xmlpp_commands.json")
+          << json::array({{{"directory", root},
+                           {"file", root + "/main.xml"},
+                           {"output", root + "/out.xml"},
+                           {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=" + folder}}}});
+    }
+    TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand, {}});
+    server.initialize({{"rootUri", uriOfPath(root)}});
+    const std::string uri = uriOfPath(root + "/main.xml");
+    server.send(openMessage(uri, readFile(dir.path() / "main.xml")));
+    const std::vector<json> sent = server.send(request("xmlpp/preview", uri, 0, 0));
+    EXPECT_EQ(sent.at(0)["result"]["text"], "<x v=\"" + chosen + "\" />\n") << folders.size();
   }
 }

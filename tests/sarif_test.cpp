@@ -53,6 +53,8 @@ TEST(Sarif, FileUris) {
   // A colon would read as a scheme, "%" and "#" as escapes and a fragment.
   EXPECT_EQ(fileUri("c:x #1%.xml"), "c%3Ax%20%231%25.xml");
   EXPECT_EQ(fileUri("caf\xC3\xA9\xFF"), "caf%C3%A9%FF");
+  // The ends of the unreserved ranges stay; their neighbours are escaped.
+  EXPECT_EQ(fileUri("/09AZaz/:@[`{"), "file:///09AZaz/%3A%40%5B%60%7B");
 }
 
 using Json = nlohmann::json;
