@@ -5,8 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/CheckOptions.h"
-
 namespace {
 
 TEST(CheckNames, EveryCheckIsFoundByItsName) {
@@ -38,61 +36,6 @@ TEST(NearNames, NearestPrefersCaseAndSkipsShortNames) {
   EXPECT_EQ(nearestName("M", names), "");  // short names: case only
   EXPECT_EQ(nearestName("n", names), "N");
   EXPECT_EQ(nearestName("VARIANT", names), "");
-}
-
-TEST(Findings, WarningsAreKeptErrorsReturned) {
-  std::vector<Diagnostic> warnings;
-  CheckSettings settings;
-  settings.enabled.set(static_cast<std::size_t>(Check::NoSwitchBranch));
-  Findings findings(settings, warnings);
-  EXPECT_FALSE(findings.report(Check::UnreadAttribute, "off", {}).has_value());
-  EXPECT_FALSE(findings.report(Check::NoSwitchBranch, "on", {}).has_value());
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].severity, Severity::Warning);
-  EXPECT_EQ(warnings[0].check, "no-switch-branch");
-  const CheckSettings strict = CheckSettings::strict();
-  Findings failing(strict, warnings);
-  const Failure error = failing.report(Check::UnreadAttribute, "m", {});
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->severity, Severity::Error);
-  EXPECT_EQ(warnings.size(), 1u);
-}
-
-CheckSettings settingsOf(const std::vector<std::string_view>& args, bool strict) {
-  CheckOptions options;
-  for (const std::string_view arg : args) {
-    Expected<bool> read = options.read(arg);
-    EXPECT_TRUE(read && *read) << arg;
-  }
-  return options.settings(strict);
-}
-
-TEST(CheckOptions, ReadLeftToRight) {
-  EXPECT_FALSE(settingsOf({}, false).any());
-  EXPECT_TRUE(settingsOf({"--warn"}, false).enabled.all());
-  const CheckSettings some = settingsOf({"--warn=no-element,unread-attribute"}, false);
-  EXPECT_EQ(some.enabled.count(), 2u);
-  EXPECT_TRUE(some.on(Check::NoElement));
-  EXPECT_FALSE(some.asErrors);
-  const CheckSettings less = settingsOf({"--warn", "--no-warn=no-element"}, false);
-  EXPECT_FALSE(less.on(Check::NoElement));
-  EXPECT_EQ(less.enabled.count(), kCheckCount - 1);
-  EXPECT_TRUE(settingsOf({"--no-warn=no-element", "--warn"}, false).on(Check::NoElement));
-  const CheckSettings strict = settingsOf({"--no-warn=unread-attribute"}, true);
-  EXPECT_TRUE(strict.asErrors);
-  EXPECT_FALSE(strict.on(Check::UnreadAttribute));
-  EXPECT_TRUE(strict.on(Check::UnresolvedMacro));
-}
-
-TEST(CheckOptions, OtherOptionsAndBadNames) {
-  CheckOptions options;
-  EXPECT_FALSE(*options.read("--strict"));
-  EXPECT_FALSE(*options.read("--warning"));
-  EXPECT_FALSE(options.read("--warn=nope"));
-  EXPECT_FALSE(options.read("--no-warn="));
-  EXPECT_FALSE(options.read("--diagnostics=json"));
-  EXPECT_TRUE(*options.read("--diagnostics=gnu"));
-  EXPECT_EQ(options.format, DiagnosticFormat::Gnu);
 }
 
 }  // namespace

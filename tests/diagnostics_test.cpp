@@ -49,14 +49,4 @@ TEST_P(JsonTextTable, EscapesWhatIsNotUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, JsonTextTable, testing::ValuesIn(kJsonTextCases));
 
-TEST(JsonText, SequenceLengthAtEachStart) {
-  const std::string_view text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF";
-  EXPECT_EQ(utf8SequenceLength(text, 0), 1u);
-  EXPECT_EQ(utf8SequenceLength(text, 1), 2u);
-  EXPECT_EQ(utf8SequenceLength(text, 2), 0u);  // inside a sequence
-  EXPECT_EQ(utf8SequenceLength(text, 3), 3u);
-  EXPECT_EQ(utf8SequenceLength(text, 6), 4u);
-  EXPECT_EQ(utf8SequenceLength(text, 10), 0u);
-}
-
 }  // namespace

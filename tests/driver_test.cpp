@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -11,7 +10,6 @@
 #include "TestFiles.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
-#include "driver/Options.h"
 
 namespace {
 
@@ -67,76 +65,6 @@ TEST(DepFile, NamesEscapedOrRefused) {
   };
   for (const auto& [name, reason] : refused)
     EXPECT_EQ(unlistableName(name).value_or("-"), reason) << name;
-}
-
-// The rule leaves out standard input and the target itself, gives each file but the input an empty
-// rule, and fails naming the first name it cannot write.
-TEST(DepFile, RuleListsEveryFileOnce) {
-  Expected<std::string> rule = depFileRule("o.xml", {"-", "a b.xml", "./o.xml"});
-  ASSERT_TRUE(rule);
-  EXPECT_EQ(*rule, "o.xml: a\\ b.xml\na\\ b.xml:\n");
-  Expected<std::string> refused = depFileRule("o.xml", {"in.xml", "x;y", "a=b"});
-  ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().message, "x;y holds \";\", which GNU Make or Ninja would misread");
-  Expected<std::string> lineBreak = depFileRule("o.xml", {"in\r.xml"});
-  ASSERT_FALSE(lineBreak);
-  EXPECT_EQ(lineBreak.error().message, "a file name holds a line break");
-}
-
-Options parsed(std::vector<const char*> args) {
-  args.insert(args.begin(), "xmlpp");
-  Expected<Options> options = parseOptions(static_cast<int>(args.size()), args.data());
-  EXPECT_TRUE(options);
-  return options ? *options : Options{};
-}
-
-using Views = std::vector<std::string_view>;
-
-// Options with a value take the next argument whatever it looks like, or the rest of their own;
-// the positional arguments keep their order around them.
-TEST(Options, ValuesSeparateAndAttached) {
-  const Options o = parsed({"in.xml", "-o", "-x", "-DA=1", "-D", "B", "-Iinc", "L", "-I", "-",
-                            "--macros-file=m", "--doctype", "d", "--macros-file", "n", "D"});
-  EXPECT_EQ(o.output, "-x");
-  EXPECT_EQ(o.defines, (Views{"A=1", "B"}));
-  EXPECT_EQ(o.includeDirs, (Views{"inc", "-"}));
-  EXPECT_EQ(o.macrosFiles, (Views{"m", "n"}));
-  EXPECT_EQ(o.doctype, "d");
-  EXPECT_EQ(o.arguments, (Views{"in.xml", "L", "D"}));
-  // The last -o and --doctype win; "--" makes the rest positional.
-  const Options last = parsed({"-oa", "-ob", "--doctype=x", "--doctype=", "--", "-o", "-"});
-  EXPECT_EQ(last.output, "b");
-  EXPECT_EQ(last.doctype, "");
-  EXPECT_EQ(last.arguments, (Views{"-o", "-"}));
-}
-
-// An option at the end without its value fails, and so does a long option followed by anything
-// but "=" (an unknown option is named first).
-TEST(Options, MissingValueAndNearNames) {
-  const char* missing[] = {"xmlpp", "in.xml", "-D"};
-  Expected<Options> noValue = parseOptions(3, missing);
-  ASSERT_FALSE(noValue);
-  EXPECT_EQ(noValue.error().message, "xmlpp: option -D needs a value (see xmlpp --help)");
-  const char* near[] = {"xmlpp", "--doctypes=x", "-o"};
-  Expected<Options> unknown = parseOptions(3, near);
-  ASSERT_FALSE(unknown);
-  EXPECT_EQ(unknown.error().message, "xmlpp: unknown option --doctypes=x (see xmlpp --help)");
-}
-
-// --trace takes its file attached only (a separate argument stays positional); its filters take
-// theirs either way.
-TEST(Options, TraceAndItsFilters) {
-  const Options o = parsed({"--trace", "t.txt", "--trace-file", "a.xml", "--trace-macro=M"});
-  EXPECT_TRUE(o.trace);
-  EXPECT_EQ(o.traceOutput, std::nullopt);
-  EXPECT_EQ(o.traceFile, "a.xml");
-  EXPECT_EQ(o.traceMacro, "M");
-  EXPECT_EQ(o.arguments, (Views{"t.txt"}));
-  const Options file = parsed({"--trace=t.txt", "in.xml"});
-  EXPECT_TRUE(file.trace);
-  EXPECT_EQ(file.traceOutput, "t.txt");
-  const char* near[] = {"xmlpp", "--traces"};
-  ASSERT_FALSE(parseOptions(2, near));
 }
 
 // -MD's name: the last component's suffix replaced by ".d", or ".d" added.

@@ -40,12 +40,6 @@ TEST(FilePath, NormalizePath) {
     EXPECT_EQ(normalizePath(c.path), c.expected) << c.path;
 }
 
-TEST(FilePath, DirectoryOf) {
-  EXPECT_EQ(directoryOf("in.xml"), ".");
-  EXPECT_EQ(directoryOf("/in.xml"), "/");
-  EXPECT_EQ(directoryOf("a/b/in.xml"), "a/b");
-}
-
 class FilesTest : public ::testing::Test {
  protected:
   TempDir temp_{"xmlpp-files"};
@@ -210,20 +204,6 @@ TEST_F(FilesTest, FilesReplaceTogetherInOrder) {
               secondFails ? "taken" : "new");
     EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
   }
-}
-
-// A file that was written but not finished cannot be put in place.
-TEST_F(FilesTest, NothingIsReplacedBeforeFinish) {
-  const auto target = dir_ / "out";
-  std::ofstream(target) << "old";
-  {
-    OutputFile file;
-    ASSERT_FALSE(file.open(target.string()));
-    ASSERT_EQ(::write(file.fd(), "new", 3), 3);
-    EXPECT_TRUE(file.replace());
-  }
-  EXPECT_EQ(readFile(target), "old");
-  EXPECT_EQ(hiddenNames(dir_), std::vector<std::string>{});
 }
 
 // A termination signal between finishing a file and putting it in place removes the temporary

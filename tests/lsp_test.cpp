@@ -72,9 +72,12 @@ TEST(LspTransport, FramesAndDropsWhatIsNoMessage) {
 
 TEST(LspPositions, CountUtf16UnitsAndClamp) {
   // "é" is two bytes and one unit, U+1F600 four bytes and two units (a surrogate pair).
+  // The last line: three-byte characters (U+0800, U+20AC, U+FFFD) are one unit each, and the
+  // four-byte ones with the largest lead byte (U+100000, U+10FFFF) two.
   const std::string text =
       "a\xC3\xA9\xF0\x9F\x98\x80"
-      "b\r\ncd\rx\xFFy\n";
+      "b\r\ncd\rx\xFFy\n"
+      "\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBDx\xF4\x80\x80\x80\xF4\x8F\xBF\xBFy";
   struct Case {
     TextPosition position;
     std::size_t offset;
@@ -83,7 +86,8 @@ TEST(LspPositions, CountUtf16UnitsAndClamp) {
       {{0, 4}, 7},  {{0, 5}, 8},  {{0, 99}, 8},               // past the end: before CR LF
       {{1, 0}, 10}, {{1, 2}, 12}, {{1, 5}, 12},               // a lone CR ends the line
       {{2, 1}, 14}, {{2, 2}, 15},                             // an invalid byte is one unit
-      {{3, 0}, 17}, {{9, 0}, 17}, {{-1, 4}, 0},
+      {{3, 0}, 17}, {{9, 0}, 36}, {{-1, 4}, 0}, {{3, 1}, 20}, {{3, 2}, 23}, {{3, 3}, 26},
+      {{3, 4}, 27}, {{3, 5}, 27}, {{3, 6}, 31}, {{3, 8}, 35}, {{3, 9}, 36}, {{3, 99}, 36},
   };
   const LineIndex lines(text);
   EXPECT_EQ(lines.lineCount(), 4u);
@@ -94,30 +98,10 @@ TEST(LspPositions, CountUtf16UnitsAndClamp) {
   struct Back {
     std::size_t offset;
     TextPosition position;
-  } backs[] = {{0, {0, 0}}, {3, {0, 2}}, {5, {0, 2}}, {7, {0, 4}}, {9, {0, 5}}, {16, {2, 3}}};
+  } backs[] = {{0, {0, 0}},  {3, {0, 2}},  {5, {0, 2}},  {7, {0, 4}},  {9, {0, 5}},
+               {16, {2, 3}}, {20, {3, 1}}, {26, {3, 3}}, {29, {3, 4}}, {35, {3, 8}}};
   for (const Back& b : backs)
     EXPECT_EQ(lines.positionOf(text, b.offset), b.position) << b.offset;
-}
-
-// Three-byte characters are one unit; so is U+FFFD at the top of their range. Four-byte ones are
-// two, up to U+10FFFF (lead byte F4).
-TEST(LspPositions, ThreeByteAndLargestCharacters) {
-  const std::string text =
-      "\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBD"
-      "x\xF4\x80\x80\x80\xF4\x8F\xBF\xBF"
-      "y\n\xE2\x80\x94z";
-  const std::pair<TextPosition, std::size_t> positions[] = {
-      {{0, 1}, 3},  {{0, 2}, 6},  {{0, 3}, 9},  {{0, 4}, 10}, {{0, 5}, 10},
-      {{0, 6}, 14}, {{0, 8}, 18}, {{0, 9}, 19}, {{1, 1}, 23}, {{1, 2}, 24},
-  };
-  const LineIndex lines(text);
-  for (const auto& [position, offset] : positions) {
-    EXPECT_EQ(lines.offsetOf(text, position), offset) << position.line << ":" << position.character;
-    if (position.character != 5) {
-      EXPECT_EQ(lines.positionOf(text, offset), position) << offset;
-    }
-  }
-  EXPECT_EQ(lines.positionOf(text, 12), (TextPosition{0, 4}));  // inside U+100000
 }
 
 TEST(LspPositions, IncrementalEditsApplyInOrder) {

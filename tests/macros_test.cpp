@@ -138,15 +138,6 @@ TEST(Expand, ManyUnterminatedReferencesStayLinear) {
   EXPECT_EQ(env.expand(MacroTable(), text), text);
 }
 
-TEST(Expand, SystemMacros) {
-  MacroEnvironment env("/opt/t");
-  EXPECT_EQ(env.expandWithSystemMacros("$(HostOS)/$(ZuruvaDez)/$(Micro)$(TargetID)$(HostEXE)"),
-            "linux//opt/t/RISCV20");
-  EXPECT_EQ(env.expandWithSystemMacros("$(HostArch) $(HostDLLExt) $(HostDLL)"), "x86 .so .so");
-  EXPECT_EQ(env.expand(MacroTable(), "$(HostOS)"), "$(HostOS)");
-  EXPECT_EQ(env.expandWithSystemMacros("$(hostos)$(HOSTOS)"), "$(hostos)$(HOSTOS)");
-}
-
 // An observed expansion tells each reference of each pass, and gives what the plain one gives.
 TEST(Expand, ObservedReferences) {
   struct Recorder : ReferenceObserver {
@@ -182,33 +173,6 @@ TEST(Expand, ObservedReferences) {
   EXPECT_EQ(recorder.seen, expected);
 }
 
-TEST(DateTime, Formats) {
-  struct Case {
-    const char* name;
-    const char* pattern;
-  } cases[] = {{"Date",
-                "[1-9][0-9]? (January|February|March|April|May|June|July|August|"
-                "September|October|November|December) [0-9]{4}"},
-               {"DateYear", "[0-9]{4}"},
-               {"DateMonth", "(0[1-9]|1[0-2])"},
-               {"DateDay", "[0-3][0-9]"},
-               {"Time", "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"},
-               {"TimeHour", "[0-2][0-9]"},
-               {"TimeMinute", "[0-5][0-9]"},
-               {"TimeSecond", "[0-6][0-9]"},
-               {"UnixTime", "[1-9][0-9]{9,}"}};
-  for (const Case& c : cases) {
-    std::string value;
-    ASSERT_TRUE(dateTimeMacroValue(c.name, value)) << c.name;
-    EXPECT_TRUE(std::regex_match(value, std::regex(c.pattern))) << c.name << " " << value;
-  }
-  std::string value;
-  EXPECT_FALSE(dateTimeMacroValue("date", value));
-  EXPECT_FALSE(dateTimeMacroValue("HostOS", value));
-}
-
-// Random definitions in random nested scopes against the plain model of scopes as copies: a
-// definition shadows, leaves with its scope, and never leaks into an enclosing one.
 // Listings of the table (completion, the trace's scopes) come in byte order, bytes above 0x7F
 // after ASCII, a name before the longer ones it begins.
 TEST(MacroTable, ListsNamesInByteOrder) {
@@ -239,6 +203,8 @@ TEST(MacroTable, ListsNamesInByteOrder) {
   EXPECT_FALSE(table.find("\xC3"));
 }
 
+// Random definitions in random nested scopes against the plain model of scopes as copies: a
+// definition shadows, leaves with its scope, and never leaks into an enclosing one.
 TEST(MacroTable, ScopesBehaveAsCopies) {
   std::uint32_t seed = 3;
   auto below = [&](std::uint32_t n) {
@@ -280,26 +246,6 @@ TEST(MacroTable, ScopesBehaveAsCopies) {
       }
     }
   }
-}
-
-TEST(MacroList, Parse) {
-  struct Case {
-    const char* text;
-    MacroMap expected;
-  } cases[] = {
-      {"", {}},
-      {";;", {}},
-      {"A=1;B=x=y;;C", {{"A", "1"}, {"B", "x=y"}, {"C", ""}}},
-      {"A=1;A=2", {{"A", "2"}}},
-      {"P=a\\;b", {{"P", "a;b"}}},
-      {"P=a\\\\b;Q=c\\", {{"P", "a\\b"}, {"Q", "c\\"}}},
-      {"S\\=T=u", {{"S", "T=u"}}},  // the escape only keeps "=" out of the split at ";"
-      {" A = 1 ", {{" A ", " 1 "}}},
-      {"=v;a=", {{"", "v"}, {"a", ""}}},
-      {"a\\;;;b;", {{"a;", ""}, {"b", ""}}},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(parseMacroList(c.text), c.expected) << c.text;
 }
 
 // A -D item: ";" is an ordinary character, backslash escapes and "=" as in the list.

@@ -7,44 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/CheckOptions.h"
 #include "xmlpp/Checks.h"
 
 namespace {
-
-struct ColumnCase {
-  const char* what;
-  std::string_view text;
-  int line;        // from 0
-  int byteColumn;  // from 1
-  int column;      // in code points from 1; 0 for none
-};
-
-const ColumnCase kColumnCases[] = {
-    {"ASCII", "<a>\n  <b/>\n", 1, 3, 3},
-    {"first column", "<a/>", 0, 1, 1},
-    {"after two-byte characters", "\xC3\xA9\xC3\xA9<b/>", 0, 5, 3},
-    {"after a four-byte character", "\xF0\x9F\x98\x80<b/>", 0, 5, 2},
-    {"each stray byte one", "\xFF\xFE\xE2\x82<b/>", 0, 5, 5},
-    {"inside a character: that character", "x\xE2\x82\xAC<", 0, 3, 2},
-    {"carriage return line ends",
-     "a\rb\r\n\xC3\xA9"
-     "c",
-     2, 3, 2},
-    {"both together are one end", "a\r\nb", 1, 1, 1},
-    {"no such line", "a\nb", 2, 1, 0},
-    {"past the line's end", "ab\ncd", 0, 4, 0},
-    {"the end of the line", "ab\ncd", 0, 3, 3},
-};
-
-class ColumnTable : public testing::TestWithParam<ColumnCase> {};
-
-TEST_P(ColumnTable, CountsCodePoints) {
-  const ColumnCase& row = GetParam();
-  EXPECT_EQ(codePointColumn(row.text, row.line, row.byteColumn), row.column) << row.what;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, ColumnTable, testing::ValuesIn(kColumnCases));
 
 TEST(Sarif, FileUris) {
   EXPECT_EQ(fileUri("in.xml"), "in.xml");
@@ -94,24 +59,6 @@ TEST(Sarif, LogOfARun) {
   EXPECT_FALSE(second.contains("locations"));
   EXPECT_EQ(run["invocations"][0]["exitCode"], 1);
   EXPECT_EQ(run["invocations"][0]["executionSuccessful"], false);
-}
-
-TEST(Sarif, NoResultsIsAnEmptyArray) {
-  const Json run = Json::parse(sarifLog({}, 0))["runs"][0];
-  EXPECT_TRUE(run["results"].is_array());
-  EXPECT_TRUE(run["results"].empty());
-  EXPECT_EQ(run["invocations"][0]["executionSuccessful"], true);
-}
-
-TEST(CheckOptions, SarifForms) {
-  CheckOptions options;
-  EXPECT_TRUE(*options.read("--diagnostics=sarif:out/log.sarif"));
-  EXPECT_EQ(options.format, DiagnosticFormat::Sarif);
-  EXPECT_EQ(options.sarifFile, "out/log.sarif");
-  EXPECT_TRUE(*options.read("--diagnostics=sarif"));
-  EXPECT_EQ(options.sarifFile, "");
-  EXPECT_FALSE(options.read("--diagnostics=sarif:"));
-  EXPECT_FALSE(options.read("--diagnostics=sarifx"));
 }
 
 }  // namespace
