@@ -45,6 +45,7 @@ TEST(LspTransport, FramesAndDropsWhatIsNoMessage) {
       {"Content-Length: 2\n\n{}Content-Length: 3\r\n\r\n[1]", {"{}", "[1]"}, false},
       {"\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, false},
       {"garbage\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
+      {" X: y\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},  // no header name has a blank
       {"Content-Length: abc\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
       {"Content-Length: -1\r\n\r\nContent-Length: 2\r\n\r\n{}", {"{}"}, true},
       {"junk{}Content-Length: 2\r\n\r\n{}", {"{}"}, true},
@@ -363,6 +364,10 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   EXPECT_EQ(lone[0]["code"], "unread-attribute");
   EXPECT_EQ(lone[0]["range"]["start"], json({{"line", 1}, {"character", 25}}));
   EXPECT_EQ(lone[0]["range"]["end"], json({{"line", 1}, {"character", 26}}));
+  // Closed, a file no command covers loses its diagnostics.
+  json close = {{"jsonrpc", "2.0"}, {"method", "textDocument/didClose"}};
+  close["params"]["textDocument"] = {{"uri", loneUri}};
+  EXPECT_EQ(notificationFor(server.send(close), loneUri), json::array());
 
   // A file no command covers runs alone, and its undefined macros are not reported.
   const std::string otherUri = uriOfPath(root + "/other.xml");
@@ -453,14 +458,15 @@ TEST(LspServer, PositionsAfterThreeByteCharacters) {
   server.initialize({{"rootUri", uriOfPath(dir.path().string())}});
   const std::string euro = "\xE2\x82\xAC", dash = "\xE2\x80\x94";
   std::vector<json> sent = server.send(openMessage(
-      uri, "<r>\n  <e t=\"" + euro + euro + "\"/><ifdef name=\"X\" extra=\"1\"><a/></ifdef>\n" +
+      uri, "<r>\n  <e t=\"" + euro + euro + "\"/><ifdef name=\"X\" extra=\"\"><a/></ifdef>\n" +
                "  <define name=\"A\" value=\"" + dash + "\"/>\n  <u v=\"" + euro + "$(A)\"/>\n" +
                "  <k t=\"" + euro + "\"/><xmldef name=\"f\"><x/></xmldef>\n" + "  <k t=\"" + euro +
                "\"/><xmlput name=\"f\"/>\n</r>\n"));
   const json found = notificationFor(sent, uri);
   ASSERT_EQ(found.size(), 1u) << found;
-  EXPECT_EQ(found[0]["range"]["start"], json({{"line", 1}, {"character", 36}}));
-  EXPECT_EQ(found[0]["range"]["end"], json({{"line", 1}, {"character", 37}}));
+  // An empty value: the attribute's name.
+  EXPECT_EQ(found[0]["range"]["start"], json({{"line", 1}, {"character", 29}}));
+  EXPECT_EQ(found[0]["range"]["end"], json({{"line", 1}, {"character", 34}}));
   sent = server.send(request("textDocument/hover", uri, 3, 11));
   EXPECT_NE(sent.at(0)["result"]["contents"]["value"].get<std::string>().find("`" + dash + "`"),
             std::string::npos)
@@ -468,12 +474,12 @@ TEST(LspServer, PositionsAfterThreeByteCharacters) {
   sent = server.send(request("textDocument/definition", uri, 5, 26));
   ASSERT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
   EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 4}, {"character", 13}}));
-  // Removing ` extra="1"` by its range ends the finding and leaves the rest of the line whole.
+  // Removing ` extra=""` by its range ends the finding and leaves the rest of the line whole.
   json change = {{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}};
   change["params"]["textDocument"] = {{"uri", uri}, {"version", 2}};
   change["params"]["contentChanges"] = json::array(
       {{{"range",
-         {{"start", {{"line", 1}, {"character", 28}}}, {"end", {{"line", 1}, {"character", 38}}}}},
+         {{"start", {{"line", 1}, {"character", 28}}}, {"end", {{"line", 1}, {"character", 37}}}}},
         {"text", ""}}});
   EXPECT_EQ(notificationFor(server.send(change), uri), json::array());
   sent = server.send(request("xmlpp/preview", uri, 0, 0));
