@@ -17,13 +17,13 @@
 #include "Options.h"
 #include "Report.h"
 #include "StreamedOutput.h"
-#include "Trace.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
 #include "files/InputFile.h"
 #include "lsp/LanguageServer.h"
 #include "macros/MacroList.h"
 #include "xmlpp/Preprocessor.h"
+#include "xmlpp/Trace.h"
 
 namespace {
 

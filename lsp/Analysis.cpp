@@ -30,7 +30,7 @@ class RunFiles : public FileSource {
   std::optional<std::string_view> text(const std::string& fileName) override {
     if (fileName == "-") return std::nullopt;
     const std::string path = normalPath(fileName);
-    if (const auto known = texts_.find(path); known != texts_.end()) return known->second.text;
+    if (const auto known = texts_.find(path); known != texts_.end()) return known->second.text();
     std::string text;
     if (const std::optional<std::string_view> open = openText_(path)) {
       text.assign(*open);
@@ -42,9 +42,8 @@ class RunFiles : public FileSource {
       text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
       if (file.bad()) return std::nullopt;
     }
-    LineIndex lines(text);
-    const auto [kept, added] = texts_.emplace(path, FileText{std::move(text), std::move(lines)});
-    return kept->second.text;
+    const auto [kept, added] = texts_.try_emplace(path, std::move(text));
+    return kept->second.text();
   }
 
  private:
@@ -65,7 +64,7 @@ class Recorder : public WalkListener {
     const std::ptrdiff_t offset = document_.offsetAt(element.name().data());
     if (offset < 0) return;
     const std::size_t at = static_cast<std::size_t>(offset);
-    const std::string_view tag = startTag(text->second.text, at);
+    const std::string_view tag = startTag(text->second.text(), at);
     recordReferences(path, at, tag, scope);
     const std::string_view name = element.name();
     if (name == "if" || name == "ifnot") {
@@ -98,7 +97,7 @@ class Recorder : public WalkListener {
       // A loop's copy: the reference stands in its body element's attribute.
       const std::ptrdiff_t attribute = document_.offsetAt(event.attribute.data());
       if (attribute < 0) return;
-      const std::string_view tag = startTag(text->second.text, static_cast<std::size_t>(attribute));
+      const std::string_view tag = startTag(text->second.text(), static_cast<std::size_t>(attribute));
       const std::size_t found = tag.find(event.reference.reference);
       if (found == std::string_view::npos) return;
       at = attribute + static_cast<std::ptrdiff_t>(found);

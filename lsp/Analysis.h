@@ -20,11 +20,8 @@
 #include "macros/MacroTable.h"
 #include "xml/XMLDocument.h"
 
-// A file's text as a run read it.
-struct FileText {
-  std::string text;
-  LineIndex lines;
-};
+// A file's text as a run read it, with its lines.
+using FileText = IndexedText;
 
 // A place in a file the run read: its path and a byte offset in its text.
 struct Place {

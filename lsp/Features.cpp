@@ -21,8 +21,7 @@ json locationOf(const FeatureContext& context, const Place& place, std::size_t l
   if (context.analysis) {
     const auto file = context.analysis->texts.find(place.file);
     if (file != context.analysis->texts.end()) {
-      location["range"] =
-          rangeJson(file->second.text, file->second.lines, place.offset, place.offset + length);
+      location["range"] = rangeJson(file->second.lines(), place.offset, place.offset + length);
     }
   }
   return location;
@@ -33,7 +32,7 @@ std::size_t lengthAt(const FeatureContext& context, const Place& place) {
   if (!context.analysis) return 0;
   const auto file = context.analysis->texts.find(place.file);
   if (file == context.analysis->texts.end()) return 0;
-  const std::string_view text = file->second.text;
+  const std::string_view text = file->second.text();
   if (place.offset >= text.size()) return 0;
   if (text.substr(place.offset).starts_with("$(")) {
     const std::size_t close = text.find(')', place.offset);
@@ -147,7 +146,7 @@ std::string placeText(const FeatureContext& context, const Place& place) {
   if (!context.analysis) return text;
   const auto file = context.analysis->texts.find(place.file);
   if (file == context.analysis->texts.end()) return text;
-  const TextPosition position = file->second.lines.positionOf(file->second.text, place.offset);
+  const TextPosition position = file->second.positionOf(place.offset);
   return text + ":" + std::to_string(position.line + 1);
 }
 
@@ -217,9 +216,9 @@ json positionJson(TextPosition position) {
   return {{"line", position.line}, {"character", position.character}};
 }
 
-json rangeJson(std::string_view text, const LineIndex& lines, std::size_t start, std::size_t end) {
-  return {{"start", positionJson(lines.positionOf(text, start))},
-          {"end", positionJson(lines.positionOf(text, end))}};
+json rangeJson(const TextLines& lines, std::size_t start, std::size_t end) {
+  return {{"start", positionJson(positionOf(lines, start))},
+          {"end", positionJson(positionOf(lines, end))}};
 }
 
 std::optional<TextPosition> positionOf(const json* value) {

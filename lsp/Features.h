@@ -25,9 +25,8 @@ std::optional<TextPosition> positionOf(const nlohmann::json* value);
 std::optional<TextRange> rangeOf(const nlohmann::json* value);
 
 nlohmann::json positionJson(TextPosition position);
-// The range of bytes `start` to `end` of a text.
-nlohmann::json rangeJson(std::string_view text, const LineIndex& lines, std::size_t start,
-                         std::size_t end);
+// The range of bytes `start` to `end` of the text `lines` indexes.
+nlohmann::json rangeJson(const TextLines& lines, std::size_t start, std::size_t end);
 
 // The run's diagnostics, in the protocol's form, by the URI of the file each is located in.
 std::map<std::string, nlohmann::json> diagnosticsByUri(const Workspace& workspace,

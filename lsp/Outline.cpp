@@ -153,7 +153,7 @@ json completion(const FeatureContext& context, const json& params) {
 json documentSymbols(const FeatureContext& context, const json&) {
   const std::string& text = context.document.text();
   json symbols = json::array();
-  const LineIndex& lines = context.document.lines();
+  const TextLines& lines = context.document.lines();
   std::size_t at = text.find('<');
   while (at != std::string::npos) {
     const std::string_view rest = std::string_view(text).substr(at);
@@ -189,8 +189,8 @@ json documentSymbols(const FeatureContext& context, const json&) {
       symbols.push_back({{"name", label},
                          {"detail", name},
                          {"kind", kind},
-                         {"range", rangeJson(text, lines, at, end)},
-                         {"selectionRange", rangeJson(text, lines, selection, selectionEnd)}});
+                         {"range", rangeJson(lines, at, end)},
+                         {"selectionRange", rangeJson(lines, selection, selectionEnd)}});
     }
     at = text.find('<', at + 1);
   }

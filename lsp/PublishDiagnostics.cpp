@@ -17,11 +17,10 @@ using json = nlohmann::json;
 // at its column; the whole line when the column is not known.
 std::pair<std::size_t, std::size_t> spanOf(const FileText& file, const SourceLocation& location,
                                            std::string_view message) {
-  const std::string& text = file.text;
-  const std::size_t lineStart = file.lines.offsetOf(text, {location.line, 0});
-  std::size_t lineEnd = lineStart;
-  while (lineEnd < text.size() && text[lineEnd] != '\n' && text[lineEnd] != '\r')
-    ++lineEnd;
+  const std::string& text = file.text();
+  const std::size_t lineStart = file.offsetOf({location.line, 0});
+  const std::size_t lineEnd = file.lines().lineEnd(static_cast<std::size_t>(
+      file.lines().lineOf(lineStart)));
   if (location.column <= 0) return {lineStart, lineEnd};
   const std::size_t at = lineStart + static_cast<std::size_t>(location.column) - 1;
   if (at >= text.size() || text[at] != '<') return {std::min(at, lineEnd), lineEnd};
@@ -63,7 +62,7 @@ json rangeAt(const Analysis& analysis, const SourceLocation& location, std::stri
     return {{"start", positionJson(start)}, {"end", positionJson(start)}};
   }
   const auto [start, end] = spanOf(file->second, location, message);
-  return rangeJson(file->second.text, file->second.lines, start, end);
+  return rangeJson(file->second.lines(), start, end);
 }
 
 int severityOf(Severity severity) {

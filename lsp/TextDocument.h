@@ -1,16 +1,16 @@
 #pragma once
 
 // An open document's text as the client edits it, and the conversion between the protocol's
-// positions (a line, and a count of UTF-16 code units within it) and byte offsets. Lines end at
-// LF, CR LF or a lone CR, as the protocol counts them. The text is bytes: a byte that starts no
-// valid UTF-8 sequence counts as one code unit, a four-byte sequence as two (a surrogate pair).
+// positions (a line, and a count of UTF-16 code units within it) and byte offsets, through the
+// text's line index (TextLines), which follows each edit rather than being built again.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "xml/TextLines.h"
 
 struct TextPosition {
   std::int64_t line = 0;
@@ -23,53 +23,59 @@ struct TextRange {
   TextPosition end;
 };
 
-// Where each line of a text starts, to convert positions and offsets.
-class LineIndex {
- public:
-  LineIndex() : starts_{0} {}
-  explicit LineIndex(std::string_view text);
+// The byte offset of a position in the text `lines` indexes: a line past the last is the end of
+// the text; a character past the line's end is the line's end (before its line end); one inside
+// a character that takes two code units is that character's start. And the position of a byte
+// offset (one inside a character is that character's start).
+std::size_t offsetOf(const TextLines& lines, TextPosition position);
+TextPosition positionOf(const TextLines& lines, std::size_t offset);
 
-  std::size_t lineCount() const { return starts_.size(); }
-  // The byte offset of a position: a line past the last is the end of the text; a character past
-  // the line's end is the line's end (before its line end); one inside a character that takes
-  // two code units is that character's start.
-  std::size_t offsetOf(std::string_view text, TextPosition position) const;
-  // The position of a byte offset (one inside a character is that character's start).
-  TextPosition positionOf(std::string_view text, std::size_t offset) const;
+// A text the document owns and its line index, which views it.
+class IndexedText {
+ public:
+  explicit IndexedText(std::string text) : text_(std::move(text)), lines_(text_) {}
+  IndexedText(const IndexedText&) = delete;
+  IndexedText& operator=(const IndexedText&) = delete;
+  IndexedText(IndexedText&& other) noexcept
+      : text_(std::move(other.text_)), lines_(std::move(other.lines_)) {
+    lines_.moved(text_);
+  }
+  IndexedText& operator=(IndexedText&& other) noexcept {
+    text_ = std::move(other.text_);
+    lines_ = std::move(other.lines_);
+    lines_.moved(text_);
+    return *this;
+  }
+
+  const std::string& text() const { return text_; }
+  const TextLines& lines() const { return lines_; }
+  std::size_t offsetOf(TextPosition position) const { return ::offsetOf(lines_, position); }
+  TextPosition positionOf(std::size_t offset) const { return ::positionOf(lines_, offset); }
+  // Replaces the bytes [start, end) by `replacement`.
+  void replace(std::size_t start, std::size_t end, std::string_view replacement);
 
  private:
-  // The end of line `line`'s content, before its line end.
-  std::size_t contentEnd(std::string_view text, std::size_t line) const;
-  std::vector<std::size_t> starts_;
+  std::string text_;
+  TextLines lines_;
 };
-
-// The length in bytes of the UTF-8 sequence starting at `text[at]` and its UTF-16 length: a byte
-// that starts no valid sequence is one byte, one unit.
-struct CharacterSize {
-  std::size_t bytes;
-  std::size_t units;
-};
-CharacterSize characterAt(std::string_view text, std::size_t at);
 
 class TextDocument {
  public:
-  TextDocument(std::string text, std::int64_t version)
-      : text_(std::move(text)), version_(version), lines_(text_) {}
+  TextDocument(std::string text, std::int64_t version) : text_(std::move(text)), version_(version) {}
 
-  const std::string& text() const { return text_; }
+  const std::string& text() const { return text_.text(); }
   std::int64_t version() const { return version_; }
-  const LineIndex& lines() const { return lines_; }
+  const TextLines& lines() const { return text_.lines(); }
 
   // Replaces the range (the whole text without one) by `replacement`. A range whose end is
   // before its start is taken with its ends swapped.
   void change(const std::optional<TextRange>& range, std::string_view replacement);
   void setVersion(std::int64_t version) { version_ = version; }
 
-  std::size_t offsetOf(TextPosition position) const { return lines_.offsetOf(text_, position); }
-  TextPosition positionOf(std::size_t offset) const { return lines_.positionOf(text_, offset); }
+  std::size_t offsetOf(TextPosition position) const { return text_.offsetOf(position); }
+  TextPosition positionOf(std::size_t offset) const { return text_.positionOf(offset); }
 
  private:
-  std::string text_;
+  IndexedText text_;
   std::int64_t version_;
-  LineIndex lines_;
 };

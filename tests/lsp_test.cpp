@@ -90,10 +90,10 @@ TEST(LspPositions, CountUtf16UnitsAndClamp) {
       {{3, 0}, 17}, {{9, 0}, 36}, {{-1, 4}, 0}, {{3, 1}, 20}, {{3, 2}, 23}, {{3, 3}, 26},
       {{3, 4}, 27}, {{3, 5}, 27}, {{3, 6}, 31}, {{3, 8}, 35}, {{3, 9}, 36}, {{3, 99}, 36},
   };
-  const LineIndex lines(text);
+  const TextLines lines(text);
   EXPECT_EQ(lines.lineCount(), 4u);
   for (const Case& c : cases) {
-    EXPECT_EQ(lines.offsetOf(text, c.position), c.offset)
+    EXPECT_EQ(offsetOf(lines, c.position), c.offset)
         << c.position.line << ":" << c.position.character;
   }
   struct Back {
@@ -102,7 +102,7 @@ TEST(LspPositions, CountUtf16UnitsAndClamp) {
   } backs[] = {{0, {0, 0}},  {3, {0, 2}},  {5, {0, 2}},  {7, {0, 4}},  {9, {0, 5}},
                {16, {2, 3}}, {20, {3, 1}}, {26, {3, 3}}, {29, {3, 4}}, {35, {3, 8}}};
   for (const Back& b : backs)
-    EXPECT_EQ(lines.positionOf(text, b.offset), b.position) << b.offset;
+    EXPECT_EQ(positionOf(lines, b.offset), b.position) << b.offset;
 }
 
 TEST(LspPositions, IncrementalEditsApplyInOrder) {

@@ -9,6 +9,7 @@
 
 #include "TestFiles.h"
 #include "files/OutputFile.h"
+#include "xml/TextLines.h"
 #include "xml/XMLDocument.h"
 
 namespace {
@@ -364,6 +365,88 @@ TEST(Reader, ChildrenTakenWhileReadingWriteTheSameDocument) {
       }
       EXPECT_EQ(sink.written(doc), expected);
       EXPECT_LE(sink.drops_, 1);
+    }
+  }
+}
+
+// The position service: lines end at LF, CR or CR LF; columns in bytes, code points (a stray
+// byte is one, a position inside a character is that character's) and UTF-16 units.
+TEST(TextLines, LinesAndColumns) {
+  struct Case {
+    const char* what;
+    std::string_view text;
+    std::size_t line;
+    std::int32_t byteColumn;
+    std::int32_t codePoints;  // 0: no such column
+  } cases[] = {
+      {"ASCII", "<a>\n  <b/>\n", 1, 3, 3},
+      {"after two-byte characters", "\xC3\xA9\xC3\xA9<b/>", 0, 5, 3},
+      {"after a four-byte character", "\xF0\x9F\x98\x80<b/>", 0, 5, 2},
+      {"each stray byte one", "\xFF\xFE\xE2\x82<b/>", 0, 5, 5},
+      {"inside a character: that character", "x\xE2\x82\xAC<", 0, 3, 2},
+      {"carriage return line ends",
+       "a\rb\r\n\xC3\xA9"
+       "c",
+       2, 3, 2},
+      {"both together are one end", "a\r\nb", 1, 1, 1},
+      {"no such line", "a\nb", 2, 1, 0},
+      {"past the line's end", "ab\ncd", 0, 4, 0},
+      {"the end of the line", "ab\ncd", 0, 3, 3},
+  };
+  for (const Case& c : cases) {
+    const TextLines lines(c.text);
+    EXPECT_EQ(lines.codePointColumn(c.line, c.byteColumn), c.codePoints) << c.what;
+    if (c.codePoints == 0) continue;
+    const std::size_t offset = lines.lineStart(c.line) + static_cast<std::size_t>(c.byteColumn) - 1;
+    EXPECT_EQ(static_cast<std::size_t>(lines.lineOf(offset)), c.line) << c.what;
+    EXPECT_EQ(lines.byteColumn(offset), c.byteColumn) << c.what;
+  }
+}
+
+// An index told of each edit answers as one built anew on the edited text, for edits that join
+// or split a CR LF, and for every question; the lines are long, so that a column's count runs
+// past the index's checkpoints (every 4 KiB), and half the edits fall near one.
+TEST(TextLines, EditsKeepTheIndexTrue) {
+  std::uint32_t seed = 11;
+  auto below = [&](std::size_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<std::size_t>((seed >> 8) % n);
+  };
+  static constexpr std::string_view kPieces[] = {
+      "a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "xyz"};
+  static constexpr std::string_view kLineEnds[] = {"\n", "\r", "\r\n"};
+  auto randomText = [&](std::size_t pieces) {
+    std::string text;
+    for (std::size_t i = 0; i < pieces; ++i) {
+      text += below(300) == 0 ? kLineEnds[below(3)] : kPieces[below(std::size(kPieces))];
+    }
+    return text;
+  };
+  std::string text = randomText(8000);
+  TextLines edited(text);
+  for (int round = 0; round < 300; ++round) {
+    (void)edited.codePointColumn(0, 1);  // built before the edit, which must keep it true
+    std::size_t start = below(text.size() + 1);
+    if (round % 2 == 0) start = std::min(text.size(), (below(5) + 1) * 4096 + below(8) - 4);
+    const std::size_t end = start + below(std::min<std::size_t>(text.size() - start, 40) + 1);
+    const std::string inserted =
+        below(4) == 0 ? std::string(kLineEnds[below(3)]) : randomText(below(8));
+    text.replace(start, end - start, inserted);
+    edited.replaced(text, start, end, inserted.size());
+    const TextLines fresh(text);
+    ASSERT_EQ(edited.lineCount(), fresh.lineCount()) << round;
+    for (int probe = 0; probe < 20; ++probe) {
+      const std::size_t at =
+          probe % 2 ? below(text.size() + 1) : std::min(text.size(), start + below(3000));
+      const auto line = static_cast<std::size_t>(fresh.lineOf(at));
+      ASSERT_EQ(edited.lineOf(at), fresh.lineOf(at)) << round;
+      ASSERT_EQ(edited.lineStart(line), fresh.lineStart(line)) << round;
+      ASSERT_EQ(edited.lineEnd(line), fresh.lineEnd(line)) << round;
+      ASSERT_EQ(edited.utf16Column(at), fresh.utf16Column(at)) << round;
+      const auto units = static_cast<std::int64_t>(below(3000));
+      ASSERT_EQ(edited.offsetOfUtf16(line, units), fresh.offsetOfUtf16(line, units)) << round;
+      const auto column = static_cast<std::int32_t>(at - fresh.lineStart(line) + 1);
+      ASSERT_EQ(edited.codePointColumn(line, column), fresh.codePointColumn(line, column));
     }
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <new>
 #include <optional>
@@ -10,6 +11,7 @@
 
 #include "diagnostics/Diagnostic.h"
 #include "xml/Arena.h"
+#include "xml/TextLines.h"
 #include "xml/XMLNode.h"
 
 class OutputFile;
@@ -111,8 +113,10 @@ class XMLDocument {
   // Where loads look for texts before the disk; none by default.
   FileSource* fileSource = nullptr;
 
-  // The line of an element's "<" in the text it was read from, as editors count it, from 0
-  // (copies of an element share its name, and so its line).
+  // Positions in the texts the document read, through each text's one line index (TextLines):
+  // a position costs a search among the texts and a binary search among the text's lines.
+  // The line of an element's "<" in the text it was read from, from 0 (copies of an element
+  // share its name, and so its line).
   std::int32_t lineOf(const XMLElement* element) const;
   // The line of a position inside a text the document read, from 0 (0 for any other pointer).
   std::int32_t lineAt(const char* position) const;
@@ -122,11 +126,11 @@ class XMLDocument {
   // The column of a position inside a text the document read (0 for any other pointer).
   std::int32_t columnAt(const char* position) const;
   // The byte offset of a position inside a text the document read, or -1 for any other pointer.
-  // Costs a look at each text loaded, not at the text's bytes.
   std::ptrdiff_t offsetAt(const char* position) const;
-  // The text the document read that holds `position` (an empty view for any other pointer), for
-  // a caller that locates many positions in it at less than a scan of the text each.
-  std::string_view textOf(const char* position) const;
+  // The lines of the text that holds `position`, or of the text last read for `fileName` (the
+  // path as it was loaded); null for any other.
+  const TextLines* linesAt(const char* position) const;
+  const TextLines* linesOf(std::string_view fileName) const;
 
   Arena& arena() { return arena_; }
 
@@ -231,7 +235,8 @@ class XMLDocument {
   std::optional<bool> loadThroughWindows(const std::string& fileName, ChildSink& sink);
   static constexpr std::size_t kWindowedFrom = 2 << 20;
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
-  std::optional<SyntaxError> loadBuffer(char* text, std::size_t size, ChildSink* sink = nullptr);
+  std::optional<SyntaxError> loadBuffer(char* text, std::size_t size, const std::string& fileName,
+                                        ChildSink* sink = nullptr);
   // Loads a copy of `text`, made in the arena; a syntax error is worded for `fileName` and `role`.
   Failure loadCopy(std::string_view text, const std::string& fileName, LoadRole role);
   // The parse of a loaded text, with or without recording the reader's repairs and keeping text.
@@ -251,7 +256,17 @@ class XMLDocument {
     XMLNode* lastChild;     // that copy's last child so far
   };
   std::vector<CopyPending> copyStack_;
-  std::vector<std::pair<const char*, const char*>> texts_;  // every text loaded, for lineOf
+  // Every text loaded, with its lines; `byAddress` in the order of their first bytes.
+  struct LoadedText {
+    const char* begin;
+    std::string fileName;
+    TextLines lines;
+  };
+  std::deque<LoadedText> texts_;
+  std::vector<const LoadedText*> byAddress_;
+  const LoadedText* loadedTextAt(const char* position) const;
+  // Registers a text read for `fileName`.
+  void addText(const char* text, std::size_t size, const std::string& fileName);
   // The reader's working lists (XMLReader.cpp), kept from one load to the next so that a run of
   // many small includes does not allocate them for each.
   struct ReaderScratch;

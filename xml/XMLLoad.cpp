@@ -23,20 +23,15 @@ std::string loadMessage(LoadRole role, const std::string& fileName, std::string_
 
 Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
                                       LoadRole role) const {
-  // The column counts from the last line end before the error: a line feed or a carriage return.
-  const char* lineStart = error.at;
-  while (lineStart > error.text && lineStart[-1] != '\n' && lineStart[-1] != '\r')
-    --lineStart;
-  return Diagnostic::failure(
-      loadMessage(role, fileName, error.reason, error.reportedLine, root),
-      {{SourceLocation::Role::At, fileName, editorLine(error.text, error.end, error.at),
-        static_cast<std::int32_t>(error.at - lineStart + 1)}});
+  return Diagnostic::failure(loadMessage(role, fileName, error.reason, error.reportedLine, root),
+                             {{SourceLocation::Role::At, fileName, lineAt(error.at),
+                               columnAt(error.at)}});
 }
 
 Failure XMLDocument::loadCopy(std::string_view text, const std::string& fileName, LoadRole role) {
   char* buffer = arena_.allocateBlock(text.size());
   if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
-  if (const std::optional<SyntaxError> error = loadBuffer(buffer, text.size())) {
+  if (const std::optional<SyntaxError> error = loadBuffer(buffer, text.size(), fileName)) {
     return syntaxFailure(*error, fileName, role);
   }
   return std::nullopt;
@@ -67,7 +62,7 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink*
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }
-  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size(), sink)) {
+  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size(), fileName, sink)) {
     return syntaxFailure(*error, fileName, role);
   }
   return std::nullopt;

@@ -80,8 +80,7 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(),
-                                    editorLine(begin_, end_, element->name().data())};
+    return XMLDocument::OpenElement{element->name(), doc_.lineAt(element->name().data())};
   }
   const char* cursor() const { return p_; }
 

@@ -14,31 +14,45 @@ std::int32_t XMLDocument::columnOf(const XMLElement* element) const {
   return column > 0 ? column - 1 : 0;
 }
 
-std::int32_t XMLDocument::columnAt(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
-    const char* lineStart = position;
-    while (lineStart > begin && lineStart[-1] != '\n' && lineStart[-1] != '\r')
-      --lineStart;
-    return static_cast<std::int32_t>(position - lineStart + 1);
+void XMLDocument::addText(const char* text, std::size_t size, const std::string& fileName) {
+  const LoadedText& added =
+      texts_.emplace_back(LoadedText{text, fileName, TextLines(std::string_view(text, size))});
+  const auto at = std::upper_bound(
+      byAddress_.begin(), byAddress_.end(), text,
+      [](const char* position, const LoadedText* t) { return std::less<>()(position, t->begin); });
+  byAddress_.insert(at, &added);
+}
+
+const XMLDocument::LoadedText* XMLDocument::loadedTextAt(const char* position) const {
+  const auto after = std::upper_bound(
+      byAddress_.begin(), byAddress_.end(), position,
+      [](const char* p, const LoadedText* t) { return std::less<>()(p, t->begin); });
+  if (after == byAddress_.begin()) return nullptr;
+  const LoadedText* text = *(after - 1);
+  const std::size_t size = text->lines.text().size();
+  return std::less<>()(text->begin + size, position) ? nullptr : text;
+}
+
+const TextLines* XMLDocument::linesAt(const char* position) const {
+  const LoadedText* text = loadedTextAt(position);
+  return text ? &text->lines : nullptr;
+}
+
+const TextLines* XMLDocument::linesOf(std::string_view fileName) const {
+  for (auto it = texts_.rbegin(); it != texts_.rend(); ++it) {
+    if (it->fileName == fileName) return &it->lines;
   }
-  return 0;
+  return nullptr;
+}
+
+std::int32_t XMLDocument::columnAt(const char* position) const {
+  const LoadedText* text = loadedTextAt(position);
+  return text ? text->lines.byteColumn(static_cast<std::size_t>(position - text->begin)) : 0;
 }
 
 std::ptrdiff_t XMLDocument::offsetAt(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
-    return position - begin;
-  }
-  return -1;
-}
-
-std::string_view XMLDocument::textOf(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(position, begin) || std::less<>()(end, position)) continue;
-    return std::string_view(begin, static_cast<std::size_t>(end - begin));
-  }
-  return {};
+  const LoadedText* text = loadedTextAt(position);
+  return text ? position - text->begin : -1;
 }
 
 void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nul) {
@@ -71,25 +85,10 @@ std::size_t countLineFeeds(const char* from, const char* to) {
   return count;
 }
 
-// The line of a position in a text: the line feeds between its second byte and the position, both
-// included, so a line feed at the very start is not counted.
 std::int32_t lineOfPosition(const char* begin, const char* end, const char* position) {
   const char* from = begin + 1;
   const char* to = std::min(position + 1, end);
   return from < to ? static_cast<std::int32_t>(countLineFeeds(from, to)) : 0;
-}
-
-// The line of a position in [begin, end) as editors count it, from 0: the line ends before it,
-// each a line feed, a carriage return, or a carriage return and a line feed together.
-std::int32_t editorLine(const char* begin, const char* end, const char* position) {
-  std::size_t lines = countLineFeeds(begin, position);
-  const char* cr = begin;
-  while ((cr = static_cast<const char*>(
-              std::memchr(cr, '\r', static_cast<std::size_t>(position - cr)))) != nullptr) {
-    if (cr + 1 == end || cr[1] != '\n') ++lines;  // a line feed after it ends the same line
-    ++cr;
-  }
-  return static_cast<std::int32_t>(lines);
 }
 
 std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
@@ -98,10 +97,6 @@ std::int32_t XMLDocument::lineOf(const XMLElement* element) const {
 }
 
 std::int32_t XMLDocument::lineAt(const char* position) const {
-  for (const auto& [begin, end] : texts_) {
-    if (std::less<>()(begin, position) && !std::less<>()(end, position)) {
-      return editorLine(begin, end, position);
-    }
-  }
-  return 0;
+  const LoadedText* text = loadedTextAt(position);
+  return text ? text->lines.lineOf(static_cast<std::size_t>(position - text->begin)) : 0;
 }

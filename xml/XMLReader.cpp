@@ -365,6 +365,7 @@ void Parser<kRecord, kKeepText, kStream>::endTag() {
 }  // namespace
 
 std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std::size_t size,
+                                                                const std::string& fileName,
                                                                 ChildSink* sink) {
   char none = '\0';
   if (!text) text = &none;  // an empty input has no buffer
@@ -375,7 +376,7 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
     text += 3;
     size -= 3;
   }
-  texts_.emplace_back(text, text + size);
+  addText(size > 0 ? text : nullptr, size, fileName);
   repairs.clear();
   if (recordRepairs) textRepairs(text, size, nul);
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();

@@ -1,4 +1,4 @@
-// The include and definition directives: "include", "define", "xmldef" and "xmlput".
+#include "IncludeDefinitions.h"
 
 #include <algorithm>
 #include <optional>
@@ -7,35 +7,36 @@
 #include <vector>
 
 #include "ReaderChecks.h"
-#include "Walk.h"
 #include "files/FilePath.h"
 #include "files/InputFile.h"
-#include "macros/MacroList.h"
 
-void Walk::defineMacrosAttribute(const XMLElement* directive, const std::string* file) {
-  if (!directive->hasAttribute("macros")) return;
-  const MacroOrigin origin{MacroOrigin::Kind::MacrosAttribute, file, directive->name().data()};
-  for (const auto& [name, value] :
-       parseMacroList(withoutLineFeeds(attributeText(directive, "macros")))) {
-    macros_.set(name, value, origin);
-    if (listener_) {
-      listener_->define(DefineEvent{{directive, file}, name, value, "macros", true, origin});
-    }
+Decision IncludeDefinitions::decide(DirectiveId directive, Step& step) {
+  switch (directive) {
+    case DirectiveId::Include:
+      return include(step);
+    case DirectiveId::Define:
+      return define(step);
+    case DirectiveId::Xmldef:
+      return xmldef(step);
+    default:
+      return xmlput(step);
   }
 }
 
-const std::string* Walk::keptPath(const std::string& path) {
+const std::string* IncludeDefinitions::keptPath(const std::string& path) {
   const auto [kept, added] = paths_.insert(path);
   if (added) loadedFiles_.push_back(path);
   return &*kept;
 }
 
-bool Walk::readable(const std::string& path) const {
+bool IncludeDefinitions::readable(const std::string& path) const {
   // A text the document's file source has (an editor's unsaved buffer) counts as a file.
-  return (doc_.fileSource && doc_.fileSource->text(path)) || inputIdentity(path);
+  const XMLDocument& doc = scope_.doc;
+  return (doc.fileSource && doc.fileSource->text(path)) || inputIdentity(path);
 }
 
-const std::string* Walk::searchIncludeDirs(const std::string& name, std::string& lookedAt) const {
+const std::string* IncludeDefinitions::searchIncludeDirs(const std::string& name,
+                                                         std::string& lookedAt) const {
   for (const std::string& dir : includeDirs_) {
     std::string candidate = dir + "/" + name;
     if (readable(candidate)) return &dir;
@@ -45,17 +46,20 @@ const std::string* Walk::searchIncludeDirs(const std::string& name, std::string&
   return nullptr;
 }
 
-Walk::Decision Walk::doInclude(Step& step) {
-  ++lastingEffects_;
+Decision IncludeDefinitions::include(Step& step) {
+  ++scope_.lastingEffects;
+  XMLDocument& doc = scope_.doc;
   const XMLElement* directive = step.element;
-  if (!directive->hasAttribute("filename")) return fail(step, "missing filename in <include>");
+  if (!directive->hasAttribute(attr::kFilename)) {
+    return scope_.fail(step, "missing filename in <include>");
+  }
   const std::optional<std::string> expanded =
-      env_.expandWithSystemMacros(attributeText(directive, "filename"));
-  if (!expanded) return tooLong(*directive, "filename", directive, step.frame);
+      scope_.env.expandWithSystemMacros(attributeText(directive, attr::kFilename));
+  if (!expanded) return scope_.tooLong(*directive, attr::kFilename, directive, step.frame);
   const std::string& name = *expanded;
   // Relative names are joined to the including file's directory by plain prefixing, never
   // normalised, so messages show the path exactly as it was opened.
-  const Context& context = frames_[step.frame].context;
+  const WalkContext& context = *step.context;
   std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
   std::string elsewhere;  // the include folders looked in, for the message when none has it
   const std::string* includeDir = nullptr;
@@ -63,118 +67,101 @@ Walk::Decision Walk::doInclude(Step& step) {
     includeDir = searchIncludeDirs(name, elsewhere);
     if (includeDir) path = *includeDir + "/" + name;
   }
-  if (listener_) listener_->include(IncludeEvent{placeOf(step), name, path, includeDir});
-  if (context.includeDepth >= kMaxNesting) {
-    return fail(step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+  if (scope_.listener) {
+    scope_.listener->include(IncludeEvent{WalkScope::placeOf(step), name, path, includeDir});
   }
-  XMLElement* previousRoot = doc_.root;
-  Failure loadFailure = doc_.load(path, LoadRole::Include);
+  if (context.includeDepth >= kMaxNesting) {
+    return scope_.fail(step,
+                       "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+  }
+  XMLElement* previousRoot = doc.root;
+  Failure loadFailure = doc.load(path, LoadRole::Include);
   // Where something went wrong inside the file, then where the include is.
   // A failure without a place in the file (one that could not be read) is located at the include.
   auto inside = [&](Diagnostic failure) {
     if (failure.check.empty()) failure.message.insert(0, "XmlPP::processConditionals(): ");
     if (!elsewhere.empty()) failure.message.append(" (also looked for " + elsewhere + ")");
-    std::vector<SourceLocation> chain = locate(directive, step.frame);
+    std::vector<SourceLocation> chain = scope_.locate(directive, step.frame);
     if (!failure.locations.empty()) chain.front().role = SourceLocation::Role::IncludedFrom;
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
     return failure;
   };
-  if (!doc_.repairs.empty()) {
-    std::vector<SourceLocation> chain = locate(directive, step.frame);
+  Findings& findings = scope_.findings;
+  if (!doc.repairs.empty()) {
+    std::vector<SourceLocation> chain = scope_.locate(directive, step.frame);
     chain.front().role = SourceLocation::Role::IncludedFrom;
-    if (Failure failure = reportRepairs(findings_, doc_, path, chain)) return std::move(*failure);
+    if (Failure failure = reportRepairs(findings, doc, path, chain)) return std::move(*failure);
   }
   // A file read to its end should close what it opens (its root, when it has none).
-  if (findings_.on(Check::UnclosedElement) && !loadFailure && doc_.unclosed) {
+  if (findings.on(Check::UnclosedElement) && !loadFailure && doc.unclosed) {
     Diagnostic unclosed = inside(Diagnostic::found(
-        checkName(Check::UnclosedElement), endsInsideMessage(path, *doc_.unclosed),
-        {{SourceLocation::Role::At, path, doc_.unclosed->line, 0}}));
-    if (Failure failure = findings_.report(Check::UnclosedElement, std::move(unclosed.message),
-                                           std::move(unclosed.locations))) {
+        checkName(Check::UnclosedElement), endsInsideMessage(path, *doc.unclosed),
+        {{SourceLocation::Role::At, path, doc.unclosed->line, 0}}));
+    if (Failure failure = findings.report(Check::UnclosedElement, std::move(unclosed.message),
+                                          std::move(unclosed.locations))) {
       return std::move(*failure);
     }
   }
   // A failed load reports its own error only when it completed a root element before it.
   if (loadFailure) return inside(std::move(*loadFailure));
-  if (!doc_.root) {
+  if (!doc.root) {
     // A file read to its end that holds no element: located at the element left open, if any.
     Diagnostic empty = Diagnostic::failure("error: include file '" + path + "' is empty");
-    if (doc_.unclosed) {
-      empty.locations.push_back({SourceLocation::Role::At, path, doc_.unclosed->line, 0});
+    if (doc.unclosed) {
+      empty.locations.push_back({SourceLocation::Role::At, path, doc.unclosed->line, 0});
     }
     return inside(std::move(empty));
   }
-  XMLElement* root = doc_.root;
-  doc_.root = previousRoot;
+  XMLElement* root = doc.root;
+  doc.root = previousRoot;
   return Outcome{Outcome::Kind::Include, root, keptPath(path)};
 }
 
-Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file) {
-  XMLElement* directive = step.element;
-  Frame& frame = frames_[step.frame];
-  const std::string* directiveFile = frame.context.sourceFile;
-  if (frame.owner) {
-    // The included root takes the include element's place in the chain.
-    root->next = directive->next;
-    if (frame.prev) {
-      frame.prev->next = root;
-    } else {
-      frame.owner->firstChild = root;
-    }
-  } else {
-    doc_.root = root;
-  }
-  frame.node = root;
-  // The content is walked in a scope of its own, which a childless root leaves at once; the
-  // root's own attributes (and kept text) are expanded in it too. Included files are new
-  // content: no loop maps apply to them.
-  Context context = frame.context;
-  context.fileName = file;
-  context.sourceFile = file;
-  context.loopMaps = nullptr;
-  ++context.includeDepth;
-  XMLNode* text = textOf(root);
-  pushChildFrame(text ? nullptr : root->firstChild, std::move(context),
-                 Finish{Outcome::Kind::Include, root, directive});
-  defineMacrosAttribute(directive, directiveFile);
+Failure IncludeDefinitions::entered(const Step& step, XMLElement* root, std::size_t frame,
+                                    const std::string* file) {
+  const XMLElement* directive = step.element;
+  scope_.defineMacrosAttribute(directive, step.context->sourceFile);
   std::vector<Unresolved> own;
-  if (Failure failure = expandAttributes(root, frames_.size() - 1, own)) return failure;
+  if (Failure failure = scope_.expandAttributes(root, frame, file, own)) return failure;
   // The root is written out unless it is unwrapped.
-  const bool written = root->name() != "envelope" && !directive->hasAttribute("no_root");
-  if (text) {
-    Failure failure = written ? expandText(root, frames_.size() - 1)
-                              : dropText(root, frames_.size() - 1,
-                                         "the root is unwrapped, and only elements take the "
-                                         "include's place");
+  const bool written = root->name() != kEnvelope && !directive->hasAttribute(attr::kNoRoot);
+  if (textOf(root)) {
+    Failure failure = written ? scope_.expandText(root, frame)
+                              : scope_.dropText(root, frame,
+                                                "the root is unwrapped, and only elements take "
+                                                "the include's place");
     if (failure) return failure;
   }
-  if (written && findings_.on(Check::UnresolvedMacro)) return checkWrittenRoot(step, root, own);
+  if (written && scope_.findings.on(Check::UnresolvedMacro)) {
+    return checkWrittenRoot(step, root, frame, own);
+  }
   return std::nullopt;
 }
 
-Failure Walk::checkWrittenRoot(const Step& step, const XMLElement* root,
-                               const std::vector<Unresolved>& own) const {
+Failure IncludeDefinitions::checkWrittenRoot(const Step& step, const XMLElement* root,
+                                             std::size_t frame,
+                                             const std::vector<Unresolved>& own) const {
   const XMLElement* directive = step.element;
   const std::vector<Unresolved>& given = step.unresolved;
   if (own.empty() && given.empty()) return std::nullopt;
   // Inherited attributes replace the root's own of the same name.
   std::unordered_set<std::string_view> inherited;
-  forEachItem(attributeText(directive, "inherit_attributes"), ';',
+  forEachItem(attributeText(directive, attr::kInheritAttributes), ';',
               [&](std::string_view name) { inherited.insert(name); });
   for (const Unresolved& u : own) {
     if (inherited.contains(u.attribute)) continue;
-    if (Failure failure = unresolvedFinding(u, root, frames_.size() - 1)) return failure;
+    if (Failure failure = scope_.unresolvedFinding(u, root, frame)) return failure;
   }
   // A reference that comes with an inherited value is reported where it is written.
   for (const Unresolved& u : given) {
     if (!inherited.contains(u.attribute)) continue;
-    if (Failure failure = unresolvedFinding(u, directive, step.frame)) return failure;
+    if (Failure failure = scope_.unresolvedFinding(u, directive, step.frame)) return failure;
   }
   return std::nullopt;
 }
 
-void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
-  const std::string_view list = attributeText(directive, "inherit_attributes");
+void IncludeDefinitions::inheritAttributes(XMLElement* root, const XMLElement* directive) {
+  const std::string_view list = attributeText(directive, attr::kInheritAttributes);
   if (list.empty()) return;
   // Names are looked up through hash tables, so a long list costs no more than its length.
   std::unordered_map<std::string_view, const XMLAttribute*> given;
@@ -197,93 +184,90 @@ void Walk::inheritAttributes(XMLElement* root, const XMLElement* directive) {
     }
   });
   const auto count = static_cast<std::uint32_t>(merged.size());
-  XMLAttribute* records = doc_.arena().allocateArray<XMLAttribute>(count);
+  XMLAttribute* records = scope_.doc.arena().allocateArray<XMLAttribute>(count);
   std::copy(merged.begin(), merged.end(), records);
   root->adoptAttributes(records, count);
 }
 
-Failure Walk::finishInclude(Frame& frame, const Finish& finish, XMLNode* last) {
-  XMLElement* root = finish.source;
-  const XMLElement* directive = finish.directive;
+Expected<bool> IncludeDefinitions::finished(XMLElement* root, const XMLElement* directive,
+                                            bool hasParent, std::size_t frame) {
   inheritAttributes(root, directive);
-  const bool unwrap = root->name() == "envelope" || directive->hasAttribute("no_root");
-  if (unwrap && !frame.owner) {
+  const bool unwrap = root->name() == kEnvelope || directive->hasAttribute(attr::kNoRoot);
+  if (unwrap && !hasParent) {
     // The walk has been through the root's content since the include was carried out.
-    return failAt(directive, frames_.size() - 1,
-                  "<" + std::string(root->name()) + "> cannot be the root element");
+    return scope_.failAt(directive, frame,
+                         "<" + std::string(root->name()) + "> cannot be the root element");
   }
-  if (unwrap) {
-    spliceChildren(frame, root, root, last);
-    return std::nullopt;
-  }
-  frame.prev = root;
-  frame.node = root->next;
-  return std::nullopt;
+  return unwrap;
 }
 
-Walk::Decision Walk::doDefine(Step& step) {
+Decision IncludeDefinitions::define(Step& step) {
   const XMLElement* directive = step.element;
-  if (!directive->hasAttribute("name")) return fail(step, "missing name in <define>");
-  std::string_view name = attributeText(directive, "name");
-  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Define);
-  if (directive->hasAttribute("value")) {
-    macros_.set(name, attributeText(directive, "value"), origin);
-    if (listener_) tellDefine(step, name, "value", true, origin);
-  } else if (directive->hasAttribute("expression") || directive->hasAttribute("hex_expression")) {
-    bool hex = !directive->hasAttribute("expression");
-    const std::string_view attribute = hex ? "hex_expression" : "expression";
-    const std::optional<std::string_view> text = expand(attributeText(directive, attribute));
-    if (!text) return tooLong(*directive, attribute, directive, step.frame);
+  if (!directive->hasAttribute(attr::kName)) return scope_.fail(step, "missing name in <define>");
+  std::string_view name = attributeText(directive, attr::kName);
+  const MacroOrigin origin = scope_.originOf(step, MacroOrigin::Kind::Define);
+  if (directive->hasAttribute(attr::kValue)) {
+    scope_.macros.set(name, attributeText(directive, attr::kValue), origin);
+    if (scope_.listener) tellDefine(step, name, attr::kValue, true, origin);
+  } else if (directive->hasAttribute(attr::kExpression) ||
+             directive->hasAttribute(attr::kHexExpression)) {
+    bool hex = !directive->hasAttribute(attr::kExpression);
+    const std::string_view attribute = hex ? attr::kHexExpression : attr::kExpression;
+    const std::optional<std::string_view> text = scope_.expand(attributeText(directive, attribute));
+    if (!text) return scope_.tooLong(*directive, attribute, directive, step.frame);
     // The low 32 bits of the value, in decimal or as "0x" and upper-case hexadecimal.
-    if (const std::optional<std::uint64_t> value = evaluator_.unsignedValue(*text)) {
+    if (const std::optional<std::uint64_t> value = scope_.evaluator.unsignedValue(*text)) {
       const auto low = static_cast<std::uint32_t>(*value);
       char digits[10];
-      macros_.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low), origin);
-      if (listener_) tellDefine(step, name, attribute, true, origin);
-    } else if (listener_) {
+      scope_.macros.set(name, hex ? formatUpperHex(low, digits) : std::to_string(low), origin);
+      if (scope_.listener) tellDefine(step, name, attribute, true, origin);
+    } else if (scope_.listener) {
       tellDefine(step, name, attribute, false, origin);
     }
   } else {
-    return fail(step, "missing value or expression in <define>");
+    return scope_.fail(step, "missing value or expression in <define>");
   }
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doXmldef(Step& step) {
-  ++lastingEffects_;
-  if (!step.element->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
+Decision IncludeDefinitions::xmldef(Step& step) {
+  ++scope_.lastingEffects;
+  if (!step.element->hasAttribute(attr::kName)) return Outcome{Outcome::Kind::Keep};
   // The registry has no scopes: a later definition of the name replaces an earlier one. The
   // fragment is registered as a loop's copy would have held it.
-  if (Failure failure = childrenAsCopied(step)) return std::move(*failure);
-  fragments_.insert_or_assign(std::string(attributeText(step.element, "name")),
-                              Fragment{step.element, frames_[step.frame].context.sourceFile});
+  if (Failure failure = scope_.childrenAsCopied(step)) return std::move(*failure);
+  fragments_.insert_or_assign(std::string(attributeText(step.element, attr::kName)),
+                              Fragment{step.element, step.context->sourceFile});
   return Outcome{Outcome::Kind::Remove};
 }
 
-Walk::Decision Walk::doXmlput(Step& step) {
-  ++lastingEffects_;
+Decision IncludeDefinitions::xmlput(Step& step) {
+  ++scope_.lastingEffects;
   const XMLElement* directive = step.element;
-  if (!directive->hasAttribute("name")) return Outcome{Outcome::Kind::Keep};
-  std::string_view name = attributeText(directive, "name");
+  if (!directive->hasAttribute(attr::kName)) return Outcome{Outcome::Kind::Keep};
+  std::string_view name = attributeText(directive, attr::kName);
   auto it = fragments_.find(name);
   if (it == fragments_.end()) {
-    return fail(step, "xmlput cannot fine xmldef named " + std::string(name));
+    return scope_.fail(step, "xmlput cannot fine xmldef named " + std::string(name));
   }
-  if (frames_[step.frame].context.xmlputDepth >= kMaxNesting) {
-    return fail(step, "xmlput nesting deeper than " + std::to_string(kMaxNesting) + " at " +
-                          std::string(name));
+  if (step.context->xmlputDepth >= kMaxNesting) {
+    return scope_.fail(step, "xmlput nesting deeper than " + std::to_string(kMaxNesting) + " at " +
+                                 std::string(name));
   }
   // Every use starts from a fresh copy of the registered fragment.
   const Fragment& fragment = it->second;
-  if (listener_) {
-    listener_->put(PutEvent{placeOf(step), name, fragment.element, fragment.file});
+  if (scope_.listener) {
+    scope_.listener->put(
+        PutEvent{WalkScope::placeOf(step), name, fragment.element, fragment.file});
   }
-  return Outcome{Outcome::Kind::Put, doc_.copyElement(fragment.element), fragment.file};
+  return Outcome{Outcome::Kind::Put, scope_.doc.copyElement(fragment.element), fragment.file};
 }
 
-void Walk::tellDefine(const Step& step, std::string_view name, std::string_view attribute, bool set,
-                      const MacroOrigin& origin) {
-  const std::string* value = set ? macros_.find(name) : nullptr;
-  listener_->define(DefineEvent{placeOf(step), name, value ? std::string_view(*value) : "",
-                                attribute, set, origin});
+void IncludeDefinitions::tellDefine(const Step& step, std::string_view name,
+                                    std::string_view attribute, bool set,
+                                    const MacroOrigin& origin) {
+  const std::string* value = set ? scope_.macros.find(name) : nullptr;
+  scope_.listener->define(DefineEvent{WalkScope::placeOf(step), name,
+                                      value ? std::string_view(*value) : "", attribute, set,
+                                      origin});
 }

@@ -1,35 +1,9 @@
-// The loop directives "for" and "foreach": copies of the body, expanded with the loop variables,
-// are inserted after the loop element, which is then removed, so the walk goes on with the first
-// copy in the enclosing scope. The last iteration needs no copy: the body itself is handed over,
-// and its loop variables are applied as the walk reaches each of its elements (Walk::LoopMaps).
-// So a loop costs its copies, and loops nested inside one another cost no more than the elements
-// they hold. The loop maps (what a handed-over body still carries) and the copies are made here.
-// A for loop whose copies are complete as made inserts one iteration's copies at a time before
-// itself, and goes on when the walk meets it again (Walk::ForLoop): copies that left nothing
-// behind give their memory to the next, so a loop of conditions that are mostly false does not
-// keep every iteration in memory.
-
 #include <algorithm>
 #include <charconv>
 
-#include "Walk.h"
+#include "Loops.h"
 
 namespace {
-
-// Collects the names a text refers to when every "$" in it starts a reference "$(NAME)" whose
-// NAME holds no "$", "(", ")" or ":": expanding such a text with a table changes it exactly where
-// the table defines one of the names. False for any other text.
-bool plainReferences(std::string_view text, std::vector<std::string_view>& names) {
-  names.clear();
-  for (std::size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at)) {
-    if (at + 1 == text.size() || text[at + 1] != '(') return false;
-    const std::size_t close = text.find_first_of("$():", at + 2);
-    if (close == std::string_view::npos || text[close] != ')') return false;
-    names.push_back(text.substr(at + 2, close - at - 2));
-    at = close + 1;
-  }
-  return true;
-}
 
 // Sets `text` to the decimal digits of `value`, reusing its storage.
 void setDecimal(std::string& text, std::uint32_t value) {
@@ -64,7 +38,7 @@ bool neverEnds(std::uint32_t start, std::uint32_t end, std::uint32_t increment) 
   return largest < end;
 }
 
-// A loop goes one iteration at a time (Walk::iterateFor) when it has at most this many.
+// A loop goes one iteration at a time (Loops::iterateFor) when it has at most this many.
 constexpr std::uint64_t kOneAtATimeIterations = std::uint64_t{1} << 24;
 
 // The number of iterations of a loop that ends (start below end, neverEnds false), or any number
@@ -86,9 +60,9 @@ std::uint64_t iterationCount(std::uint32_t start, std::uint32_t end, std::uint32
 
 }  // namespace
 
-Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
-                         XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
-                         PreparedValues& prepared) {
+Failure Loops::insertBody(const Step& step, MacroTable& iteration, bool last,
+                          XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
+                          PreparedValues& prepared) {
   XMLElement* loop = step.element;
   auto link = [&](XMLElement* element) {
     element->next = (*insertionPoint)->next;
@@ -97,7 +71,7 @@ Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
   };
   if (!last) {
     // Copies are complete: in a chain that has loop maps, they are listed as having none.
-    const bool chainHasMaps = frames_[step.frame].context.loopMaps != nullptr;
+    const bool chainHasMaps = step.context->loopMaps != nullptr;
     prepared.next = 0;
     for (XMLNode* child = loop->firstChild; child; child = child->next) {
       const XMLElement* body = asElement(child);
@@ -111,7 +85,7 @@ Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
     return std::nullopt;
   }
   const auto maps =
-      std::make_shared<const LoopMaps>(step.loopMaps, std::move(iteration), definers_);
+      std::make_shared<const LoopMaps>(step.loopMaps, std::move(iteration), scope_.definers);
   XMLNode* child = loop->firstChild;
   loop->firstChild = nullptr;
   while (child) {
@@ -125,59 +99,63 @@ Failure Walk::insertBody(const Step& step, MacroTable& iteration, bool last,
   return std::nullopt;
 }
 
-void Walk::finishLoop(const Step& step, std::vector<HandedOver>& handedOver) {
-  std::vector<HandedOver>& chain = frames_[step.frame].handedOver;
-  chain.insert(chain.end(), handedOver.rbegin(), handedOver.rend());
+Decision Loops::decide(DirectiveId directive, Step& step) {
+  return directive == DirectiveId::For ? decideFor(step) : decideForeach(step);
 }
 
-Walk::Decision Walk::doFor(Step& step) {
+Decision Loops::decideFor(Step& step) {
   const XMLElement* loop = step.element;
-  bool complete = loop->hasAttribute("index") && loop->hasAttribute("start") &&
-                  loop->hasAttribute("end") && loop->hasAttribute("incr") && loop->firstChild;
-  if (!complete) return fail(step, "<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
+  bool complete = loop->hasAttribute(attr::kIndex) && loop->hasAttribute(attr::kStart) &&
+                  loop->hasAttribute(attr::kEnd) && loop->hasAttribute(attr::kIncr) &&
+                  loop->firstChild;
+  if (!complete) {
+    return scope_.fail(step, "<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
+  }
   // Every value is used as its low 32 bits; a text that fails to evaluate counts as 0. The
   // offset and factor are expanded once more before they are evaluated.
   Failure failure;
   auto evaluateSigned = [&](std::string_view name) -> std::uint32_t {
-    const std::optional<std::string_view> text = expand(attributeText(loop, name));
+    const std::optional<std::string_view> text = scope_.expand(attributeText(loop, name));
     if (!text) {
-      if (!failure) failure = tooLong(*loop, name, loop, step.frame);
+      if (!failure) failure = scope_.tooLong(*loop, name, loop, step.frame);
       return 0;
     }
-    return static_cast<std::uint32_t>(evaluator_.signedValue(*text).value_or(0));
+    return static_cast<std::uint32_t>(scope_.evaluator.signedValue(*text).value_or(0));
   };
   auto evaluateUnsigned = [&](std::string_view name) {
     return static_cast<std::uint32_t>(
-        evaluator_.unsignedValue(attributeText(loop, name)).value_or(0));
+        scope_.evaluator.unsignedValue(attributeText(loop, name)).value_or(0));
   };
   std::uint32_t offset = 0;
-  if (loop->hasAttribute("add")) {
-    offset = evaluateSigned("add");
-  } else if (loop->hasAttribute("sub")) {
-    offset = 0u - evaluateSigned("sub");
+  if (loop->hasAttribute(attr::kAdd)) {
+    offset = evaluateSigned(attr::kAdd);
+  } else if (loop->hasAttribute(attr::kSub)) {
+    offset = 0u - evaluateSigned(attr::kSub);
   }
-  std::uint32_t factor = loop->hasAttribute("mul") ? evaluateSigned("mul") : 1;
+  std::uint32_t factor = loop->hasAttribute(attr::kMul) ? evaluateSigned(attr::kMul) : 1;
   if (failure) return std::move(*failure);
-  std::string index(attributeText(loop, "index"));
-  std::uint32_t start = evaluateUnsigned("start");
-  std::uint32_t end = evaluateUnsigned("end");
-  std::uint32_t increment = evaluateUnsigned("incr");
+  std::string index(attributeText(loop, attr::kIndex));
+  std::uint32_t start = evaluateUnsigned(attr::kStart);
+  std::uint32_t end = evaluateUnsigned(attr::kEnd);
+  std::uint32_t increment = evaluateUnsigned(attr::kIncr);
   if (!(start < end)) {
-    if (listener_) listener_->loop(LoopEvent{placeOf(step), false, 0});
+    if (scope_.listener) scope_.listener->loop(LoopEvent{WalkScope::placeOf(step), false, 0});
     return Outcome{Outcome::Kind::Remove};
   }
   if (neverEnds(start, end, increment)) {
-    return fail(step, "<for index=\"" + index + "\"> never ends");
+    return scope_.fail(step, "<for index=\"" + index + "\"> never ends");
   }
   auto state = std::make_unique<ForLoop>();
   ForLoop& forLoop = *state;
   forLoop.element = step.element;
-  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
-  forLoop.value = &forLoop.iteration.define(index, origin);
-  forLoop.alpha = &forLoop.iteration.define(index + "_alpha", origin);
-  forLoop.hex = &forLoop.iteration.define(index + "_hex", origin);
-  forLoop.ap = &forLoop.iteration.define(index + "_ap", origin);
-  forLoop.apHex = &forLoop.iteration.define(index + "_ap_hex", origin);
+  const MacroOrigin origin = scope_.originOf(step, MacroOrigin::Kind::Loop);
+  // The variables, named by the index and the suffixes of the schema, in its order.
+  std::string** variables[] = {&forLoop.value, &forLoop.alpha, &forLoop.hex, &forLoop.ap,
+                               &forLoop.apHex};
+  const auto& suffixes = directive(DirectiveId::For).loopSuffixes;
+  static_assert(std::size(variables) == std::tuple_size_v<std::decay_t<decltype(suffixes)>>);
+  for (std::size_t k = 0; k < suffixes.size(); ++k)
+    *variables[k] = &forLoop.iteration.define(index + std::string(suffixes[k]), origin);
   forLoop.counter = start;
   forLoop.apCounter = factor * start + offset;
   forLoop.end = end;
@@ -189,15 +167,14 @@ Walk::Decision Walk::doFor(Step& step) {
   return iterateFor(step, forLoop);
 }
 
-Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
+Decision Loops::iterateFor(Step& step, ForLoop& loop) {
   // Copies made one iteration at a time are walked before the next are made, which changes
   // nothing when they are complete as made. A loop of more than 2^24 iterations makes them all
   // at once: such a loop is almost always a mistake (an end of -1, or a start of -3 counting
   // down, gives over four billion), and its copies' memory then ends the run, where one
   // iteration at a time would write for hours.
-  const bool oneAtATime = !listener_ && !findings_.any() && !step.loopMaps &&
-                          !frames_[step.frame].context.loopMaps &&
-                          loop.planned <= kOneAtATimeIterations;
+  const bool oneAtATime = !scope_.listener && !scope_.findings.any() && !step.loopMaps &&
+                          !step.context->loopMaps && loop.planned <= kOneAtATimeIterations;
   std::vector<HandedOver> handedOver;
   XMLNode* insertionPoint = step.element;
   bool last = false;
@@ -220,14 +197,15 @@ Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
     if (loop.setApHex) setUpperHex(*loop.apHex, loop.apCounter);
     loop.counter += loop.increment;
     last = !(loop.counter < loop.end);
-    if (listener_) {
-      listener_->iteration(IterationEvent{placeOf(step), loop.iterations++, loop.iteration});
+    if (scope_.listener) {
+      scope_.listener->iteration(
+          IterationEvent{WalkScope::placeOf(step), loop.iterations++, loop.iteration});
     }
     if (Failure failure =
             insertBody(step, loop.iteration, last, &insertionPoint, handedOver, loop.prepared)) {
       return std::move(*failure);
     }
-    if (!loop.narrowed && !listener_ && !step.loopMaps) {
+    if (!loop.narrowed && !scope_.listener && !step.loopMaps) {
       loop.narrowed = true;
       loop.setValue = loop.prepared.write(loop.value);
       loop.setAlpha = loop.prepared.write(loop.alpha);
@@ -242,54 +220,27 @@ Walk::Decision Walk::iterateFor(Step& step, ForLoop& loop) {
                                                 : static_cast<XMLElement*>(insertionPoint)};
     }
   }
-  finishLoop(step, handedOver);
-  if (listener_) listener_->loop(LoopEvent{placeOf(step), false, loop.iterations});
+  if (scope_.listener) {
+    scope_.listener->loop(LoopEvent{WalkScope::placeOf(step), false, loop.iterations});
+  }
   forLoops_.pop_back();
-  return Outcome{Outcome::Kind::Remove};
+  return Outcome{Outcome::Kind::Remove, nullptr, nullptr, std::move(handedOver)};
 }
 
-Walk::Decision Walk::continueFor(Step& step) {
-  Frame& frame = frames_[step.frame];
+Decision Loops::resume(Step& step, bool leftNothing, const XMLNode* before) {
   ForLoop& loop = *forLoops_.back();
-  // The copies of the last iteration left nothing in the chain, or what they left went to the
-  // output with the rest of the chain before the loop.
-  const bool leftNothing = frame.prev == loop.before || outputFinished(frame, step.frame);
-  if (loop.copiesMarked && leftNothing && lastingEffects_ == loop.effects) {
-    doc_.arena().rewind(loop.copiesStart);
+  Arena& arena = scope_.doc.arena();
+  if (loop.copiesMarked && leftNothing && scope_.lastingEffects == loop.effects) {
+    arena.rewind(loop.copiesStart);
   }
   loop.copiesMarked = true;
-  loop.copiesStart = doc_.arena().mark();
-  loop.before = frame.prev;
-  loop.effects = lastingEffects_;
+  loop.copiesStart = arena.mark();
+  loop.before = before;
+  loop.effects = scope_.lastingEffects;
   return iterateFor(step, loop);
 }
 
-bool Walk::outputFinished(Frame& frame, std::size_t index) {
-  // The root element's own chain is frame 0; frame 1 walks its children.
-  if (!output_ || index != 1 || frame.owner != doc_.root || !frame.prev) return false;
-  for (XMLNode* node = frame.owner->firstChild; node != frame.node; node = node->next) {
-    // The first can be refused (the output cannot be opened); a later one is not.
-    if (!output_->takeFinished(*doc_.root, *node)) return false;
-  }
-  frame.owner->firstChild = frame.node;
-  frame.prev = nullptr;
-  return true;
-}
-
-void Walk::repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy) {
-  if (!lastCopy) return;  // no copies: the walk meets the loop again at once
-  XMLNode* first = loop->next;
-  loop->next = lastCopy->next;
-  lastCopy->next = loop;
-  if (frame.prev) {
-    frame.prev->next = first;
-  } else {
-    frame.owner->firstChild = first;
-  }
-  frame.node = first;
-}
-
-Walk::Decision Walk::doForeach(Step& step) {
+Decision Loops::decideForeach(Step& step) {
   const XMLElement* loop = step.element;
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> lists;
@@ -301,7 +252,7 @@ Walk::Decision Walk::doForeach(Step& step) {
     forEachItem(values, ',', [&](std::string_view item) { list.emplace_back(item); });
   }
   MacroTable iteration;
-  const MacroOrigin origin = originOf(step, MacroOrigin::Kind::Loop);
+  const MacroOrigin origin = scope_.originOf(step, MacroOrigin::Kind::Loop);
   std::vector<std::string*> slots;
   for (const std::string& name : names)
     slots.push_back(&iteration.define(name, origin));
@@ -317,11 +268,12 @@ Walk::Decision Walk::doForeach(Step& step) {
   // The listener is told of the iterations before the copies are made, so that the loop below
   // is the same with or without one.
   std::uint64_t iterations = 0;
-  if (listener_) {
+  if (scope_.listener) {
     combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool) {
       for (std::size_t k = 0; k < lists.size(); ++k)
         *slots[k] = lists[k][chosen[k]];
-      listener_->iteration(IterationEvent{placeOf(step), iterations++, iteration});
+      scope_.listener->iteration(
+          IterationEvent{WalkScope::placeOf(step), iterations++, iteration});
       return true;
     });
   }
@@ -332,201 +284,21 @@ Walk::Decision Walk::doForeach(Step& step) {
     return !failure;
   });
   if (failure) return std::move(*failure);
-  finishLoop(step, handedOver);
-  if (listener_) listener_->loop(LoopEvent{placeOf(step), true, iterations});
-  return Outcome{Outcome::Kind::Remove};
-}
-
-Walk::LoopMaps::LoopMaps(std::shared_ptr<const LoopMaps> outerMaps, MacroTable iteration,
-                         Definers& registry)
-    : outer(std::move(outerMaps)),
-      table(std::move(iteration)),
-      depth(outer ? outer->depth + 1 : 0),
-      jump(this),
-      definers(registry) {
-  // Jump pointers as in a skew-binary list: each leads back 1, 3, 7, ... levels, so that the
-  // maps at any depth of the chain are reached in a logarithmic number of steps.
-  if (const LoopMaps* up = outer.get()) {
-    const LoopMaps* far = up->jump;
-    jump = up->depth - far->depth == far->depth - far->jump->depth ? far->jump : up;
+  if (scope_.listener) {
+    scope_.listener->loop(LoopEvent{WalkScope::placeOf(step), true, iterations});
   }
-  table.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
-    definers[name].push_back(this);
-  });
+  return Outcome{Outcome::Kind::Remove, nullptr, nullptr, std::move(handedOver)};
 }
 
-Walk::LoopMaps::~LoopMaps() {
-  table.forEach([&](const std::string& name, const std::string&, const MacroOrigin&) {
-    const auto it = definers.find(name);
-    std::vector<const LoopMaps*>& list = it->second;
-    // The newest maps usually go first: look from the back.
-    list.erase(std::find(list.rbegin(), list.rend(), this).base() - 1);
-    if (list.empty()) definers.erase(it);
-  });
-  // A chain of maps as long as loops are nested is released link by link, not by destructors
-  // calling one another.
-  LoopMapsPtr next = std::move(outer);
-  while (next && next.use_count() == 1) {
-    LoopMapsPtr after = std::move(next->outer);
-    next = std::move(after);
-  }
-}
-
-const Walk::LoopMaps* Walk::LoopMaps::ancestorAt(std::uint32_t target) const {
-  const LoopMaps* maps = this;
-  while (maps->depth > target)
-    maps = maps->jump->depth >= target ? maps->jump : maps->outer.get();
-  return maps;
-}
-
-Failure Walk::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
-                                std::size_t frame) const {
-  return findings_.report(Check::UnresolvedMacro,
-                          "unresolved " + unresolved.reference + " in attribute " +
-                              std::string(unresolved.attribute) + " of <" +
-                              std::string(element->name()) + ">",
-                          locate(element, frame));
-}
-
-Failure Walk::unresolvedFindings(const Step& step) const {
-  for (const Unresolved& unresolved : step.unresolved) {
-    if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
-  }
-  return std::nullopt;
-}
-
-template <bool kListened>
-[[gnu::always_inline]] inline std::optional<std::string_view> Walk::expandWithLoopMaps(
-    std::string_view value, const LoopMaps* maps, const MacroTable* last) {
-  // A value without references is shared, not copied.
-  if (!MacroEnvironment::hasReferences(value)) return value;
-  if (maps) return expandThroughChain<kListened>(value, *maps, last);
-  // A copy of a body whose loop has no loop around it: its own iteration only.
-  const std::optional<std::string_view> expanded = expandWithTable<kListened>(*last, value);
-  if (!expanded) return std::nullopt;
-  return expanded->data() == value.data() ? value : doc_.duplicateString(*expanded);
-}
-
-template <bool kListened>
-std::optional<std::string_view> Walk::expandThroughChain(std::string_view value,
-                                                         const LoopMaps& maps,
-                                                         const MacroTable* last) {
-  std::string_view text = value;
-  auto apply = [&](const MacroTable& table) {
-    const std::optional<std::string_view> expanded = expandWithTable<kListened>(table, text);
-    if (!expanded) return false;
-    if (expanded->data() != text.data()) {
-      passText_.swap(buffer_);  // the expansion's output becomes the text of the next one
-      text = passText_;
-    }
-    return true;
-  };
-  // The chain's tables apply outermost first. Where the chain is short, each in turn; where it
-  // is long, a plain value (see plainReferences) skips the tables that cannot change it: the
-  // outermost table at depth `from` or deeper that defines one of its names applies next.
-  constexpr std::uint32_t kIndexedFrom = 8;
-  std::uint32_t from = 0;
-  while (from <= maps.depth && MacroEnvironment::hasReferences(text)) {
-    if (maps.depth < kIndexedFrom || !plainReferences(text, names_)) {
-      mapChain_.clear();
-      for (const LoopMaps* m = &maps; m && m->depth >= from; m = m->outer.get())
-        mapChain_.push_back(&m->table);
-      for (auto it = mapChain_.rbegin(); it != mapChain_.rend(); ++it) {
-        if (!apply(**it)) return std::nullopt;
-      }
-      break;
-    }
-    const LoopMaps* next = firstDefiner(names_, maps, from);
-    if (!next) break;
-    if (!apply(next->table)) return std::nullopt;
-    from = next->depth + 1;
-  }
-  if (last && !apply(*last)) return std::nullopt;
-  return text.data() == value.data() ? value : doc_.duplicateString(text);
-}
-
-const Walk::LoopMaps* Walk::firstDefiner(const std::vector<std::string_view>& names,
-                                         const LoopMaps& maps, std::uint32_t from) const {
-  const LoopMaps* first = nullptr;
-  for (const std::string_view name : names) {
-    const auto it = definers_.find(name);
-    if (it == definers_.end()) continue;
-    // The maps of one chain are made outermost first, so the oldest that is on the chain is the
-    // outermost.
-    for (const LoopMaps* candidate : it->second) {
-      if (candidate->depth < from || candidate->depth > maps.depth) continue;
-      if (first && candidate->depth >= first->depth) continue;
-      if (maps.ancestorAt(candidate->depth) == candidate) {
-        first = candidate;
-        break;
-      }
-    }
-  }
-  return first;
-}
-
-template <bool kListened>
-const XMLAttribute* Walk::applyLoopMapsAs(XMLElement* element, const LoopMaps& maps,
-                                          const std::string* file) {
-  XMLAttribute* attributes = element->attributes();
-  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-    XMLAttribute& a = attributes[i];
-    if constexpr (kListened) relayAt(element, file, a.name(), true);
-    const std::optional<std::string_view> value = expandWithLoopMaps<kListened>(
-        a.isNull() ? std::string_view("") : a.value(), &maps, nullptr);
-    if (!value) return &a;
-    a.setValue(*value);
-  }
-  // Loops copy elements and kept text only.
-  XMLNode** link = &element->firstChild;
-  while (*link) {
-    XMLNode* node = *link;
-    if (node->isText()) {
-      // Kept text is expanded without the listener: the trace tells attribute values only.
-      auto* piece = static_cast<XMLText*>(node);
-      const std::optional<std::string_view> value =
-          expandWithLoopMaps<false>(piece->text(), &maps, nullptr);
-      if (!value) return &kText;
-      piece->setText(*value);
-    }
-    if (node->isElement() || node->isText()) {
-      link = &node->next;
-    } else {
-      *link = node->next;
-    }
-  }
-  return nullptr;
-}
-
-Failure Walk::childrenAsCopied(Step& step) {
-  if (const LoopMapsPtr maps = std::move(step.loopMaps)) {
-    std::vector<XMLElement*> stack{step.element};
-    while (!stack.empty()) {
-      XMLElement* next = stack.back();
-      stack.pop_back();
-      if (next != step.element) {
-        if (const XMLAttribute* a =
-                applyLoopMaps(next, *maps, frames_[step.frame].context.sourceFile)) {
-          return tooLong(*next, a->name(), step.element, step.frame);
-        }
-      }
-      for (XMLNode* child = next->firstChild; child; child = child->next) {
-        if (child->isElement()) stack.push_back(static_cast<XMLElement*>(child));
-      }
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
-                                                     std::string_view value,
-                                                     const MacroTable& iteration, bool& final) {
+std::optional<std::string_view> Loops::expandPrepared(PreparedValues& prepared,
+                                                      std::string_view value,
+                                                      const MacroTable& iteration, bool& final) {
   // The first copy looks at each value once; the later ones meet the same values in the same
   // order.
   if (prepared.next == prepared.entries.size()) {
     const bool hasReferences = MacroEnvironment::hasReferences(value);
     std::optional<PreparedExpansion> expansion =
-        hasReferences ? env_.prepare(iteration, value) : std::nullopt;
+        hasReferences ? scope_.env.prepare(iteration, value) : std::nullopt;
     // What the expansion writes besides the table's values decides whether a "$" can come out.
     const bool plain =
         !hasReferences || (expansion && prepared.plainValues &&
@@ -539,19 +311,19 @@ std::optional<std::string_view> Walk::expandPrepared(PreparedValues& prepared,
   const std::optional<PreparedExpansion>& expansion = entry.expansion;
   if (!expansion) {
     prepared.wholeTable = true;
-    return expandWithLoopMaps<false>(value, nullptr, &iteration);
+    return scope_.expandWithLoopMaps<false>(value, nullptr, &iteration);
   }
   const std::optional<std::size_t> size = expansion->size();
   if (!size) return std::nullopt;
   // Stored as duplicateString stores a copy: followed by a NUL byte.
-  char* bytes = doc_.arena().allocateArray<char>(*size + 1);
+  char* bytes = scope_.doc.arena().allocateArray<char>(*size + 1);
   expansion->writeTo(bytes);
   bytes[*size] = '\0';
   return std::string_view(bytes, *size);
 }
 
-Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* body,
-                                           const MacroTable& iteration, PreparedValues* prepared) {
+Expected<XMLElement*> Loops::copyWithMacros(const Step& step, const XMLElement* body,
+                                            const MacroTable& iteration, PreparedValues* prepared) {
   // The copy goes on past a value that grows too long (with that value empty), and then fails
   // for the first such value.
   const XMLElement* tooLongIn = nullptr;
@@ -562,7 +334,7 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     const std::string_view value = a.isNull() ? std::string_view("") : a.value();
     if (const auto result =
             prepared ? expandPrepared(*prepared, value, iteration, final)
-                     : expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
+                     : scope_.expandWithLoopMaps<false>(value, step.loopMaps.get(), &iteration)) {
       return XMLAttribute{a.name(), *result};
     }
     if (!tooLongIn) {
@@ -571,34 +343,36 @@ Expected<XMLElement*> Walk::copyWithMacros(const Step& step, const XMLElement* b
     }
     return XMLAttribute{a.name(), std::string_view("")};
   };
-  auto* copy = static_cast<XMLElement*>(doc_.copyTree(body, [&](const XMLNode* node) -> XMLNode* {
+  XMLDocument& doc = scope_.doc;
+  auto* copy = static_cast<XMLElement*>(doc.copyTree(body, [&](const XMLNode* node) -> XMLNode* {
     if (node->isText()) {
       if (prepared) prepared->wholeTable = true;
       // The text of `element`, the element copied last.
       const std::string_view text = static_cast<const XMLText*>(node)->text();
-      if (const auto result = expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
-        return doc_.make<XMLText>(*result);
+      if (const auto result =
+              scope_.expandWithLoopMaps<false>(text, step.loopMaps.get(), &iteration)) {
+        return doc.make<XMLText>(*result);
       }
       if (!tooLongIn) {
         tooLongIn = element;
         tooLongAttribute = {};
       }
-      return doc_.make<XMLText>(std::string_view());
+      return doc.make<XMLText>(std::string_view());
     }
     if (!node->isElement()) return nullptr;  // loops copy elements and kept text only
     element = static_cast<const XMLElement*>(node);
     final = prepared != nullptr;
-    XMLElement* copied = doc_.copyAttributes(element, expanded);
+    XMLElement* copied = doc.copyAttributes(element, expanded);
     if (final) copied->markValuesFinal();
     return copied;
   }));
-  if (tooLongIn) return tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
-  if (listener_) tellCopyReferences(step, body, iteration);
+  if (tooLongIn) return scope_.tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
+  if (scope_.listener) tellCopyReferences(step, body, iteration);
   return copy;
 }
 
-void Walk::tellCopyReferences(const Step& step, const XMLElement* body,
-                              const MacroTable& iteration) {
+void Loops::tellCopyReferences(const Step& step, const XMLElement* body,
+                               const MacroTable& iteration) {
   // The copy's values are expanded once more, told to the listener, and dropped: the copy above
   // stays the same code with or without a listener.
   std::vector<const XMLElement*> stack{body};
@@ -607,9 +381,9 @@ void Walk::tellCopyReferences(const Step& step, const XMLElement* body,
     stack.pop_back();
     for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
       const XMLAttribute& a = element->attributes()[i];
-      relayAt(element, frames_[step.frame].context.sourceFile, a.name(), true);
-      expandWithLoopMaps<true>(a.isNull() ? std::string_view("") : a.value(), step.loopMaps.get(),
-                               &iteration);
+      scope_.relayAt(element, step.context->sourceFile, a.name(), true);
+      scope_.expandWithLoopMaps<true>(a.isNull() ? std::string_view("") : a.value(),
+                                      step.loopMaps.get(), &iteration);
     }
     // Children in reverse, so that they are told in document order.
     std::vector<const XMLElement*> children;
@@ -619,9 +393,3 @@ void Walk::tellCopyReferences(const Step& step, const XMLElement* body,
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
 }
-
-// Both instances of applying loop maps, for the walk that calls them.
-template const XMLAttribute* Walk::applyLoopMapsAs<false>(XMLElement*, const LoopMaps&,
-                                                          const std::string*);
-template const XMLAttribute* Walk::applyLoopMapsAs<true>(XMLElement*, const LoopMaps&,
-                                                         const std::string*);

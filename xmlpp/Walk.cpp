@@ -1,138 +1,8 @@
 #include "Walk.h"
 
-#include "ReaderChecks.h"
-#include "macros/MacroList.h"
-
-namespace {
-
-// The names' lengths and first letters, worked out from the directive table: most elements are
-// no directive, and these two tests tell so without comparing names.
-struct DirectiveFilter {
-  std::size_t shortest = SIZE_MAX;
-  std::size_t longest = 0;
-  bool firstLetter[256] = {};
-  template <class Entry, std::size_t N>
-  constexpr explicit DirectiveFilter(const Entry (&table)[N]) {
-    for (const Entry& entry : table) {
-      shortest = entry.name.size() < shortest ? entry.name.size() : shortest;
-      longest = entry.name.size() > longest ? entry.name.size() : longest;
-      firstLetter[static_cast<unsigned char>(entry.name[0])] = true;
-    }
-  }
-  bool mayBeDirective(std::string_view name) const {
-    return name.size() >= shortest && name.size() <= longest &&
-           firstLetter[static_cast<unsigned char>(name[0])];
-  }
-};
-
-SourceLocation at(SourceLocation::Role role, const std::string& file, std::int32_t line) {
-  return SourceLocation{role, file, line, 0};
-}
-
-// The checks of a file just loaded into `document`: it should hold an element and close every
-// element it opens.
-Failure loadChecks(Findings& findings, const XMLDocument& document, const std::string& path) {
-  if (document.unclosed) {
-    if (Failure failure =
-            findings.report(Check::UnclosedElement, endsInsideMessage(path, *document.unclosed),
-                            {at(SourceLocation::Role::At, path, document.unclosed->line)})) {
-      return failure;
-    }
-  }
-  if (!document.root) return findings.report(Check::NoElement, path + " holds no element", {});
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
-  return path + " ends inside <" + std::string(open.name) + ">, opened on line " +
-         std::to_string(open.line + 1);
-}
-
-std::string withoutLineFeeds(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    if (c != '\n') result.push_back(c);
-  }
-  return result;
-}
-
-std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  char* p = buffer + sizeof buffer;
-  do {
-    *--p = kDigits[value & 15];
-    value >>= 4;
-  } while (value);
-  *--p = 'x';
-  *--p = '0';
-  return std::string_view(p, static_cast<std::size_t>(buffer + sizeof buffer - p));
-}
-
-Failure Preprocessor::run(const std::string& fileName, std::string_view macroList,
-                          WalkListener* listener) {
-  return run(fileName, parseMacroList(macroList), listener);
-}
-
-Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
-                          WalkListener* listener, RunOutput* output) {
-  document_.recordRepairs = checks_.any();
-  if (listener || checks_.any() || document_.keepText) output = nullptr;  // they need the tree
-  if (Failure failure = document_.load(fileName, LoadRole::Input, output)) return failure;
-  Findings findings(checks_, warnings_);
-  if (findings.any()) {
-    if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
-    if (Failure failure = loadChecks(findings, document_, fileName)) return failure;
-  }
-  Walk walk(document_, environment_, loadedFiles_, includeDirs_, findings, listener, output);
-  return walk.run(fileName, macros);
-}
-
-template <bool kListened>
-Failure Walk::expandAttributesAs(XMLElement* element, std::size_t frame,
-                                 std::vector<Unresolved>& unresolved) {
-  XMLAttribute* attributes = element->attributes();
-  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
-    XMLAttribute& a = attributes[i];
-    if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
-    if constexpr (kListened) relayAt(element, frames_[frame].context.sourceFile, a.name(), false);
-    const std::optional<std::string_view> value =
-        expandInScope<kListened>(a.value(), collectUnresolved_ ? &reference_ : nullptr);
-    if (!value) return tooLong(*element, a.name(), element, frame);
-    if (value->data() != a.value().data() && *value != a.value()) {
-      a.setValue(doc_.duplicateString(*value));
-    }
-    if (!reference_.empty()) unresolved.push_back(Unresolved{reference_, a.name()});
-  }
-  return std::nullopt;
-}
-
-Diagnostic Walk::tooLong(const XMLElement& element, std::string_view attribute,
-                         const XMLElement* at, std::size_t frame) const {
-  std::string message =
-      (attribute.empty() ? "the text" : "the value of attribute " + std::string(attribute)) +
-      " of <" + std::string(element.name()) + "> would be longer than 16 MiB";
-  // A definition's value is named by its macro.
-  if (element.name() == "define" && element.hasAttribute("name")) {
-    message += " (macro " + std::string(attributeText(&element, "name")) + ")";
-  }
-  return failAt(at, frame, std::move(message));
-}
-
-Diagnostic Walk::fail(const Step& step, std::string message) const {
-  return failAt(step.element, step.frame, std::move(message));
-}
-
-Diagnostic Walk::failAt(const XMLElement* element, std::size_t frame, std::string message) const {
-  return Diagnostic::failure("XmlPP::processConditionals(): " + std::move(message),
-                             locate(element, frame));
-}
-
 SourceLocation Walk::at(SourceLocation::Role role, const std::string& file,
                         const XMLElement* element) const {
-  return SourceLocation{role, file, doc_.lineOf(element), doc_.columnOf(element)};
+  return SourceLocation{role, file, scope_.doc.lineOf(element), scope_.doc.columnOf(element)};
 }
 
 std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t frame) const {
@@ -151,11 +21,11 @@ std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t 
 }
 
 Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
-  macros_ = MacroTable(macros);
-  const std::string* file = keptPath(fileName);
+  scope_.macros = MacroTable(macros);
+  const std::string* file = includes_.keptPath(fileName);
   frames_.push_back(
-      Frame{nullptr, doc_.root, nullptr, Context{file, file, {}, 0, 0}, Finish{}, {}});
-  return listener_ ? walk<true>() : walk<false>();
+      Frame{nullptr, scope_.doc.root, nullptr, WalkContext{file, file, {}, 0, 0}, Finish{}, {}});
+  return scope_.listener ? walk<true>() : walk<false>();
 }
 
 template <bool kListened>
@@ -168,7 +38,7 @@ Failure Walk::walk() {
       const Finish finish = frame.finish;
       XMLNode* last = frame.prev;
       frames_.pop_back();
-      macros_.leaveScope();
+      scope_.macros.leaveScope();
       if (Failure failure = finishFrame(frames_.back(), finish, last)) return failure;
       continue;
     }
@@ -177,19 +47,19 @@ Failure Walk::walk() {
       frame.node = frame.node->next;
       continue;
     }
-    Step step{static_cast<XMLElement*>(frame.node), top, nullptr, {}};
-    if (!forLoops_.empty() && forLoops_.back()->element == step.element) {
-      Decision decision = continueFor(step);
+    Step step{static_cast<XMLElement*>(frame.node), top, &frame.context, nullptr, {}};
+    if (loops_.goesOn(step.element)) {
+      Decision decision = resumeFor(step);
       if (!decision) return std::move(decision.error());
       if (Failure failure = carryOut(step, *decision)) return failure;
       continue;
     }
     if (Failure failure = begin<kListened>(step)) return failure;
     if constexpr (kListened) {
-      listener_->reached(*step.element, *frames_[top].context.sourceFile, macros_);
+      scope_.listener->reached(*step.element, *frames_[top].context.sourceFile, scope_.macros);
     }
-    if (findings_.any()) {
-      if (Failure failure = checkStep(step)) return failure;
+    if (scope_.findings.any()) {
+      if (Failure failure = checks_.checkStep(step)) return failure;
     }
     Decision decision = decide(step);
     if (!decision) return std::move(decision.error());
@@ -208,71 +78,119 @@ template <bool kListened>
     step.loopMaps = frame.context.loopMaps;
   }
   if (step.loopMaps) {
-    if (const XMLAttribute* a =
-            applyLoopMapsAs<kListened>(step.element, *step.loopMaps, frame.context.sourceFile)) {
-      return tooLong(*step.element, a->name(), step.element, step.frame);
+    if (const XMLAttribute* a = scope_.applyLoopMapsAs<kListened>(step.element, *step.loopMaps,
+                                                                  frame.context.sourceFile)) {
+      return scope_.tooLong(*step.element, a->name(), step.element, step.frame);
     }
   }
   if (step.element->valuesFinal()) return std::nullopt;  // a loop's copy, complete as made
-  return expandAttributesAs<kListened>(step.element, step.frame, step.unresolved);
+  return scope_.expandAttributesAs<kListened>(step.element, step.frame, frame.context.sourceFile,
+                                              step.unresolved);
 }
 
-// The directives by name: the one list of what the walk carries out, and how.
-constexpr Walk::DirectiveEntry Walk::kDirectives[] = {
-    {"if", &Walk::doIf},           {"ifnot", &Walk::doIfnot},   {"ifex", &Walk::doIfex},
-    {"ifdef", &Walk::doIfdef},     {"ifndef", &Walk::doIfndef}, {"switch", &Walk::doSwitch},
-    {"include", &Walk::doInclude}, {"define", &Walk::doDefine}, {"for", &Walk::doFor},
-    {"xmldef", &Walk::doXmldef},   {"xmlput", &Walk::doXmlput}, {"foreach", &Walk::doForeach}};
+namespace {
 
-bool Walk::mayBeDirective(std::string_view name) {
-  static constexpr DirectiveFilter kFilter(kDirectives);
-  return kFilter.mayBeDirective(name);
-}
+// The schema's directives that the walk carries out where it meets them.
+constexpr std::size_t kWalkedCount = [] {
+  std::size_t count = 0;
+  while (count < kDirectiveCount && kDirectives[count].walked())
+    ++count;
+  return count;
+}();
 
-bool Walk::isDirective(std::string_view name) {
-  if (!mayBeDirective(name)) return false;
-  for (const auto& entry : kDirectives) {
-    if (entry.name == name) return true;
+// The walked directives' names' lengths and first letters: most elements are no directive, and
+// these two tests tell so without comparing names.
+struct DirectiveFilter {
+  std::size_t shortest = SIZE_MAX;
+  std::size_t longest = 0;
+  bool firstLetter[256] = {};
+  constexpr DirectiveFilter() {
+    for (std::size_t i = 0; i < kWalkedCount; ++i) {
+      const std::string_view name = kDirectives[i].name;
+      shortest = name.size() < shortest ? name.size() : shortest;
+      longest = name.size() > longest ? name.size() : longest;
+      firstLetter[static_cast<unsigned char>(name[0])] = true;
+    }
   }
-  return false;
-}
-
-bool Preprocessor::keepsAsRead(const XMLElement& element) {
-  if (Walk::isDirective(element.name())) return false;
-  for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
-    const XMLAttribute& a = element.attributes()[i];
-    if (!a.isNull() && MacroEnvironment::hasReferences(a.value())) return false;
+  bool mayBeDirective(std::string_view name) const {
+    return name.size() >= shortest && name.size() <= longest &&
+           firstLetter[static_cast<unsigned char>(name[0])];
   }
-  return true;
-}
+};
+constexpr DirectiveFilter kFilter;
 
-[[gnu::always_inline]] inline Walk::Decision Walk::decide(Step& step) {
-  const std::string_view name = step.element->name();
-  if (!mayBeDirective(name)) return Outcome{Outcome::Kind::Keep};
-  for (const auto& [text, handler] : kDirectives) {
-    if (name != text) continue;
-    if (!frames_[step.frame].owner && handler != &Walk::doInclude) return atRoot(step);
-    if (textOf(step.element)) return decideWithText(step, handler);
-    return (this->*handler)(step);
+}  // namespace
+
+const Directive* Walk::walkedDirective(std::string_view name) {
+  if (!kFilter.mayBeDirective(name)) return nullptr;
+  for (std::size_t i = 0; i < kWalkedCount; ++i) {
+    if (kDirectives[i].name == name) return &kDirectives[i];
   }
-  return Outcome{Outcome::Kind::Keep};
+  return nullptr;
 }
 
-Walk::Decision Walk::atRoot(const Step& step) {
-  if (findings_.any()) {
-    if (Failure failure = checkUncarried(step)) return std::move(*failure);
+[[gnu::always_inline]] inline Decision Walk::decide(Step& step) {
+  const Directive* directive = walkedDirective(step.element->name());
+  if (!directive) return Outcome{Outcome::Kind::Keep};
+  if (!frames_[step.frame].owner && directive->id != DirectiveId::Include) return atRoot(step);
+  if (textOf(step.element)) return decideWithText(step, *directive);
+  return dispatch(*directive, step);
+}
+
+[[gnu::always_inline]] inline Decision Walk::dispatch(const Directive& directive, Step& step) {
+  switch (directive.group) {
+    case DirectiveGroup::Conditionals:
+      return conditionals_.decide(directive.id, step);
+    case DirectiveGroup::IncludeDefinitions:
+      return includes_.decide(directive.id, step);
+    case DirectiveGroup::Loops:
+    case DirectiveGroup::Branches:
+      break;
+  }
+  return loops_.decide(directive.id, step);
+}
+
+Decision Walk::atRoot(const Step& step) {
+  if (scope_.findings.any()) {
+    if (Failure failure = checks_.checkUncarried(step)) return std::move(*failure);
   }
   // A directive must have a parent to splice into or to be removed from.
-  return fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
+  return scope_.fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
 }
 
-[[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, const Outcome& outcome) {
+Decision Walk::decideWithText(Step& step, const Directive& directive) {
+  // The directive decides on its element without the text; one it keeps as an ordinary element
+  // keeps its text too.
+  XMLElement* element = step.element;
+  XMLNode* text = element->firstChild;
+  element->firstChild = nullptr;
+  Decision decision = dispatch(directive, step);
+  if (!decision) return decision;
+  if (decision->kind == Outcome::Kind::Keep) {
+    element->firstChild = text;
+  } else if (Failure failure =
+                 scope_.dropText(element, step.frame, WalkScope::kDirectiveContent)) {
+    return std::move(*failure);
+  }
+  return decision;
+}
+
+Decision Walk::resumeFor(Step& step) {
+  Frame& frame = frames_[step.frame];
+  // The copies of the last iteration left nothing in the chain, or what they left went to the
+  // output with the rest of the chain before the loop.
+  const bool leftNothing = frame.prev == loops_.copiesBefore() || outputFinished(frame, step.frame);
+  return loops_.resume(step, leftNothing, frame.prev);
+}
+
+[[gnu::always_inline]] inline Failure Walk::carryOut(Step& step, Outcome& outcome) {
   switch (outcome.kind) {
     case Outcome::Kind::Keep:
       return keep(step);
     case Outcome::Kind::Include:
       return enterInclude(step, outcome.source, outcome.file);
     case Outcome::Kind::Remove:
+      if (!outcome.handedOver.empty()) listHandedOver(frames_[step.frame], outcome.handedOver);
       remove(frames_[step.frame], step.element);
       return std::nullopt;
     case Outcome::Kind::Repeat:
@@ -286,9 +204,25 @@ Walk::Decision Walk::atRoot(const Step& step) {
   return std::nullopt;
 }
 
+void Walk::listHandedOver(Frame& frame, std::vector<HandedOver>& handedOver) {
+  frame.handedOver.insert(frame.handedOver.end(), std::make_move_iterator(handedOver.rbegin()),
+                          std::make_move_iterator(handedOver.rend()));
+}
+
 Failure Walk::finishFrame(Frame& parent, const Finish& finish, XMLNode* last) {
   // A frame finishes a kept element, an include, or a replacement (Replace, Put).
-  if (finish.kind == Outcome::Kind::Include) return finishInclude(parent, finish, last);
+  if (finish.kind == Outcome::Kind::Include) {
+    Expected<bool> unwrap = includes_.finished(finish.source, finish.directive,
+                                               parent.owner != nullptr, frames_.size() - 1);
+    if (!unwrap) return std::move(unwrap.error());
+    if (*unwrap) {
+      spliceChildren(parent, finish.source, finish.source, last);
+    } else {
+      parent.prev = finish.source;
+      parent.node = finish.source->next;
+    }
+    return std::nullopt;
+  }
   if (finish.kind == Outcome::Kind::Keep) {
     parent.prev = finish.source;
     parent.node = finish.source->next;
@@ -298,8 +232,8 @@ Failure Walk::finishFrame(Frame& parent, const Finish& finish, XMLNode* last) {
   return std::nullopt;
 }
 
-void Walk::pushChildFrame(XMLNode* first, Context context, const Finish& finish) {
-  macros_.enterScope();
+void Walk::pushChildFrame(XMLNode* first, WalkContext context, const Finish& finish) {
+  scope_.macros.enterScope();
   frames_.push_back(Frame{finish.source, first, nullptr, std::move(context), finish, {}});
 }
 
@@ -307,18 +241,18 @@ Failure Walk::keep(const Step& step) {
   XMLElement* element = step.element;
   // A kept element is written out as its values stand now (a check looks at them).
   if (!step.unresolved.empty()) {
-    if (Failure failure = unresolvedFindings(step)) return failure;
+    if (Failure failure = scope_.unresolvedFindings(step)) return failure;
   }
   Frame& frame = frames_[step.frame];
   if (!element->firstChild || element->firstChild->isText()) {
     if (element->firstChild) {
-      if (Failure failure = expandText(element, step.frame)) return failure;
+      if (Failure failure = scope_.expandText(element, step.frame)) return failure;
     }
     frame.prev = element;
     frame.node = element->next;
     return std::nullopt;
   }
-  Context context = frame.context;
+  WalkContext context = frame.context;
   context.loopMaps = step.loopMaps;
   pushChildFrame(element->firstChild, std::move(context),
                  Finish{Outcome::Kind::Keep, element, nullptr});
@@ -336,12 +270,12 @@ void Walk::remove(Frame& frame, XMLElement* element) {
   frame.node = next;
 }
 
-void Walk::enterChildren(const Step& step, const Finish& finish, const std::string* file) {
+void Walk::enterChildren(Step& step, const Finish& finish, const std::string* file) {
   Frame& frame = frames_[step.frame];
   if (!finish.source->firstChild) {
     return spliceChildren(frame, finish.source, finish.directive, nullptr);
   }
-  Context context = frame.context;
+  WalkContext context = frame.context;
   context.loopMaps = step.loopMaps;
   if (finish.kind == Outcome::Kind::Put) {
     // Includes in the fragment still resolve against the file of the xmlput; its elements were
@@ -352,7 +286,7 @@ void Walk::enterChildren(const Step& step, const Finish& finish, const std::stri
   }
   pushChildFrame(finish.source->firstChild, std::move(context), finish);
   if (finish.kind == Outcome::Kind::Put) {
-    defineMacrosAttribute(step.element, frames_[step.frame].context.sourceFile);
+    scope_.defineMacrosAttribute(step.element, frames_[step.frame].context.sourceFile);
   }
 }
 
@@ -375,7 +309,57 @@ void Walk::spliceChildren(Frame& frame, XMLElement* source, XMLElement* directiv
   if (last) frame.prev = last;
 }
 
-// Both instances of the expansions, for the directive groups that call them.
-template Failure Walk::expandAttributesAs<false>(XMLElement*, std::size_t,
-                                                 std::vector<Unresolved>&);
-template Failure Walk::expandAttributesAs<true>(XMLElement*, std::size_t, std::vector<Unresolved>&);
+Failure Walk::enterInclude(Step& step, XMLElement* root, const std::string* file) {
+  XMLElement* directive = step.element;
+  Frame& frame = frames_[step.frame];
+  if (frame.owner) {
+    // The included root takes the include element's place in the chain.
+    root->next = directive->next;
+    if (frame.prev) {
+      frame.prev->next = root;
+    } else {
+      frame.owner->firstChild = root;
+    }
+  } else {
+    scope_.doc.root = root;
+  }
+  frame.node = root;
+  // The content is walked in a scope of its own, which a childless root leaves at once; the
+  // root's own attributes (and kept text) are expanded in it too. Included files are new
+  // content: no loop maps apply to them.
+  WalkContext context = frame.context;
+  context.fileName = file;
+  context.sourceFile = file;
+  context.loopMaps = nullptr;
+  ++context.includeDepth;
+  pushChildFrame(textOf(root) ? nullptr : root->firstChild, std::move(context),
+                 Finish{Outcome::Kind::Include, root, directive});
+  step.context = &frames_[step.frame].context;  // the frames may have moved
+  return includes_.entered(step, root, frames_.size() - 1, file);
+}
+
+bool Walk::outputFinished(Frame& frame, std::size_t index) {
+  // The root element's own chain is frame 0; frame 1 walks its children.
+  XMLDocument& doc = scope_.doc;
+  if (!output_ || index != 1 || frame.owner != doc.root || !frame.prev) return false;
+  for (XMLNode* node = frame.owner->firstChild; node != frame.node; node = node->next) {
+    // The first can be refused (the output cannot be opened); a later one is not.
+    if (!output_->takeFinished(*doc.root, *node)) return false;
+  }
+  frame.owner->firstChild = frame.node;
+  frame.prev = nullptr;
+  return true;
+}
+
+void Walk::repeatAfter(Frame& frame, XMLElement* loop, XMLNode* lastCopy) {
+  if (!lastCopy) return;  // no copies: the walk meets the loop again at once
+  XMLNode* first = loop->next;
+  loop->next = lastCopy->next;
+  lastCopy->next = loop;
+  if (frame.prev) {
+    frame.prev->next = first;
+  } else {
+    frame.owner->firstChild = first;
+  }
+  frame.node = first;
+}

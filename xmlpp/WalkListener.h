@@ -28,6 +28,7 @@
 
 #include "macros/MacroEnvironment.h"
 #include "macros/MacroTable.h"
+#include "xmlpp/Directives.h"
 #include "xml/XMLNode.h"
 
 // Where an event happened.
@@ -52,9 +53,8 @@ struct ReferenceEvent {
 
 // A conditional directive decided: "if", "ifnot", "ifdef", "ifndef", "ifex" or "switch".
 struct ConditionEvent {
-  enum class Directive : std::uint8_t { If, Ifnot, Ifdef, Ifndef, Ifex, Switch };
   WalkPlace place;
-  Directive directive;
+  DirectiveId directive;  // If, Ifnot, Ifdef, Ifndef, Ifex or Switch
   bool taken;  // its content kept (switch: a case or the default chosen)
   // The attribute tested: if/ifnot its one attribute (its name is the macro, its value the list
   // of values), ifdef/ifndef/switch "name", ifex "expression".

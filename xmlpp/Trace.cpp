@@ -1,10 +1,12 @@
-#include "Trace.h"
+#include "xmlpp/Trace.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "xmlpp/Directives.h"
 
 namespace {
 
@@ -48,19 +50,18 @@ void appendEscaped(std::string& out, std::string_view text) {
 // the index's derived macros.
 bool loopDefines(const XMLElement& loop, bool foreach, std::string_view name) {
   if (foreach) return loop.hasAttribute(name);
-  const std::string_view index = loop.attribute("index").value_or(std::string_view());
-  if (name == index) return true;
-  if (!name.starts_with(index) || name.size() <= index.size() || name[index.size()] != '_') {
-    return false;
+  const std::string_view index = loop.attribute(attr::kIndex).value_or(std::string_view());
+  if (!name.starts_with(index)) return false;
+  for (const std::string_view suffix : directive(DirectiveId::For).loopSuffixes) {
+    if (name.size() == index.size() + suffix.size() && name.ends_with(suffix)) return true;
   }
-  const std::string_view suffix = name.substr(index.size() + 1);
-  return suffix == "alpha" || suffix == "hex" || suffix == "ap" || suffix == "ap_hex";
+  return false;
 }
 
 // A loop's variables as the trace names them: the index of a for, the attribute names of a
 // foreach, separated by ",".
 std::string loopVariables(const XMLElement& loop, bool foreach) {
-  if (!foreach) return std::string(loop.attribute("index").value_or(std::string_view()));
+  if (!foreach) return std::string(loop.attribute(attr::kIndex).value_or(std::string_view()));
   std::string names;
   for (std::uint32_t i = 0; i < loop.attributeCount(); ++i) {
     if (i > 0) names.push_back(',');
@@ -83,39 +84,11 @@ bool Trace::flush() {
   return !failed_;
 }
 
-Trace::LineColumn Trace::locate(const char* position) {
-  auto holds = [&](const LineIndex& index) {
-    return !std::less<>()(position, index.text.data()) &&
-           !std::less<>()(index.text.data() + index.text.size(), position);
-  };
-  if (!lastIndex_ || !holds(*lastIndex_)) {
-    lastIndex_ = nullptr;
-    for (const auto& index : indexes_) {
-      if (holds(*index)) lastIndex_ = index.get();
-    }
-  }
-  if (!lastIndex_) {
-    const std::string_view text = doc_.textOf(position);
-    if (text.data() == nullptr) return {0, 0};
-    // Lines end at a line feed, a carriage return, or both together, as editors count them.
-    auto index = std::make_unique<LineIndex>(LineIndex{text, {0}});
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-      if ((text[i] == '\n' || text[i] == '\r') && !crlf) index->starts.push_back(i + 1);
-    }
-    lastIndex_ = indexes_.emplace_back(std::move(index)).get();
-  }
-  const std::vector<std::size_t>& starts = lastIndex_->starts;
-  const auto offset = static_cast<std::size_t>(position - lastIndex_->text.data());
-  const auto line = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin();
-  return {static_cast<std::int32_t>(line),
-          static_cast<std::int32_t>(offset - starts[static_cast<std::size_t>(line - 1)] + 1)};
-}
-
 std::string Trace::where(const std::string& file, const char* position) {
-  const LineColumn at = locate(position);
-  std::string text = file + ":" + std::to_string(at.line > 0 ? at.line : 1);
-  if (at.column > 0) text += ":" + std::to_string(at.column);
+  std::string text = file + ":" + std::to_string(doc_.lineAt(position) + 1);
+  if (const std::int32_t column = doc_.columnAt(position); column > 0) {
+    text += ":" + std::to_string(column);
+  }
   return text;
 }
 
@@ -192,12 +165,11 @@ void Trace::reference(const ReferenceEvent& event) {
 }
 
 void Trace::condition(const ConditionEvent& event) {
-  using Directive = ConditionEvent::Directive;
+  using Directive = DirectiveId;
   if (filter_.macro && event.name != *filter_.macro && event.place.element != referring_) return;
   if (!keptFile(event.place.file)) return;
   begin(event.place);
-  static constexpr const char* kNames[] = {"if", "ifnot", "ifdef", "ifndef", "ifex", "switch"};
-  buffer_ += kNames[static_cast<int>(event.directive)];
+  buffer_ += directiveName(event.directive);
   buffer_.push_back(' ');
   switch (event.directive) {
     case Directive::If:
@@ -219,7 +191,7 @@ void Trace::condition(const ConditionEvent& event) {
       buffer_ += "default taken";
     } else if (event.chosen) {
       buffer_ += "case ";
-      appendQuoted(event.chosen->attribute("value").value_or(std::string_view()));
+      appendQuoted(event.chosen->attribute(attr::kValue).value_or(std::string_view()));
       buffer_ += " taken";
     } else {
       buffer_ += "nothing taken (no case matches, no default)";
@@ -277,7 +249,7 @@ void Trace::define(const DefineEvent& event) {
   } else {
     buffer_ += " is ";
     appendQuoted(event.value);
-    if (event.attribute != "value" && !macrosAttribute) {
+    if (event.attribute != attr::kValue && !macrosAttribute) {
       buffer_ += " (";
       buffer_ += event.attribute;
       buffer_ += ")";

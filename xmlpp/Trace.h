@@ -42,18 +42,8 @@ class Trace final : public WalkListener {
   bool flush();
 
  private:
-  // Where a position of a text stands: line and column from 1 (column 0: not in a read text).
-  struct LineColumn {
-    std::int32_t line;
-    std::int32_t column;
-  };
-  // The start offsets of the lines of one text, built the first time a position in it is asked.
-  struct LineIndex {
-    std::string_view text;
-    std::vector<std::size_t> starts;
-  };
-  LineColumn locate(const char* position);
-  // "FILE:LINE:COL" of a place (no column where there is none).
+  // "FILE:LINE:COL" of a place, through the document's line index of its text (no column where
+  // there is none).
   std::string where(const std::string& file, const char* position);
   // Whether lines at this place are kept by the file filter.
   bool keptFile(const std::string* file);
@@ -71,8 +61,6 @@ class Trace final : public WalkListener {
   std::string buffer_;
   // Files compared with --trace-file, by the walk's kept path.
   std::unordered_map<const std::string*, bool> fileKept_;
-  std::vector<std::unique_ptr<LineIndex>> indexes_;
-  LineIndex* lastIndex_ = nullptr;
   // The element whose references named the --trace-macro macro last: its directive's line is
   // about that macro too.
   const XMLElement* referring_ = nullptr;

@@ -1,0 +1,137 @@
+// The scope's services to the directive handlers: failures located in the walk's chain, the
+// expansion of values with the scope, kept text, and the macros of a "macros" attribute.
+
+#include "WalkScope.h"
+
+#include "macros/MacroList.h"
+#include "xmlpp/Directives.h"
+
+Diagnostic WalkScope::failAt(const XMLElement* element, std::size_t frame,
+                             std::string message) const {
+  return Diagnostic::failure("XmlPP::processConditionals(): " + std::move(message),
+                             locate(element, frame));
+}
+
+Diagnostic WalkScope::tooLong(const XMLElement& element, std::string_view attribute,
+                              const XMLElement* at, std::size_t frame) const {
+  std::string message =
+      (attribute.empty() ? "the text" : "the value of attribute " + std::string(attribute)) +
+      " of <" + std::string(element.name()) + "> would be longer than 16 MiB";
+  // A definition's value is named by its macro.
+  if (element.name() == directiveName(DirectiveId::Define) && element.hasAttribute(attr::kName)) {
+    message += " (macro " + std::string(attributeText(&element, attr::kName)) + ")";
+  }
+  return failAt(at, frame, std::move(message));
+}
+
+Failure WalkScope::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
+                                     std::size_t frame) const {
+  return findings.report(Check::UnresolvedMacro,
+                         "unresolved " + unresolved.reference + " in attribute " +
+                             std::string(unresolved.attribute) + " of <" +
+                             std::string(element->name()) + ">",
+                         locate(element, frame));
+}
+
+Failure WalkScope::unresolvedFindings(const Step& step) const {
+  for (const Unresolved& unresolved : step.unresolved) {
+    if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
+  }
+  return std::nullopt;
+}
+
+template <bool kListened>
+Failure WalkScope::expandAttributesAs(XMLElement* element, std::size_t frame,
+                                      const std::string* file,
+                                      std::vector<Unresolved>& unresolved) {
+  XMLAttribute* attributes = element->attributes();
+  for (std::uint32_t i = 0; i < element->attributeCount(); ++i) {
+    XMLAttribute& a = attributes[i];
+    if (a.isNull() || !MacroEnvironment::hasReferences(a.value())) continue;
+    if constexpr (kListened) relayAt(element, file, a.name(), false);
+    const std::optional<std::string_view> value =
+        expandInScope<kListened>(a.value(), collectUnresolved ? &reference_ : nullptr);
+    if (!value) return tooLong(*element, a.name(), element, frame);
+    if (value->data() != a.value().data() && *value != a.value()) {
+      a.setValue(doc.duplicateString(*value));
+    }
+    if (!reference_.empty()) unresolved.push_back(Unresolved{reference_, a.name()});
+  }
+  return std::nullopt;
+}
+
+template Failure WalkScope::expandAttributesAs<false>(XMLElement*, std::size_t, const std::string*,
+                                                      std::vector<Unresolved>&);
+template Failure WalkScope::expandAttributesAs<true>(XMLElement*, std::size_t, const std::string*,
+                                                     std::vector<Unresolved>&);
+
+Failure WalkScope::expandText(XMLElement* element, std::size_t frame) {
+  bool empty = true;
+  for (XMLNode* node = element->firstChild; node; node = node->next) {
+    auto* piece = static_cast<XMLText*>(node);
+    if (MacroEnvironment::hasReferences(piece->text())) {
+      const std::optional<std::string_view> value = env.expand(
+          macros, piece->text(), false, buffer_, collectUnresolved ? &reference_ : nullptr);
+      if (!value) return tooLong(*element, {}, element, frame);
+      if (value->data() != piece->text().data()) piece->setText(doc.duplicateString(*value));
+      if (!reference_.empty()) {
+        if (Failure failure = findings.report(Check::UnresolvedMacro,
+                                              "unresolved " + reference_ + " in the text of <" +
+                                                  std::string(element->name()) + ">",
+                                              locate(element, frame))) {
+          return failure;
+        }
+      }
+    }
+    empty = empty && piece->text().empty();
+  }
+  // A text that expands to nothing leaves an element without content.
+  if (empty) element->firstChild = nullptr;
+  return std::nullopt;
+}
+
+Failure WalkScope::dropText(XMLElement* holder, std::size_t frame, std::string_view why) {
+  holder->firstChild = nullptr;
+  return findings.report(Check::MixedText,
+                         "the text directly inside <" + std::string(holder->name()) +
+                             "> is dropped: " + std::string(why),
+                         locate(holder, frame));
+}
+
+void WalkScope::defineMacrosAttribute(const XMLElement* directive, const std::string* file) {
+  if (!directive->hasAttribute(attr::kMacros)) return;
+  const MacroOrigin origin{MacroOrigin::Kind::MacrosAttribute, file, directive->name().data()};
+  for (const auto& [name, value] :
+       parseMacroList(withoutLineFeeds(attributeText(directive, attr::kMacros)))) {
+    macros.set(name, value, origin);
+    if (listener) {
+      listener->define(DefineEvent{{directive, file}, name, value, attr::kMacros, true, origin});
+    }
+  }
+}
+
+std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenElement& open) {
+  return path + " ends inside <" + std::string(open.name) + ">, opened on line " +
+         std::to_string(open.line + 1);
+}
+
+std::string withoutLineFeeds(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    if (c != '\n') result.push_back(c);
+  }
+  return result;
+}
+
+std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char* p = buffer + sizeof buffer;
+  do {
+    *--p = kDigits[value & 15];
+    value >>= 4;
+  } while (value);
+  *--p = 'x';
+  *--p = '0';
+  return std::string_view(p, static_cast<std::size_t>(buffer + sizeof buffer - p));
+}
