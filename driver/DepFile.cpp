@@ -126,7 +126,6 @@ std::string dependencyFileName(std::string_view output) {
 
 Failure DepFile::open(std::string_view output, const std::vector<std::string>& dependencies,
                       std::string_view ruleTarget) {
-  if (path_.empty()) return std::nullopt;
   auto refused = [&](std::string_view why) {
     return Diagnostic::failure("couldn't write " + path_ + std::string(why));
   };
@@ -135,25 +134,12 @@ Failure DepFile::open(std::string_view output, const std::vector<std::string>& d
   Expected<std::string> rule = depFileRule(target, dependencies);
   if (!rule) return refused(": " + rule.error().message);
   rule_ = std::move(*rule);
-  if (wouldOverwrite(std::string(output), dependencies)) return refused("");
   return file_.open(path_);
 }
 
 Failure DepFile::finish() {
-  if (path_.empty()) return std::nullopt;
   ByteSink sink(file_.fd());
   sink.append(rule_);
   if (!sink.flush()) return file_.writeFailure(sink.systemError());
   return file_.finish();
-}
-
-bool DepFile::wouldOverwrite(const std::string& target,
-                             const std::vector<std::string>& dependencies) const {
-  std::optional<FileIdentity> self = outputIdentity(path_);
-  if (!self) return false;  // a path that leads nowhere fails when it is opened
-  if (self == outputIdentity(target)) return true;
-  for (const std::string& name : dependencies) {
-    if (self == inputIdentity(name)) return true;
-  }
-  return false;
 }

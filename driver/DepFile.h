@@ -50,33 +50,25 @@ Expected<std::string> depFileRule(std::string_view target,
 // ".d" added when it has none: "out/a.xml" -> "out/a.d", "dir.x/a" -> "dir.x/a.d".
 std::string dependencyFileName(std::string_view output);
 
-// The dependency file of one run. It is opened before anything is written, so that an unusable
-// path or a name that cannot be written fails the run while every file is untouched; `finish`
-// writes the rule to its temporary file, and the driver puts it in place together with the
-// output (dependency file first). Without a path (XMLPP_DEPFILE unset or empty) every step
-// succeeds and does nothing.
-//
-// The file is refused when it would be the output or one of the loaded files (the same file, by
-// whatever path or link), and when the output is standard output ("-") with no other target
-// given, since it has no name to make the rule's target.
+// The dependency file of one run, written into `file` (the run's dependency file, whose clashes
+// with the other files the run writes and reads WrittenFiles has checked): `open` builds the rule
+// and opens the file, `finish` writes the rule and finishes it, and the run's set puts it in
+// place together with the output (the dependency file first). It is refused when the output is
+// standard output ("-") with no other target given, since that has no name to make the rule's
+// target.
 class DepFile {
  public:
-  explicit DepFile(const char* path) : path_(path ? path : "") {}
+  DepFile(OutputFile& file, std::string path) : file_(file), path_(std::move(path)) {}
 
-  // Builds the rule and opens the file; fails when a name cannot be written, the file is refused
-  // or it cannot be created. The rule's target is `ruleTarget`, or the output when it is empty.
+  // Builds the rule and opens the file; fails when a name cannot be written or the file cannot
+  // be created. The rule's target is `ruleTarget`, or the output when it is empty.
   Failure open(std::string_view output, const std::vector<std::string>& dependencies,
                std::string_view ruleTarget = {});
   // Writes the rule and finishes the file (see OutputFile::finish): nothing is replaced yet.
   Failure finish();
-  // The file to put in place (OutputFile::replace), or one with nothing to do without a path.
-  OutputFile& file() { return file_; }
 
  private:
-  bool wouldOverwrite(const std::string& target,
-                      const std::vector<std::string>& dependencies) const;
-
+  OutputFile& file_;
   std::string path_;
   std::string rule_;
-  OutputFile file_;
 };

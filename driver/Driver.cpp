@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <deque>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -14,14 +14,14 @@
 #include <string_view>
 #include <vector>
 
-#include "Options.h"
+#include "Help.h"
 #include "Report.h"
-#include "StreamedOutput.h"
 #include "driver/DepFile.h"
 #include "driver/InstallDirectory.h"
-#include "files/InputFile.h"
+#include "files/ByteSink.h"
+#include "files/WrittenFiles.h"
 #include "lsp/LanguageServer.h"
-#include "macros/MacroList.h"
+#include "xmlpp/Invocation.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Trace.h"
 
@@ -34,18 +34,6 @@ int printText(const std::string& text) {
     return 1;
   }
   return 0;
-}
-
-// Reports a diagnostic and returns the exit status it gives.
-int report(const Diagnostic& diagnostic, Reporter& reporter) {
-  reporter.add(diagnostic);
-  return 1;
-}
-
-// Reports the warnings the checks found, in order.
-void reportWarnings(const std::vector<Diagnostic>& warnings, Reporter& reporter) {
-  for (const Diagnostic& warning : warnings)
-    reporter.add(warning);
 }
 
 // The checks of the arguments: what is almost always a mistake, such as macros given as separate
@@ -76,57 +64,11 @@ Failure checkArguments(Findings& findings, const std::vector<std::string_view>& 
   return std::nullopt;
 }
 
-// The positional arguments with the output of -o put in its place: infile, outfile, macro list,
-// doctype. Without an input the list is empty, as it is without arguments.
-std::vector<std::string_view> positionals(const Options& options) {
-  std::vector<std::string_view> args = options.arguments;
-  if (options.output && !args.empty()) args.insert(args.begin() + 1, *options.output);
-  return args;
-}
-
-// The macros of the run: the positional list, then each macros file, then each -D, a later item
-// replacing an earlier one of the same name.
-Expected<MacroMap> commandLineMacros(const Options& options, std::string_view list) {
-  MacroMap macros = parseMacroList(list);
-  for (const std::string_view name : options.macrosFiles) {
-    std::deque<std::string> blocks;
-    Expected<std::span<char>> text = readInputFile(std::string(name), [&](std::size_t size) {
-      return blocks.emplace_back(size, '\0').data();
-    });
-    if (!text) return text.error();
-    addMacroLines(macros, std::string_view(text->data(), text->size()));
-  }
-  for (const std::string_view item : options.defines)
-    addMacroItem(macros, item);
-  return macros;
-}
-
-// Writes the output and the dependency file (XMLPP_DEPFILE, opened already) so that they change
-// together or not at all: both are complete before either replaces anything, and the dependency
-// file goes first, so that a run ended between the two leaves an older output, which the next
-// build redoes. The dependency file is written first too: its failure then comes before a single
-// byte of an output written directly (standard output, a pipe).
-Failure writeBoth(XMLDocument& document, const std::string& output, DepFile& depFile,
-                  const Options& options, StreamedOutput& streamed) {
-  if (streamed.holdsChildren()) {
-    if (Failure failure = depFile.finish()) return failure;
-    if (Failure failure = streamed.finish(*document.root)) return failure;
-    return replaceInOrder({&depFile.file(), &streamed.file()});
-  }
-  OutputFile file;
-  if (Failure failure =
-          output == "-" ? file.openDescriptor(STDOUT_FILENO, output) : file.open(output)) {
-    return failure;
-  }
-  if (Failure failure = depFile.finish()) return failure;
-  if (Failure failure = document.writeFile(file, {.utf8 = options.utf8})) return failure;
-  return replaceInOrder({&depFile.file(), &file});
-}
-
-// The dependency file to write beside the output: -MF's, the output's name with ".d" (-MD), or
-// XMLPP_DEPFILE's; empty for none.
+// The dependency file to write: -MF's, the output's name with ".d" (-MD), or XMLPP_DEPFILE's;
+// empty for none. With -M and without -MF the rule goes to standard output instead.
 Expected<std::string> depFilePath(const Options& options, const std::string& output) {
   if (options.depFile) return std::string(*options.depFile);
+  if (options.depsOnly) return std::string();
   if (options.depsBeside) {
     if (output == "-") {
       return Diagnostic::failure(
@@ -139,15 +81,86 @@ Expected<std::string> depFilePath(const Options& options, const std::string& out
   return std::string(path ? path : "");
 }
 
+// The files the run writes, declared before anything is read, in their order.
+Failure declareWrittenFiles(const Options& options, const std::string& output,
+                            const std::string& depFile, WrittenFiles& files) {
+  if (!options.depsOnly) {
+    if (Failure failure = files.declare(WrittenRole::Output, output)) return failure;
+  }
+  if (!depFile.empty()) {
+    if (Failure failure = files.declare(WrittenRole::DependencyFile, depFile)) return failure;
+  }
+  if (options.traceOutput && !options.traceOutput->empty()) {
+    if (Failure failure =
+            files.declare(WrittenRole::TraceFile, std::string(*options.traceOutput))) {
+      return failure;
+    }
+  }
+  if (!options.checks.sarifFile.empty()) {
+    const std::string log(options.checks.sarifFile);
+    if (Failure failure = files.declare(WrittenRole::SarifLog, log)) return failure;
+  }
+  return std::nullopt;
+}
+
+// Where the trace goes while the run goes on: standard error, or the trace file (its temporary
+// file, or memory for a device or FIFO, written once the run has its result).
+class TraceOutput {
+ public:
+  Failure open(WrittenFiles& files) {
+    if (!files.declared(WrittenRole::TraceFile)) {
+      sink_ = std::make_unique<ByteSink>(STDERR_FILENO);
+      return std::nullopt;
+    }
+    if (Failure failure = files.open(WrittenRole::TraceFile)) return refused(files, *failure);
+    const int fd = files.file(WrittenRole::TraceFile).fd();
+    sink_ = fd >= 0 ? std::make_unique<ByteSink>(fd) : std::make_unique<ByteSink>();
+    return std::nullopt;
+  }
+  ByteSink& sink() { return *sink_; }
+  // Completes the trace: standard error flushed (what fails there is not reported, as for the
+  // diagnostics), the temporary file finished, or what memory holds written to the device.
+  Failure finish(WrittenFiles& files) {
+    if (!files.declared(WrittenRole::TraceFile)) {
+      sink_->flush();
+      return std::nullopt;
+    }
+    OutputFile& file = files.file(WrittenRole::TraceFile);
+    Failure failure;
+    if (file.fd() < 0) {
+      failure = file.open(files.path(WrittenRole::TraceFile));
+      if (!failure) {
+        ByteSink device(file.fd());
+        device.append(sink_->contents());
+        if (!device.flush()) failure = file.writeFailure(device.systemError());
+      }
+    } else if (!sink_->flush()) {
+      failure = file.writeFailure(sink_->systemError());
+    }
+    if (!failure) failure = file.finish();
+    if (!failure) return std::nullopt;
+    file.discard();
+    return refused(files, *failure);
+  }
+
+ private:
+  static Diagnostic refused(const WrittenFiles& files, const Diagnostic& failure) {
+    return Diagnostic::failure("xmlpp: couldn't write the trace to " +
+                               files.path(WrittenRole::TraceFile) + ": " +
+                               std::strerror(failure.systemError));
+  }
+  std::unique_ptr<ByteSink> sink_;
+};
+
 // -M: the rule alone, in -MF's file or on standard output; no output is written.
 Failure writeRuleOnly(const Options& options, const std::string& output,
-                      const std::vector<std::string>& dependencies) {
+                      const std::vector<std::string>& dependencies, WrittenFiles& files) {
   const std::string_view target = options.depTarget ? *options.depTarget : output;
   if (options.depFile) {
-    DepFile depFile(std::string(*options.depFile).c_str());
+    DepFile depFile(files.file(WrittenRole::DependencyFile),
+                    files.path(WrittenRole::DependencyFile));
     if (Failure failure = depFile.open(output, dependencies, target)) return failure;
-    if (Failure failure = depFile.finish()) return failure;
-    return replaceInOrder({&depFile.file()});
+    return depFile.finish();
   }
   if (target == "-") return Diagnostic::failure("couldn't write -: the output is standard output");
   Expected<std::string> rule = depFileRule(target, dependencies);
@@ -158,186 +171,105 @@ Failure writeRuleOnly(const Options& options, const std::string& output,
   return std::nullopt;
 }
 
-// Sets the DOCTYPE and writes the output and its dependency file, or with -M the rule alone.
-Failure writeResults(Preprocessor& preprocessor, const Options& options,
-                     const std::vector<std::string_view>& args, StreamedOutput& streamed) {
-  const std::string output(args[1]);
-  XMLDocument& document = preprocessor.document();
-  // Exactly four arguments: the fourth names the output's DOCTYPE; --doctype names it whatever
-  // the arguments.
-  if (args.size() == 4) document.doctype = document.duplicateString(args[3]);
-  if (options.doctype) document.doctype = document.duplicateString(*options.doctype);
+// Writes the dependency file and the output (finished, not yet in place). The dependency file
+// goes first: its failure then comes before a single byte of an output written directly
+// (standard output, a pipe).
+Failure writeResults(Preprocessor& preprocessor, const RunSettings& settings,
+                     const Options& options, WrittenFiles& files) {
   // Every file the output depends on: those loaded, then the macros files.
   std::vector<std::string> dependencies = preprocessor.loadedFiles();
-  dependencies.insert(dependencies.end(), options.macrosFiles.begin(), options.macrosFiles.end());
-  if (options.depsOnly) return writeRuleOnly(options, output, dependencies);
-  Expected<std::string> path = depFilePath(options, output);
-  if (!path) return path.error();
-  DepFile depFile(path->c_str());
-  const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
-  if (Failure failure = depFile.open(output, dependencies, target)) return failure;
-  return writeBoth(document, output, depFile, options, streamed);
+  dependencies.insert(dependencies.end(), settings.macrosFiles.begin(), settings.macrosFiles.end());
+  if (options.depsOnly) return writeRuleOnly(options, settings.output, dependencies, files);
+  if (files.declared(WrittenRole::DependencyFile)) {
+    DepFile depFile(files.file(WrittenRole::DependencyFile),
+                    files.path(WrittenRole::DependencyFile));
+    const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
+    if (Failure failure = depFile.open(settings.output, dependencies, target)) return failure;
+    if (Failure failure = depFile.finish()) return failure;
+  }
+  return preprocessor.writeOutput(OutputTarget{
+      files.file(WrittenRole::Output), settings.output, settings.doctype, {.utf8 = settings.utf8}});
 }
 
-// A path of a command run in `directory`, as the server opens it.
-std::string inDirectory(std::string_view path, const std::string& directory) {
-  if (path.starts_with('/') || directory.empty()) return std::string(path);
-  return directory + "/" + std::string(path);
+// Loads, walks and writes; returns the exit status. The trace is completed whatever the run's
+// result (before the diagnostics, which follow it on standard error), the output and the
+// dependency file only on success.
+int preprocess(const Options& options, const RunSettings& settings, const std::string& zuruvaDez,
+               Reporter& reporter, WrittenFiles& files) {
+  Preprocessor preprocessor{MacroEnvironment(zuruvaDez, settings.fixedTime), settings.checks};
+  preprocessor.setIncludeDirs(settings.includeDirs);
+  preprocessor.setWrittenFiles(&files);
+  preprocessor.document().keepText = settings.keepText;
+  preprocessor.document().utf8References = settings.utf8;
+  TraceOutput traceOutput;
+  std::optional<Trace> trace;
+  if (settings.trace) {
+    if (Failure failure = traceOutput.open(files)) return reporter.add(*failure), 1;
+    trace.emplace(preprocessor.document(), traceOutput.sink(), settings.traceFilter);
+  }
+  const OutputTarget target{
+      files.file(WrittenRole::Output), settings.output, settings.doctype, {.utf8 = settings.utf8}};
+  WalkListener* listener = trace ? &*trace : nullptr;
+  Failure failure = options.depsOnly
+                        ? preprocessor.run(settings.input, settings.macros, listener)
+                        : preprocessor.runFor(settings.input, settings.macros, target, listener);
+  if (trace) {
+    if (Failure traceFailure = traceOutput.finish(files)) return reporter.add(*traceFailure), 1;
+  }
+  const XMLDocument* texts = &preprocessor.document();
+  for (const Diagnostic& warning : preprocessor.warnings())
+    reporter.add(warning, texts);
+  if (!failure) failure = writeResults(preprocessor, settings, options, files);
+  if (!failure) return 0;
+  reporter.add(*failure, texts);
+  return 1;
 }
 
-// A command of the database as the language server runs it: its input, macros (the macros
-// files read now), include folders and doctype, every path taken in `directory`.
-Expected<CommandRun> commandRun(const std::vector<std::string>& arguments,
-                                const std::string& directory) {
-  std::vector<const char*> argv;
-  for (const std::string& argument : arguments)
-    argv.push_back(argument.c_str());
-  Expected<Options> parsed = parseOptions(static_cast<int>(argv.size()), argv.data());
-  if (!parsed) return parsed.error();
-  Options& options = *parsed;
-  const std::vector<std::string_view> args = positionals(options);
-  if (args.empty() || args[0] == "-") return Diagnostic::failure("the command reads no file");
-  std::deque<std::string> paths;  // what the options' views point at
-  for (std::string_view& file : options.macrosFiles)
-    file = paths.emplace_back(inDirectory(file, directory));
-  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
-  if (!macros) return macros.error();
-  CommandRun run{
-      inDirectory(args[0], directory), std::move(*macros), {}, std::nullopt, options.utf8};
-  for (const std::string_view dir : options.includeDirs)
-    run.includeDirs.push_back(inDirectory(dir, directory));
-  if (args.size() == 4) run.doctype = std::string(args[3]);
-  if (options.doctype) run.doctype = std::string(*options.doctype);
-  return run;
-}
-
-// The trace of a run, as text: what --trace writes (for the language server's xmlpp/trace).
-std::string traceText(Preprocessor& preprocessor, const std::string& input,
-                      const MacroMap& macros) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* memory = open_memstream(&buffer, &size);
-  if (!memory) throw std::bad_alloc();
-  {
-    Trace trace(preprocessor.document(), memory, TraceFilter{});
-    preprocessor.run(input, macros, &trace);
-    trace.flush();
-  }
-  std::fclose(memory);
-  std::string text(buffer, size);
-  std::free(buffer);
-  return text;
-}
-
-// --lsp: the language server, until the client ends it.
-int serveLanguageServer(const std::string& zuruvaDez) {
-  std::optional<std::time_t> fixedTime;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
-    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
-    if (time) fixedTime = *time;
-  }
-  return runLanguageServer(ServerSetup{zuruvaDez, fixedTime, &commandRun, &traceText}, STDIN_FILENO,
-                           STDOUT_FILENO);
-}
-
-// The run, with its trace when one is asked for (--trace, --trace-file, --trace-macro): written
-// as the walk goes, and complete up to a failure. Fails (as a value of its own) when the trace
-// file cannot be opened or written.
-Expected<Failure> runTraced(Preprocessor& preprocessor, const std::string& input,
-                            const MacroMap& macros, const Options& options, RunOutput* output) {
-  if (!options.trace && !options.traceFile && !options.traceMacro) {
-    return preprocessor.run(input, macros, nullptr, output);
-  }
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, Closer> file;
-  const std::string path(options.traceOutput.value_or(std::string_view()));
-  if (!path.empty()) {
-    Expected<std::FILE*> opened = openTraceFile(path);
-    if (!opened) return opened.error();
-    file.reset(*opened);
-  }
-  TraceFilter filter;
-  if (options.traceFile) filter.file = std::string(*options.traceFile);
-  if (options.traceMacro) filter.macro = std::string(*options.traceMacro);
-  Trace trace(preprocessor.document(), file ? file.get() : stderr, std::move(filter));
-  Failure failure = preprocessor.run(input, macros, &trace);
-  // A trace on standard error goes where diagnostics go, which are not checked either.
-  const bool written = trace.flush();
-  if (file && (std::fclose(file.release()) != 0 || !written)) {
-    return Diagnostic::failure("xmlpp: couldn't write the trace to " + path);
-  }
-  return failure;
-}
-
-// What a run is made with, besides the options and the macros.
-struct RunSetting {
-  const std::string& zuruvaDez;
-  std::optional<std::time_t> fixedTime;
-  CheckSettings checks;
-};
-
-// Loads, walks and writes; returns the exit status. With `streams`, the output is written as the
-// run goes where it can be (StreamedOutput.h): not for -M, which writes no output, nor for
-// standard output, which must get nothing on a failure.
-int preprocess(const Options& options, const std::vector<std::string_view>& args,
-               const RunSetting& setting, const MacroMap& macros, Reporter& reporter,
-               bool streams) {
-  const std::string input(args[0]);
-  Preprocessor preprocessor{MacroEnvironment(setting.zuruvaDez, setting.fixedTime), setting.checks};
-  preprocessor.setIncludeDirs({options.includeDirs.begin(), options.includeDirs.end()});
-  preprocessor.document().keepText = options.keepText;
-  preprocessor.document().utf8References = options.utf8;
-  std::optional<std::string_view> doctype;
-  if (args.size() == 4) doctype = args[3];
-  if (options.doctype) doctype = *options.doctype;
-  StreamedOutput streamed(preprocessor.document(), std::string(args[1]), doctype,
-                          {.utf8 = options.utf8});
-  Expected<Failure> traced =
-      runTraced(preprocessor, input, macros, options, streams ? &streamed : nullptr);
-  if (!traced) return report(traced.error(), reporter);
-  const Failure& failure = *traced;
-  if (!failure && streamed.holdsChildren() && !streamed.startStands()) {
-    // An include loaded after the output had begun gave the document another declaration or
-    // DOCTYPE: the run is made again, and written after the walk.
-    return preprocess(options, args, setting, macros, reporter, false);
-  }
-  reportWarnings(preprocessor.warnings(), reporter);
-  if (failure) return report(*failure, reporter);
-  if (const Failure failure = writeResults(preprocessor, options, args, streamed)) {
-    return report(*failure, reporter);
-  }
-  return 0;
-}
-
-// The run once the options are read: loads, walks and writes; returns the exit status.
+// The run once the options are read: declares the files it writes, reads its settings, then
+// loads, walks and writes; returns the exit status.
 int run(const Options& options, const std::string& zuruvaDez, const char* invocationName,
-        Reporter& reporter) {
+        Reporter& reporter, WrittenFiles& files) {
   const std::vector<std::string_view> args = positionals(options);
   if (args.size() < 2) {
-    return report(Diagnostic::failure(std::string(invocationName) +
-                                      ": <infile> <outfile> [macro1=value;macro2=value;..]"),
-                  reporter);
+    reporter.add(Diagnostic::failure(std::string(invocationName) +
+                                     ": <infile> <outfile> [macro1=value;macro2=value;..]"));
+    return 1;
   }
   const CheckSettings checks = options.checks.settings(options.strict);
   std::vector<Diagnostic> argumentWarnings;
   Findings findings(checks, argumentWarnings);
   if (checks.any()) {
-    if (const Failure failure = checkArguments(findings, args)) return report(*failure, reporter);
+    if (const Failure failure = checkArguments(findings, args)) return reporter.add(*failure), 1;
   }
-  reportWarnings(argumentWarnings, reporter);
-  // SOURCE_DATE_EPOCH fixes the time of the date and time macros; unset or empty, the clock.
-  std::optional<std::time_t> fixedTime;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
-    Expected<std::time_t> time = parseSourceDateEpoch(epoch);
-    if (!time) return report(time.error(), reporter);
-    fixedTime = *time;
+  for (const Diagnostic& warning : argumentWarnings)
+    reporter.add(warning);
+  const std::string output(args[1]);
+  Expected<std::string> depFile = depFilePath(options, output);
+  if (!depFile) return reporter.add(depFile.error()), 1;
+  if (Failure failure = declareWrittenFiles(options, output, *depFile, files)) {
+    return reporter.add(*failure), 1;
   }
-  Expected<MacroMap> macros = commandLineMacros(options, args.size() > 2 ? args[2] : "");
-  if (!macros) return report(macros.error(), reporter);
-  return preprocess(options, args, {zuruvaDez, fixedTime, checks}, *macros, reporter,
-                    !options.depsOnly && args[1] != "-");
+  if (Failure clash = files.checkRead("the input", std::string(args[0]))) {
+    return reporter.add(*clash), 1;
+  }
+  if (files.declared(WrittenRole::SarifLog)) {
+    if (Failure failure = files.open(WrittenRole::SarifLog)) {
+      reporter.withoutLog();
+      return reporter.add(*failure), 1;
+    }
+  }
+  Expected<RunSettings> settings = runSettings(
+      options, "", std::getenv("SOURCE_DATE_EPOCH"),
+      [&](std::string_view role, const std::string& path) { return files.checkRead(role, path); });
+  if (!settings) return reporter.add(settings.error()), 1;
+  return preprocess(options, *settings, zuruvaDez, reporter, files);
+}
+
+// --lsp: the language server, until the client ends it.
+int serveLanguageServer(const std::string& zuruvaDez) {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch && *epoch && !parseSourceDateEpoch(epoch)) epoch = nullptr;
+  return runLanguageServer(ServerSetup{zuruvaDez, epoch ? epoch : ""}, STDIN_FILENO, STDOUT_FILENO);
 }
 
 }  // namespace
@@ -359,13 +291,10 @@ int runXmlpp(int argc, char** argv) {
   if (options.version) return printText(versionText());
   if (options.lsp) return serveLanguageServer(zuruvaDez);
   Reporter reporter(options.checks, options.locations);
-  if (const Failure failure = reporter.open()) {
-    printDiagnostic(*failure, DiagnosticFormat::Text, false);
-    return 1;
-  }
+  WrittenFiles files;
   int status = 1;
   try {
-    status = run(options, zuruvaDez, invocationName, reporter);
+    status = run(options, zuruvaDez, invocationName, reporter, files);
   } catch (const std::bad_alloc&) {
     // The SARIF form reports running out of memory in its log (the run's memory is free again
     // here); the other forms leave it to main.
@@ -375,5 +304,12 @@ int runXmlpp(int argc, char** argv) {
     if (options.checks.format != DiagnosticFormat::Sarif) throw;
     reporter.add(Diagnostic::failure("xmlpp: out of memory"));
   }
-  return reporter.finish(status);
+  // The SARIF log is complete before anything is put in place: a log that cannot be written
+  // leaves the output and the dependency file as they were.
+  const bool logged = reporter.finish(status, files);
+  if (Failure failure = files.replace(status == 0 && logged)) {
+    printDiagnostic(*failure, DiagnosticFormat::Text, false);
+    return 1;
+  }
+  return logged ? status : 1;
 }

@@ -59,13 +59,16 @@ void printGnu(const Diagnostic& diagnostic) {
   }
 }
 
-// Writes the log to the file opened for it and puts the file in place.
-Failure writeLogFile(OutputFile& file, const std::string& log) {
+// Writes the log into the run's log file (a device opened now) and finishes it.
+Failure writeLogFile(WrittenFiles& files, const std::string& log) {
+  OutputFile& file = files.file(WrittenRole::SarifLog);
+  if (file.fd() < 0) {
+    if (Failure failure = file.open(files.path(WrittenRole::SarifLog))) return failure;
+  }
   ByteSink sink(file.fd());
   sink.append(log);
   if (!sink.flush()) return file.writeFailure(sink.systemError());
-  if (Failure failure = file.finish()) return failure;
-  return file.replace();
+  return file.finish();
 }
 
 }  // namespace
@@ -87,30 +90,28 @@ void printDiagnostic(const Diagnostic& diagnostic, DiagnosticFormat format, bool
   }
 }
 
-Failure Reporter::open() {
-  if (format_ != DiagnosticFormat::Sarif || sarifFile_.empty()) return std::nullopt;
-  return logFile_.open(sarifFile_);
-}
-
-void Reporter::add(const Diagnostic& diagnostic) {
+void Reporter::add(const Diagnostic& diagnostic, const XMLDocument* texts) {
   if (format_ != DiagnosticFormat::Sarif) {
     printDiagnostic(diagnostic, format_, withLocations_);
     return;
   }
-  kept_.push_back(diagnostic);
-  if (!sarifFile_.empty()) printDiagnostic(diagnostic, DiagnosticFormat::Text, withLocations_);
+  if (toFile_) printDiagnostic(diagnostic, DiagnosticFormat::Text, withLocations_);
+  // The log keeps the columns in code points.
+  Diagnostic& kept = kept_.emplace_back(diagnostic);
+  for (SourceLocation& at : kept.locations) {
+    const TextLines* lines = texts && at.column > 0 ? texts->linesOf(at.file) : nullptr;
+    at.column = lines ? lines->codePointColumn(static_cast<std::size_t>(at.line), at.column) : 0;
+  }
 }
 
-int Reporter::finish(int status) {
-  if (format_ != DiagnosticFormat::Sarif) return status;
+bool Reporter::finish(int status, WrittenFiles& files) {
+  if (format_ != DiagnosticFormat::Sarif) return true;
   const std::string log = sarifLog(kept_, status);
-  if (sarifFile_.empty()) {
-    const bool written = std::fputs(log.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
-    return written ? status : 1;
-  }
-  if (Failure failure = writeLogFile(logFile_, log)) {
+  if (!toFile_) return std::fputs(log.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
+  if (Failure failure = writeLogFile(files, log)) {
+    files.file(WrittenRole::SarifLog).discard();
     printDiagnostic(*failure, DiagnosticFormat::Text, false);
-    return 1;
+    return false;
   }
-  return status;
+  return true;
 }

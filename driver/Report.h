@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "CheckOptions.h"
 #include "diagnostics/Diagnostic.h"
-#include "files/OutputFile.h"
+#include "files/WrittenFiles.h"
+#include "xml/XMLDocument.h"
+#include "xmlpp/CheckOptions.h"
 
 // Prints `diagnostic` on standard error. The text form prints a failure's locations only with
 // `withLocations` (--locations), a check's always; the gnu form always prints them. The SARIF
@@ -20,24 +21,26 @@ std::string messageText(const Diagnostic& diagnostic);
 
 // The diagnostics of one run. The text and gnu forms print each as it comes; the SARIF form
 // keeps them for the one log `finish` writes: on standard error, where nothing else is printed,
-// or to --diagnostics=sarif:FILE, while standard error gets the text form.
+// or to --diagnostics=sarif:FILE (the run's SARIF log, WrittenFiles.h), while standard error gets
+// the text form.
 class Reporter {
  public:
   Reporter(const CheckOptions& checks, bool withLocations)
-      : format_(checks.format), sarifFile_(checks.sarifFile), withLocations_(withLocations) {}
+      : format_(checks.format), toFile_(!checks.sarifFile.empty()), withLocations_(withLocations) {}
 
-  // Opens --diagnostics=sarif:FILE (a temporary file beside it) before the run, so that a FILE
-  // that cannot be written fails the run before anything else is written.
-  Failure open();
-  void add(const Diagnostic& diagnostic);
-  // Ends the run with exit status `status`: writes the SARIF log, when there is one, and returns
-  // the status of the process (1 when the log cannot be written).
-  int finish(int status);
+  // The log's file cannot be written: what is reported goes to standard error in the text form
+  // only, and no log is written.
+  void withoutLog() { format_ = DiagnosticFormat::Text; }
+  // Reports `diagnostic`; `texts`, when given, is the document whose texts its locations are in
+  // (the SARIF form takes the columns in code points from their line indexes).
+  void add(const Diagnostic& diagnostic, const XMLDocument* texts = nullptr);
+  // Ends the run with exit status `status`: writes the SARIF log, when there is one (into the
+  // file of `files`, finished but not put in place), and returns false when it cannot be written.
+  bool finish(int status, WrittenFiles& files);
 
  private:
   DiagnosticFormat format_;
-  std::string sarifFile_;
+  bool toFile_;
   bool withLocations_;
   std::vector<Diagnostic> kept_;
-  OutputFile logFile_;
 };

@@ -1,17 +1,13 @@
 #include "Sarif.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
-#include <deque>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
 #include "Report.h"
 #include "diagnostics/JsonText.h"
-#include "files/InputFile.h"
 #include "xmlpp/Checks.h"
 
 namespace {
@@ -22,27 +18,6 @@ constexpr std::string_view kBase = "WORKDIR";
 // The rule of a failure of the run (a file that cannot be read, a directive that cannot be
 // carried out): not a check, but every result names its rule. It comes after the checks.
 constexpr std::string_view kFailureRule = "failure";
-
-// The files the locations name, each read once, for the columns.
-class SourceTexts {
- public:
-  // The text of `path`, or nothing when it cannot be read again: standard input, and anything
-  // but a regular file (a FIFO would wait for a writer that never comes).
-  std::optional<std::string_view> text(const std::string& path) {
-    auto [entry, added] = texts_.try_emplace(path);
-    struct stat status {};
-    if (added && path != "-" && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-      Expected<std::span<char>> read = readInputFile(
-          path, [&](std::size_t size) { return blocks_.emplace_back(size, '\0').data(); });
-      if (read) entry->second = std::string_view(read->data(), read->size());
-    }
-    return entry->second;
-  }
-
- private:
-  std::deque<std::string> blocks_;
-  std::map<std::string, std::optional<std::string_view>> texts_;
-};
 
 Json ruleDescriptor(const CheckInfo& info) {
   const std::string name(info.name);
@@ -74,15 +49,11 @@ Json toolDriver() {
   return Json{{"name", "xmlpp"}, {"version", XMLPP_VERSION}, {"rules", std::move(rules)}};
 }
 
-Json physicalLocation(const SourceLocation& at, SourceTexts& texts) {
+Json physicalLocation(const SourceLocation& at) {
   Json artifact{{"uri", fileUri(at.file)}};
   if (!at.file.starts_with('/')) artifact["uriBaseId"] = kBase;
   Json region{{"startLine", at.line + 1}};
-  if (at.column > 0) {
-    const std::optional<std::string_view> text = texts.text(at.file);
-    const int column = text ? codePointColumn(*text, at.line, at.column) : 0;
-    if (column > 0) region["startColumn"] = column;
-  }
+  if (at.column > 0) region["startColumn"] = at.column;
   return Json{{"artifactLocation", std::move(artifact)}, {"region", std::move(region)}};
 }
 
@@ -98,7 +69,7 @@ const char* levelOf(Severity severity) {
   return "error";
 }
 
-Json result(const Diagnostic& diagnostic, SourceTexts& texts) {
+Json result(const Diagnostic& diagnostic) {
   Json entry;
   // The rule's place in tool.driver.rules: its check's in kChecks, or the failure rule's.
   std::size_t index = 0;
@@ -110,14 +81,14 @@ Json result(const Diagnostic& diagnostic, SourceTexts& texts) {
   entry["message"] = {{"text", jsonText(messageText(diagnostic))}};
   if (diagnostic.locations.empty()) return entry;
   entry["locations"] =
-      Json::array({{{"physicalLocation", physicalLocation(diagnostic.locations[0], texts)}}});
+      Json::array({{{"physicalLocation", physicalLocation(diagnostic.locations[0])}}});
   Json related = Json::array();
   for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
     const SourceLocation& at = diagnostic.locations[i];
     const char* how =
         at.role == SourceLocation::Role::PutFrom ? "put from here" : "included from here";
     related.push_back({{"id", static_cast<int>(i)},
-                       {"physicalLocation", physicalLocation(at, texts)},
+                       {"physicalLocation", physicalLocation(at)},
                        {"message", {{"text", how}}}});
   }
   if (!related.empty()) entry["relatedLocations"] = std::move(related);
@@ -135,10 +106,6 @@ std::optional<std::string> workingDirectoryUri() {
   std::string uri = fileUri(buffer);
   if (!uri.ends_with('/')) uri += '/';
   return uri;
-}
-
-bool lineEnd(char byte) {
-  return byte == '\n' || byte == '\r';
 }
 
 }  // namespace
@@ -162,31 +129,10 @@ std::string fileUri(std::string_view path) {
   return uri;
 }
 
-int codePointColumn(std::string_view text, int line, int byteColumn) {
-  std::size_t at = 0;
-  for (int ended = 0; ended < line; ++ended) {
-    while (at < text.size() && !lineEnd(text[at]))
-      ++at;
-    if (at == text.size()) return 0;
-    at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
-  }
-  const std::size_t target = at + static_cast<std::size_t>(byteColumn - 1);
-  int column = 1;
-  while (at < target) {
-    if (at >= text.size() || lineEnd(text[at])) return 0;
-    const std::size_t length = utf8SequenceLength(text, at);
-    at += length > 0 ? length : 1;
-    ++column;
-  }
-  // A column inside a sequence (not at its start) counts the character it falls in.
-  return at == target ? column : column - 1;
-}
-
 std::string sarifLog(const std::vector<Diagnostic>& diagnostics, int exitStatus) {
-  SourceTexts texts;
   Json results = Json::array();
   for (const Diagnostic& diagnostic : diagnostics)
-    results.push_back(result(diagnostic, texts));
+    results.push_back(result(diagnostic));
   Json run{{"tool", {{"driver", toolDriver()}}}};
   if (const std::optional<std::string> base = workingDirectoryUri())
     run["originalUriBaseIds"] = {{kBase, {{"uri", *base}}}};

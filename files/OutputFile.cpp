@@ -144,6 +144,15 @@ OutputFile::~OutputFile() {
   removeNamed();
 }
 
+void OutputFile::discard() {
+  removeNamed();
+  file_.reset();
+  directory_.reset();
+  kind_ = Kind::None;
+  finished_ = false;
+  replacing_ = false;
+}
+
 Failure OutputFile::open(const std::string& path) {
   path_ = path;
   kind_ = Kind::Direct;  // until a temporary file is made; nothing to finish before it is open

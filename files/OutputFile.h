@@ -62,6 +62,8 @@ class OutputFile {
   // Puts a finished file in place, renaming it over the target; a file written directly (or
   // never opened) has nothing to put. On a failure the target is left as it was.
   Failure replace();
+  // Drops what was opened, removing a temporary file: the file is as if never opened.
+  void discard();
   // The failure of writing to the file, with the system's reason.
   Diagnostic writeFailure(int systemError) const {
     return Diagnostic::failure("couldn't write " + path_, {}, systemError);

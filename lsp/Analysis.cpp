@@ -7,7 +7,9 @@
 #include <unordered_map>
 
 #include "TagText.h"
+#include "files/ByteSink.h"
 #include "xmlpp/Preprocessor.h"
+#include "xmlpp/Trace.h"
 
 namespace {
 
@@ -97,7 +99,8 @@ class Recorder : public WalkListener {
       // A loop's copy: the reference stands in its body element's attribute.
       const std::ptrdiff_t attribute = document_.offsetAt(event.attribute.data());
       if (attribute < 0) return;
-      const std::string_view tag = startTag(text->second.text(), static_cast<std::size_t>(attribute));
+      const std::string_view tag =
+          startTag(text->second.text(), static_cast<std::size_t>(attribute));
       const std::size_t found = tag.find(event.reference.reference);
       if (found == std::string_view::npos) return;
       at = attribute + static_cast<std::ptrdiff_t>(found);
@@ -228,7 +231,7 @@ std::string normalPath(const std::string& path) {
   return result.lexically_normal().string();
 }
 
-std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& command,
+std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
                                   bool fromCommand, const OpenText& openText) {
   auto analysis = std::make_unique<Analysis>();
   analysis->input = normalPath(command.input);
@@ -236,7 +239,7 @@ std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& co
   analysis->topLevel = command.macros;
   analysis->includeDirs = command.includeDirs;
   RunFiles files(openText, analysis->texts);
-  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, setup.fixedTime),
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
                             serverChecks(fromCommand)};
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
@@ -257,13 +260,16 @@ std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& co
   return analysis;
 }
 
-std::string traceRun(const ServerSetup& setup, const CommandRun& command, bool fromCommand,
+std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
                      const OpenText& openText) {
   std::map<std::string, FileText> texts;
   RunFiles files(openText, texts);
-  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, setup.fixedTime),
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
                             serverChecks(fromCommand)};
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
-  return setup.trace(preprocessor, command.input, command.macros);
+  ByteSink text;
+  Trace trace(preprocessor.document(), text, TraceFilter{});
+  preprocessor.run(command.input, command.macros, &trace);
+  return std::string(text.contents());
 }

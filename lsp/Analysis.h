@@ -19,6 +19,7 @@
 #include "diagnostics/Diagnostic.h"
 #include "macros/MacroTable.h"
 #include "xml/XMLDocument.h"
+#include "xmlpp/Invocation.h"
 
 // A file's text as a run read it, with its lines.
 using FileText = IndexedText;
@@ -83,8 +84,8 @@ using OpenText = std::function<std::optional<std::string_view>(const std::string
 // Runs `command` (or the input on its own, with `fromCommand` false: the checks of undefined
 // macros stay quiet, since its macros are unknown rather than missing), reading open documents
 // through `openText`.
-std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const CommandRun& command,
+std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
                                   bool fromCommand, const OpenText& openText);
-// The trace of the same run (setup.trace must be given).
-std::string traceRun(const ServerSetup& setup, const CommandRun& command, bool fromCommand,
+// The trace of the same run: what --trace writes.
+std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
                      const OpenText& openText);

@@ -135,7 +135,7 @@ Reply Server::request(const std::string& method, const json& params) {
     return json(nullptr);
   }
   if (method == "xmlpp/preview") return preview(params);
-  if (method == "xmlpp/trace" && setup_.trace) return trace(params);
+  if (method == "xmlpp/trace") return trace(params);
   return feature(method, params);
 }
 

@@ -148,19 +148,26 @@ void Workspace::refreshDatabase() {
   readBy_.clear();
 }
 
-std::optional<CommandRun> Workspace::parsed(const Command& command) {
-  if (!setup_.parseCommand) return std::nullopt;
-  Expected<CommandRun> run = setup_.parseCommand(command.arguments, command.directory);
+std::optional<RunSettings> Workspace::parsed(const Command& command) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : command.arguments)
+    argv.push_back(argument.c_str());
+  Expected<Options> options = parseOptions(static_cast<int>(argv.size()), argv.data());
+  if (!options) return std::nullopt;
+  const std::vector<std::string_view> args = positionals(*options);
+  if (args.size() < 2 || args[0] == "-") return std::nullopt;
+  Expected<RunSettings> run =
+      runSettings(*options, command.directory, setup_.sourceDateEpoch.c_str());
   if (!run) return std::nullopt;
   return std::move(*run);
 }
 
-CommandRun Workspace::commandFor(const std::string& path, bool& fromCommand) {
+RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand) {
   refreshDatabase();
   fromCommand = true;
   for (const Command& command : commands_) {
     if (command.file != path) continue;
-    if (std::optional<CommandRun> run = parsed(command)) return std::move(*run);
+    if (std::optional<RunSettings> run = parsed(command)) return std::move(*run);
   }
   if (!scanned_) {
     scanned_ = true;
@@ -168,7 +175,7 @@ CommandRun Workspace::commandFor(const std::string& path, bool& fromCommand) {
     for (const Command& command : commands_) {
       if (++count > kMaxScannedCommands) break;
       if (analyses_.contains(command.file)) continue;
-      if (std::optional<CommandRun> run = parsed(command)) {
+      if (std::optional<RunSettings> run = parsed(command)) {
         keep(analyze(setup_, *run, true, [this](const std::string& p) { return openText(p); }));
       }
     }
@@ -176,11 +183,18 @@ CommandRun Workspace::commandFor(const std::string& path, bool& fromCommand) {
   if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
     for (const Command& command : commands_) {
       if (command.file != reader->second) continue;
-      if (std::optional<CommandRun> run = parsed(command)) return std::move(*run);
+      if (std::optional<RunSettings> run = parsed(command)) return std::move(*run);
     }
   }
   fromCommand = false;
-  return CommandRun{path, defaultMacros_, {}, std::nullopt, false};
+  RunSettings alone;
+  alone.input = path;
+  alone.macros = defaultMacros_;
+  if (!setup_.sourceDateEpoch.empty()) {
+    Expected<std::time_t> time = parseSourceDateEpoch(setup_.sourceDateEpoch);
+    if (time) alone.fixedTime = *time;
+  }
+  return alone;
 }
 
 const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
@@ -195,14 +209,14 @@ const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
 
 const Analysis& Workspace::run(const std::string& path) {
   bool fromCommand = false;
-  const CommandRun command = commandFor(path, fromCommand);
+  const RunSettings command = commandFor(path, fromCommand);
   return keep(
       analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); }));
 }
 
 std::string Workspace::trace(const std::string& path) {
   bool fromCommand = false;
-  const CommandRun command = commandFor(path, fromCommand);
+  const RunSettings command = commandFor(path, fromCommand);
   return traceRun(setup_, command, fromCommand,
                   [this](const std::string& p) { return openText(p); });
 }

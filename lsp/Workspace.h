@@ -51,7 +51,7 @@ class Workspace {
 
   // Runs what covers `path` (see commandFor) and keeps the run as the latest of its input.
   const Analysis& run(const std::string& path);
-  // The trace of a run of what covers `path` (the server's setup must have a TraceRunner).
+  // The trace of a run of what covers `path`.
   std::string trace(const std::string& path);
   // The latest run that read `path`, or null.
   const Analysis* latestFor(const std::string& path) const;
@@ -60,8 +60,10 @@ class Workspace {
   // The run that covers a file: the command whose input it is, else the first command that read
   // it (the database's commands are run once each to learn what they read), else the file on its
   // own with the default macros. `fromCommand` tells which.
-  CommandRun commandFor(const std::string& path, bool& fromCommand);
-  std::optional<CommandRun> parsed(const Command& command);
+  RunSettings commandFor(const std::string& path, bool& fromCommand);
+  // The settings of a command, read as the command line reads them (none for a command that
+  // cannot be read, or reads standard input).
+  std::optional<RunSettings> parsed(const Command& command);
   // Reads the database again when its file changed.
   void refreshDatabase();
   std::optional<std::string_view> openText(const std::string& path) const;

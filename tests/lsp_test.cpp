@@ -10,7 +10,6 @@
 #include "lsp/TagText.h"
 #include "lsp/TextDocument.h"
 #include "lsp/Transport.h"
-#include "macros/MacroList.h"
 
 namespace {
 
@@ -244,16 +243,6 @@ TEST(LspServer, TextWithInvalidUtf8IsSentEscaped) {
   EXPECT_EQ(jsonText(json{{"m", "caf\xC3\xA9"}}), "{\"m\":\"caf\xC3\xA9\"}");
 }
 
-// A command's arguments as "xmlpp INPUT OUTPUT [MACROS]".
-Expected<CommandRun> testCommand(const std::vector<std::string>& arguments,
-                                 const std::string& directory) {
-  if (arguments.size() < 3) return Diagnostic::failure("too few arguments");
-  CommandRun run;
-  run.input = directory + "/" + arguments[1];
-  if (arguments.size() > 3) run.macros = parseMacroList(arguments[3]);
-  return run;
-}
-
 json notificationFor(const std::vector<json>& sent, const std::string& uri) {
   for (const json& message : sent) {
     if (message.value("method", "") == "textDocument/publishDiagnostics" &&
@@ -301,7 +290,7 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
                        {"file", root + "/main.xml"},
                        {"output", root + "/out.xml"},
                        {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=evb"}}}});
-  TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand, {}});
+  TestServer server(ServerSetup{"/usr", ""});
   server.initialize({{"rootUri", uriOfPath(root)}});
   const std::string partUri = uriOfPath(root + "/part.xml");
   const std::string mainUri = uriOfPath(root + "/main.xml");
@@ -511,7 +500,7 @@ TEST(LspServer, ChoosesTheCommandDatabase) {
                            {"output", root + "/out.xml"},
                            {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=" + folder}}}});
     }
-    TestServer server(ServerSetup{"/usr", std::nullopt, &testCommand, {}});
+    TestServer server(ServerSetup{"/usr", ""});
     server.initialize({{"rootUri", uriOfPath(root)}});
     const std::string uri = uriOfPath(root + "/main.xml");
     server.send(openMessage(uri, readFile(dir.path() / "main.xml")));

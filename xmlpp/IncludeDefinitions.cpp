@@ -71,8 +71,14 @@ Decision IncludeDefinitions::include(Step& step) {
     scope_.listener->include(IncludeEvent{WalkScope::placeOf(step), name, path, includeDir});
   }
   if (context.includeDepth >= kMaxNesting) {
-    return scope_.fail(step,
-                       "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+    return scope_.fail(
+        step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+  }
+  if (written_) {
+    if (Failure clash = written_->checkRead("an included file", path)) {
+      clash->locations = scope_.locate(directive, step.frame);
+      return std::move(*clash);
+    }
   }
   XMLElement* previousRoot = doc.root;
   Failure loadFailure = doc.load(path, LoadRole::Include);
@@ -94,9 +100,9 @@ Decision IncludeDefinitions::include(Step& step) {
   }
   // A file read to its end should close what it opens (its root, when it has none).
   if (findings.on(Check::UnclosedElement) && !loadFailure && doc.unclosed) {
-    Diagnostic unclosed = inside(Diagnostic::found(
-        checkName(Check::UnclosedElement), endsInsideMessage(path, *doc.unclosed),
-        {{SourceLocation::Role::At, path, doc.unclosed->line, 0}}));
+    Diagnostic unclosed = inside(
+        Diagnostic::found(checkName(Check::UnclosedElement), endsInsideMessage(path, *doc.unclosed),
+                          {{SourceLocation::Role::At, path, doc.unclosed->line, 0}}));
     if (Failure failure = findings.report(Check::UnclosedElement, std::move(unclosed.message),
                                           std::move(unclosed.locations))) {
       return std::move(*failure);
@@ -257,8 +263,7 @@ Decision IncludeDefinitions::xmlput(Step& step) {
   // Every use starts from a fresh copy of the registered fragment.
   const Fragment& fragment = it->second;
   if (scope_.listener) {
-    scope_.listener->put(
-        PutEvent{WalkScope::placeOf(step), name, fragment.element, fragment.file});
+    scope_.listener->put(PutEvent{WalkScope::placeOf(step), name, fragment.element, fragment.file});
   }
   return Outcome{Outcome::Kind::Put, scope_.doc.copyElement(fragment.element), fragment.file};
 }

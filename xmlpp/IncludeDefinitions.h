@@ -12,15 +12,17 @@
 
 #include "DirectiveChecks.h"
 #include "WalkScope.h"
+#include "files/WrittenFiles.h"
 #include "xmlpp/Directives.h"
 
 class IncludeDefinitions {
  public:
   // Each file read is added to `loadedFiles` the first time; an include not found beside the
   // including file is looked up in `includeDirs`, in order.
+  // An included file that is one of the files the run writes (`written`) fails the run.
   IncludeDefinitions(WalkScope& scope, std::vector<std::string>& loadedFiles,
-                     const std::vector<std::string>& includeDirs)
-      : scope_(scope), loadedFiles_(loadedFiles), includeDirs_(includeDirs) {}
+                     const std::vector<std::string>& includeDirs, const WrittenFiles* written)
+      : scope_(scope), loadedFiles_(loadedFiles), includeDirs_(includeDirs), written_(written) {}
 
   // Decides for the step's element, a directive of this group.
   Decision decide(DirectiveId directive, Step& step);
@@ -69,6 +71,7 @@ class IncludeDefinitions {
   WalkScope& scope_;
   std::vector<std::string>& loadedFiles_;
   const std::vector<std::string>& includeDirs_;
+  const WrittenFiles* written_;
   std::map<std::string, Fragment, std::less<>> fragments_;
   std::unordered_set<std::string> paths_;  // the files read, each once
 };

@@ -1,9 +1,13 @@
 // The run object: a load, the checks of what was loaded, and the walk.
 
+#include "xmlpp/Preprocessor.h"
+
+#include <unistd.h>
+
 #include "ReaderChecks.h"
+#include "StreamedOutput.h"
 #include "Walk.h"
 #include "macros/MacroList.h"
-#include "xmlpp/Preprocessor.h"
 
 namespace {
 
@@ -34,16 +38,57 @@ Failure Preprocessor::run(const std::string& fileName, std::string_view macroLis
 
 Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
                           WalkListener* listener, RunOutput* output) {
-  document_.recordRepairs = checks_.any();
-  if (listener || checks_.any() || document_.keepText) output = nullptr;  // they need the tree
-  if (Failure failure = document_.load(fileName, LoadRole::Input, output)) return failure;
+  XMLDocument& document = *document_;
+  document.recordRepairs = checks_.any();
+  if (Failure failure = document.load(fileName, LoadRole::Input, output)) return failure;
   Findings findings(checks_, warnings_);
   if (findings.any()) {
-    if (Failure failure = reportRepairs(findings, document_, fileName, {})) return failure;
-    if (Failure failure = loadChecks(findings, document_, fileName)) return failure;
+    if (Failure failure = reportRepairs(findings, document, fileName, {})) return failure;
+    if (Failure failure = loadChecks(findings, document, fileName)) return failure;
   }
-  Walk walk(document_, environment_, loadedFiles_, includeDirs_, findings, listener, output);
+  Walk walk(document, environment_, loadedFiles_, includeDirs_, findings, listener, output,
+            writtenFiles_);
   return walk.run(fileName, macros);
+}
+
+bool Preprocessor::streams(const OutputTarget& target, const WalkListener* listener) const {
+  return target.path != "-" && !listener && !checks_.any() && !document_->keepText;
+}
+
+Preprocessor::Preprocessor(MacroEnvironment environment, const CheckSettings& checks)
+    : environment_(std::move(environment)), checks_(checks) {}
+
+Preprocessor::~Preprocessor() = default;
+
+Failure Preprocessor::runFor(const std::string& fileName, const MacroMap& macros,
+                             const OutputTarget& target, WalkListener* listener) {
+  if (!streams(target, listener)) return run(fileName, macros, listener);
+  streamed_ = std::make_unique<StreamedOutput>(*document_, target);
+  if (Failure failure = run(fileName, macros, listener, streamed_.get())) return failure;
+  if (!streamed_->holdsChildren() || streamed_->startStands()) return std::nullopt;
+  // An include loaded after the output had begun gave the document another declaration or
+  // DOCTYPE: the run is made again, on a new document, and written after the walk.
+  streamed_.reset();
+  target.file.discard();
+  auto fresh = std::make_unique<XMLDocument>();
+  fresh->keepText = document_->keepText;
+  fresh->utf8References = document_->utf8References;
+  fresh->fileSource = document_->fileSource;
+  document_ = std::move(fresh);
+  loadedFiles_.clear();
+  warnings_.clear();
+  return run(fileName, macros, listener);
+}
+
+Failure Preprocessor::writeOutput(const OutputTarget& target) {
+  XMLDocument& document = *document_;
+  if (streamed_ && streamed_->holdsChildren()) return streamed_->finish(*document.root);
+  if (target.doctype) document.doctype = document.duplicateString(*target.doctype);
+  if (Failure failure = target.path == "-" ? target.file.openDescriptor(STDOUT_FILENO, target.path)
+                                           : target.file.open(target.path)) {
+    return failure;
+  }
+  return document.writeFile(target.file, target.options);
 }
 
 bool Preprocessor::keepsAsRead(const XMLElement& element) {
@@ -54,4 +99,3 @@ bool Preprocessor::keepsAsRead(const XMLElement& element) {
   }
   return true;
 }
-

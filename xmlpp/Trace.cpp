@@ -10,9 +10,6 @@
 
 namespace {
 
-// Lines are written in blocks of about this size: a trace of millions of lines costs few writes.
-constexpr std::size_t kFlushSize = std::size_t{1} << 16;
-
 // Bytes written as they are in a quoted value: printable ASCII but the four the output's writer
 // escapes; every other byte is escaped as the writer escapes it in an attribute value.
 void appendEscaped(std::string& out, std::string_view text) {
@@ -72,16 +69,11 @@ std::string loopVariables(const XMLElement& loop, bool foreach) {
 
 }  // namespace
 
-Trace::Trace(const XMLDocument& document, std::FILE* out, TraceFilter filter)
+Trace::Trace(const XMLDocument& document, ByteSink& out, TraceFilter filter)
     : doc_(document), out_(out), filter_(std::move(filter)) {}
 
 bool Trace::flush() {
-  if (!buffer_.empty()) {
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size()) failed_ = true;
-    buffer_.clear();
-  }
-  if (std::fflush(out_) != 0) failed_ = true;
-  return !failed_;
+  return out_.flush();
 }
 
 std::string Trace::where(const std::string& file, const char* position) {
@@ -111,7 +103,8 @@ void Trace::begin(const WalkPlace& place) {
 
 void Trace::end() {
   buffer_.push_back('\n');
-  if (buffer_.size() >= kFlushSize) flush();
+  out_.append(buffer_);
+  buffer_.clear();
 }
 
 void Trace::appendQuoted(std::string_view text) {
@@ -271,14 +264,4 @@ void Trace::loop(const LoopEvent& event) {
   buffer_ += ": " + std::to_string(event.iterations);
   buffer_ += event.iterations == 1 ? " iteration" : " iterations";
   end();
-}
-
-Expected<std::FILE*> openTraceFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (!file) {
-    const int error = errno;
-    return Diagnostic::failure("xmlpp: couldn't write the trace to " + path + ": " +
-                               std::strerror(error));
-  }
-  return file;
 }

@@ -4,7 +4,6 @@
 // form of a compiler's notes ("FILE:LINE:COL: note: ..."). The wording of each kind of line is
 // listed in docs/directives.md ("Tracing a run"); the lines are built in Trace.cpp.
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "diagnostics/Diagnostic.h"
+#include "files/ByteSink.h"
 #include "xml/XMLDocument.h"
 #include "xmlpp/WalkListener.h"
 
@@ -24,9 +24,9 @@ struct TraceFilter {
 
 class Trace final : public WalkListener {
  public:
-  // A trace of the run whose document is `document`, written to `out` (not owned: standard
-  // error, or a file the caller opened and closes).
-  Trace(const XMLDocument& document, std::FILE* out, TraceFilter filter);
+  // A trace of the run whose document is `document`, written to `out` (standard error, the trace
+  // file, or memory).
+  Trace(const XMLDocument& document, ByteSink& out, TraceFilter filter);
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;
 
@@ -37,8 +37,8 @@ class Trace final : public WalkListener {
   void define(const DefineEvent& event) override;
   void loop(const LoopEvent& event) override;
 
-  // Writes what is buffered; false when a write failed (now or earlier). The owner calls it at
-  // the end of the run.
+  // Writes out what is buffered; false when a write failed (now or earlier). The owner calls it
+  // at the end of the run.
   bool flush();
 
  private:
@@ -55,16 +55,12 @@ class Trace final : public WalkListener {
   void appendQuoted(std::string_view text);
 
   const XMLDocument& doc_;
-  std::FILE* out_;
+  ByteSink& out_;
   TraceFilter filter_;
-  bool failed_ = false;
-  std::string buffer_;
+  std::string buffer_;  // the line being made
   // Files compared with --trace-file, by the walk's kept path.
   std::unordered_map<const std::string*, bool> fileKept_;
   // The element whose references named the --trace-macro macro last: its directive's line is
   // about that macro too.
   const XMLElement* referring_ = nullptr;
 };
-
-// Opens the file --trace=FILE names, for writing; fails with the system's reason.
-Expected<std::FILE*> openTraceFile(const std::string& path);

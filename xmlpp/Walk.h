@@ -33,14 +33,16 @@ class Walk final : private Locator {
   // A walk over `document`, which it changes in place; each file it reads is added to
   // `loadedFiles` the first time. The enabled checks report to `findings`. An include not found
   // beside the including file is looked up in `includeDirs`, in order. `output`, when given,
-  // takes the root's children the walk is done with.
+  // takes the root's children the walk is done with. Each included file is checked against
+  // `written`, the files the run writes, when given.
   Walk(XMLDocument& document, const MacroEnvironment& environment,
        std::vector<std::string>& loadedFiles, const std::vector<std::string>& includeDirs,
-       Findings& findings, WalkListener* listener, RunOutput* output = nullptr)
+       Findings& findings, WalkListener* listener, RunOutput* output = nullptr,
+       const WrittenFiles* written = nullptr)
       : scope_(document, environment, findings, listener, *this),
         checks_(scope_),
         conditionals_(scope_, checks_),
-        includes_(scope_, loadedFiles, includeDirs),
+        includes_(scope_, loadedFiles, includeDirs, written),
         loops_(scope_),
         output_(output) {}
 

@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "CheckOptions.h"
 #include "diagnostics/Diagnostic.h"
+#include "xmlpp/CheckOptions.h"
 
 // The command line of a run:
 //
@@ -51,9 +52,8 @@ struct Options {
 // arguments and values are views into `argv`.
 Expected<Options> parseOptions(int argc, const char* const* argv);
 
-// What --help and --version print, each ending with a line feed.
-std::string helpText();
-std::string versionText();
+// The options as --help lists them: each one's name (with its value's) and summary, in order.
+std::vector<std::pair<std::string, std::string_view>> optionHelpRows();
 
 // The time given by SOURCE_DATE_EPOCH: a decimal count of seconds since 1970-01-01 00:00:00 UTC,
 // digits only (no sign, no blanks), at most 253402300799 (9999-12-31 23:59:59 UTC, the last time

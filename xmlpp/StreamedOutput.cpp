@@ -14,13 +14,12 @@ StreamedOutput::Start StreamedOutput::currentStart() const {
 
 bool StreamedOutput::begin(const XMLElement& root) {
   if (refused_) return false;
-  file_ = std::make_unique<OutputFile>();
-  if (!file_->openTemporary(path_)) {
-    file_.reset();
+  if (!target_.file.openTemporary(target_.path)) {
+    target_.file.discard();
     refused_ = true;
     return false;
   }
-  writer_ = std::make_unique<PieceWriter>(*file_, options_);
+  writer_ = std::make_unique<PieceWriter>(target_.file, target_.options);
   writer_->start(document_, doctype(), root);
   start_ = currentStart();
   return true;
@@ -35,7 +34,7 @@ bool StreamedOutput::take(const XMLElement& root, const XMLNode& child) {
 
 void StreamedOutput::drop() {
   writer_.reset();
-  file_.reset();  // a temporary file is removed
+  target_.file.discard();  // a temporary file is removed
 }
 
 bool StreamedOutput::takeFinished(const XMLElement& root, const XMLNode& child) {

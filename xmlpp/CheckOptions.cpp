@@ -1,4 +1,4 @@
-#include "CheckOptions.h"
+#include "xmlpp/CheckOptions.h"
 
 #include <algorithm>
 

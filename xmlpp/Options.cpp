@@ -1,4 +1,4 @@
-#include "Options.h"
+#include "xmlpp/Options.h"
 
 #include <algorithm>
 #include <charconv>
@@ -167,36 +167,11 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
   return options;
 }
 
-std::string helpText() {
-  std::string text =
-      "Usage: xmlpp [options] <infile> <outfile> [macro1=value;macro2=value;..]\n"
-      "             [doctype]\n"
-      "Carries out the directives in the XML file <infile> (\"-\": standard input),\n"
-      "expands $(name) references in attribute values and writes the result to\n"
-      "<outfile> (\"-\": standard output). With exactly four arguments, the output\n"
-      "gets <!DOCTYPE doctype>.\n"
-      "\n"
-      "Options (anywhere; after \"--\" every argument is positional):\n";
+std::vector<std::pair<std::string, std::string_view>> optionHelpRows() {
   std::vector<std::pair<std::string, std::string_view>> rows;
   for (const KnownOption& option : kOptions)
     rows.emplace_back(shownName(option), option.summary);
-  text += alignedHelp(rows) + checkOptionsHelp() + checksHelp();
-  text +=
-      "\n"
-      "Environment:\n"
-      "  XMLPP_DEPFILE      also write a Make-style dependency file to this path\n"
-      "                     (-MF and -MD win), replaced together with the output;\n"
-      "                     a file name Make or Ninja would misread fails the run\n"
-      "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 00:00:00 UTC: the date and time\n"
-      "                     macros give this time, in UTC, instead of the clock's\n"
-      "\n"
-      "Documentation: man xmlpp; README.md and directives.md (the complete\n"
-      "reference) in share/doc/xmlpp/ under the installation prefix.\n";
-  return text;
-}
-
-std::string versionText() {
-  return "xmlpp " XMLPP_VERSION "\n";
+  return rows;
 }
 
 Expected<std::time_t> parseSourceDateEpoch(std::string_view text) {
