@@ -68,18 +68,19 @@ class Recorder : public WalkListener {
     const std::size_t at = static_cast<std::size_t>(offset);
     const std::string_view tag = startTag(text->second.text(), at);
     recordReferences(path, at, tag, scope);
-    const std::string_view name = element.name();
-    if (name == "if" || name == "ifnot") {
+    const Directive* directive = directiveNamed(element.name());
+    if (!directive || !directive->walked()) return;
+    const DirectiveId id = directive->id;
+    if (id == DirectiveId::If || id == DirectiveId::Ifnot) {
       forEachAttribute(tag, [&](std::string_view attribute, std::size_t nameAt, std::string_view,
                                 std::size_t) { use(path, at + nameAt, attribute, scope); });
-    } else if (name == "ifdef" || name == "ifndef" || name == "switch") {
+    } else if (id == DirectiveId::Ifdef || id == DirectiveId::Ifndef || id == DirectiveId::Switch) {
       forEachAttribute(tag, [&](std::string_view attribute, std::size_t, std::string_view value,
                                 std::size_t valueAt) {
-        if (attribute == "name") use(path, at + valueAt, value, scope);
+        if (attribute == attr::kName) use(path, at + valueAt, value, scope);
       });
-    } else if (name == "include" || name == "xmldef" || name == "xmlput" || name == "for" ||
-               name == "foreach" || name == "define") {
-      Reached reached{std::string(name), Place{path, at}, {}};
+    } else if (id != DirectiveId::Ifex) {
+      Reached reached{id, Place{path, at}, {}};
       for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
         const XMLAttribute& attribute = element.attributes()[i];
         reached.attributes.emplace_back(attribute.name(), attribute.value());

@@ -19,6 +19,7 @@
 #include "diagnostics/Diagnostic.h"
 #include "macros/MacroTable.h"
 #include "xml/XMLDocument.h"
+#include "xmlpp/Directives.h"
 #include "xmlpp/Invocation.h"
 
 // A file's text as a run read it, with its lines.
@@ -49,7 +50,7 @@ struct Use {
 
 // A directive the walk reached: its element's name at `at`, with its attributes as expanded.
 struct Reached {
-  std::string directive;
+  DirectiveId directive;
   Place at;
   std::vector<std::pair<std::string, std::string>> attributes;
 };

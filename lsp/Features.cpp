@@ -156,18 +156,22 @@ const Use* useAt(const FeatureContext& context, std::size_t offset) {
   return use == context.analysis->uses.end() ? nullptr : &use->second;
 }
 
+// Whether an element named `element` is the directive `id`.
+bool is(std::string_view element, DirectiveId id) {
+  return element == directiveName(id);
+}
+
 // Whether a loop directive defines `name` as a loop variable.
 bool loopDefines(const Reached& loop, std::string_view name) {
-  if (loop.directive == "foreach") {
+  if (loop.directive == DirectiveId::Foreach) {
     return std::any_of(loop.attributes.begin(), loop.attributes.end(),
                        [&](const auto& attribute) { return attribute.first == name; });
   }
   for (const auto& [attribute, index] : loop.attributes) {
-    if (attribute != "index" || index.empty() || !name.starts_with(index)) continue;
+    if (attribute != attr::kIndex || index.empty() || !name.starts_with(index)) continue;
     const std::string_view suffix = name.substr(index.size());
-    if (suffix.empty() || suffix == "_hex" || suffix == "_alpha" || suffix == "_ap" ||
-        suffix == "_ap_hex") {
-      return true;
+    for (const std::string_view defined : directive(DirectiveId::For).loopSuffixes) {
+      if (suffix == defined) return true;
     }
   }
   return false;
@@ -178,7 +182,9 @@ const Reached* loopOf(const FeatureContext& context, std::size_t offset, std::st
   if (!context.analysis) return nullptr;
   const Reached* found = nullptr;
   for (const Reached& directive : context.analysis->directives) {
-    if (directive.directive != "for" && directive.directive != "foreach") continue;
+    if (directive.directive != DirectiveId::For && directive.directive != DirectiveId::Foreach) {
+      continue;
+    }
     if (directive.at.file != context.path || directive.at.offset > offset) continue;
     if (!loopDefines(directive, name)) continue;
     if (!found || directive.at.offset > found->at.offset) found = &directive;
@@ -187,7 +193,8 @@ const Reached* loopOf(const FeatureContext& context, std::size_t offset, std::st
 }
 
 std::string loopText(const FeatureContext& context, const Reached& loop) {
-  std::string text = "loop variable of <" + loop.directive + "> at " + placeText(context, loop.at);
+  std::string text = "loop variable of <" + std::string(directiveName(loop.directive)) + "> at " +
+                     placeText(context, loop.at);
   for (const auto& [name, value] : loop.attributes)
     text += "\n- `" + name + "` = `" + value + "`";
   return text;
@@ -248,11 +255,12 @@ json hover(const FeatureContext& context, const json& params) {
   if (!position) return nullptr;
   const std::string& text = context.document.text();
   const Cursor cursor = cursorAt(text, context.document.offsetOf(*position));
-  const bool tested =
-      (cursor.kind == Cursor::Kind::AttributeName &&
-       (cursor.element == "if" || cursor.element == "ifnot")) ||
-      (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == "name" &&
-       (cursor.element == "ifdef" || cursor.element == "ifndef" || cursor.element == "switch"));
+  const std::string_view element = cursor.element;
+  const bool tested = (cursor.kind == Cursor::Kind::AttributeName &&
+                       (is(element, DirectiveId::If) || is(element, DirectiveId::Ifnot))) ||
+                      (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == attr::kName &&
+                       (is(element, DirectiveId::Ifdef) || is(element, DirectiveId::Ifndef) ||
+                        is(element, DirectiveId::Switch)));
   if (cursor.kind == Cursor::Kind::Reference || tested) {
     const std::string name =
         tested && cursor.kind == Cursor::Kind::AttributeValue ? cursor.value : cursor.name;
@@ -278,9 +286,9 @@ json hover(const FeatureContext& context, const json& params) {
   }
   // A loop's own variable: the index of a for, an attribute of a foreach.
   const bool loopVariable =
-      (cursor.element == "for" && cursor.kind == Cursor::Kind::AttributeValue &&
-       cursor.name == "index") ||
-      (cursor.element == "foreach" && cursor.kind == Cursor::Kind::AttributeName);
+      (is(element, DirectiveId::For) && cursor.kind == Cursor::Kind::AttributeValue &&
+       cursor.name == attr::kIndex) ||
+      (is(element, DirectiveId::Foreach) && cursor.kind == Cursor::Kind::AttributeName);
   if (loopVariable && context.analysis) {
     for (const Reached& loop : context.analysis->directives) {
       if (loop.at.file == context.path && loop.at.offset == cursor.tagAt) {
@@ -308,7 +316,7 @@ json referenceDefinition(const FeatureContext& context, const Cursor& cursor) {
   }
   if (locations.empty()) {
     if (const Reached* loop = loopOf(context, cursor.at, cursor.name)) {
-      locations.push_back(locationOf(context, loop->at, loop->directive.size()));
+      locations.push_back(locationOf(context, loop->at, directiveName(loop->directive).size()));
     }
   }
   return locations;
@@ -339,14 +347,16 @@ json putDefinition(const FeatureContext& context, const Cursor& cursor) {
   json locations = json::array();
   const auto put = context.analysis->fragments.find(Place{context.path, cursor.tagAt});
   if (put != context.analysis->fragments.end()) {
-    locations.push_back(locationOf(context, put->second, std::string_view("xmldef").size()));
+    const std::size_t length = directiveName(DirectiveId::Xmldef).size();
+    locations.push_back(locationOf(context, put->second, length));
     return locations;
   }
   for (const Reached& fragment : context.analysis->directives) {
-    if (fragment.directive != "xmldef") continue;
+    if (fragment.directive != DirectiveId::Xmldef) continue;
     for (const auto& [name, value] : fragment.attributes) {
-      if (name == "name" && value == cursor.value) {
-        locations.push_back(locationOf(context, fragment.at, fragment.directive.size()));
+      if (name == attr::kName && value == cursor.value) {
+        locations.push_back(
+            locationOf(context, fragment.at, directiveName(fragment.directive).size()));
       }
     }
   }
@@ -361,10 +371,12 @@ json definition(const FeatureContext& context, const json& params) {
   const Cursor cursor = cursorAt(context.document.text(), context.document.offsetOf(*position));
   if (cursor.kind == Cursor::Kind::Reference) return referenceDefinition(context, cursor);
   if (cursor.kind != Cursor::Kind::AttributeValue) return nullptr;
-  if (cursor.element == "include" && cursor.name == "filename") {
+  if (is(cursor.element, DirectiveId::Include) && cursor.name == attr::kFilename) {
     return includeDefinition(context, cursor);
   }
-  if (cursor.element == "xmlput" && cursor.name == "name") return putDefinition(context, cursor);
+  if (is(cursor.element, DirectiveId::Xmlput) && cursor.name == attr::kName) {
+    return putDefinition(context, cursor);
+  }
   return nullptr;
 }
 
@@ -377,15 +389,16 @@ json references(const FeatureContext& context, const json& params) {
       options && options->is_object() && options->value("includeDeclaration", false);
   json locations = json::array();
   // A fragment: its xmldef and every xmlput of it.
-  if (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == "name" &&
-      (cursor.element == "xmldef" || cursor.element == "xmlput")) {
+  if (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == attr::kName &&
+      (is(cursor.element, DirectiveId::Xmldef) || is(cursor.element, DirectiveId::Xmlput))) {
     std::set<Place> seen;
     for (const Reached& directive : context.analysis->directives) {
-      const bool put = directive.directive == "xmlput";
-      if (!put && !(declarations && directive.directive == "xmldef")) continue;
+      const bool put = directive.directive == DirectiveId::Xmlput;
+      if (!put && !(declarations && directive.directive == DirectiveId::Xmldef)) continue;
       for (const auto& [name, value] : directive.attributes) {
-        if (name == "name" && value == cursor.value && seen.insert(directive.at).second) {
-          locations.push_back(locationOf(context, directive.at, directive.directive.size()));
+        if (name == attr::kName && value == cursor.value && seen.insert(directive.at).second) {
+          locations.push_back(
+              locationOf(context, directive.at, directiveName(directive.directive).size()));
         }
       }
     }
@@ -394,8 +407,8 @@ json references(const FeatureContext& context, const json& params) {
   // A macro: every reference and test of it the run reached, and its defines.
   std::string macro;
   if (cursor.kind == Cursor::Kind::Reference) macro = cursor.name;
-  if (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == "name" &&
-      cursor.element == "define") {
+  if (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == attr::kName &&
+      is(cursor.element, DirectiveId::Define)) {
     macro = cursor.value;
   }
   if (macro.empty()) return nullptr;
@@ -405,10 +418,11 @@ json references(const FeatureContext& context, const json& params) {
   }
   if (declarations) {
     for (const Reached& directive : context.analysis->directives) {
-      if (directive.directive != "define") continue;
+      if (directive.directive != DirectiveId::Define) continue;
       for (const auto& [name, value] : directive.attributes) {
-        if (name == "name" && value == macro) {
-          locations.push_back(locationOf(context, directive.at, directive.directive.size()));
+        if (name == attr::kName && value == macro) {
+          locations.push_back(
+              locationOf(context, directive.at, directiveName(directive.directive).size()));
         }
       }
     }

@@ -11,32 +11,6 @@ namespace {
 using json = nlohmann::json;
 using tagtext::isNameByte;
 
-// The directives and the attributes each reads ("case" and "default" are switch's branches).
-struct DirectiveInfo {
-  std::string_view name;
-  std::vector<std::string_view> attributes;
-  std::string_view summary;
-};
-const std::vector<DirectiveInfo>& directiveInfo() {
-  static const std::vector<DirectiveInfo> kInfo = {
-      {"if", {}, "kept when the macro named by its attribute has one of the listed values"},
-      {"ifnot", {}, "kept unless the macro named by its attribute has one of the listed values"},
-      {"ifex", {"expression"}, "kept when the expression is true"},
-      {"ifdef", {"name"}, "kept when the macro is defined"},
-      {"ifndef", {"name"}, "kept when the macro is not defined"},
-      {"switch", {"name"}, "keeps the case whose value the macro has, else the default"},
-      {"case", {"value"}, "a branch of a switch"},
-      {"default", {}, "the branch of a switch taken when no case matches"},
-      {"include", {"filename", "macros", "inherit_attributes", "no_root"}, "inserts a file"},
-      {"define", {"name", "value", "expression", "hex_expression"}, "defines a macro"},
-      {"xmldef", {"name"}, "defines a fragment for xmlput"},
-      {"xmlput", {"name", "macros"}, "inserts a fragment defined by xmldef"},
-      {"for", {"index", "start", "end", "incr", "add", "sub", "mul"}, "repeats its body"},
-      {"foreach", {}, "repeats its body for each value of its attributes' lists"},
-  };
-  return kInfo;
-}
-
 enum CompletionKind { kKeyword = 14, kProperty = 10, kVariable = 6 };
 enum SymbolKind { kFile = 1, kNamespace = 3, kFunction = 12, kConstant = 14 };
 
@@ -47,10 +21,10 @@ json item(std::string_view label, int kind, std::string_view detail) {
 // The variables a loop directive defines in its body (none for another directive).
 void addLoopVariables(const Reached& directive, std::set<std::string>& names) {
   for (const auto& [attribute, value] : directive.attributes) {
-    if (directive.directive == "foreach") names.insert(attribute);
-    if (directive.directive == "for" && attribute == "index") {
-      for (const char* suffix : {"", "_hex", "_alpha", "_ap", "_ap_hex"})
-        names.insert(value + suffix);
+    if (directive.directive == DirectiveId::Foreach) names.insert(attribute);
+    if (directive.directive == DirectiveId::For && attribute == attr::kIndex) {
+      for (const std::string_view suffix : ::directive(DirectiveId::For).loopSuffixes)
+        names.insert(value + std::string(suffix));
     }
   }
 }
@@ -67,7 +41,9 @@ std::set<std::string> macroNames(const Analysis& analysis) {
   }
   for (const Reached& directive : analysis.directives) {
     for (const auto& [attribute, value] : directive.attributes) {
-      if (directive.directive == "define" && attribute == "name") names.insert(value);
+      if (directive.directive == DirectiveId::Define && attribute == attr::kName) {
+        names.insert(value);
+      }
     }
     addLoopVariables(directive, names);
   }
@@ -125,7 +101,7 @@ json completion(const FeatureContext& context, const json& params) {
     return items;
   }
   if (start >= 1 && text[start - 1] == '<') {
-    for (const DirectiveInfo& directive : directiveInfo())
+    for (const Directive& directive : kDirectives)
       items.push_back(item(directive.name, kKeyword, directive.summary));
     return items;
   }
@@ -142,10 +118,11 @@ json completion(const FeatureContext& context, const json& params) {
   }
   const std::string_view name = tagtext::tagName(before);
   if (name.size() == before.size()) return items;  // still in the name
-  for (const DirectiveInfo& directive : directiveInfo()) {
-    if (directive.name != name) continue;
-    for (const std::string_view attribute : directive.attributes)
-      items.push_back(item(attribute, kProperty, "attribute of <" + std::string(name) + ">"));
+  if (const Directive* directive = directiveNamed(name)) {
+    for (const DirectiveAttribute& attribute : directive->attributes) {
+      if (attribute.name.empty()) continue;
+      items.push_back(item(attribute.name, kProperty, "attribute of <" + std::string(name) + ">"));
+    }
   }
   return items;
 }
@@ -167,12 +144,27 @@ json documentSymbols(const FeatureContext& context, const json&) {
     const std::string_view name = tagtext::tagName(tag);
     int kind = 0;
     std::string label;
-    std::string_view labelAttribute = "name";
-    if (name == "define") kind = kConstant;
-    if (name == "xmldef") kind = kFunction;
-    if (name == "include") kind = kFile, labelAttribute = "filename";
-    if (name == "for") kind = kNamespace, labelAttribute = "index";
-    if (name == "foreach") kind = kNamespace, labelAttribute = "";
+    std::string_view labelAttribute = attr::kName;
+    const Directive* directive = directiveNamed(name);
+    switch (directive ? directive->id : DirectiveId::If) {
+      case DirectiveId::Define:
+        kind = kConstant;
+        break;
+      case DirectiveId::Xmldef:
+        kind = kFunction;
+        break;
+      case DirectiveId::Include:
+        kind = kFile, labelAttribute = attr::kFilename;
+        break;
+      case DirectiveId::For:
+        kind = kNamespace, labelAttribute = attr::kIndex;
+        break;
+      case DirectiveId::Foreach:
+        kind = kNamespace, labelAttribute = "";
+        break;
+      default:
+        break;
+    }
     if (kind != 0) {
       std::size_t selection = at + 1;
       std::size_t selectionEnd = at + 1 + name.size();

@@ -19,8 +19,8 @@ std::pair<std::size_t, std::size_t> spanOf(const FileText& file, const SourceLoc
                                            std::string_view message) {
   const std::string& text = file.text();
   const std::size_t lineStart = file.offsetOf({location.line, 0});
-  const std::size_t lineEnd = file.lines().lineEnd(static_cast<std::size_t>(
-      file.lines().lineOf(lineStart)));
+  const std::size_t lineEnd =
+      file.lines().lineEnd(static_cast<std::size_t>(file.lines().lineOf(lineStart)));
   if (location.column <= 0) return {lineStart, lineEnd};
   const std::size_t at = lineStart + static_cast<std::size_t>(location.column) - 1;
   if (at >= text.size() || text[at] != '<') return {std::min(at, lineEnd), lineEnd};

@@ -61,7 +61,8 @@ class IndexedText {
 
 class TextDocument {
  public:
-  TextDocument(std::string text, std::int64_t version) : text_(std::move(text)), version_(version) {}
+  TextDocument(std::string text, std::int64_t version)
+      : text_(std::move(text)), version_(version) {}
 
   const std::string& text() const { return text_.text(); }
   std::int64_t version() const { return version_; }

@@ -154,7 +154,8 @@ void TextLines::replaced(std::string_view text, std::size_t start, std::size_t e
   // kept, those in the changed range found again, and those after it shifted.
   const auto firstAfter = std::upper_bound(starts_.begin(), starts_.end(), end);
   std::vector<std::size_t> following(firstAfter, starts_.end());
-  const auto kept = std::lower_bound(starts_.begin(), starts_.end(), std::max<std::size_t>(start, 1));
+  const auto kept =
+      std::lower_bound(starts_.begin(), starts_.end(), std::max<std::size_t>(start, 1));
   starts_.erase(kept, starts_.end());
   for (std::size_t x = std::max<std::size_t>(start, 1); x <= start + length; ++x) {
     if (startsLine(text_, x)) starts_.push_back(x);

@@ -23,9 +23,9 @@ std::string loadMessage(LoadRole role, const std::string& fileName, std::string_
 
 Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
                                       LoadRole role) const {
-  return Diagnostic::failure(loadMessage(role, fileName, error.reason, error.reportedLine, root),
-                             {{SourceLocation::Role::At, fileName, lineAt(error.at),
-                               columnAt(error.at)}});
+  return Diagnostic::failure(
+      loadMessage(role, fileName, error.reason, error.reportedLine, root),
+      {{SourceLocation::Role::At, fileName, lineAt(error.at), columnAt(error.at)}});
 }
 
 Failure XMLDocument::loadCopy(std::string_view text, const std::string& fileName, LoadRole role) {
@@ -62,7 +62,8 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink*
     failure.message = loadMessage(role, fileName, failure.message, 0, root);
     return failure;
   }
-  if (const std::optional<SyntaxError> error = loadBuffer(text->data(), text->size(), fileName, sink)) {
+  if (const std::optional<SyntaxError> error =
+          loadBuffer(text->data(), text->size(), fileName, sink)) {
     return syntaxFailure(*error, fileName, role);
   }
   return std::nullopt;

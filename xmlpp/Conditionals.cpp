@@ -51,8 +51,7 @@ Decision Conditionals::decideIf(const Step& step, bool negated) {
   // The inserting lookup: an undefined name becomes defined, empty, in this scope.
   const MacroOrigin* found = nullptr;
   const std::string& current = scope_.macros.findOrInsert(
-      condition.name(), [&] { return scope_.originOf(step, MacroOrigin::Kind::Condition); },
-      found);
+      condition.name(), [&] { return scope_.originOf(step, MacroOrigin::Kind::Condition); }, found);
   if (undefinedBefore(found) && scope_.findings.on(Check::UndefinedCondition)) {
     if (Failure failure = checks_.checkCondition(step, condition.name())) {
       return std::move(*failure);
@@ -156,10 +155,9 @@ void Conditionals::tellCondition(const Step& step, DirectiveId directive, bool t
   const bool ifdef = directive == DirectiveId::Ifdef || directive == DirectiveId::Ifndef;
   const std::string_view tested =
       ifdef ? std::string_view() : attributeText(step.element, attribute);
-  scope_.listener->condition(ConditionEvent{WalkScope::placeOf(step), directive, taken,
-                                            writtenName(step.element, attribute), tested, name,
-                                            defined, value ? std::string_view(*value) : "",
-                                            origin, std::nullopt, nullptr, false});
+  scope_.listener->condition(ConditionEvent{
+      WalkScope::placeOf(step), directive, taken, writtenName(step.element, attribute), tested,
+      name, defined, value ? std::string_view(*value) : "", origin, std::nullopt, nullptr, false});
 }
 
 void Conditionals::tellSwitch(const Step& step, std::string_view name, const XMLElement* chosen,

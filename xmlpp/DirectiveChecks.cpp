@@ -102,9 +102,9 @@ Failure DirectiveChecks::illFormedNames(const Step& step) {
       " is no XML name (one starts with a letter, \"_\" or \":\"): the "
       "output is not well-formed XML";
   if (!wellFormedName(element->name())) {
-    if (Failure failure = scope_.found(step, Check::IllFormedName,
-                                       "the element name \"" + std::string(element->name()) +
-                                           "\"" + std::string(why))) {
+    if (Failure failure = scope_.found(
+            step, Check::IllFormedName,
+            "the element name \"" + std::string(element->name()) + "\"" + std::string(why))) {
       return failure;
     }
   }
@@ -144,11 +144,10 @@ Failure DirectiveChecks::checkDirective(const Step& step, const Directive& direc
           scope_.env.expandWithSystemMacros(attributeText(step.element, attr::kFilename));
       if (name && name->find(u.reference) == std::string::npos) continue;
     }
-    if (Failure failure =
-            scope_.found(step, Check::UnresolvedInDirective,
-                         "unresolved " + u.reference + " in attribute " +
-                             std::string(u.attribute) + " of " + tag(directive.name) +
-                             ": the directive reads it as written")) {
+    if (Failure failure = scope_.found(step, Check::UnresolvedInDirective,
+                                       "unresolved " + u.reference + " in attribute " +
+                                           std::string(u.attribute) + " of " + tag(directive.name) +
+                                           ": the directive reads it as written")) {
       return failure;
     }
   }
@@ -364,9 +363,9 @@ Failure DirectiveChecks::checkEvaluation(const Step& step, const Directive& dire
       // The macro's value as the directive writes it.
       const auto low = static_cast<std::uint32_t>(value->toUnsignedBits());
       char digits[10];
-      const std::string defined =
-          "the macro is " + (attribute == attr::kHexExpression ? std::string(formatUpperHex(low, digits))
-                                                               : std::to_string(low));
+      const std::string defined = "the macro is " + (attribute == attr::kHexExpression
+                                                         ? std::string(formatUpperHex(low, digits))
+                                                         : std::to_string(low));
       if (scope_.evaluator.endOfLast() != text->size()) {
         return notEvaluated(step, directive.name, attribute, ignoredRest(*text), defined);
       }
@@ -404,6 +403,5 @@ Failure DirectiveChecks::checkSwitchBranch(const Step& step, std::string_view va
                           std::string(attributeText(step.element, attr::kName)) + ": value \"" +
                           std::string(value) + "\" matches no " +
                           tag(directiveName(DirectiveId::Case)) + " and there is no " +
-                          tag(directiveName(DirectiveId::Default)) +
-                          ": nothing of it is written");
+                          tag(directiveName(DirectiveId::Default)) + ": nothing of it is written");
 }

@@ -38,8 +38,7 @@ class DirectiveChecks {
   Failure checkNames(const Step& step);
   [[gnu::noinline]] Failure illFormedNames(const Step& step);
   Failure checkDirective(const Step& step, const Directive& directive);
-  Failure checkAttributes(const XMLElement* element, std::size_t frame,
-                          const Directive& directive);
+  Failure checkAttributes(const XMLElement* element, std::size_t frame, const Directive& directive);
   Failure checkMisspelled(const Step& step);
   Failure checkEvaluation(const Step& step, const Directive& directive);
   Failure checkBound(const Step& step, std::string_view attribute);

@@ -228,10 +228,10 @@ inline constexpr Directive kDirectives[] = {
 };
 inline constexpr std::size_t kDirectiveCount = sizeof kDirectives / sizeof kDirectives[0];
 
-inline const Directive& directive(DirectiveId id) {
+constexpr const Directive& directive(DirectiveId id) {
   return kDirectives[static_cast<std::size_t>(id)];
 }
-inline std::string_view directiveName(DirectiveId id) {
+constexpr std::string_view directiveName(DirectiveId id) {
   return directive(id).name;
 }
 

@@ -184,8 +184,8 @@ template const XMLAttribute* WalkScope::applyLoopMapsAs<false>(XMLElement*, cons
 template const XMLAttribute* WalkScope::applyLoopMapsAs<true>(XMLElement*, const LoopMaps&,
                                                               const std::string*);
 template std::optional<std::string_view> WalkScope::expandThroughChain<false>(std::string_view,
+                                                                              const LoopMaps&,
+                                                                              const MacroTable*);
+template std::optional<std::string_view> WalkScope::expandThroughChain<true>(std::string_view,
                                                                              const LoopMaps&,
                                                                              const MacroTable*);
-template std::optional<std::string_view> WalkScope::expandThroughChain<true>(std::string_view,
-                                                                            const LoopMaps&,
-                                                                            const MacroTable*);

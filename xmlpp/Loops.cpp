@@ -1,7 +1,7 @@
+#include "Loops.h"
+
 #include <algorithm>
 #include <charconv>
-
-#include "Loops.h"
 
 namespace {
 
@@ -272,8 +272,7 @@ Decision Loops::decideForeach(Step& step) {
     combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool) {
       for (std::size_t k = 0; k < lists.size(); ++k)
         *slots[k] = lists[k][chosen[k]];
-      scope_.listener->iteration(
-          IterationEvent{WalkScope::placeOf(step), iterations++, iteration});
+      scope_.listener->iteration(IterationEvent{WalkScope::placeOf(step), iterations++, iteration});
       return true;
     });
   }

@@ -114,8 +114,10 @@ void Trace::appendQuoted(std::string_view text) {
 }
 
 void Trace::appendOrigin(const MacroOrigin* origin) {
-  static constexpr const char* kKinds[] = {"command line", "define", "macros attribute", "loop",
-                                           "defined empty by the test"};
+  // By MacroOrigin::Kind; a define is named by its directive.
+  static constexpr std::string_view kKinds[] = {"command line", directiveName(DirectiveId::Define),
+                                                "macros attribute", "loop",
+                                                "defined empty by the test"};
   if (!origin) return;
   buffer_ += " (";
   buffer_ += kKinds[static_cast<int>(origin->kind)];

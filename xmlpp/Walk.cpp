@@ -155,7 +155,8 @@ Decision Walk::atRoot(const Step& step) {
     if (Failure failure = checks_.checkUncarried(step)) return std::move(*failure);
   }
   // A directive must have a parent to splice into or to be removed from.
-  return scope_.fail(step, "<" + std::string(step.element->name()) + "> cannot be the root element");
+  return scope_.fail(step,
+                     "<" + std::string(step.element->name()) + "> cannot be the root element");
 }
 
 Decision Walk::decideWithText(Step& step, const Directive& directive) {
@@ -168,8 +169,7 @@ Decision Walk::decideWithText(Step& step, const Directive& directive) {
   if (!decision) return decision;
   if (decision->kind == Outcome::Kind::Keep) {
     element->firstChild = text;
-  } else if (Failure failure =
-                 scope_.dropText(element, step.frame, WalkScope::kDirectiveContent)) {
+  } else if (Failure failure = scope_.dropText(element, step.frame, WalkScope::kDirectiveContent)) {
     return std::move(*failure);
   }
   return decision;

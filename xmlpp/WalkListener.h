@@ -28,8 +28,8 @@
 
 #include "macros/MacroEnvironment.h"
 #include "macros/MacroTable.h"
-#include "xmlpp/Directives.h"
 #include "xml/XMLNode.h"
+#include "xmlpp/Directives.h"
 
 // Where an event happened.
 struct WalkPlace {
@@ -55,7 +55,7 @@ struct ReferenceEvent {
 struct ConditionEvent {
   WalkPlace place;
   DirectiveId directive;  // If, Ifnot, Ifdef, Ifndef, Ifex or Switch
-  bool taken;  // its content kept (switch: a case or the default chosen)
+  bool taken;             // its content kept (switch: a case or the default chosen)
   // The attribute tested: if/ifnot its one attribute (its name is the macro, its value the list
   // of values), ifdef/ifndef/switch "name", ifex "expression".
   std::string_view attribute;

@@ -24,7 +24,8 @@
 // which the walk reached that chain (the engine knows the frames).
 class Locator {
  public:
-  virtual std::vector<SourceLocation> locate(const XMLElement* element, std::size_t frame) const = 0;
+  virtual std::vector<SourceLocation> locate(const XMLElement* element,
+                                             std::size_t frame) const = 0;
 
  protected:
   ~Locator() = default;
@@ -51,7 +52,7 @@ class WalkScope {
   Findings& findings;
   WalkListener* const listener;
   const bool collectUnresolved;  // expansions record the references they leave unresolved
-  MacroTable macros;  // the scope maps of the frames on the stack, innermost last
+  MacroTable macros;             // the scope maps of the frames on the stack, innermost last
   ExpressionEvaluator evaluator;
   // Counts the directives whose effects may keep memory that the chain does not hold: a fragment
   // defined, an included or put tree.
