@@ -138,8 +138,8 @@ Failure DepFile::open(std::string_view output, const std::vector<std::string>& d
 }
 
 Failure DepFile::finish() {
-  ByteSink sink(file_.fd());
+  ByteSink sink(file_.fd(), file_.path());
   sink.append(rule_);
-  if (!sink.flush()) return file_.writeFailure(sink.systemError());
+  if (Failure failure = sink.flush()) return failure;
   return file_.finish();
 }

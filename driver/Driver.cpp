@@ -113,8 +113,9 @@ class TraceOutput {
       return std::nullopt;
     }
     if (Failure failure = files.open(WrittenRole::TraceFile)) return refused(files, *failure);
-    const int fd = files.file(WrittenRole::TraceFile).fd();
-    sink_ = fd >= 0 ? std::make_unique<ByteSink>(fd) : std::make_unique<ByteSink>();
+    const OutputFile& file = files.file(WrittenRole::TraceFile);
+    sink_ = file.fd() >= 0 ? std::make_unique<ByteSink>(file.fd(), file.path())
+                           : std::make_unique<ByteSink>();
     return std::nullopt;
   }
   ByteSink& sink() { return *sink_; }
@@ -130,12 +131,12 @@ class TraceOutput {
     if (file.fd() < 0) {
       failure = file.open(files.path(WrittenRole::TraceFile));
       if (!failure) {
-        ByteSink device(file.fd());
+        ByteSink device(file.fd(), file.path());
         device.append(sink_->contents());
-        if (!device.flush()) failure = file.writeFailure(device.systemError());
+        failure = device.flush();
       }
-    } else if (!sink_->flush()) {
-      failure = file.writeFailure(sink_->systemError());
+    } else {
+      failure = sink_->flush();
     }
     if (!failure) failure = file.finish();
     if (!failure) return std::nullopt;

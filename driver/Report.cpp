@@ -65,9 +65,9 @@ Failure writeLogFile(WrittenFiles& files, const std::string& log) {
   if (file.fd() < 0) {
     if (Failure failure = file.open(files.path(WrittenRole::SarifLog))) return failure;
   }
-  ByteSink sink(file.fd());
+  ByteSink sink(file.fd(), file.path());
   sink.append(log);
-  if (!sink.flush()) return file.writeFailure(sink.systemError());
+  if (Failure failure = sink.flush()) return failure;
   return file.finish();
 }
 

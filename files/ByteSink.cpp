@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
-ByteSink::ByteSink(int fd) : fd_(fd) {
+ByteSink::ByteSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
   const std::size_t size = fd_ >= 0 ? kBlock : 4096;
   buffer_ = std::make_unique_for_overwrite<char[]>(size);
   cursor_ = buffer_.get();
@@ -27,11 +27,13 @@ bool ByteSink::writeOut(const char* data, std::size_t size) {
   return !failed_;
 }
 
-bool ByteSink::flush() {
-  if (fd_ < 0) return !failed_;
-  writeOut(buffer_.get(), static_cast<std::size_t>(cursor_ - buffer_.get()));
-  cursor_ = buffer_.get();
-  return !failed_;
+Failure ByteSink::flush() {
+  if (fd_ >= 0) {
+    writeOut(buffer_.get(), static_cast<std::size_t>(cursor_ - buffer_.get()));
+    cursor_ = buffer_.get();
+  }
+  if (!failed_) return std::nullopt;
+  return Diagnostic::failure("couldn't write " + name_, {}, systemError_);
 }
 
 void ByteSink::makeRoom(std::size_t size) {

@@ -3,14 +3,18 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+
+#include "diagnostics/Diagnostic.h"
 
 // An output buffer that writes to a file descriptor in large blocks, or collects everything in
 // memory when it has none. Appending is a bounds check and a copy into the buffer; only a full
-// buffer leaves the inline path. Write errors are remembered and reported by `flush`.
+// buffer leaves the inline path. Write errors are remembered and reported by `flush`, as
+// "couldn't write NAME" with the system's reason.
 class ByteSink {
  public:
-  explicit ByteSink(int fd = -1);
+  explicit ByteSink(int fd = -1, std::string name = {});
   ByteSink(const ByteSink&) = delete;
   ByteSink& operator=(const ByteSink&) = delete;
 
@@ -38,12 +42,11 @@ class ByteSink {
     return cursor_;
   }
   void advanceTo(char* end) { cursor_ = end; }
-  // Writes out what is buffered; false once any write has failed.
-  bool flush();
-  // False once a write of a full buffer has failed (what is still buffered is not written).
-  bool flushedWithoutFailure() const { return !failed_; }
-  // Why the first failed write failed (errno; ENOSPC for a write that wrote nothing).
-  int systemError() const { return systemError_; }
+  // Writes out what is buffered; fails once any write has failed, with the reason the first
+  // failed (ENOSPC for a write that wrote nothing).
+  Failure flush();
+  // Whether a write of a full buffer has failed (what is still buffered is not written).
+  bool failed() const { return failed_; }
 
   // Everything written so far, for a sink without a file.
   std::string_view contents() const {
@@ -61,6 +64,7 @@ class ByteSink {
   bool writeOut(const char* data, std::size_t size);
 
   int fd_;
+  std::string name_;
   bool failed_ = false;
   int systemError_ = 0;
   std::unique_ptr<char[]> buffer_;

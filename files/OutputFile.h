@@ -55,6 +55,7 @@ class OutputFile {
   // Writes through a copy of the inherited descriptor `fd`; `path` names it in messages.
   Failure openDescriptor(int fd, const std::string& path);
   int fd() const { return file_.get(); }
+  const std::string& path() const { return path_; }
   // Completes the file without replacing anything: a temporary file gets its permission bits,
   // owner and group, is linked in under its temporary name and closed; a file written directly
   // is closed. On a failure nothing is replaced. A file never opened has nothing to finish.

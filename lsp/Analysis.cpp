@@ -63,9 +63,9 @@ class Recorder : public WalkListener {
     const std::string& path = pathOf(&file);
     const auto text = analysis_.texts.find(path);
     if (text == analysis_.texts.end()) return;
-    const std::ptrdiff_t offset = document_.offsetAt(element.name().data());
-    if (offset < 0) return;
-    const std::size_t at = static_cast<std::size_t>(offset);
+    const std::optional<std::size_t> offset = document_.offsetAt(element.name().data());
+    if (!offset) return;
+    const std::size_t at = *offset;
     const std::string_view tag = startTag(text->second.text(), at);
     recordReferences(path, at, tag, scope);
     const Directive* directive = directiveNamed(element.name());
@@ -95,18 +95,17 @@ class Recorder : public WalkListener {
     const std::string& path = pathOf(event.place.file);
     const auto text = analysis_.texts.find(path);
     if (text == analysis_.texts.end()) return;
-    std::ptrdiff_t at = document_.offsetAt(event.reference.reference.data());
-    if (at < 0) {
+    std::optional<std::size_t> at = document_.offsetAt(event.reference.reference.data());
+    if (!at) {
       // A loop's copy: the reference stands in its body element's attribute.
-      const std::ptrdiff_t attribute = document_.offsetAt(event.attribute.data());
-      if (attribute < 0) return;
-      const std::string_view tag =
-          startTag(text->second.text(), static_cast<std::size_t>(attribute));
+      const std::optional<std::size_t> attribute = document_.offsetAt(event.attribute.data());
+      if (!attribute) return;
+      const std::string_view tag = startTag(text->second.text(), *attribute);
       const std::size_t found = tag.find(event.reference.reference);
       if (found == std::string_view::npos) return;
-      at = attribute + static_cast<std::ptrdiff_t>(found);
+      at = *attribute + found;
     }
-    Use& entry = analysis_.uses[Place{path, static_cast<std::size_t>(at)}];
+    Use& entry = analysis_.uses[Place{path, *at}];
     if (entry.name.empty()) entry.name = event.reference.name;
     std::erase_if(entry.values, [](const UsedValue& value) { return !value.defined; });
     record(entry, UsedValue{true, std::string(event.reference.value), MacroOrigin::Kind::Loop,
@@ -135,16 +134,16 @@ class Recorder : public WalkListener {
  private:
   std::optional<Place> placeOf(const WalkPlace& place) {
     if (!place.element || !place.file) return std::nullopt;
-    const std::ptrdiff_t at = document_.offsetAt(place.element->name().data());
-    if (at < 0) return std::nullopt;
-    return Place{pathOf(place.file), static_cast<std::size_t>(at)};
+    const std::optional<std::size_t> at = document_.offsetAt(place.element->name().data());
+    if (!at) return std::nullopt;
+    return Place{pathOf(place.file), *at};
   }
 
   std::optional<Place> placeOf(const MacroOrigin& origin) {
     if (!origin.file || !origin.position) return std::nullopt;
-    const std::ptrdiff_t where = document_.offsetAt(origin.position);
-    if (where < 0) return std::nullopt;
-    return Place{pathOf(origin.file), static_cast<std::size_t>(where)};
+    const std::optional<std::size_t> where = document_.offsetAt(origin.position);
+    if (!where) return std::nullopt;
+    return Place{pathOf(origin.file), *where};
   }
 
   // Adds a value to a use, unless it has it or has as many as it keeps.

@@ -239,6 +239,30 @@ std::optional<TextPosition> positionOf(const json* value) {
   return TextPosition{line->get<std::int64_t>(), character->get<std::int64_t>()};
 }
 
+Expected<PositionRequest> readRequest(const json& params, bool withPosition) {
+  auto missing = [](std::string what) {
+    return Diagnostic::failure("invalid params: no " + std::move(what));
+  };
+  if (!params.is_object()) return missing("parameters object");
+  const auto document = params.find("textDocument");
+  if (document == params.end() || !document->is_object()) return missing("textDocument");
+  const auto uri = document->find("uri");
+  if (uri == document->end() || !uri->is_string()) return missing("textDocument.uri");
+  PositionRequest request{uri->get<std::string>(), std::nullopt, false};
+  if (withPosition) {
+    const auto position = params.find("position");
+    request.position = positionOf(position == params.end() ? nullptr : &*position);
+    if (!request.position) return missing("position (a line and a character)");
+  }
+  const auto options = params.find("context");
+  if (options != params.end() && options->is_object()) {
+    const auto declarations = options->find("includeDeclaration");
+    request.includeDeclaration =
+        declarations != options->end() && declarations->is_boolean() && declarations->get<bool>();
+  }
+  return request;
+}
+
 std::optional<TextRange> rangeOf(const json* value) {
   if (!value || !value->is_object()) return std::nullopt;
   const auto start = value->find("start");
@@ -250,11 +274,9 @@ std::optional<TextRange> rangeOf(const json* value) {
   return TextRange{*from, *to};
 }
 
-json hover(const FeatureContext& context, const json& params) {
-  const std::optional<TextPosition> position = positionOf(&params.at("position"));
-  if (!position) return nullptr;
+json hover(const FeatureContext& context, const PositionRequest& request) {
   const std::string& text = context.document.text();
-  const Cursor cursor = cursorAt(text, context.document.offsetOf(*position));
+  const Cursor cursor = cursorAt(text, context.document.offsetOf(*request.position));
   const std::string_view element = cursor.element;
   const bool tested = (cursor.kind == Cursor::Kind::AttributeName &&
                        (is(element, DirectiveId::If) || is(element, DirectiveId::Ifnot))) ||
@@ -365,10 +387,10 @@ json putDefinition(const FeatureContext& context, const Cursor& cursor) {
 
 }  // namespace
 
-json definition(const FeatureContext& context, const json& params) {
-  const std::optional<TextPosition> position = positionOf(&params.at("position"));
-  if (!position || !context.analysis) return nullptr;
-  const Cursor cursor = cursorAt(context.document.text(), context.document.offsetOf(*position));
+json definition(const FeatureContext& context, const PositionRequest& request) {
+  if (!context.analysis) return nullptr;
+  const Cursor cursor =
+      cursorAt(context.document.text(), context.document.offsetOf(*request.position));
   if (cursor.kind == Cursor::Kind::Reference) return referenceDefinition(context, cursor);
   if (cursor.kind != Cursor::Kind::AttributeValue) return nullptr;
   if (is(cursor.element, DirectiveId::Include) && cursor.name == attr::kFilename) {
@@ -380,13 +402,11 @@ json definition(const FeatureContext& context, const json& params) {
   return nullptr;
 }
 
-json references(const FeatureContext& context, const json& params) {
-  const std::optional<TextPosition> position = positionOf(&params.at("position"));
-  if (!position || !context.analysis) return nullptr;
-  const Cursor cursor = cursorAt(context.document.text(), context.document.offsetOf(*position));
-  const json* options = params.contains("context") ? &params.at("context") : nullptr;
-  const bool declarations =
-      options && options->is_object() && options->value("includeDeclaration", false);
+json references(const FeatureContext& context, const PositionRequest& request) {
+  if (!context.analysis) return nullptr;
+  const Cursor cursor =
+      cursorAt(context.document.text(), context.document.offsetOf(*request.position));
+  const bool declarations = request.includeDeclaration;
   json locations = json::array();
   // A fragment: its xmldef and every xmlput of it.
   if (cursor.kind == Cursor::Kind::AttributeValue && cursor.name == attr::kName &&

@@ -24,6 +24,15 @@ struct FeatureContext {
 std::optional<TextPosition> positionOf(const nlohmann::json* value);
 std::optional<TextRange> rangeOf(const nlohmann::json* value);
 
+// What a request about a place in a document asks, read from its parameters without an
+// exception: a parameter missing or of another type is an error that names it.
+struct PositionRequest {
+  std::string uri;                       // textDocument.uri
+  std::optional<TextPosition> position;  // position (for the requests that take one)
+  bool includeDeclaration = false;       // context.includeDeclaration (references)
+};
+Expected<PositionRequest> readRequest(const nlohmann::json& params, bool withPosition);
+
 nlohmann::json positionJson(TextPosition position);
 // The range of bytes `start` to `end` of the text `lines` indexes.
 nlohmann::json rangeJson(const TextLines& lines, std::size_t start, std::size_t end);
@@ -32,8 +41,8 @@ nlohmann::json rangeJson(const TextLines& lines, std::size_t start, std::size_t 
 std::map<std::string, nlohmann::json> diagnosticsByUri(const Workspace& workspace,
                                                        const Analysis& analysis);
 
-nlohmann::json hover(const FeatureContext& context, const nlohmann::json& params);
-nlohmann::json definition(const FeatureContext& context, const nlohmann::json& params);
-nlohmann::json references(const FeatureContext& context, const nlohmann::json& params);
-nlohmann::json completion(const FeatureContext& context, const nlohmann::json& params);
-nlohmann::json documentSymbols(const FeatureContext& context, const nlohmann::json& params);
+nlohmann::json hover(const FeatureContext& context, const PositionRequest& request);
+nlohmann::json definition(const FeatureContext& context, const PositionRequest& request);
+nlohmann::json references(const FeatureContext& context, const PositionRequest& request);
+nlohmann::json completion(const FeatureContext& context, const PositionRequest& request);
+nlohmann::json documentSymbols(const FeatureContext& context, const PositionRequest& request);

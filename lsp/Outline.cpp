@@ -85,11 +85,9 @@ std::set<std::string> namesAt(const Analysis& analysis, const std::string& path,
 
 }  // namespace
 
-json completion(const FeatureContext& context, const json& params) {
-  const std::optional<TextPosition> position = positionOf(&params.at("position"));
-  if (!position) return nullptr;
+json completion(const FeatureContext& context, const PositionRequest& request) {
   const std::string& text = context.document.text();
-  const std::size_t offset = context.document.offsetOf(*position);
+  const std::size_t offset = context.document.offsetOf(*request.position);
   std::size_t start = offset;
   while (start > 0 && isNameByte(text[start - 1]))
     --start;
@@ -127,7 +125,7 @@ json completion(const FeatureContext& context, const json& params) {
   return items;
 }
 
-json documentSymbols(const FeatureContext& context, const json&) {
+json documentSymbols(const FeatureContext& context, const PositionRequest&) {
   const std::string& text = context.document.text();
   json symbols = json::array();
   const TextLines& lines = context.document.lines();

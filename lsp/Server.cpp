@@ -1,7 +1,6 @@
 #include "Server.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "Features.h"
 #include "diagnostics/JsonText.h"
@@ -36,27 +35,49 @@ json capabilities() {
 
 }  // namespace
 
-std::string jsonText(const nlohmann::json& value) {
-  try {
-    return value.dump();
-  } catch (const nlohmann::json::type_error&) {
-    // A string holds bytes that are not UTF-8 (a file name, a message quoting the input): every
-    // string of the message is written as diagnostics are in JSON, a stray byte as "\xHH". The
-    // messages are the server's own, a few levels deep; the stack bounds nothing but them.
-    nlohmann::json copy = value;
-    std::vector<nlohmann::json*> stack{&copy};
-    while (!stack.empty()) {
-      nlohmann::json* node = stack.back();
-      stack.pop_back();
-      if (node->is_string()) {
-        *node = ::jsonText(std::string_view(node->get_ref<const std::string&>()));
-      } else if (node->is_structured()) {
-        for (auto& child : *node)
-          stack.push_back(&child);
+namespace {
+
+// Whether every string of `value` is valid UTF-8. The messages are the server's own, a few levels
+// deep; the stack bounds nothing but them.
+bool allUtf8(const nlohmann::json& value) {
+  std::vector<const nlohmann::json*> stack{&value};
+  while (!stack.empty()) {
+    const nlohmann::json* node = stack.back();
+    stack.pop_back();
+    if (node->is_string()) {
+      const std::string& text = node->get_ref<const std::string&>();
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length == 0) return false;
+        at += length;
       }
+    } else if (node->is_structured()) {
+      for (const auto& child : *node)
+        stack.push_back(&child);
     }
-    return copy.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
+  return true;
+}
+
+}  // namespace
+
+std::string jsonText(const nlohmann::json& value) {
+  if (allUtf8(value)) return value.dump();
+  // A string holds bytes that are not UTF-8 (a file name, a message quoting the input): every
+  // string of the message is written as diagnostics are in JSON, a stray byte as "\xHH".
+  nlohmann::json copy = value;
+  std::vector<nlohmann::json*> stack{&copy};
+  while (!stack.empty()) {
+    nlohmann::json* node = stack.back();
+    stack.pop_back();
+    if (node->is_string()) {
+      *node = ::jsonText(std::string_view(node->get_ref<const std::string&>()));
+    } else if (node->is_structured()) {
+      for (auto& child : *node)
+        stack.push_back(&child);
+    }
+  }
+  return copy.dump();
 }
 
 void Server::receive(std::string_view body) {
@@ -65,15 +86,7 @@ void Server::receive(std::string_view body) {
     respond(nullptr, RpcError{rpc::kParseError, "the message is not JSON"});
     return;
   }
-  try {
-    dispatch(message);
-  } catch (const json::exception& error) {
-    // A parameter of an unexpected type that a handler read past its checks.
-    const json* id = member(message, "id");
-    if (id && member(message, "method")) {
-      respond(*id, RpcError{rpc::kInvalidParams, std::string("invalid params: ") + error.what()});
-    }
-  }
+  dispatch(message);
 }
 
 void Server::dropped(std::string_view why) {
@@ -251,19 +264,18 @@ void Server::publish(const Analysis& analysis) {
   }
 }
 
-std::variant<TextDocument*, RpcError> Server::openDocument(const json& params) {
-  const json* document = member(params, "textDocument");
-  const std::string* uri = document ? stringAt(*document, "uri") : nullptr;
-  if (!uri) return RpcError{rpc::kInvalidParams, "no textDocument.uri"};
-  TextDocument* open = workspace_.document(*uri);
-  if (!open) return RpcError{rpc::kInvalidParams, "the document is not open: " + *uri};
+std::variant<TextDocument*, RpcError> Server::openDocument(Expected<PositionRequest>& request) {
+  if (!request) return RpcError{rpc::kInvalidParams, request.error().message};
+  TextDocument* open = workspace_.document(request->uri);
+  if (!open) return RpcError{rpc::kInvalidParams, "the document is not open: " + request->uri};
   return open;
 }
 
 Reply Server::preview(const json& params) {
-  const auto open = openDocument(params);
+  Expected<PositionRequest> request = readRequest(params, false);
+  const auto open = openDocument(request);
   if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(*stringAt(params.at("textDocument"), "uri"));
+  const std::optional<std::string> path = pathOfUri(request->uri);
   const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
   if (!analysis) return RpcError{rpc::kRequestFailed, "the document has not been run"};
   if (!analysis->output) {
@@ -275,31 +287,36 @@ Reply Server::preview(const json& params) {
 }
 
 Reply Server::trace(const json& params) {
-  const auto open = openDocument(params);
+  Expected<PositionRequest> request = readRequest(params, false);
+  const auto open = openDocument(request);
   if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(*stringAt(params.at("textDocument"), "uri"));
+  const std::optional<std::string> path = pathOfUri(request->uri);
   if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
   return json{{"text", workspace_.trace(*path)}};
 }
 
 Reply Server::feature(const std::string& method, const json& params) {
-  using Handler = json (*)(const FeatureContext&, const json&);
-  static const std::map<std::string, Handler, std::less<>> kHandlers = {
-      {"textDocument/hover", &hover},
-      {"textDocument/definition", &definition},
-      {"textDocument/references", &references},
-      {"textDocument/completion", &completion},
-      {"textDocument/documentSymbol", &documentSymbols},
+  using Handler = json (*)(const FeatureContext&, const PositionRequest&);
+  struct Feature {
+    Handler handler;
+    bool withPosition;
+  };
+  static const std::map<std::string, Feature, std::less<>> kHandlers = {
+      {"textDocument/hover", {&hover, true}},
+      {"textDocument/definition", {&definition, true}},
+      {"textDocument/references", {&references, true}},
+      {"textDocument/completion", {&completion, true}},
+      {"textDocument/documentSymbol", {&documentSymbols, false}},
   };
   const auto handler = kHandlers.find(method);
   if (handler == kHandlers.end()) {
     return RpcError{rpc::kMethodNotFound, "unknown method: " + method};
   }
-  const auto open = openDocument(params);
+  Expected<PositionRequest> request = readRequest(params, handler->second.withPosition);
+  const auto open = openDocument(request);
   if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::string& uri = *stringAt(params.at("textDocument"), "uri");
-  const std::optional<std::string> path = pathOfUri(uri);
+  const std::optional<std::string> path = pathOfUri(request->uri);
   const FeatureContext context{workspace_, *std::get<TextDocument*>(open), path.value_or(""),
                                path ? workspace_.latestFor(*path) : nullptr};
-  return handler->second(context, params);
+  return handler->second.handler(context, *request);
 }

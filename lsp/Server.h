@@ -13,6 +13,7 @@
 #include <string_view>
 #include <variant>
 
+#include "Features.h"
 #include "LanguageServer.h"
 #include "Workspace.h"
 
@@ -74,8 +75,9 @@ class Server {
   void analyze(const std::string& uri);
   void publish(const Analysis& analysis);
 
-  // The open document a request names, or the error for one that is not open.
-  std::variant<TextDocument*, RpcError> openDocument(const json& params);
+  // The open document a request names, or the error for parameters that name none, or one that
+  // is not open.
+  std::variant<TextDocument*, RpcError> openDocument(Expected<PositionRequest>& request);
   Reply preview(const json& params);
   Reply trace(const json& params);
   Reply feature(const std::string& method, const json& params);

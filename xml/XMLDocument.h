@@ -125,8 +125,9 @@ class XMLDocument {
   std::int32_t columnOf(const XMLElement* element) const;
   // The column of a position inside a text the document read (0 for any other pointer).
   std::int32_t columnAt(const char* position) const;
-  // The byte offset of a position inside a text the document read, or -1 for any other pointer.
-  std::ptrdiff_t offsetAt(const char* position) const;
+  // The byte offset of a position inside a text the document read (nothing for any other
+  // pointer).
+  std::optional<std::size_t> offsetAt(const char* position) const;
   // The lines of the text that holds `position`, or of the text last read for `fileName` (the
   // path as it was loaded); null for any other.
   const TextLines* linesAt(const char* position) const;

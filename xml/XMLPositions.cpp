@@ -50,9 +50,10 @@ std::int32_t XMLDocument::columnAt(const char* position) const {
   return text ? text->lines.byteColumn(static_cast<std::size_t>(position - text->begin)) : 0;
 }
 
-std::ptrdiff_t XMLDocument::offsetAt(const char* position) const {
+std::optional<std::size_t> XMLDocument::offsetAt(const char* position) const {
   const LoadedText* text = loadedTextAt(position);
-  return text ? position - text->begin : -1;
+  if (!text) return std::nullopt;
+  return static_cast<std::size_t>(position - text->begin);
 }
 
 void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nul) {

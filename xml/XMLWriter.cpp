@@ -283,13 +283,14 @@ void writeDocument(XMLDocument& doc, ByteSink& out, WriteOptions options) {
 }  // namespace
 
 struct PieceWriter::State {
-  State(int fd, WriteOptions options) : sink(fd), writer(sink, options) {}
+  State(const OutputFile& file, WriteOptions options)
+      : sink(file.fd(), file.path()), writer(sink, options) {}
   ByteSink sink;
   Writer writer;
 };
 
 PieceWriter::PieceWriter(OutputFile& file, WriteOptions options)
-    : file_(file), state_(std::make_unique<State>(file.fd(), options)) {}
+    : file_(file), state_(std::make_unique<State>(file, options)) {}
 
 PieceWriter::~PieceWriter() = default;
 
@@ -301,12 +302,12 @@ void PieceWriter::start(const XMLDocument& doc, const std::optional<std::string_
 
 bool PieceWriter::child(const XMLNode& child) {
   state_->writer.writeTree(&child, 1);
-  return state_->sink.flushedWithoutFailure();
+  return !state_->sink.failed();
 }
 
 Failure PieceWriter::finish(const XMLElement& root) {
   state_->writer.writeEndTag(root, 0);
-  if (!state_->sink.flush()) return file_.writeFailure(state_->sink.systemError());
+  if (Failure failure = state_->sink.flush()) return failure;
   return file_.finish();
 }
 
@@ -317,9 +318,9 @@ void XMLDocument::write(std::string& out, WriteOptions options) {
 }
 
 Failure XMLDocument::writeFile(OutputFile& file, WriteOptions options) {
-  ByteSink sink(file.fd());
+  ByteSink sink(file.fd(), file.path());
   writeDocument(*this, sink, options);
-  if (!sink.flush()) return file.writeFailure(sink.systemError());
+  if (Failure failure = sink.flush()) return failure;
   return file.finish();
 }
 

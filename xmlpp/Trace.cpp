@@ -72,7 +72,7 @@ std::string loopVariables(const XMLElement& loop, bool foreach) {
 Trace::Trace(const XMLDocument& document, ByteSink& out, TraceFilter filter)
     : doc_(document), out_(out), filter_(std::move(filter)) {}
 
-bool Trace::flush() {
+Failure Trace::flush() {
   return out_.flush();
 }
 

@@ -37,9 +37,9 @@ class Trace final : public WalkListener {
   void define(const DefineEvent& event) override;
   void loop(const LoopEvent& event) override;
 
-  // Writes out what is buffered; false when a write failed (now or earlier). The owner calls it
+  // Writes out what is buffered; fails when a write failed (now or earlier). The owner calls it
   // at the end of the run.
-  bool flush();
+  Failure flush();
 
  private:
   // "FILE:LINE:COL" of a place, through the document's line index of its text (no column where
