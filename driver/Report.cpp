@@ -108,6 +108,8 @@ bool Reporter::finish(int status, WrittenFiles& files) {
   if (format_ != DiagnosticFormat::Sarif) return true;
   const std::string log = sarifLog(kept_, status);
   if (!toFile_) return std::fputs(log.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
+  // After a clash nothing is written: the log's file may be one the run reads.
+  if (files.clashed()) return true;
   if (Failure failure = writeLogFile(files, log)) {
     files.file(WrittenRole::SarifLog).discard();
     printDiagnostic(*failure, DiagnosticFormat::Text, false);

@@ -7,12 +7,18 @@
 
 namespace {
 
-Diagnostic clash(const std::string& path, std::string_view first, std::string_view second) {
+Diagnostic clashOf(const std::string& path, std::string_view first, std::string_view second) {
   return Diagnostic::failure("xmlpp: " + path + " is both " + std::string(first) + " and " +
                              std::string(second));
 }
 
 }  // namespace
+
+Diagnostic WrittenFiles::clash(const std::string& path, std::string_view first,
+                               std::string_view second) const {
+  clashed_ = true;
+  return clashOf(path, first, second);
+}
 
 std::string_view WrittenFiles::roleName(WrittenRole role) {
   switch (role) {
@@ -80,6 +86,7 @@ Failure WrittenFiles::checkRead(std::string_view readRole, const std::string& pa
 }
 
 Failure WrittenFiles::replace(bool succeeded) {
+  if (clashed_) return std::nullopt;
   Failure failure;
   if (succeeded) {
     // The output only after its dependency file: a run ended between the two leaves an older

@@ -42,11 +42,14 @@ class WrittenFiles {
   Failure open(WrittenRole role);
 
   bool declared(WrittenRole role) const { return members_[index(role)].declared; }
+  // Whether a clash was found: then nothing is written or put in place.
+  bool clashed() const { return clashed_; }
   const std::string& path(WrittenRole role) const { return members_[index(role)].path; }
   OutputFile& file(WrittenRole role) { return members_[index(role)].file; }
 
   // Puts the finished members in place, in the order above; the output and the dependency file
-  // only when `succeeded`. The first failure is returned; the others are still put in place.
+  // only when `succeeded`, and none after a clash. The first failure is returned; the others are
+  // still put in place.
   Failure replace(bool succeeded);
 
  private:
@@ -58,8 +61,11 @@ class WrittenFiles {
   };
   static std::size_t index(WrittenRole role) { return static_cast<std::size_t>(role); }
   static std::string_view roleName(WrittenRole role);
+  // The failure of a clash, which is remembered.
+  Diagnostic clash(const std::string& path, std::string_view first, std::string_view second) const;
 
   std::array<Member, 4> members_;
   std::vector<WrittenRole> order_;              // as declared
   std::optional<FileIdentity> standardOutput_;  // when the output goes there
+  mutable bool clashed_ = false;
 };
