@@ -130,18 +130,33 @@ std::string fileUri(std::string_view path) {
 }
 
 std::string sarifLog(const std::vector<Diagnostic>& diagnostics, int exitStatus) {
-  Json results = Json::array();
-  for (const Diagnostic& diagnostic : diagnostics)
-    results.push_back(result(diagnostic));
   Json run{{"tool", {{"driver", toolDriver()}}}};
   if (const std::optional<std::string> base = workingDirectoryUri())
     run["originalUriBaseIds"] = {{kBase, {{"uri", *base}}}};
   run["columnKind"] = "unicodeCodePoints";
   run["invocations"] =
       Json::array({{{"executionSuccessful", exitStatus == 0}, {"exitCode", exitStatus}}});
-  run["results"] = std::move(results);
+  run["results"] = Json::array();
   const Json log{{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
                  {"version", "2.1.0"},
                  {"runs", Json::array({std::move(run)})}};
-  return log.dump(2) + "\n";
+  std::string text = log.dump(2) + "\n";
+  if (diagnostics.empty()) return text;
+  // The results go in one at a time, as the whole log dumped would hold them (at depth 4, two
+  // spaces a level): a run with many findings never holds them all as JSON values.
+  constexpr std::string_view kEmpty = "\"results\": []";
+  const std::size_t at = text.rfind(kEmpty) + kEmpty.size() - 1;
+  std::string results = "\n";
+  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+    if (i > 0) results += ",\n";
+    const std::string one = result(diagnostics[i]).dump(2);
+    results += "        ";
+    for (const char c : one) {
+      results += c;
+      if (c == '\n') results += "        ";
+    }
+  }
+  results += "\n      ";
+  text.insert(at, results);
+  return text;
 }

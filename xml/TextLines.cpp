@@ -77,15 +77,17 @@ void TextLines::checkpointsTo(std::size_t offset) const {
   }
 }
 
-TextLines::Count TextLines::countBefore(std::size_t offset) const {
-  checkpointsTo(offset);
-  const auto after =
-      std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
-                       [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
-  const Checkpoint& from = *(after - 1);
-  Count count{from.codePoints, from.units, 0};
-  std::size_t at = from.offset;
+TextLines::Count TextLines::countBetween(std::size_t from, std::size_t offset) const {
+  Count count;
+  std::size_t at = from;
   while (at < offset) {
+    // Runs of ASCII bytes are one unit each.
+    if (static_cast<unsigned char>(text_[at]) < 0x80) {
+      ++count.codePoints;
+      ++count.units;
+      ++at;
+      continue;
+    }
     const Character c = characterAt(text_, at);
     ++count.codePoints;
     count.units += c.units;
@@ -95,22 +97,41 @@ TextLines::Count TextLines::countBefore(std::size_t offset) const {
   return count;
 }
 
+TextLines::Count TextLines::countBefore(std::size_t offset) const {
+  checkpointsTo(offset);
+  const auto after =
+      std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
+                       [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
+  const Checkpoint& from = *(after - 1);
+  Count count = countBetween(from.offset, offset);
+  count.codePoints += from.codePoints;
+  count.units += from.units;
+  return count;
+}
+
+TextLines::Count TextLines::countOnLine(std::size_t start, std::size_t offset) const {
+  // A short stretch is counted directly; a long one from the checkpoints.
+  if (offset - start <= kCheckpointEvery) return countBetween(start, offset);
+  const Count before = countBefore(start);
+  Count upTo = countBefore(offset);
+  upTo.codePoints -= before.codePoints;
+  upTo.units -= before.units;
+  return upTo;
+}
+
 std::int32_t TextLines::codePointColumn(std::size_t line, std::int32_t byteColumn) const {
   if (line >= lineCount() || byteColumn < 1) return 0;
   const std::size_t start = lineStart(line);
   const std::size_t at = start + static_cast<std::size_t>(byteColumn) - 1;
   if (at > lineEnd(line)) return 0;
-  const Count before = countBefore(start);
-  const Count upTo = countBefore(at);
-  return static_cast<std::int32_t>(upTo.codePoints - before.codePoints) + (upTo.inside ? 0 : 1);
+  const Count count = countOnLine(start, at);
+  return static_cast<std::int32_t>(count.codePoints) + (count.inside ? 0 : 1);
 }
 
 std::int64_t TextLines::utf16Column(std::size_t offset) const {
   const auto line = static_cast<std::size_t>(lineOf(offset));
-  const std::size_t start = lineStart(line);
-  const Count before = countBefore(start);
-  const Count upTo = countBefore(std::min(offset, lineEnd(line)));
-  return static_cast<std::int64_t>(upTo.units - before.units - upTo.inside);
+  const Count count = countOnLine(lineStart(line), std::min(offset, lineEnd(line)));
+  return static_cast<std::int64_t>(count.units - count.inside);
 }
 
 std::size_t TextLines::offsetOfUtf16(std::size_t line, std::int64_t units) const {
@@ -118,21 +139,22 @@ std::size_t TextLines::offsetOfUtf16(std::size_t line, std::int64_t units) const
   const std::size_t start = lineStart(line);
   const std::size_t end = lineEnd(line);
   if (units <= 0) return start;
-  const Count before = countBefore(start);
-  checkpointsTo(end);
   const auto wanted = static_cast<std::uint64_t>(units);
-  // The last checkpoint on the line at or before the units asked for, then character by
-  // character.
-  const auto past = std::upper_bound(
-      checkpoints_.begin(), checkpoints_.end(), std::pair(end, wanted + before.units),
-      [](const std::pair<std::size_t, std::uint64_t>& limit, const Checkpoint& c) {
-        return c.offset > limit.first || c.units > limit.second;
-      });
   std::size_t at = start;
   std::uint64_t counted = 0;
-  if (past != checkpoints_.begin() && (past - 1)->offset > start) {
-    at = (past - 1)->offset;
-    counted = (past - 1)->units - before.units;
+  if (end - start > kCheckpointEvery) {
+    // A long line: from the last checkpoint on it at or before the units asked for.
+    const Count before = countBefore(start);
+    checkpointsTo(end);
+    const auto past = std::upper_bound(
+        checkpoints_.begin(), checkpoints_.end(), std::pair(end, wanted + before.units),
+        [](const std::pair<std::size_t, std::uint64_t>& limit, const Checkpoint& c) {
+          return c.offset > limit.first || c.units > limit.second;
+        });
+    if (past != checkpoints_.begin() && (past - 1)->offset > start) {
+      at = (past - 1)->offset;
+      counted = (past - 1)->units - before.units;
+    }
   }
   while (at < end && counted < wanted) {
     const Character c = characterAt(text_, at);

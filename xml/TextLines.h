@@ -64,7 +64,11 @@ class TextLines {
   static constexpr std::size_t kCheckpointEvery = 4096;
 
   const std::vector<std::size_t>& starts() const;
+  // The characters from `from`, a character's first byte, up to `offset`; from the start of the
+  // text; and from `start`, a line's start, up to `offset` on that line.
+  Count countBetween(std::size_t from, std::size_t offset) const;
   Count countBefore(std::size_t offset) const;
+  Count countOnLine(std::size_t start, std::size_t offset) const;
   // Checkpoints as far as `offset`.
   void checkpointsTo(std::size_t offset) const;
 
