@@ -101,10 +101,12 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// One scaling workload at `n`: the document, and the macro list when it has one.
+// One scaling workload at `n`: the document, the macro list when it has one, and the options
+// it is run with (one a line) when it has some.
 struct Scaled {
   std::string document;
   std::string macroList;
+  std::string options;
 };
 
 Scaled nestedLoops(int n, bool foreach) {
@@ -167,6 +169,16 @@ Scaled elementAtEveryLevel(int n, const std::string& open, const std::string& el
   return w;
 }
 
+// n findings (an unresolved reference each), each on a line of its own or all on one line:
+// reported as warnings and in a SARIF log, every finding located.
+Scaled findings(int n, bool oneLine) {
+  Scaled w{"<root>", "", "--warn\n--diagnostics=sarif:/dev/null\n"};
+  for (int i = 0; i < n; ++i)
+    w.document += oneLine ? "<x v=\"$(U)\"/>" : "\n<x v=\"$(U)\"/>";
+  w.document += "</root>\n";
+  return w;
+}
+
 Scaled longSum(int n) {
   Scaled w{"<root>\n  <ifex expression=\"1", ""};
   for (int i = 1; i < n; ++i)
@@ -183,6 +195,10 @@ void writeScaled(const std::filesystem::path& dir, const std::string& name, cons
   if (!n.macroList.empty()) {
     writeFile(dir / (name + "-N.list"), n.macroList);
     writeFile(dir / (name + "-4N.list"), n4.macroList);
+  }
+  if (!n.options.empty()) {
+    writeFile(dir / (name + "-N.opts"), n.options);
+    writeFile(dir / (name + "-4N.opts"), n4.options);
   }
 }
 
@@ -222,6 +238,8 @@ void writeScaling(const std::filesystem::path& dir) {
   writeScaledFrom(dir, "nested-scopes", 2500, nestedScopes);
   writeScaledFrom(dir, "sibling-scopes", 1000, siblingScopes);
   writeScaledFrom(dir, "long-sum", 25000, longSum);
+  writeScaledFrom(dir, "findings-lines", 20000, [](int n) { return findings(n, false); });
+  writeScaledFrom(dir, "findings-line", 10000, [](int n) { return findings(n, true); });
   writeScaledFrom(dir, "element-ifnot", 64000, [](int n) {
     return elementAtEveryLevel(n, "<ifnot A=\"1\">", "<e/>", "</ifnot>");
   });

@@ -170,17 +170,19 @@ echo
 SCALE="$DATA/scaling"
 SCALE_OUT="$PWD/$OUT/scaling.xml"
 measure() {  # measure FILE: prints "wall peak" (medians of RUNS runs)
-  local file=$1 list=()
+  local file=$1 list=() opts=()
   [ -f "${file%.xml}.list" ] && list=("$(cat "${file%.xml}.list")")
-  (cd "$SCALE" && timed_runs "$XMLPP" "$(basename "$file")" "$SCALE_OUT" "${list[@]}") ||
-    { echo "FAILED: $file" >&2; exit 1; }
+  [ -f "${file%.xml}.opts" ] && mapfile -t opts < "${file%.xml}.opts"
+  # What a run with options prints on standard error (its findings) is not shown.
+  (cd "$SCALE" && timed_runs "$XMLPP" "${opts[@]}" "$(basename "$file")" "$SCALE_OUT" "${list[@]}" \
+    2> /dev/null) || { echo "FAILED: $file" >&2; exit 1; }
   echo "$(awk '{ print $1 }' "$TIMES" | median) $(awk '{ print $2 }' "$TIMES" | median)"
 }
 echo
 printf '%-16s %9s %9s %9s %9s %8s %8s\n' scaling 'N wall' 'N peak' '4N wall' '4N peak' 'time x' 'mem x'
 too_steep=()
 for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum \
-  element-ifnot element-switch element-for element-foreach; do
+  element-ifnot element-switch element-for element-foreach findings-lines findings-line; do
   # Assigned first, so that a failed run stops the script (set -e).
   n1=$(measure "$SCALE/$name-N.xml")
   n4=$(measure "$SCALE/$name-4N.xml")

@@ -62,7 +62,7 @@ extern "C" int __wrap_open(const char* path, int flags, ...) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const ServerSetup setup{"/opt/xmlpp", std::time_t{0}, {}, {}};
+  static const ServerSetup setup{"/opt/xmlpp", "0"};
   Server server(setup, [](const std::string& body) {
     const nlohmann::json sent = nlohmann::json::parse(body, nullptr, false);
     fuzz::check(sent.is_object() && sent.value("jsonrpc", "") == "2.0",
