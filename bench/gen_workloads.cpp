@@ -110,7 +110,7 @@ struct Scaled {
 };
 
 Scaled nestedLoops(int n, bool foreach) {
-  Scaled w{"<root>\n", ""};
+  Scaled w{"<root>\n", "", ""};
   for (int i = 0; i < n; ++i) {
     w.document +=
         foreach ? "<foreach v" + std::to_string(i) + "=\"x\">"
@@ -140,7 +140,7 @@ Scaled nestedScopes(int n) {
 }
 
 Scaled siblingScopes(int n) {
-  Scaled w{"<root>\n", ""};
+  Scaled w{"<root>\n", "", ""};
   for (int i = 0; i < 25 * n; ++i)
     w.document +=
         "<define name=\"m" + std::to_string(i) + "\" value=\"" + std::to_string(i) + "\"/>\n";
@@ -160,7 +160,7 @@ Scaled elementAtEveryLevel(int n, const std::string& open, const std::string& el
       text.replace(at, 1, std::to_string(level));
     return text;
   };
-  Scaled w{"<root>\n", ""};
+  Scaled w{"<root>\n", "", ""};
   for (int i = 0; i < n; ++i)
     w.document += withLevel(open, i) + withLevel(element, i);
   for (int i = 0; i < n; ++i)
@@ -180,7 +180,7 @@ Scaled findings(int n, bool oneLine) {
 }
 
 Scaled longSum(int n) {
-  Scaled w{"<root>\n  <ifex expression=\"1", ""};
+  Scaled w{"<root>\n  <ifex expression=\"1", "", ""};
   for (int i = 1; i < n; ++i)
     w.document += " + 1";
   w.document +=
@@ -212,7 +212,7 @@ void writeScaling(const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
   writeFile(dir / "tiny.xml", "<t/>\n");
   auto includes = [](int n) {
-    Scaled w{"<root>\n", ""};
+    Scaled w{"<root>\n", "", ""};
     for (int i = 0; i < n; ++i)
       w.document += "  <include filename=\"tiny.xml\"/>\n";
     w.document += "</root>\n";
@@ -230,7 +230,8 @@ void writeScaling(const std::filesystem::path& dir) {
   }
   auto tree = [](int depth) {
     return Scaled{
-        "<root><include filename=\"level-" + std::to_string(15 - depth) + ".xml\"/></root>\n", ""};
+        "<root><include filename=\"level-" + std::to_string(15 - depth) + ".xml\"/></root>\n", "",
+        ""};
   };
   writeScaled(dir, "include-tree", tree(12), tree(14));
   writeScaledFrom(dir, "nested-for", 750, [](int n) { return nestedLoops(n, false); });

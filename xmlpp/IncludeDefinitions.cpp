@@ -46,6 +46,19 @@ const std::string* IncludeDefinitions::searchIncludeDirs(const std::string& name
   return nullptr;
 }
 
+IncludeDefinitions::Found IncludeDefinitions::find(const std::string& name,
+                                                   const WalkContext& context) const {
+  // Relative names are joined to the including file's directory by plain prefixing, never
+  // normalised, so messages show the path exactly as it was opened.
+  Found found{
+      name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name, nullptr, {}};
+  if (!name.starts_with('/') && !includeDirs_.empty() && !readable(found.path)) {
+    found.includeDir = searchIncludeDirs(name, found.lookedAt);
+    if (found.includeDir) found.path = *found.includeDir + "/" + name;
+  }
+  return found;
+}
+
 Decision IncludeDefinitions::include(Step& step) {
   ++scope_.lastingEffects;
   XMLDocument& doc = scope_.doc;
@@ -56,37 +69,41 @@ Decision IncludeDefinitions::include(Step& step) {
   const std::optional<std::string> expanded =
       scope_.env.expandWithSystemMacros(attributeText(directive, attr::kFilename));
   if (!expanded) return scope_.tooLong(*directive, attr::kFilename, directive, step.frame);
-  const std::string& name = *expanded;
-  // Relative names are joined to the including file's directory by plain prefixing, never
-  // normalised, so messages show the path exactly as it was opened.
-  const WalkContext& context = *step.context;
-  std::string path = name.starts_with('/') ? name : directoryOf(*context.fileName) + "/" + name;
-  std::string elsewhere;  // the include folders looked in, for the message when none has it
-  const std::string* includeDir = nullptr;
-  if (!name.starts_with('/') && !includeDirs_.empty() && !readable(path)) {
-    includeDir = searchIncludeDirs(name, elsewhere);
-    if (includeDir) path = *includeDir + "/" + name;
-  }
+  const Found found = find(*expanded, *step.context);
   if (scope_.listener) {
-    scope_.listener->include(IncludeEvent{WalkScope::placeOf(step), name, path, includeDir});
+    scope_.listener->include(
+        IncludeEvent{WalkScope::placeOf(step), *expanded, found.path, found.includeDir});
   }
-  if (context.includeDepth >= kMaxNesting) {
+  if (step.context->includeDepth >= kMaxNesting) {
     return scope_.fail(
-        step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + path);
+        step, "include nesting deeper than " + std::to_string(kMaxNesting) + " at " + found.path);
   }
   if (written_) {
-    if (Failure clash = written_->checkRead("an included file", path)) {
+    if (Failure clash = written_->checkRead("an included file", found.path)) {
       clash->locations = scope_.locate(directive, step.frame);
       return std::move(*clash);
     }
   }
   XMLElement* previousRoot = doc.root;
-  Failure loadFailure = doc.load(path, LoadRole::Include);
+  Failure loadFailure = doc.load(found.path, LoadRole::Include);
+  if (Failure failure = loadChecks(step, found, std::move(loadFailure))) {
+    return std::move(*failure);
+  }
+  XMLElement* root = doc.root;
+  doc.root = previousRoot;
+  return Outcome{Outcome::Kind::Include, root, keptPath(found.path)};
+}
+
+Failure IncludeDefinitions::loadChecks(const Step& step, const Found& found, Failure loadFailure) {
+  const XMLDocument& doc = scope_.doc;
+  const XMLElement* directive = step.element;
+  const std::string& path = found.path;
   // Where something went wrong inside the file, then where the include is.
   // A failure without a place in the file (one that could not be read) is located at the include.
   auto inside = [&](Diagnostic failure) {
     if (failure.check.empty()) failure.message.insert(0, "XmlPP::processConditionals(): ");
-    if (!elsewhere.empty()) failure.message.append(" (also looked for " + elsewhere + ")");
+    if (!found.lookedAt.empty())
+      failure.message.append(" (also looked for " + found.lookedAt + ")");
     std::vector<SourceLocation> chain = scope_.locate(directive, step.frame);
     if (!failure.locations.empty()) chain.front().role = SourceLocation::Role::IncludedFrom;
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
@@ -96,7 +113,7 @@ Decision IncludeDefinitions::include(Step& step) {
   if (!doc.repairs.empty()) {
     std::vector<SourceLocation> chain = scope_.locate(directive, step.frame);
     chain.front().role = SourceLocation::Role::IncludedFrom;
-    if (Failure failure = reportRepairs(findings, doc, path, chain)) return std::move(*failure);
+    if (Failure failure = reportRepairs(findings, doc, path, chain)) return failure;
   }
   // A file read to its end should close what it opens (its root, when it has none).
   if (findings.on(Check::UnclosedElement) && !loadFailure && doc.unclosed) {
@@ -105,7 +122,7 @@ Decision IncludeDefinitions::include(Step& step) {
                           {{SourceLocation::Role::At, path, doc.unclosed->line, 0}}));
     if (Failure failure = findings.report(Check::UnclosedElement, std::move(unclosed.message),
                                           std::move(unclosed.locations))) {
-      return std::move(*failure);
+      return failure;
     }
   }
   // A failed load reports its own error only when it completed a root element before it.
@@ -118,9 +135,7 @@ Decision IncludeDefinitions::include(Step& step) {
     }
     return inside(std::move(empty));
   }
-  XMLElement* root = doc.root;
-  doc.root = previousRoot;
-  return Outcome{Outcome::Kind::Include, root, keptPath(path)};
+  return std::nullopt;
 }
 
 Failure IncludeDefinitions::entered(const Step& step, XMLElement* root, std::size_t frame,

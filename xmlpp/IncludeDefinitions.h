@@ -47,7 +47,18 @@ class IncludeDefinitions {
     const XMLElement* element;
     const std::string* file;
   };
+  // Where an include's file is: beside the including file, else in the first include folder
+  // that has it (`includeDir`); `lookedAt` lists the folders' paths tried in vain.
+  struct Found {
+    std::string path;
+    const std::string* includeDir;
+    std::string lookedAt;
+  };
+  Found find(const std::string& name, const WalkContext& context) const;
   Decision include(Step& step);
+  // The checks of an included file just loaded, and its failure (`loadFailure`, or one that
+  // holds no element), located inside it and then at the include.
+  Failure loadChecks(const Step& step, const Found& found, Failure loadFailure);
   Decision define(Step& step);
   Decision xmldef(Step& step);
   Decision xmlput(Step& step);
