@@ -81,7 +81,7 @@ Expected<std::string> depFilePath(const Options& options, const std::string& out
   return std::string(path ? path : "");
 }
 
-// The files the run writes, declared before anything is read, in their order.
+// The other files the run writes, declared before anything is read.
 Failure declareWrittenFiles(const Options& options, const std::string& output,
                             const std::string& depFile, WrittenFiles& files) {
   if (!options.depsOnly) {
@@ -96,11 +96,16 @@ Failure declareWrittenFiles(const Options& options, const std::string& output,
       return failure;
     }
   }
-  if (!options.checks.sarifFile.empty()) {
-    const std::string log(options.checks.sarifFile);
-    if (Failure failure = files.declare(WrittenRole::SarifLog, log)) return failure;
-  }
   return std::nullopt;
+}
+
+// The SARIF log's file, declared and opened before anything else: the log reports every failure,
+// those of the command line too. Fails when it cannot be written (then there is no log).
+Failure openLog(const Options& options, WrittenFiles& files) {
+  if (options.checks.sarifFile.empty()) return std::nullopt;
+  if (Failure failure = files.declare(WrittenRole::SarifLog, std::string(options.checks.sarifFile)))
+    return failure;
+  return files.open(WrittenRole::SarifLog);
 }
 
 // Where the trace goes while the run goes on: standard error, or the trace file (its temporary
@@ -230,6 +235,10 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
 // loads, walks and writes; returns the exit status.
 int run(const Options& options, const std::string& zuruvaDez, const char* invocationName,
         Reporter& reporter, WrittenFiles& files) {
+  if (Failure failure = openLog(options, files)) {
+    reporter.withoutLog();
+    return reporter.add(*failure), 1;
+  }
   const std::vector<std::string_view> args = positionals(options);
   if (args.size() < 2) {
     reporter.add(Diagnostic::failure(std::string(invocationName) +
@@ -252,12 +261,6 @@ int run(const Options& options, const std::string& zuruvaDez, const char* invoca
   }
   if (Failure clash = files.checkRead("the input", std::string(args[0]))) {
     return reporter.add(*clash), 1;
-  }
-  if (files.declared(WrittenRole::SarifLog)) {
-    if (Failure failure = files.open(WrittenRole::SarifLog)) {
-      reporter.withoutLog();
-      return reporter.add(*failure), 1;
-    }
   }
   Expected<RunSettings> settings = runSettings(
       options, "", std::getenv("SOURCE_DATE_EPOCH"),

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "files/InputFile.h"
 
 namespace {
@@ -41,6 +43,12 @@ Failure WrittenFiles::declare(WrittenRole role, const std::string& path) {
   if (role == WrittenRole::Output && path == "-") {
     struct stat info {};
     if (::fstat(STDOUT_FILENO, &info) == 0) standardOutput_ = FileIdentity::of(info);
+    for (const WrittenRole earlier : order_) {
+      const Member& other = members_[index(earlier)];
+      if (other.identity && other.identity == standardOutput_) {
+        return clash(other.path, "standard output", roleName(earlier));
+      }
+    }
   } else {
     member.identity = outputIdentity(path);
     if (member.identity && member.identity == standardOutput_) {
@@ -49,7 +57,7 @@ Failure WrittenFiles::declare(WrittenRole role, const std::string& path) {
     for (const WrittenRole earlier : order_) {
       const Member& other = members_[index(earlier)];
       if (member.identity && member.identity == other.identity) {
-        return clash(path, roleName(earlier), roleName(role));
+        return clash(path, roleName(std::min(earlier, role)), roleName(std::max(earlier, role)));
       }
     }
   }

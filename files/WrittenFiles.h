@@ -24,7 +24,8 @@
 #include "files/FileDescriptor.h"
 #include "files/OutputFile.h"
 
-enum class WrittenRole : std::uint8_t { DependencyFile, Output, TraceFile, SarifLog };
+// In the order a clash's message names them.
+enum class WrittenRole : std::uint8_t { Output, DependencyFile, TraceFile, SarifLog };
 
 class WrittenFiles {
  public:

@@ -29,6 +29,7 @@ Expected<bool> CheckOptions::read(std::string_view arg) {
   }
   if (arg.starts_with("--diagnostics=")) {
     const std::string_view value = arg.substr(arg.find('=') + 1);
+    sarifFile = {};  // the last --diagnostics chooses both the form and the log's file
     if (value == "text") {
       format = DiagnosticFormat::Text;
     } else if (value == "gnu") {
