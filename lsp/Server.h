@@ -42,8 +42,7 @@ std::string jsonText(const nlohmann::json& value);
 class Server {
  public:
   using Send = std::function<void(const std::string& body)>;
-  Server(const ServerSetup& setup, Send send)
-      : setup_(setup), workspace_(setup), send_(std::move(send)) {}
+  Server(const ServerSetup& setup, Send send) : workspace_(setup), send_(std::move(send)) {}
 
   // Serves one message body. An opened or changed document is run later, by settle(), so that
   // edits that arrive together cost one run; a request settles first, so it sees every edit.
@@ -82,7 +81,6 @@ class Server {
   Reply trace(const json& params);
   Reply feature(const std::string& method, const json& params);
 
-  const ServerSetup& setup_;
   Workspace workspace_;
   Send send_;
   bool initialized_ = false;
