@@ -179,6 +179,18 @@ Scaled findings(int n, bool oneLine) {
   return w;
 }
 
+// n definitions, then n conditions on names nobody defined, each a swap of two letters away from
+// a defined name: every finding looks for its near name among the n.
+Scaled nearNames(int n) {
+  Scaled w{"<root>\n", "", "--warn\n"};
+  for (int i = 0; i < n; ++i)
+    w.document += "  <define name=\"BOARD_" + std::to_string(i) + "\" value=\"1\"/>\n";
+  for (int i = 0; i < n; ++i)
+    w.document += "  <if BAORD_" + std::to_string(i) + "=\"1\"><e/></if>\n";
+  w.document += "</root>\n";
+  return w;
+}
+
 Scaled longSum(int n) {
   Scaled w{"<root>\n  <ifex expression=\"1", "", ""};
   for (int i = 1; i < n; ++i)
@@ -241,6 +253,7 @@ void writeScaling(const std::filesystem::path& dir) {
   writeScaledFrom(dir, "long-sum", 25000, longSum);
   writeScaledFrom(dir, "findings-lines", 20000, [](int n) { return findings(n, false); });
   writeScaledFrom(dir, "findings-line", 10000, [](int n) { return findings(n, true); });
+  writeScaledFrom(dir, "near-names", 20000, nearNames);
   writeScaledFrom(dir, "element-ifnot", 64000, [](int n) {
     return elementAtEveryLevel(n, "<ifnot A=\"1\">", "<e/>", "</ifnot>");
   });

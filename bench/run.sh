@@ -182,7 +182,7 @@ echo
 printf '%-16s %9s %9s %9s %9s %8s %8s\n' scaling 'N wall' 'N peak' '4N wall' '4N peak' 'time x' 'mem x'
 too_steep=()
 for name in includes include-tree nested-for nested-foreach nested-scopes sibling-scopes long-sum \
-  element-ifnot element-switch element-for element-foreach findings-lines findings-line; do
+  element-ifnot element-switch element-for element-foreach findings-lines findings-line near-names; do
   # Assigned first, so that a failed run stops the script (set -e).
   n1=$(measure "$SCALE/$name-N.xml")
   n4=$(measure "$SCALE/$name-4N.xml")

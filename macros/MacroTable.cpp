@@ -10,10 +10,12 @@ std::string& MacroTable::define(std::string_view name, const MacroOrigin& origin
   auto it = values_.find(name);
   if (it == values_.end()) {
     if (depth > 0) undo_.push_back({std::string(name), false, {}});
-    return values_.emplace(std::string(name), Entry{std::string(), depth, origin})
-        .first->second.value;
+    it = values_.emplace(std::string(name), Entry{std::string(), depth, origin}).first;
+    if (near_) reindex(it->first, nullptr, &origin);
+    return it->second.value;
   }
   Entry& entry = it->second;
+  const MacroOrigin before = entry.origin;
   if (entry.scope != depth) {
     // The first definition of the name in this scope: what it replaces comes back when the
     // scope is left. Later ones in the same scope just overwrite.
@@ -22,7 +24,27 @@ std::string& MacroTable::define(std::string_view name, const MacroOrigin& origin
   } else {
     entry.origin = origin;
   }
+  if (near_) reindex(it->first, &before, &origin);
   return entry.value;
+}
+
+const NearNames& MacroTable::nearNames() {
+  if (!near_) {
+    near_ = std::make_unique<NearNames>();
+    for (const auto& [name, entry] : values_)
+      reindex(name, nullptr, &entry.origin);
+  }
+  return *near_;
+}
+
+void MacroTable::reindex(const std::string& name, const MacroOrigin* before,
+                         const MacroOrigin* after) {
+  // A name a condition defined is one nobody defined: it is no name to suggest.
+  auto indexed = [](const MacroOrigin* origin) {
+    return origin && origin->kind != MacroOrigin::Kind::Condition;
+  };
+  if (indexed(before) && !indexed(after)) near_->remove(name);
+  if (!indexed(before) && indexed(after)) near_->add(name);
 }
 
 void MacroTable::leaveScope() {
@@ -32,8 +54,10 @@ void MacroTable::leaveScope() {
     Undo& undo = undo_.back();
     auto it = values_.find(undo.name);
     if (undo.existed) {
+      if (near_) reindex(it->first, &it->second.origin, &undo.previous.origin);
       it->second = std::move(undo.previous);
     } else {
+      if (near_) reindex(it->first, &it->second.origin, nullptr);
       values_.erase(it);
     }
     undo_.pop_back();

@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "macros/MacroMap.h"
+#include "macros/NearNames.h"
 
 // Where a macro's value was defined: on the command line, or by an element of a file (its name
 // in that file's text tells where), and by which kind of element.
@@ -79,6 +81,10 @@ class MacroTable {
       visit(name, entry.value, entry.origin);
   }
 
+  // The names in force that no condition defined, indexed for near-name lookups. The index is
+  // made when first asked for, and from then on kept in step with every definition and scope.
+  const NearNames& nearNames();
+
   // Opens a nested scope; leaveScope() undoes what was defined in it and closes it.
   void enterScope() { scopeStarts_.push_back(undo_.size()); }
   void leaveScope();
@@ -120,4 +126,9 @@ class MacroTable {
   std::map<std::string, Entry, NameOrder> values_;
   std::vector<Undo> undo_;
   std::vector<std::size_t> scopeStarts_;  // where each open nested scope's entries begin in undo_
+  std::unique_ptr<NearNames> near_;       // null until nearNames() is first called
+
+  // Keeps near_ in step when the name's origin changes from `before` to `after` (null: not
+  // defined).
+  void reindex(const std::string& name, const MacroOrigin* before, const MacroOrigin* after);
 };

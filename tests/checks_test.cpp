@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <string_view>
-#include <vector>
+
+#include "macros/MacroTable.h"
 
 namespace {
 
@@ -30,12 +33,68 @@ TEST(NearNames, CaseAndOneEdit) {
 }
 
 TEST(NearNames, NearestPrefersCaseAndSkipsShortNames) {
-  const std::vector<std::string_view> names{"BOARD", "board2", "N"};
-  EXPECT_EQ(nearestName("board", names), "BOARD");
-  EXPECT_EQ(nearestName("BAORD", names), "BOARD");
-  EXPECT_EQ(nearestName("M", names), "");  // short names: case only
-  EXPECT_EQ(nearestName("n", names), "N");
-  EXPECT_EQ(nearestName("VARIANT", names), "");
+  NearNames index;
+  for (const std::string_view name : {"BOARD", "board2", "N"})
+    index.add(name);
+  EXPECT_EQ(nearestName("board", index), "BOARD");
+  EXPECT_EQ(nearestName("BAORD", index), "BOARD");
+  EXPECT_EQ(nearestName("M", index), "");  // short names: case only
+  EXPECT_EQ(nearestName("n", index), "N");
+  EXPECT_EQ(nearestName("VARIANT", index), "");
+  index.remove("BOARD");
+  EXPECT_EQ(nearestName("board", index), "board2");
+}
+
+// What the index must find: a scan, in byte order, of the names in force that no condition
+// defined, by the rule itself.
+std::string scanNearest(std::string_view name, const MacroTable& table) {
+  std::vector<std::string> names;
+  table.forEach([&](const std::string& candidate, const std::string&, const MacroOrigin& origin) {
+    if (origin.kind != MacroOrigin::Kind::Condition) names.push_back(candidate);
+  });
+  for (const std::string& candidate : names) {
+    if (candidate != name && equalButForCase(candidate, name)) return candidate;
+  }
+  if (name.size() < 4) return {};
+  for (const std::string& candidate : names) {
+    if (candidate.size() >= 4 && oneEditApart(candidate, name)) return candidate;
+  }
+  return {};
+}
+
+// Names from a small alphabet, so that near names are common, defined by conditions and by
+// other elements in scopes entered and left at random: the table's index finds what a scan of
+// the names in force finds, ties between equally near names included, whenever it was made.
+TEST(NearNames, TheTablesIndexFindsWhatAScanFinds) {
+  std::mt19937 random(7);
+  auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n)(random);
+  };
+  auto word = [&] {
+    std::string text(1 + pick(5), ' ');
+    for (char& c : text)
+      c = "aAbB\0"[pick(4)];
+    return text;
+  };
+  MacroTable table;
+  std::size_t depth = 0;
+  for (int round = 0; round < 6000; ++round) {
+    const std::size_t action = pick(9);
+    if (action == 0 && depth < 4) {
+      table.enterScope();
+      ++depth;
+    } else if (action == 1 && depth > 0) {
+      table.leaveScope();
+      --depth;
+    } else {
+      MacroOrigin origin;
+      if (action < 5) origin.kind = MacroOrigin::Kind::Condition;
+      table.define(word(), origin);
+    }
+    if (round < 300) continue;  // the index is made from a table that already holds names
+    const std::string probe = word();
+    ASSERT_EQ(nearestName(probe, table.nearNames()), scanNearest(probe, table)) << probe;
+  }
 }
 
 }  // namespace

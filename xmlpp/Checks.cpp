@@ -50,14 +50,15 @@ bool oneEditApart(std::string_view a, std::string_view b) {
   return a.substr(i) == b.substr(i + 1);  // one letter more in b
 }
 
-std::string_view nearestName(std::string_view name,
-                             const std::vector<std::string_view>& candidates) {
-  for (const std::string_view candidate : candidates) {
-    if (candidate != name && equalButForCase(candidate, name)) return candidate;
-  }
-  if (name.size() < 4) return {};
-  for (const std::string_view candidate : candidates) {
-    if (candidate.size() >= 4 && oneEditApart(candidate, name)) return candidate;
-  }
-  return {};
+std::string_view nearestName(std::string_view name, const NearNames& names) {
+  const std::string_view same = names.sameButCase(name);
+  if (!same.empty() || name.size() < 4) return same;
+  std::string_view nearest;
+  names.forEachCandidate(name, [&](std::string_view candidate) {
+    if (candidate.size() >= 4 && (nearest.empty() || candidate < nearest) &&
+        oneEditApart(candidate, name)) {
+      nearest = candidate;
+    }
+  });
+  return nearest;
 }

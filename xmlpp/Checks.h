@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diagnostics/Diagnostic.h"
+#include "macros/NearNames.h"
 
 enum class Check : std::uint8_t {
   UnresolvedMacro,
@@ -114,10 +115,9 @@ class Findings {
   std::vector<Diagnostic>& warnings_;
 };
 
-// The names in `candidates` closest to `name`: the same but for case, or (for names of four
-// letters or more) one insertion, deletion, substitution or swap of neighbours away. Empty when
-// none is.
-std::string_view nearestName(std::string_view name,
-                             const std::vector<std::string_view>& candidates);
+// The indexed name closest to `name`: the same but for case, or (for names of four letters or
+// more) one insertion, deletion, substitution or swap of neighbours away; the least in byte order
+// among equally near ones. Empty when none is.
+std::string_view nearestName(std::string_view name, const NearNames& names);
 bool oneEditApart(std::string_view a, std::string_view b);
 bool equalButForCase(std::string_view a, std::string_view b);

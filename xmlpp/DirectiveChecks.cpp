@@ -12,12 +12,6 @@ std::vector<std::string_view> known(const Directive& directive) {
   return names;
 }
 
-// "; did you mean NAME?" when there is a near name, else nothing.
-std::string suggestion(std::string_view name, const std::vector<std::string_view>& candidates) {
-  const std::string_view near = nearestName(name, candidates);
-  return near.empty() ? std::string() : "; did you mean " + std::string(near) + "?";
-}
-
 // The suggestion for an attribute a directive does not read: a name it reads that differs but
 // for case or one letter (short attribute names too: "nam" for "name"), else the attribute it
 // needs and lacks.
@@ -248,15 +242,11 @@ Failure DirectiveChecks::checkCondition(const Step& step, std::string_view teste
   const MacroOrigin* origin = scope_.macros.originOf(tested);
   // A name an earlier condition tested while undefined is still one nobody defined.
   if (origin && origin->kind != MacroOrigin::Kind::Condition) return std::nullopt;
-  std::vector<std::string> defined;
-  scope_.macros.forEach([&](const std::string& name, const std::string&, const MacroOrigin& from) {
-    if (from.kind != MacroOrigin::Kind::Condition) defined.push_back(name);
-  });
-  const std::vector<std::string_view> candidates(defined.begin(), defined.end());
+  const std::string_view near = nearestName(tested, scope_.macros.nearNames());
   return scope_.found(step, Check::UndefinedCondition,
                       tag(step.element->name()) + " tests " + std::string(tested) +
                           ", which is not defined here: it is taken as empty" +
-                          suggestion(tested, candidates));
+                          (near.empty() ? "" : "; did you mean " + std::string(near) + "?"));
 }
 
 Failure DirectiveChecks::notEvaluated(const Step& step, std::string_view directive,
