@@ -86,18 +86,20 @@ std::string escapeDepFileName(std::string_view name) {
 }
 
 Expected<std::string> depFileRule(std::string_view target,
-                                  const std::vector<std::string>& dependencies) {
-  auto unlistable = [](std::string_view name) -> Failure {
+                                  const std::vector<std::string>& dependencies,
+                                  std::string_view targetOption) {
+  auto unlistable = [](std::string_view name, std::string_view option) -> Failure {
+    const std::string label = option.empty() ? "" : std::string(option) + "'s target ";
     if (name.find_first_of("\n\r") != std::string_view::npos) {
-      return Diagnostic::failure("a file name holds a line break");
+      return Diagnostic::failure((label.empty() ? "a file name " : label) + "holds a line break");
     }
     if (std::optional<std::string> why = unlistableName(name)) {
-      return Diagnostic::failure(std::string(name) + " " + *why +
+      return Diagnostic::failure(label + std::string(name) + " " + *why +
                                  ", which GNU Make or Ninja would misread");
     }
     return std::nullopt;
   };
-  if (Failure failure = unlistable(target)) return std::move(*failure);
+  if (Failure failure = unlistable(target, targetOption)) return std::move(*failure);
   std::string rule = escapeDepFileName(target);
   rule.push_back(':');
   std::string emptyRules;
@@ -105,7 +107,7 @@ Expected<std::string> depFileRule(std::string_view target,
   for (std::size_t i = 0; i < dependencies.size(); ++i) {
     const std::string& name = dependencies[i];
     if (name == "-" || normalizePath(name) == targetPath) continue;
-    if (Failure failure = unlistable(name)) return std::move(*failure);
+    if (Failure failure = unlistable(name, {})) return std::move(*failure);
     const std::string escaped = escapeDepFileName(name);
     rule.push_back(' ');
     rule.append(escaped);
@@ -130,8 +132,11 @@ Failure DepFile::open(std::string_view output, const std::vector<std::string>& d
     return Diagnostic::failure("couldn't write " + path_ + std::string(why));
   };
   const std::string_view target = ruleTarget.empty() ? output : ruleTarget;
-  if (target == "-") return refused(": the output is standard output");
-  Expected<std::string> rule = depFileRule(target, dependencies);
+  if (target == "-") {
+    return refused(ruleTarget.empty() ? ": the output is standard output"
+                                      : ": -MT's target - is standard output");
+  }
+  Expected<std::string> rule = depFileRule(target, dependencies, ruleTarget.empty() ? "" : "-MT");
   if (!rule) return refused(": " + rule.error().message);
   rule_ = std::move(*rule);
   return file_.open(path_);

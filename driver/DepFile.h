@@ -41,9 +41,11 @@ std::optional<std::string> unlistableName(std::string_view name);
 // listed in the order given; a dependency that names the target itself (compared after removing "."
 // and ".." components) is left out, since build tools reject a file that depends on itself, and so
 // is "-" (standard input, which is no file a build tool could watch). Fails when a name cannot be
-// written: "a file name holds a line break", or "NAME holds ..." from `unlistableName`.
+// written: "a file name holds a line break", or "NAME holds ..." from `unlistableName`; a
+// problem of the target names `targetOption` when that option gave it ("-MT's target ...").
 Expected<std::string> depFileRule(std::string_view target,
-                                  const std::vector<std::string>& dependencies);
+                                  const std::vector<std::string>& dependencies,
+                                  std::string_view targetOption = {});
 
 // The name compilers give the dependency file of `output` (-MD): its name with the suffix of its
 // last component (from its last ".", which must not begin the component) replaced by ".d", or

@@ -158,21 +158,42 @@ class TraceOutput {
   std::unique_ptr<ByteSink> sink_;
 };
 
+// A failure to write the dependency file names the option that named the file: "couldn't write
+// deps/a.d (-MF)". Other failures pass unchanged.
+Failure namingDepFileOption(Failure failure, const Options& options, const WrittenFiles& files) {
+  if (failure && failure->systemError != 0 && files.declared(WrittenRole::DependencyFile) &&
+      failure->message == "couldn't write " + files.path(WrittenRole::DependencyFile)) {
+    failure->message += options.depFile      ? " (-MF)"
+                        : options.depsBeside ? " (-MD)"
+                                             : " (XMLPP_DEPFILE)";
+  }
+  return failure;
+}
+
+// Writes the dependency file of the run's set (finished, not yet in place).
+Failure writeDepFile(const Options& options, const std::string& output,
+                     const std::vector<std::string>& dependencies, WrittenFiles& files) {
+  DepFile depFile(files.file(WrittenRole::DependencyFile), files.path(WrittenRole::DependencyFile));
+  const std::string_view ruleTarget = options.depTarget ? *options.depTarget : std::string_view();
+  Failure failure = depFile.open(output, dependencies, ruleTarget);
+  if (!failure) failure = depFile.finish();
+  return namingDepFileOption(std::move(failure), options, files);
+}
+
 // -M: the rule alone, in -MF's file or on standard output; no output is written.
 Failure writeRuleOnly(const Options& options, const std::string& output,
                       const std::vector<std::string>& dependencies, WrittenFiles& files) {
   const std::string_view target = options.depTarget ? *options.depTarget : output;
-  if (options.depFile) {
-    DepFile depFile(files.file(WrittenRole::DependencyFile),
-                    files.path(WrittenRole::DependencyFile));
-    if (Failure failure = depFile.open(output, dependencies, target)) return failure;
-    return depFile.finish();
+  if (options.depFile) return writeDepFile(options, output, dependencies, files);
+  if (target == "-") {
+    return Diagnostic::failure(options.depTarget
+                                   ? "couldn't write -: -MT's target - is standard output"
+                                   : "couldn't write -: the output is standard output");
   }
-  if (target == "-") return Diagnostic::failure("couldn't write -: the output is standard output");
-  Expected<std::string> rule = depFileRule(target, dependencies);
+  Expected<std::string> rule = depFileRule(target, dependencies, options.depTarget ? "-MT" : "");
   if (!rule) return Diagnostic::failure("couldn't write -: " + rule.error().message);
   if (std::fputs(rule->c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    return Diagnostic::failure("couldn't write -");
+    return Diagnostic::failure("couldn't write -", {}, errno);
   }
   return std::nullopt;
 }
@@ -187,11 +208,9 @@ Failure writeResults(Preprocessor& preprocessor, const RunSettings& settings,
   dependencies.insert(dependencies.end(), settings.macrosFiles.begin(), settings.macrosFiles.end());
   if (options.depsOnly) return writeRuleOnly(options, settings.output, dependencies, files);
   if (files.declared(WrittenRole::DependencyFile)) {
-    DepFile depFile(files.file(WrittenRole::DependencyFile),
-                    files.path(WrittenRole::DependencyFile));
-    const std::string_view target = options.depTarget ? *options.depTarget : std::string_view();
-    if (Failure failure = depFile.open(settings.output, dependencies, target)) return failure;
-    if (Failure failure = depFile.finish()) return failure;
+    if (Failure failure = writeDepFile(options, settings.output, dependencies, files)) {
+      return failure;
+    }
   }
   return preprocessor.writeOutput(OutputTarget{
       files.file(WrittenRole::Output), settings.output, settings.doctype, {.utf8 = settings.utf8}});
@@ -311,7 +330,7 @@ int runXmlpp(int argc, char** argv) {
   // The SARIF log is complete before anything is put in place: a log that cannot be written
   // leaves the output and the dependency file as they were.
   const bool logged = reporter.finish(status, files);
-  if (Failure failure = files.replace(status == 0 && logged)) {
+  if (Failure failure = namingDepFileOption(files.replace(status == 0 && logged), options, files)) {
     printDiagnostic(*failure, DiagnosticFormat::Text, false);
     return 1;
   }

@@ -44,6 +44,9 @@ std::string helpText() {
   text += alignedHelp(optionHelpRows()) + checkOptionsHelp() + checksHelp() + directivesHelp();
   text +=
       "\n"
+      "Messages: a failure prints one line on standard error and exits with 1;\n"
+      "a failed system call adds its reason (\"  note: No such file or directory\").\n"
+      "\n"
       "Environment:\n"
       "  XMLPP_DEPFILE      also write a Make-style dependency file to this path\n"
       "                     (-MF and -MD win), replaced together with the output;\n"

@@ -22,7 +22,8 @@ const char* roleText(SourceLocation::Role role) {
 }
 
 // The text form: the message ("xmlpp: warning: MESSAGE [NAME]" for a warning, "xmlpp: MESSAGE"
-// for a check's error), then "  at FILE:LINE" and the include and xmlput lines.
+// for a check's error), "  note: REASON" where a system call failed, then "  at FILE:LINE" and
+// the include and xmlput lines.
 void printText(const Diagnostic& diagnostic, bool withLocations) {
   const bool check = !diagnostic.check.empty();
   if (diagnostic.severity == Severity::Warning) {
@@ -31,6 +32,8 @@ void printText(const Diagnostic& diagnostic, bool withLocations) {
   } else {
     std::fprintf(stderr, "%s%s\n", check ? "xmlpp: " : "", diagnostic.message.c_str());
   }
+  if (diagnostic.systemError != 0)
+    std::fprintf(stderr, "  note: %s\n", std::strerror(diagnostic.systemError));
   if (!withLocations && !check) return;
   for (const SourceLocation& at : diagnostic.locations)
     std::fprintf(stderr, "  %s %s:%d\n", roleText(at.role), at.file.c_str(), at.line + 1);

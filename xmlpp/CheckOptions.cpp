@@ -34,7 +34,11 @@ Expected<bool> CheckOptions::read(std::string_view arg) {
       format = DiagnosticFormat::Text;
     } else if (value == "gnu") {
       format = DiagnosticFormat::Gnu;
-    } else if (value == "sarif" || (value.starts_with("sarif:") && value.size() > 6)) {
+    } else if (value == "sarif:") {
+      return usage(
+          "--diagnostics=sarif: names no file; --diagnostics=sarif alone writes the log on "
+          "standard error");
+    } else if (value == "sarif" || value.starts_with("sarif:")) {
       format = DiagnosticFormat::Sarif;
       sarifFile = value.substr(std::min<std::size_t>(value.size(), 6));
     } else {
