@@ -161,7 +161,7 @@ class TraceOutput {
 // A failure to write the dependency file names the option that named the file: "couldn't write
 // deps/a.d (-MF)". Other failures pass unchanged.
 Failure namingDepFileOption(Failure failure, const Options& options, const WrittenFiles& files) {
-  if (failure && failure->systemError != 0 && files.declared(WrittenRole::DependencyFile) &&
+  if (failure && files.declared(WrittenRole::DependencyFile) &&
       failure->message == "couldn't write " + files.path(WrittenRole::DependencyFile)) {
     failure->message += options.depFile      ? " (-MF)"
                         : options.depsBeside ? " (-MD)"
