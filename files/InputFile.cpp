@@ -149,3 +149,53 @@ bool InputWindow::refill(const char* keep) {
   }
   return true;
 }
+
+namespace {
+
+// What a file that is not a regular file is, for a message.
+const char* fileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "no regular file";
+}
+
+}  // namespace
+
+Expected<std::string> readRegularFile(const std::string& name, std::size_t limit) {
+  auto failure = [&](int reason, const std::string& what = {}) {
+    return Diagnostic::failure("couldn't read " + name + what, {}, reason);
+  };
+  struct stat info {};
+  // The name is looked at first: opening a FIFO or some devices waits, or acts on the device.
+  if (name == "-") return failure(0, ": standard input, not a regular file");
+  if (::stat(name.c_str(), &info) != 0) return failure(errno);
+  if (!S_ISREG(info.st_mode))
+    return failure(0, std::string(": ") + fileKind(info.st_mode) + ", not a regular file");
+  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!file) return failure(errno);
+  // The name may have been replaced between the two looks: what was opened is checked again.
+  if (::fstat(file.get(), &info) != 0) return failure(errno);
+  if (!S_ISREG(info.st_mode))
+    return failure(0, std::string(": ") + fileKind(info.st_mode) + ", not a regular file");
+  auto tooLarge = [&] { return failure(0, ": larger than " + std::to_string(limit) + " bytes"); };
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) return tooLarge();
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t size = 0;
+  // A file that grew since fstat is read up to one byte past the limit, to tell it is too large.
+  for (;;) {
+    if (size == text.size()) {
+      if (size > limit) return tooLarge();
+      text.resize(std::min(limit + 1, std::max<std::size_t>(2 * size, 4096)));
+    }
+    const ssize_t n = ::read(file.get(), text.data() + size, text.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failure(errno);
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  if (size > limit) return tooLarge();
+  text.resize(size);
+  return text;
+}

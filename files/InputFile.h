@@ -20,6 +20,13 @@
 Expected<std::span<char>> readInputFile(const std::string& name,
                                         const std::function<char*(std::size_t)>& allocateBlock);
 
+// Reads a whole regular file of at most `limit` bytes, for a reader that must never wait: the
+// name is checked before it is opened, and opened without blocking, so that a FIFO, a device, a
+// socket, a folder or standard input (/dev/stdin, /proc/self/fd/0) is refused, not read. Fails
+// with "couldn't read NAME", and the system's reason or what the file is ("a FIFO, not a regular
+// file") or "larger than LIMIT bytes".
+Expected<std::string> readRegularFile(const std::string& name, std::size_t limit);
+
 // The file an input name reads ("-": standard input), or nothing when it cannot be found.
 std::optional<FileIdentity> inputIdentity(const std::string& name);
 

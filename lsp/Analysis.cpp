@@ -8,6 +8,7 @@
 
 #include "TagText.h"
 #include "files/ByteSink.h"
+#include "files/InputFile.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Trace.h"
 
@@ -29,23 +30,23 @@ class RunFiles : public FileSource {
   RunFiles(const OpenText& openText, std::map<std::string, FileText>& texts)
       : openText_(openText), texts_(texts) {}
 
-  std::optional<std::string_view> text(const std::string& fileName) override {
-    if (fileName == "-") return std::nullopt;
-    const std::string path = normalPath(fileName);
-    if (const auto known = texts_.find(path); known != texts_.end()) return known->second.text();
+  // Never nothing: the server reads every file itself, so that the run never reads one that
+  // could block it (a FIFO, a device, its own standard input) or exhaust its memory.
+  std::optional<Expected<std::string_view>> text(const std::string& fileName) override {
+    const std::string path = fileName == "-" ? fileName : normalPath(fileName);
+    if (const auto known = texts_.find(path); known != texts_.end()) {
+      return Expected<std::string_view>(known->second.text());
+    }
     std::string text;
     if (const std::optional<std::string_view> open = openText_(path)) {
       text.assign(*open);
     } else {
-      std::error_code error;
-      if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-      std::ifstream file(path, std::ios::binary);
-      if (!file) return std::nullopt;
-      text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-      if (file.bad()) return std::nullopt;
+      Expected<std::string> read = readRegularFile(path, kMaxServerFileBytes);
+      if (!read) return Expected<std::string_view>(std::move(read.error()));
+      text = std::move(*read);
     }
     const auto [kept, added] = texts_.try_emplace(path, std::move(text));
-    return kept->second.text();
+    return Expected<std::string_view>(kept->second.text());
   }
 
  private:

@@ -22,6 +22,10 @@
 #include "xmlpp/Directives.h"
 #include "xmlpp/Invocation.h"
 
+// The largest file the server reads (an include, a macros file, the command database): a larger
+// one is reported, not read, so that one file cannot take the server's memory.
+inline constexpr std::size_t kMaxServerFileBytes = std::size_t{64} << 20;
+
 // A file's text as a run read it, with its lines.
 using FileText = IndexedText;
 

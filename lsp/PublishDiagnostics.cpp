@@ -2,6 +2,7 @@
 // the element's name (or on the macro reference it names), the include and xmlput elements that
 // led there as related information.
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -65,6 +66,10 @@ json rangeAt(const Analysis& analysis, const SourceLocation& location, std::stri
   return rangeJson(file->second.lines(), start, end);
 }
 
+// The include and xmlput lines shown with one diagnostic; a self-include a thousand deep would
+// otherwise carry a thousand.
+constexpr std::size_t kMaxRelated = 20;
+
 int severityOf(Severity severity) {
   switch (severity) {
     case Severity::Error:
@@ -92,7 +97,8 @@ std::map<std::string, json> diagnosticsByUri(const Workspace& workspace, const A
                   {"message", diagnostic.message}};
     if (!diagnostic.check.empty()) entry["code"] = std::string(diagnostic.check);
     json related = json::array();
-    for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
+    const std::size_t shown = std::min(diagnostic.locations.size(), kMaxRelated + 1);
+    for (std::size_t i = 1; i < shown; ++i) {
       const SourceLocation& via = diagnostic.locations[i];
       const std::string_view how = via.role == SourceLocation::Role::PutFrom ? "put from here"
                                    : via.role == SourceLocation::Role::IncludedFrom
@@ -102,6 +108,13 @@ std::map<std::string, json> diagnosticsByUri(const Workspace& workspace, const A
                           {{"uri", workspace.uriOf(normalPath(via.file))},
                            {"range", rangeAt(analysis, via, {})}}},
                          {"message", how}});
+    }
+    if (diagnostic.locations.size() > shown) {
+      related.push_back(
+          {{"location",
+            {{"uri", workspace.uriOf(normalPath(at.file))}, {"range", rangeAt(analysis, at, {})}}},
+           {"message",
+            std::to_string(diagnostic.locations.size() - shown) + " more places not shown"}});
     }
     if (!related.empty()) entry["relatedInformation"] = std::move(related);
     json& list = byUri[workspace.uriOf(normalPath(at.file))];

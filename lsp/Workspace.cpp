@@ -1,9 +1,11 @@
 #include "Workspace.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
+#include "files/InputFile.h"
 #include "macros/MacroList.h"
 
 namespace {
@@ -135,9 +137,9 @@ void Workspace::refreshDatabase() {
   const auto time = std::filesystem::last_write_time(databasePath_, error);
   if (error || time == databaseTime_) return;
   databaseTime_ = time;
-  std::ifstream file(databasePath_, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  commands_ = readCommandDatabase(text);
+  // A database that is no regular file, or too large, counts as holding no command.
+  Expected<std::string> text = readRegularFile(databasePath_, kMaxServerFileBytes);
+  commands_ = text ? readCommandDatabase(*text) : std::vector<Command>{};
   for (Command& command : commands_) {
     if (std::filesystem::path(command.file).is_relative()) {
       command.file = command.directory + "/" + command.file;
@@ -148,7 +150,7 @@ void Workspace::refreshDatabase() {
   readBy_.clear();
 }
 
-std::optional<RunSettings> Workspace::parsed(const Command& command) {
+std::optional<Expected<RunSettings>> Workspace::parsed(const Command& command) {
   std::vector<const char*> argv;
   for (const std::string& argument : command.arguments)
     argv.push_back(argument.c_str());
@@ -156,18 +158,19 @@ std::optional<RunSettings> Workspace::parsed(const Command& command) {
   if (!options) return std::nullopt;
   const std::vector<std::string_view> args = positionals(*options);
   if (args.size() < 2 || args[0] == "-") return std::nullopt;
-  Expected<RunSettings> run =
-      runSettings(*options, command.directory, setup_.sourceDateEpoch.c_str());
-  if (!run) return std::nullopt;
-  return std::move(*run);
+  return runSettings(*options, command.directory, setup_.sourceDateEpoch.c_str(), {},
+                     kMaxServerFileBytes);
 }
 
-RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand) {
+RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand, Failure& unusable) {
   refreshDatabase();
   fromCommand = true;
   for (const Command& command : commands_) {
     if (command.file != path) continue;
-    if (std::optional<RunSettings> run = parsed(command)) return std::move(*run);
+    if (std::optional<Expected<RunSettings>> run = parsed(command)) {
+      if (*run) return std::move(**run);
+      unusable = std::move(run->error());
+    }
   }
   if (!scanned_) {
     scanned_ = true;
@@ -175,15 +178,17 @@ RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand) {
     for (const Command& command : commands_) {
       if (++count > kMaxScannedCommands) break;
       if (analyses_.contains(command.file)) continue;
-      if (std::optional<RunSettings> run = parsed(command)) {
-        keep(analyze(setup_, *run, true, [this](const std::string& p) { return openText(p); }));
+      std::optional<Expected<RunSettings>> run = parsed(command);
+      if (run && *run) {
+        keep(analyze(setup_, **run, true, [this](const std::string& p) { return openText(p); }));
       }
     }
   }
   if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
     for (const Command& command : commands_) {
       if (command.file != reader->second) continue;
-      if (std::optional<RunSettings> run = parsed(command)) return std::move(*run);
+      std::optional<Expected<RunSettings>> run = parsed(command);
+      if (run && *run) return std::move(**run);
     }
   }
   fromCommand = false;
@@ -209,14 +214,26 @@ const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
 
 const Analysis& Workspace::run(const std::string& path) {
   bool fromCommand = false;
-  const RunSettings command = commandFor(path, fromCommand);
-  return keep(
-      analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); }));
+  Failure unusable;
+  const RunSettings command = commandFor(path, fromCommand, unusable);
+  std::unique_ptr<Analysis> analysis =
+      analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); });
+  if (unusable) {
+    // The build's command for this file cannot be run here (a macros file that cannot be read):
+    // the file was run on its own, and the document says so at its start.
+    Diagnostic& note = analysis->diagnostics.emplace_back(std::move(*unusable));
+    note.severity = Severity::Warning;
+    note.message = "the build's command for this file is not used: " + note.message;
+    if (note.systemError != 0) note.message += std::string(": ") + std::strerror(note.systemError);
+    note.locations = {};
+  }
+  return keep(std::move(analysis));
 }
 
 std::string Workspace::trace(const std::string& path) {
   bool fromCommand = false;
-  const RunSettings command = commandFor(path, fromCommand);
+  Failure unusable;
+  const RunSettings command = commandFor(path, fromCommand, unusable);
   return traceRun(setup_, command, fromCommand,
                   [this](const std::string& p) { return openText(p); });
 }

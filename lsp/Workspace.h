@@ -60,10 +60,12 @@ class Workspace {
   // The run that covers a file: the command whose input it is, else the first command that read
   // it (the database's commands are run once each to learn what they read), else the file on its
   // own with the default macros. `fromCommand` tells which.
-  RunSettings commandFor(const std::string& path, bool& fromCommand);
-  // The settings of a command, read as the command line reads them (none for a command that
-  // cannot be read, or reads standard input).
-  std::optional<RunSettings> parsed(const Command& command);
+  // A command for `path` that cannot be used (its macros file cannot be read) sets `unusable`.
+  RunSettings commandFor(const std::string& path, bool& fromCommand, Failure& unusable);
+  // The settings of a command, read as the command line reads them, but its macros files only
+  // when they are regular files within the server's bound (none for a command that cannot be
+  // read, or reads standard input; a failure when a macros file cannot be read).
+  std::optional<Expected<RunSettings>> parsed(const Command& command);
   // Reads the database again when its file changed.
   void refreshDatabase();
   std::optional<std::string_view> openText(const std::string& path) const;

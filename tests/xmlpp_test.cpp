@@ -81,10 +81,10 @@ TEST_F(RunTest, ScopesKnowWhereEachValueWasDefined) {
 class Buffers : public FileSource {
  public:
   std::map<std::string, std::string> texts;
-  std::optional<std::string_view> text(const std::string& fileName) override {
+  std::optional<Expected<std::string_view>> text(const std::string& fileName) override {
     const auto found = texts.find(fileName);
     if (found == texts.end()) return std::nullopt;
-    return found->second;
+    return std::string_view(found->second);
   }
 };
 

@@ -28,9 +28,10 @@ struct WriteOptions {
 class FileSource {
  public:
   virtual ~FileSource() = default;
-  // The text to read for `fileName` (a path as the run opens it), or nothing to read the file.
-  // The text needs to live only until the load that asked has copied it.
-  virtual std::optional<std::string_view> text(const std::string& fileName) = 0;
+  // The text to read for `fileName` (a path as the run opens it), the failure to report instead
+  // of reading it, or nothing to read the file. The text needs to live only until the load that
+  // asked has copied it.
+  virtual std::optional<Expected<std::string_view>> text(const std::string& fileName) = 0;
 };
 
 // Takes the children of a document's top-level element as the reader completes them, so that a

@@ -43,9 +43,15 @@ Failure XMLDocument::loadText(std::string_view text) {
 
 Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink* sink) {
   repairs.clear();
+  auto failed = [&](Diagnostic failure) {
+    failure.cause = failure.message;
+    failure.message = loadMessage(role, fileName, failure.message, 0, root);
+    return failure;
+  };
   if (fileSource) {
-    if (const std::optional<std::string_view> given = fileSource->text(fileName)) {
-      return loadCopy(*given, fileName, role);
+    if (std::optional<Expected<std::string_view>> given = fileSource->text(fileName)) {
+      if (!*given) return failed(std::move(given->error()));
+      return loadCopy(**given, fileName, role);
     }
   }
   if (sink && role == LoadRole::Input && !keepText && !recordRepairs && fileName != "-") {
@@ -56,12 +62,7 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink*
   }
   Expected<std::span<char>> text =
       readInputFile(fileName, [this](std::size_t size) { return arena_.allocateBlock(size); });
-  if (!text) {
-    Diagnostic& failure = text.error();
-    failure.cause = failure.message;
-    failure.message = loadMessage(role, fileName, failure.message, 0, root);
-    return failure;
-  }
+  if (!text) return failed(std::move(text.error()));
   if (const std::optional<SyntaxError> error =
           loadBuffer(text->data(), text->size(), fileName, sink)) {
     return syntaxFailure(*error, fileName, role);

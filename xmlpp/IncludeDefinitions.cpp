@@ -30,9 +30,15 @@ const std::string* IncludeDefinitions::keptPath(const std::string& path) {
 }
 
 bool IncludeDefinitions::readable(const std::string& path) const {
-  // A text the document's file source has (an editor's unsaved buffer) counts as a file.
+  // A text the document's file source has (an editor's unsaved buffer) counts as a file; a file
+  // the source refuses counts when it exists, so that loading it reports why.
   const XMLDocument& doc = scope_.doc;
-  return (doc.fileSource && doc.fileSource->text(path)) || inputIdentity(path);
+  if (doc.fileSource) {
+    if (std::optional<Expected<std::string_view>> given = doc.fileSource->text(path)) {
+      if (*given) return true;
+    }
+  }
+  return inputIdentity(path).has_value();
 }
 
 const std::string* IncludeDefinitions::searchIncludeDirs(const std::string& name,

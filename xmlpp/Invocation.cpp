@@ -22,7 +22,8 @@ std::vector<std::string_view> positionals(const Options& options) {
 }
 
 Expected<RunSettings> runSettings(const Options& options, const std::string& directory,
-                                  const char* epoch, const ReadCheck& readCheck) {
+                                  const char* epoch, const ReadCheck& readCheck,
+                                  std::optional<std::size_t> regularFilesUpTo) {
   const std::vector<std::string_view> args = positionals(options);
   RunSettings settings;
   settings.input = inDirectory(args.at(0), directory);
@@ -37,6 +38,12 @@ Expected<RunSettings> runSettings(const Options& options, const std::string& dir
     const std::string& path = settings.macrosFiles.emplace_back(inDirectory(name, directory));
     if (readCheck) {
       if (Failure clash = readCheck("a macros file", path)) return std::move(*clash);
+    }
+    if (regularFilesUpTo) {
+      Expected<std::string> text = readRegularFile(path, *regularFilesUpTo);
+      if (!text) return text.error();
+      addMacroLines(settings.macros, *text);
+      continue;
     }
     std::deque<std::string> blocks;
     Expected<std::span<char>> text = readInputFile(

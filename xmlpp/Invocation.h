@@ -45,7 +45,10 @@ using ReadCheck = std::function<Failure(std::string_view role, const std::string
 
 // The settings of a run of `options` with at least two positional arguments: relative paths are
 // taken in `directory` (empty: as given); `epoch` is SOURCE_DATE_EPOCH's value (null or empty:
-// the clock). The macros files are read here, each checked by `readCheck` first when given.
-// Fails for a macros file that cannot be read, or a SOURCE_DATE_EPOCH that is no time.
+// the clock). The macros files are read here, each checked by `readCheck` first when given;
+// with `regularFilesUpTo`, only regular files of at most that many bytes are read, without
+// blocking (`readRegularFile`). Fails for a macros file that cannot be read, or a
+// SOURCE_DATE_EPOCH that is no time.
 Expected<RunSettings> runSettings(const Options& options, const std::string& directory,
-                                  const char* epoch, const ReadCheck& readCheck = {});
+                                  const char* epoch, const ReadCheck& readCheck = {},
+                                  std::optional<std::size_t> regularFilesUpTo = {});

@@ -1,0 +1,108 @@
+// Files that would block or exhaust the language server: documents that include its own standard
+// input, a FIFO, a folder or a 2 GB sparse file, and a build command whose macros file is a FIFO.
+// Each becomes a diagnostic, and the next request is answered within a second. A document that
+// includes itself carries a bounded list of related places.
+//
+//   node hostile.js XMLPP
+//
+// Exits 77 (the test is skipped) when the node modules are not installed: `npm ci` here.
+'use strict';
+
+const assert = require('assert');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn, execFileSync } = require('child_process');
+
+let rpc, protocol;
+try {
+  rpc = require('vscode-jsonrpc/node');
+  protocol = require('vscode-languageserver-protocol');
+} catch (error) {
+  console.log('skipped: node modules not installed (run npm ci in tests/lsp)');
+  process.exit(77);
+}
+
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-hostile-'));
+const file = (name) => path.join(dir, name);
+const uri = (name) => 'file://' + file(name);
+execFileSync('mkfifo', [file('in.fifo'), file('macros.fifo')]);
+fs.mkdirSync(file('folder'));
+fs.writeFileSync(file('big.xml'), '');
+fs.truncateSync(file('big.xml'), 2 ** 31);  // sparse: no disk space taken
+fs.mkdirSync(file('build'));
+fs.writeFileSync(file('build/xmlpp_commands.json'), JSON.stringify([{
+  directory: dir, file: file('m.xml'), output: file('build/m-out.xml'),
+  arguments: ['xmlpp', '--macros-file', 'macros.fifo', 'm.xml', 'build/m-out.xml'],
+}]));
+
+const child = spawn(process.argv[2], ['--lsp'], { stdio: ['pipe', 'pipe', 'inherit'] });
+const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+const connection = rpc.createMessageConnection(
+  new rpc.StreamMessageReader(child.stdout), new rpc.StreamMessageWriter(child.stdin));
+let waiters = [];
+connection.onNotification(protocol.PublishDiagnosticsNotification.type, (params) => {
+  waiters.filter((w) => w.uri === params.uri).forEach((w) => w.resolve(params.diagnostics));
+  waiters = waiters.filter((w) => w.uri !== params.uri);
+});
+connection.listen();
+
+// Resolves with what `promise` gives, or fails when that takes more than `ms`.
+const within = (ms, what, promise) => Promise.race([promise, new Promise((_, reject) =>
+  setTimeout(() => reject(new Error(what + ' took more than ' + ms + ' ms')), ms))]);
+
+// Opens NAME holding TEXT; its diagnostics and a request after them each come within a second.
+async function open(name, text) {
+  const published = new Promise((resolve) => waiters.push({ uri: uri(name), resolve }));
+  connection.sendNotification(protocol.DidOpenTextDocumentNotification.type, {
+    textDocument: { uri: uri(name), languageId: 'xml', version: 1, text },
+  });
+  const found = await within(1000, 'the diagnostics of ' + name, published);
+  await within(1000, 'a request after ' + name, connection.sendRequest(
+    protocol.DocumentSymbolRequest.type, { textDocument: { uri: uri(name) } }));
+  return found;
+}
+
+async function session() {
+  await connection.sendRequest(protocol.InitializeRequest.type, {
+    processId: process.pid, rootUri: 'file://' + dir, capabilities: {}, initializationOptions: {},
+  });
+  connection.sendNotification(protocol.InitializedNotification.type, {});
+  const includes = [
+    ['/dev/stdin', /not a regular file/], ['/proc/self/fd/0', /not a regular file/],
+    ['in.fifo', /a FIFO, not a regular file/], ['folder', /a folder, not a regular file/],
+    ['big.xml', /larger than 67108864 bytes/],
+  ];
+  for (const [target, message] of includes) {
+    const name = 'inc-' + path.basename(target) + '.xml';
+    const found = await open(name, `<r>\n  <include filename="${target}"/>\n</r>\n`);
+    assert.strictEqual(found.length, 1, JSON.stringify(found));
+    assert.match(found[0].message, message);
+    assert.strictEqual(found[0].range.start.line, 1, target);
+  }
+  const unused = await open('m.xml', '<r/>\n');
+  assert.match(unused[0].message,
+    /^the build's command for this file is not used: couldn't read .*macros\.fifo: a FIFO/);
+
+  const self = await open('self.xml', '<r>\n  <include filename="self.xml"/>\n</r>\n');
+  const related = self[0].relatedInformation;
+  assert.strictEqual(related.length, 21);
+  assert.match(related[20].message, /^\d+ more places not shown$/);
+
+  await within(1000, 'shutdown', connection.sendRequest(protocol.ShutdownRequest.type));
+  connection.sendNotification(protocol.ExitNotification.type);
+  assert.strictEqual(await exited, 0);
+}
+
+const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 30000);
+session().then(() => {
+  clearTimeout(timeout);
+  fs.rmSync(dir, { recursive: true, force: true });
+  console.log('hostile files session: ok');
+  process.exit(0);
+}, (error) => {
+  console.error(error);
+  child.kill();
+  fs.rmSync(dir, { recursive: true, force: true });
+  process.exit(1);
+});
