@@ -167,19 +167,20 @@ Expected<std::string> readRegularFile(const std::string& name, std::size_t limit
   auto failure = [&](int reason, const std::string& what = {}) {
     return Diagnostic::failure("couldn't read " + name + what, {}, reason);
   };
+  auto tooLarge = [&] { return failure(0, ": larger than " + std::to_string(limit) + " bytes"); };
   struct stat info {};
   // The name is looked at first: opening a FIFO or some devices waits, or acts on the device.
   if (name == "-") return failure(0, ": standard input, not a regular file");
   if (::stat(name.c_str(), &info) != 0) return failure(errno);
   if (!S_ISREG(info.st_mode))
     return failure(0, std::string(": ") + fileKind(info.st_mode) + ", not a regular file");
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) return tooLarge();
   FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file) return failure(errno);
   // The name may have been replaced between the two looks: what was opened is checked again.
   if (::fstat(file.get(), &info) != 0) return failure(errno);
   if (!S_ISREG(info.st_mode))
     return failure(0, std::string(": ") + fileKind(info.st_mode) + ", not a regular file");
-  auto tooLarge = [&] { return failure(0, ": larger than " + std::to_string(limit) + " bytes"); };
   if (static_cast<std::uintmax_t>(info.st_size) > limit) return tooLarge();
   std::string text(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t size = 0;

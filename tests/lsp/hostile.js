@@ -31,9 +31,14 @@ fs.mkdirSync(file('folder'));
 fs.writeFileSync(file('big.xml'), '');
 fs.truncateSync(file('big.xml'), 2 ** 31);  // sparse: no disk space taken
 fs.mkdirSync(file('build'));
+fs.mkdirSync(file('lib'));
+fs.writeFileSync(file('lib/part.xml'), '<part/>\n');
 fs.writeFileSync(file('build/xmlpp_commands.json'), JSON.stringify([{
   directory: dir, file: file('m.xml'), output: file('build/m-out.xml'),
   arguments: ['xmlpp', '--macros-file', 'macros.fifo', 'm.xml', 'build/m-out.xml'],
+}, {
+  directory: dir, file: file('i.xml'), output: file('build/i-out.xml'),
+  arguments: ['xmlpp', '-I', 'lib', 'i.xml', 'build/i-out.xml'],
 }]));
 
 const child = spawn(process.argv[2], ['--lsp'], { stdio: ['pipe', 'pipe', 'inherit'] });
@@ -83,6 +88,9 @@ async function session() {
   const unused = await open('m.xml', '<r/>\n');
   assert.match(unused[0].message,
     /^the build's command for this file is not used: couldn't read .*macros\.fifo: a FIFO/);
+
+  // A file missing beside its includer is still looked for in the -I folders.
+  assert.deepStrictEqual(await open('i.xml', '<r><include filename="part.xml"/></r>\n'), []);
 
   const self = await open('self.xml', '<r>\n  <include filename="self.xml"/>\n</r>\n');
   const related = self[0].relatedInformation;
