@@ -54,6 +54,48 @@ class RunFiles : public FileSource {
   std::map<std::string, FileText>& texts_;
 };
 
+// Thrown by Budgeted when a run has reached its work budget.
+struct WorkBudgetSpent {};
+
+// Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) when it
+// reaches more than kWorkBudget elements, copies by loops and includes counted: the work of a run
+// then has a bound, whatever the document repeats, independent of the machine's load.
+class Budgeted : public WalkListener {
+ public:
+  explicit Budgeted(WalkListener& inner) : inner_(inner) {}
+  void reached(const XMLElement& element, const std::string& file,
+               const MacroTable& scope) override {
+    if (++reached_ > kWorkBudget) throw WorkBudgetSpent{};
+    inner_.reached(element, file, scope);
+  }
+  void reference(const ReferenceEvent& event) override { inner_.reference(event); }
+  void condition(const ConditionEvent& event) override { inner_.condition(event); }
+  void include(const IncludeEvent& event) override { inner_.include(event); }
+  void put(const PutEvent& event) override { inner_.put(event); }
+  void define(const DefineEvent& event) override { inner_.define(event); }
+  void iteration(const IterationEvent& event) override { inner_.iteration(event); }
+  void loop(const LoopEvent& event) override { inner_.loop(event); }
+
+ private:
+  WalkListener& inner_;
+  std::uint64_t reached_ = 0;
+};
+
+// Runs `run`; a run that spends its work budget or runs out of memory ends with the failure
+// that says so, its memory given back first (it is the run's own), and the server goes on.
+template <class Run>
+Failure bounded(Run&& run) {
+  try {
+    return run();
+  } catch (const WorkBudgetSpent&) {
+    return Diagnostic::failure("the analysis stopped after " + std::to_string(kWorkBudget) +
+                               " elements, the language server's work budget for one run");
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return Diagnostic::failure("xmlpp: out of memory: the analysis stopped");
+}
+
 // Records what the walk reached in the run's texts.
 class Recorder : public WalkListener {
  public:
@@ -232,6 +274,33 @@ std::string normalPath(const std::string& path) {
   return result.lexically_normal().string();
 }
 
+namespace {
+
+// The run of analyze(), filling `analysis`.
+Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSettings& command,
+                    bool fromCommand, const OpenText& openText) {
+  RunFiles files(openText, analysis.texts);
+  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
+                            serverChecks(fromCommand)};
+  preprocessor.setFileSource(&files);
+  preprocessor.setIncludeDirs(command.includeDirs);
+  Recorder recorder(preprocessor.document(), analysis);
+  Budgeted budgeted(recorder);
+  const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
+  analysis.diagnostics = preprocessor.warnings();
+  for (const std::string& file : preprocessor.loadedFiles())
+    analysis.loadedFiles.push_back(normalPath(file));
+  if (failure) return failure;
+  XMLDocument& document = preprocessor.document();
+  if (command.doctype) document.doctype = document.duplicateString(*command.doctype);
+  std::string output;
+  document.write(output, {.utf8 = command.utf8});
+  analysis.output = std::move(output);
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
                                   bool fromCommand, const OpenText& openText) {
   auto analysis = std::make_unique<Analysis>();
@@ -239,25 +308,10 @@ std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& c
   analysis->fromCommand = fromCommand;
   analysis->topLevel = command.macros;
   analysis->includeDirs = command.includeDirs;
-  RunFiles files(openText, analysis->texts);
-  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
-                            serverChecks(fromCommand)};
-  preprocessor.setFileSource(&files);
-  preprocessor.setIncludeDirs(command.includeDirs);
-  Recorder recorder(preprocessor.document(), *analysis);
-  const Failure failure = preprocessor.run(command.input, command.macros, &recorder);
-  analysis->diagnostics = preprocessor.warnings();
-  for (const std::string& file : preprocessor.loadedFiles())
-    analysis->loadedFiles.push_back(normalPath(file));
-  if (failure) {
-    analysis->diagnostics.push_back(*failure);
-    return analysis;
+  if (Failure failure =
+          bounded([&] { return analyzeInto(*analysis, setup, command, fromCommand, openText); })) {
+    analysis->diagnostics.push_back(std::move(*failure));
   }
-  XMLDocument& document = preprocessor.document();
-  if (command.doctype) document.doctype = document.duplicateString(*command.doctype);
-  std::string output;
-  document.write(output, {.utf8 = command.utf8});
-  analysis->output = std::move(output);
   return analysis;
 }
 
@@ -271,6 +325,14 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
   preprocessor.setIncludeDirs(command.includeDirs);
   ByteSink text;
   Trace trace(preprocessor.document(), text, TraceFilter{});
-  preprocessor.run(command.input, command.macros, &trace);
+  Budgeted budgeted(trace);
+  // The trace holds what was noted up to a failure of the run, which it shows; a spent budget or
+  // exhausted memory is said at its end.
+  if (Failure stopped = bounded([&]() -> Failure {
+        (void)preprocessor.run(command.input, command.macros, &budgeted);
+        return std::nullopt;
+      })) {
+    text.append(stopped->message + "\n");
+  }
   return std::string(text.contents());
 }

@@ -1,7 +1,8 @@
 // Files that would block or exhaust the language server: documents that include its own standard
 // input, a FIFO, a folder or a 2 GB sparse file, and a build command whose macros file is a FIFO.
 // Each becomes a diagnostic, and the next request is answered within a second. A document that
-// includes itself carries a bounded list of related places.
+// includes itself carries a bounded list of related places; a loop past the work budget, and one
+// whose copies exhaust a server run under a memory limit, end their analysis, not the server.
 //
 //   node hostile.js XMLPP
 //
@@ -41,28 +42,36 @@ fs.writeFileSync(file('build/xmlpp_commands.json'), JSON.stringify([{
   arguments: ['xmlpp', '-I', 'lib', 'i.xml', 'build/i-out.xml'],
 }]));
 
-const child = spawn(process.argv[2], ['--lsp'], { stdio: ['pipe', 'pipe', 'inherit'] });
-const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
-const connection = rpc.createMessageConnection(
-  new rpc.StreamMessageReader(child.stdout), new rpc.StreamMessageWriter(child.stdin));
-let waiters = [];
-connection.onNotification(protocol.PublishDiagnosticsNotification.type, (params) => {
-  waiters.filter((w) => w.uri === params.uri).forEach((w) => w.resolve(params.diagnostics));
-  waiters = waiters.filter((w) => w.uri !== params.uri);
-});
-connection.listen();
+// A server, with the address space limited to `limitKb` when given.
+function server(limitKb) {
+  const command = limitKb ? ['sh', ['-c', `ulimit -v ${limitKb}; exec "$0" --lsp`, process.argv[2]]]
+    : [process.argv[2], ['--lsp']];
+  const child = spawn(...command, { stdio: ['pipe', 'pipe', 'ignore'] });
+  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+  const connection = rpc.createMessageConnection(
+    new rpc.StreamMessageReader(child.stdout), new rpc.StreamMessageWriter(child.stdin));
+  let waiters = [];
+  connection.onNotification(protocol.PublishDiagnosticsNotification.type, (params) => {
+    waiters.filter((w) => w.uri === params.uri).forEach((w) => w.resolve(params.diagnostics));
+    waiters = waiters.filter((w) => w.uri !== params.uri);
+  });
+  connection.listen();
+  const next = (name) => new Promise((resolve) => waiters.push({ uri: uri(name), resolve }));
+  return { child, exited, connection, next };
+}
+let { child, exited, connection, next } = server();
 
 // Resolves with what `promise` gives, or fails when that takes more than `ms`.
 const within = (ms, what, promise) => Promise.race([promise, new Promise((_, reject) =>
   setTimeout(() => reject(new Error(what + ' took more than ' + ms + ' ms')), ms))]);
 
 // Opens NAME holding TEXT; its diagnostics and a request after them each come within a second.
-async function open(name, text) {
-  const published = new Promise((resolve) => waiters.push({ uri: uri(name), resolve }));
+async function open(name, text, ms = 1000) {
+  const published = next(name);
   connection.sendNotification(protocol.DidOpenTextDocumentNotification.type, {
     textDocument: { uri: uri(name), languageId: 'xml', version: 1, text },
   });
-  const found = await within(1000, 'the diagnostics of ' + name, published);
+  const found = await within(ms, 'the diagnostics of ' + name, published);
   await within(1000, 'a request after ' + name, connection.sendRequest(
     protocol.DocumentSymbolRequest.type, { textDocument: { uri: uri(name) } }));
   return found;
@@ -97,12 +106,36 @@ async function session() {
   assert.strictEqual(related.length, 21);
   assert.match(related[20].message, /^\d+ more places not shown$/);
 
+  const loop = (end) => `<r>\n  <for index="i" start="0" end="${end}" incr="1"><e/></for>\n</r>\n`;
+  const spent = await open('budget.xml', loop(1000001), 30000);
+  assert.match(spent[0].message, /^the analysis stopped after 1000000 elements/);
+  await stop();
+
+  // Under a memory limit, a loop whose counter wraps (four billion copies made at once) ends its
+  // analysis with "out of memory"; the server then serves the next document.
+  ({ child, exited, connection, next } = server(200000));
+  try {
+    await within(5000, 'initialize', connection.sendRequest(protocol.InitializeRequest.type,
+      { processId: process.pid, rootUri: null, capabilities: {} }));
+  } catch (error) {
+    console.log('skipped the memory limit: the server cannot start under it (a sanitizer build?)');
+    child.kill();
+    return;
+  }
+  const wrapped = '<r>\n  <for index="i" start="-3" end="-2" incr="-1"><e/></for>\n</r>\n';
+  const exhausted = await open('wrap.xml', wrapped, 60000);
+  assert.match(exhausted[0].message, /out of memory/);
+  assert.deepStrictEqual(await open('after.xml', '<r/>\n'), []);
+  await stop();
+}
+
+async function stop() {
   await within(1000, 'shutdown', connection.sendRequest(protocol.ShutdownRequest.type));
   connection.sendNotification(protocol.ExitNotification.type);
   assert.strictEqual(await exited, 0);
 }
 
-const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 30000);
+const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 120000);
 session().then(() => {
   clearTimeout(timeout);
   fs.rmSync(dir, { recursive: true, force: true });
