@@ -59,12 +59,16 @@ struct WorkBudgetSpent {};
 
 // Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) when it
 // reaches more than kWorkBudget elements, copies by loops and includes counted: the work of a run
-// then has a bound, whatever the document repeats, independent of the machine's load.
+// then has a bound, whatever the document repeats, independent of the machine's load. It also
+// ends the run (by throwing RunInterrupted) at the first element reached once an interruption
+// is pending.
 class Budgeted : public WalkListener {
  public:
-  explicit Budgeted(WalkListener& inner) : inner_(inner) {}
+  Budgeted(WalkListener& inner, const Interruptions* interruptions)
+      : inner_(inner), interruptions_(interruptions) {}
   void reached(const XMLElement& element, const std::string& file,
                const MacroTable& scope) override {
+    if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
     if (++reached_ > kWorkBudget) throw WorkBudgetSpent{};
     inner_.reached(element, file, scope);
   }
@@ -78,6 +82,7 @@ class Budgeted : public WalkListener {
 
  private:
   WalkListener& inner_;
+  const Interruptions* interruptions_;
   std::uint64_t reached_ = 0;
 };
 
@@ -278,14 +283,15 @@ namespace {
 
 // The run of analyze(), filling `analysis`.
 Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSettings& command,
-                    bool fromCommand, const OpenText& openText) {
+                    bool fromCommand, const OpenText& openText,
+                    const Interruptions* interruptions) {
   RunFiles files(openText, analysis.texts);
   Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
                             serverChecks(fromCommand)};
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
   Recorder recorder(preprocessor.document(), analysis);
-  Budgeted budgeted(recorder);
+  Budgeted budgeted(recorder, interruptions);
   const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
   analysis.diagnostics = preprocessor.warnings();
   for (const std::string& file : preprocessor.loadedFiles())
@@ -302,21 +308,23 @@ Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSetti
 }  // namespace
 
 std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
-                                  bool fromCommand, const OpenText& openText) {
+                                  bool fromCommand, const OpenText& openText,
+                                  const Interruptions* interruptions) {
   auto analysis = std::make_unique<Analysis>();
   analysis->input = normalPath(command.input);
   analysis->fromCommand = fromCommand;
   analysis->topLevel = command.macros;
   analysis->includeDirs = command.includeDirs;
-  if (Failure failure =
-          bounded([&] { return analyzeInto(*analysis, setup, command, fromCommand, openText); })) {
+  if (Failure failure = bounded([&] {
+        return analyzeInto(*analysis, setup, command, fromCommand, openText, interruptions);
+      })) {
     analysis->diagnostics.push_back(std::move(*failure));
   }
   return analysis;
 }
 
 std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
-                     const OpenText& openText) {
+                     const OpenText& openText, const Interruptions* interruptions) {
   std::map<std::string, FileText> texts;
   RunFiles files(openText, texts);
   Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
@@ -325,7 +333,7 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
   preprocessor.setIncludeDirs(command.includeDirs);
   ByteSink text;
   Trace trace(preprocessor.document(), text, TraceFilter{});
-  Budgeted budgeted(trace);
+  Budgeted budgeted(trace, interruptions);
   // The trace holds what was noted up to a failure of the run, which it shows; a spent budget or
   // exhausted memory is said at its end.
   if (Failure stopped = bounded([&]() -> Failure {

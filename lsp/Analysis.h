@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Interruptions.h"
 #include "LanguageServer.h"
 #include "TextDocument.h"
 #include "diagnostics/Diagnostic.h"
@@ -92,9 +93,10 @@ using OpenText = std::function<std::optional<std::string_view>(const std::string
 
 // Runs `command` (or the input on its own, with `fromCommand` false: the checks of undefined
 // macros stay quiet, since its macros are unknown rather than missing), reading open documents
-// through `openText`.
+// through `openText`. Throws RunInterrupted when `interruptions` has one pending at a step.
 std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
-                                  bool fromCommand, const OpenText& openText);
+                                  bool fromCommand, const OpenText& openText,
+                                  const Interruptions* interruptions = nullptr);
 // The trace of the same run: what --trace writes.
 std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
-                     const OpenText& openText);
+                     const OpenText& openText, const Interruptions* interruptions = nullptr);

@@ -120,22 +120,52 @@ void Server::dispatch(const json& message) {
     respond(*id, RpcError{rpc::kInvalidRequest, "the server is shut down"});
     return;
   }
-  settle();
-  respond(*id, request(*method, params));
+  if (*method == "shutdown") {
+    // Answered at once, whatever waits to be run.
+    respond(*id, request(*method, params));
+    return;
+  }
+  auto cancelled = [&] { return interruptions_ && interruptions_->takeCancelled(id->dump()); };
+  bool wasCancelled = cancelled();
+  const bool settled = !wasCancelled && settle();
+  wasCancelled = wasCancelled || cancelled();
+  if (wasCancelled) {
+    respond(*id, RpcError{rpc::kRequestCancelled, "the request was cancelled"});
+  } else if (!settled) {
+    respond(*id, RpcError{rpc::kContentModified, "a document changed while the request waited"});
+  } else {
+    try {
+      respond(*id, request(*method, params));
+    } catch (const RunInterrupted&) {
+      respond(*id, cancelled() ? RpcError{rpc::kRequestCancelled, "the request was cancelled"}
+                               : RpcError{rpc::kContentModified,
+                                          "a document changed while the request ran"});
+    }
+  }
 }
 
-void Server::settle() {
-  std::vector<std::string> uris;
-  uris.swap(unsettled_);
-  for (const std::string& uri : uris) {
-    if (workspace_.document(uri)) analyze(uri);
+bool Server::settle() {
+  if (shutdown_) return true;  // nothing is run after shutdown
+  while (!unsettled_.empty()) {
+    const std::string& uri = unsettled_.front();
+    if (workspace_.document(uri)) {
+      try {
+        analyze(uri);
+      } catch (const RunInterrupted&) {
+        return false;  // the document stays unsettled, to be run again
+      }
+    }
+    unsettled_.erase(unsettled_.begin());
   }
+  return true;
 }
 
 void Server::touch(const std::string& uri) {
-  if (std::find(unsettled_.begin(), unsettled_.end(), uri) == unsettled_.end()) {
-    unsettled_.push_back(uri);
-  }
+  // The document touched last is run first: the one being edited gets its diagnostics before
+  // long runs of documents touched earlier.
+  const auto found = std::find(unsettled_.begin(), unsettled_.end(), uri);
+  if (found != unsettled_.end()) unsettled_.erase(found);
+  unsettled_.insert(unsettled_.begin(), uri);
 }
 
 Reply Server::request(const std::string& method, const json& params) {
@@ -155,6 +185,13 @@ Reply Server::request(const std::string& method, const json& params) {
 void Server::notification(const std::string& method, const json& params) {
   if (method == "exit") {
     exited_ = true;
+    return;
+  }
+  if (method == "$/cancelRequest") {
+    // The request it names was served before it (messages are served in order): its
+    // cancellation is done with.
+    const json* id = member(params, "id");
+    if (interruptions_ && id) interruptions_->takeCancelled(id->dump());
     return;
   }
   if (!initialized_ || shutdown_) return;
@@ -240,7 +277,11 @@ void Server::didClose(const json& params) {
 void Server::analyze(const std::string& uri) {
   const std::optional<std::string> path = pathOfUri(uri);
   if (!path) return;
-  publish(workspace_.run(*path));
+  const Analysis& analysis = workspace_.run(*path);
+  // A message that arrived during the run may have changed what it read: its diagnostics would be
+  // stale, so the document is run again instead.
+  if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
+  publish(analysis);
 }
 
 void Server::publish(const Analysis& analysis) {

@@ -14,6 +14,7 @@
 #include <variant>
 
 #include "Features.h"
+#include "Interruptions.h"
 #include "LanguageServer.h"
 #include "Workspace.h"
 
@@ -26,6 +27,8 @@ inline constexpr int kInvalidParams = -32602;
 inline constexpr int kInternalError = -32603;
 inline constexpr int kServerNotInitialized = -32002;
 inline constexpr int kRequestFailed = -32803;
+inline constexpr int kRequestCancelled = -32800;
+inline constexpr int kContentModified = -32801;
 }  // namespace rpc
 
 struct RpcError {
@@ -42,14 +45,20 @@ std::string jsonText(const nlohmann::json& value);
 class Server {
  public:
   using Send = std::function<void(const std::string& body)>;
-  Server(const ServerSetup& setup, Send send) : workspace_(setup), send_(std::move(send)) {}
+  // With `interruptions` (may be null), a run stops when one is pending, and requests the client
+  // cancelled are answered as such.
+  Server(const ServerSetup& setup, Send send, Interruptions* interruptions = nullptr)
+      : workspace_(setup, interruptions), send_(std::move(send)), interruptions_(interruptions) {}
 
   // Serves one message body. An opened or changed document is run later, by settle(), so that
-  // edits that arrive together cost one run; a request settles first, so it sees every edit.
+  // edits that arrive together cost one run; a request settles first, so it sees every edit. A
+  // request whose settling was interrupted is answered ContentModified, one cancelled meanwhile
+  // RequestCancelled.
   void receive(std::string_view body);
   // Runs each document opened or changed since the last settle, once, and publishes its
-  // diagnostics. The message loop calls it when no further message is waiting.
-  void settle();
+  // diagnostics. The message loop calls it when no further message is waiting. False when a run
+  // was interrupted: that document and those after it stay to be run.
+  bool settle();
   // Answers bytes the transport dropped, with a parse error.
   void dropped(std::string_view why);
 
@@ -83,10 +92,11 @@ class Server {
 
   Workspace workspace_;
   Send send_;
+  Interruptions* interruptions_;
   bool initialized_ = false;
   bool shutdown_ = false;
   bool exited_ = false;
-  // The documents opened or changed since the last settle, in the order first touched.
+  // The documents opened or changed since the last settle, the one touched last first.
   std::vector<std::string> unsettled_;
   // For each input, the URIs its latest run published diagnostics for, to clear them.
   std::map<std::string, std::set<std::string>> published_;

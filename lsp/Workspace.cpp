@@ -173,16 +173,19 @@ RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand, Fa
     }
   }
   if (!scanned_) {
-    scanned_ = true;
     std::size_t count = 0;
     for (const Command& command : commands_) {
       if (++count > kMaxScannedCommands) break;
       if (analyses_.contains(command.file)) continue;
       std::optional<Expected<RunSettings>> run = parsed(command);
       if (run && *run) {
-        keep(analyze(setup_, **run, true, [this](const std::string& p) { return openText(p); }));
+        keep(analyze(
+            setup_, **run, true, [this](const std::string& p) { return openText(p); },
+            interruptions_));
       }
     }
+    // Only a scan that went through counts: an interrupted one goes on at the next run.
+    scanned_ = true;
   }
   if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
     for (const Command& command : commands_) {
@@ -216,8 +219,9 @@ const Analysis& Workspace::run(const std::string& path) {
   bool fromCommand = false;
   Failure unusable;
   const RunSettings command = commandFor(path, fromCommand, unusable);
-  std::unique_ptr<Analysis> analysis =
-      analyze(setup_, command, fromCommand, [this](const std::string& p) { return openText(p); });
+  std::unique_ptr<Analysis> analysis = analyze(
+      setup_, command, fromCommand, [this](const std::string& p) { return openText(p); },
+      interruptions_);
   if (unusable) {
     // The build's command for this file cannot be run here (a macros file that cannot be read):
     // the file was run on its own, and the document says so at its start.
@@ -234,8 +238,9 @@ std::string Workspace::trace(const std::string& path) {
   bool fromCommand = false;
   Failure unusable;
   const RunSettings command = commandFor(path, fromCommand, unusable);
-  return traceRun(setup_, command, fromCommand,
-                  [this](const std::string& p) { return openText(p); });
+  return traceRun(
+      setup_, command, fromCommand, [this](const std::string& p) { return openText(p); },
+      interruptions_);
 }
 
 const Analysis* Workspace::latestFor(const std::string& path) const {

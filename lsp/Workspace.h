@@ -36,7 +36,9 @@ std::optional<std::string> pathOfUri(std::string_view uri);
 
 class Workspace {
  public:
-  explicit Workspace(const ServerSetup& setup) : setup_(setup) {}
+  // A run stops (throwing RunInterrupted) when `interruptions` (may be null) has one pending.
+  Workspace(const ServerSetup& setup, const Interruptions* interruptions)
+      : setup_(setup), interruptions_(interruptions) {}
 
   // The workspace's root folder (may be empty) and the client's initializationOptions:
   // "commandDatabase" (a file, or a folder holding xmlpp_commands.json) and "macros" (a macro
@@ -72,6 +74,7 @@ class Workspace {
   const Analysis& keep(std::unique_ptr<Analysis> analysis);
 
   const ServerSetup& setup_;
+  const Interruptions* interruptions_;
   std::string root_;
   std::string databasePath_;
   std::filesystem::file_time_type databaseTime_{};
