@@ -136,7 +136,7 @@ int runLanguageServer(const ServerSetup& setup, int input, int output) {
       std::unique_lock lock(inbox.mutex);
       waiting = inbox.arrived.wait_for(lock, kPause, [&] { return !inbox.messages.empty(); });
     }
-    if (!ended && !waiting && !server.exited()) server.settle();
+    if (!ended && !waiting) server.settle();
   }
   stopping.store(true);
   reading.join();

@@ -78,6 +78,7 @@ async function session() {
   await within(1000, 'the cancelled request', assert.rejects(preview,
     (error) => error.code === protocol.LSPErrorCodes.RequestCancelled));
 
+  await sleep(200);  // the run of b0.xml is under way again
   const cleared = next('b0.xml');
   change('b0.xml', 2, '<r/>\n');
   assert.deepStrictEqual(await within(1000, 'the edit that removes the includes', cleared), []);
