@@ -94,6 +94,9 @@ async function session() {
     assert.match(found[0].message, message);
     assert.strictEqual(found[0].range.start.line, 1, target);
   }
+  // The 2 GB file was not read: the server stays small.
+  const rss = Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${child.pid}/status`, 'latin1'))[1]);
+  assert.ok(rss < 200 * 1024, `the server holds ${rss} kB after the 2 GB include`);
   const unused = await open('m.xml', '<r/>\n');
   assert.match(unused[0].message,
     /^the build's command for this file is not used: couldn't read .*macros\.fifo: a FIFO/);
