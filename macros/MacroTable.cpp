@@ -50,6 +50,10 @@ void MacroTable::reindex(const std::string& name, const MacroOrigin* before,
 void MacroTable::leaveScope() {
   const std::size_t start = scopeStarts_.back();
   scopeStarts_.pop_back();
+  // A scope that undoes most of the table (the outermost one, at the end of a run) drops the
+  // near-name index rather than taking each name out of it: made again when next asked for, it
+  // costs no more than the removals would have.
+  if (near_ && 2 * (undo_.size() - start) > values_.size()) near_.reset();
   while (undo_.size() > start) {
     Undo& undo = undo_.back();
     auto it = values_.find(undo.name);

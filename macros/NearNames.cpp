@@ -13,6 +13,17 @@ std::uint64_t digit(char c) {
   return std::uint64_t{static_cast<unsigned char>(c)} + 1;
 }
 
+// Spreads a polynomial hash over all 64 bits (a bijection, so distinct hashes stay distinct):
+// the hashes of names that differ in their last bytes differ in their low bits alone, and the
+// hash table, which takes them as they are, would put them in a few long chains.
+std::uint64_t mixed(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  return h ^ (h >> 33);
+}
+
 }  // namespace
 
 std::vector<std::uint64_t> NearNames::keysOf(std::string_view name) {
@@ -25,11 +36,11 @@ std::vector<std::uint64_t> NearNames::keysOf(std::string_view name) {
   }
   std::vector<std::uint64_t> keys;
   keys.reserve(n + 1);
-  keys.push_back(prefix[n]);
+  keys.push_back(mixed(prefix[n]));
   for (std::size_t i = 0; i < n; ++i) {
     // The name without byte i: its first i bytes shifted past the n - 1 - i that follow.
     const std::uint64_t rest = prefix[n] - prefix[i + 1] * power[n - 1 - i];
-    keys.push_back(prefix[i] * power[n - 1 - i] + rest);
+    keys.push_back(mixed(prefix[i] * power[n - 1 - i] + rest));
   }
   std::sort(keys.begin(), keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
@@ -45,19 +56,23 @@ std::string NearNames::folded(std::string_view name) {
 
 void NearNames::add(std::string_view name) {
   for (const std::uint64_t key : keysOf(name))
-    byVariant_.emplace(key, name);
+    byVariant_[key].push_back(name);
   byFolded_[folded(name)].insert(name);
 }
 
 void NearNames::remove(std::string_view name) {
   for (const std::uint64_t key : keysOf(name)) {
-    const auto [first, last] = byVariant_.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-      if (it->second.data() == name.data() && it->second.size() == name.size()) {
-        byVariant_.erase(it);
+    const auto found = byVariant_.find(key);
+    if (found == byVariant_.end()) continue;
+    std::vector<std::string_view>& names = found->second;
+    for (std::string_view& kept : names) {
+      if (kept.data() == name.data() && kept.size() == name.size()) {
+        kept = names.back();
+        names.pop_back();
         break;
       }
     }
+    if (names.empty()) byVariant_.erase(found);
   }
   const auto it = byFolded_.find(folded(name));
   if (it == byFolded_.end()) return;

@@ -28,9 +28,10 @@ class NearNames {
   template <class Visit>
   void forEachCandidate(std::string_view name, Visit&& visit) const {
     for (const std::uint64_t key : keysOf(name)) {
-      const auto [first, last] = byVariant_.equal_range(key);
-      for (auto it = first; it != last; ++it)
-        visit(it->second);
+      const auto found = byVariant_.find(key);
+      if (found == byVariant_.end()) continue;
+      for (const std::string_view candidate : found->second)
+        visit(candidate);
     }
   }
 
@@ -39,6 +40,8 @@ class NearNames {
   static std::vector<std::uint64_t> keysOf(std::string_view name);
   static std::string folded(std::string_view name);
 
-  std::unordered_multimap<std::uint64_t, std::string_view> byVariant_;
+  // Names one edit apart share keys by the dozen (REG_1234 and REG_12340 to REG_12349): each key's
+  // names are kept together, so that adding, removing and visiting them walks contiguous memory.
+  std::unordered_map<std::uint64_t, std::vector<std::string_view>> byVariant_;
   std::unordered_map<std::string, std::set<std::string_view>> byFolded_;
 };
