@@ -7,7 +7,8 @@
 #
 # Settings (environment):
 #   FUZZ_SECONDS       run time per target (default 60)
-#   FUZZ_TARGETS       the targets to run (default: roundtrip expand expression preprocess lsp)
+#   FUZZ_TARGETS       the targets to run (default: roundtrip expand expression preprocess lsp
+#                      transport features)
 #   FUZZ_KEEP_CORPUS   1: go on from the corpus of the previous run instead of the seeds alone
 #   JOBS               build parallelism (default 2)
 set -euo pipefail
@@ -15,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 BUILD=${BUILD_FUZZ:-build-fuzz}
 RUN_SECONDS=${FUZZ_SECONDS:-60}
-TARGETS=${FUZZ_TARGETS:-roundtrip expand expression preprocess lsp}
+TARGETS=${FUZZ_TARGETS:-roundtrip expand expression preprocess lsp transport features}
 JOBS=${JOBS:-2}
 SANITIZE="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 SANITIZE+=" -fno-omit-frame-pointer"

@@ -7,12 +7,14 @@
 #   expression  an expression text
 #   preprocess  main document, NUL, a.xml, NUL, b.xml, NUL, macro list
 #   lsp         a stream of framed language server messages
+#   transport   a byte (the size of the pieces the reader is given), then such a stream
+#   features    three bytes (the request, its line and character), then a main document
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=$1
 CASES=$ROOT/tests/cases
 rm -rf "$OUT"
-mkdir -p "$OUT"/{roundtrip,expand,expression,preprocess,lsp}
+mkdir -p "$OUT"/{roundtrip,expand,expression,preprocess,lsp,transport,features}
 
 lsp_message() {  # lsp_message BODY: the body with its Content-Length header (in bytes)
   local LC_ALL=C
@@ -45,6 +47,9 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
   if [ -z "$input" ] || [ ! -f "$dir/$input" ]; then continue; fi
 
   { printf '%s\0' "$list"; cat "$dir/$input"; } | seed expand
+  # A request picked by the case's name, on its second line.
+  pick=$(( $(printf '%s' "$name" | cksum | cut -d' ' -f1) % 7 ))
+  { printf "\\$(printf '%03o' "$pick")\\001\\004"; head -c 4000 "$dir/$input"; } | seed features
 
   # The main document and up to two more files of the case, renamed a.xml and b.xml; references to
   # their old names are renamed to match.
@@ -102,6 +107,13 @@ for text in '1 + 2 * 3' '(1 < 2) && (3 >= 2)' '0xFFFFFFFF + 1' '-922337203685477
   printf '%s' "$text" | seed expression
 done
 
-for target in roundtrip expand expression preprocess lsp; do
+# The transport's seeds: the sessions above, read in pieces of 1, 7 and 64 bytes.
+for session in "$OUT"/lsp/*; do
+  for piece in 000 006 077; do
+    { printf "\\$piece"; cat "$session"; } | seed transport
+  done
+done
+
+for target in roundtrip expand expression preprocess lsp transport features; do
   printf '%-11s %5d seeds\n' "$target" "$(find "$OUT/$target" -type f | wc -l)"
 done

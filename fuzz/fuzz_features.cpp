@@ -1,0 +1,105 @@
+// The server's features over a fixed workspace: a library file of fragments and macros stays
+// open, and the input is a request and the text of the main document, which includes the library.
+// The input's first byte picks the request, the next two its line and character; the rest is the
+// main document's text. Every message the server sends must be JSON-RPC, the request must be
+// answered (a result or an error, with its id), and the server must not stop. As in fuzz_lsp,
+// open() fails for every path while the server runs, so no name in the input reaches a file.
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "fuzz/FuzzInput.h"
+#include "lsp/Server.h"
+
+namespace {
+
+bool confined = false;
+
+constexpr const char* kLibrary =
+    "<envelope>\n"
+    "  <define name=\"SPEED\" value=\"$(BOARD)-fast\"/>\n"
+    "  <xmldef name=\"uart\"><uart port=\"$(PORT)\" speed=\"$(SPEED)\"/></xmldef>\n"
+    "  <for index=\"i\" start=\"0\" end=\"2\" incr=\"1\"><slot n=\"$(i)\"/></for>\n"
+    "</envelope>\n";
+
+constexpr const char* kRequests[] = {
+    "textDocument/hover",
+    "textDocument/definition",
+    "textDocument/references",
+    "textDocument/completion",
+    "textDocument/documentSymbol",
+    "xmlpp/preview",
+    "xmlpp/trace",
+};
+
+std::string notification(const char* method, const nlohmann::json& params) {
+  return nlohmann::json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump();
+}
+
+}  // namespace
+
+extern "C" int __real_open(const char* path, int flags, ...);
+
+extern "C" int __wrap_open(const char* path, int flags, ...) {
+  if (confined) {
+    errno = ENOENT;
+    return -1;
+  }
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  return __real_open(path, flags, mode);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  static const ServerSetup setup{"/opt/xmlpp", "0"};
+  bool answered = false;
+  Server server(setup, [&](const std::string& body) {
+    const nlohmann::json sent = nlohmann::json::parse(body, nullptr, false);
+    fuzz::check(sent.is_object() && sent.value("jsonrpc", "") == "2.0",
+                "the server sends JSON-RPC objects", body);
+    if (sent.contains("id") && sent["id"] == "asked") {
+      fuzz::check(sent.contains("result") != sent.contains("error"),
+                  "a request is answered with a result or an error", body);
+      answered = true;
+    }
+  });
+  const std::string main = "file:///fuzz-features/main.xml";
+  const std::string text(fuzz::asText(data + 3, size - 3));
+  confined = true;
+  server.receive(
+      R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"rootUri":"file:///fuzz-features","initializationOptions":{"macros":"BOARD=evb;PORT=1"}}})");
+  for (const auto& [uri, content] :
+       {std::pair<std::string, std::string>{"file:///fuzz-features/lib.xml", kLibrary},
+        {main, text}}) {
+    server.receive(
+        notification("textDocument/didOpen",
+                     {{"textDocument",
+                       {{"uri", uri}, {"languageId", "xml"}, {"version", 1}, {"text", content}}}}));
+  }
+  const char* method = kRequests[data[0] % std::size(kRequests)];
+  server.receive(nlohmann::json{{"jsonrpc", "2.0"},
+                                {"id", "asked"},
+                                {"method", method},
+                                {"params",
+                                 {{"textDocument", {{"uri", main}}},
+                                  {"position", {{"line", data[1] % 16}, {"character", data[2]}}},
+                                  {"context", {{"includeDeclaration", true}}}}}}
+                     .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  server.settle();
+  confined = false;
+  fuzz::check(answered && !server.exited(), "the request is answered and the server serves on");
+  return 0;
+}
