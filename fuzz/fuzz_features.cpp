@@ -5,16 +5,13 @@
 // answered (a result or an error, with its id), and the server must not stop. As in fuzz_lsp,
 // open() fails for every path while the server runs, so no name in the input reaches a file.
 
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
+#include "fuzz/ConfinedOpen.h"
 #include "fuzz/FuzzInput.h"
 #include "lsp/Server.h"
 
@@ -45,21 +42,8 @@ std::string notification(const char* method, const nlohmann::json& params) {
 
 }  // namespace
 
-extern "C" int __real_open(const char* path, int flags, ...);
-
-extern "C" int __wrap_open(const char* path, int flags, ...) {
-  if (confined) {
-    errno = ENOENT;
-    return -1;
-  }
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
-  return __real_open(path, flags, mode);
+bool fuzz::openAllowed(const char*) {
+  return !confined;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "expr/Evaluator.h"
+#include "fuzz/ConfinedOpen.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/WrittenForm.h"
 #include "macros/MacroEnvironment.h"
@@ -204,22 +205,9 @@ bool boundedWork(const std::vector<std::string_view>& texts) {
 
 }  // namespace
 
-extern "C" int __real_open(const char* path, int flags, ...);
-
-extern "C" int __wrap_open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+bool fuzz::openAllowed(const char* path) {
   Sandbox& s = sandbox();
-  if (s.confined && !s.allows(path)) {
-    errno = ENOENT;
-    return -1;
-  }
-  return __real_open(path, flags, mode);
+  return !s.confined || s.allows(path);
 }
 
 // A failure's message is a load error, a directive's, or (strict mode) a check's finding, which
