@@ -10,33 +10,11 @@
 'use strict';
 
 const assert = require('assert');
-const { spawn } = require('child_process');
+const { rpc, protocol, startServer, within } = require('./harness');
 
-let rpc, protocol;
-try {
-  rpc = require('vscode-jsonrpc/node');
-  protocol = require('vscode-languageserver-protocol');
-} catch (error) {
-  console.log('skipped: node modules not installed (run npm ci in tests/lsp)');
-  process.exit(77);
-}
-
-const child = spawn(process.argv[2], ['--lsp'], { stdio: ['pipe', 'pipe', 'inherit'] });
-const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
-const connection = rpc.createMessageConnection(
-  new rpc.StreamMessageReader(child.stdout), new rpc.StreamMessageWriter(child.stdin));
-let waiters = [];
-connection.onNotification(protocol.PublishDiagnosticsNotification.type, (params) => {
-  waiters.filter((w) => w.uri === params.uri).forEach((w) => w.resolve(params.diagnostics));
-  waiters = waiters.filter((w) => w.uri !== params.uri);
-});
-connection.listen();
-
+const { child, exited, connection, next: nextOf } = startServer(process.argv[2], ['--lsp']);
 const uri = (name) => 'file:///xmlpp-lsp-busy/' + name;
-const next = (name) => new Promise((resolve) => waiters.push({ uri: uri(name), resolve }));
-// Resolves with what `promise` gives, or fails when that takes more than `ms`.
-const within = (ms, what, promise) => Promise.race([promise, new Promise((_, reject) =>
-  setTimeout(() => reject(new Error(what + ' took more than ' + ms + ' ms')), ms))]);
+const next = (name) => nextOf(uri(name));
 const open = (name, text) => connection.sendNotification(
   protocol.DidOpenTextDocumentNotification.type,
   { textDocument: { uri: uri(name), languageId: 'xml', version: 1, text } });

@@ -13,16 +13,8 @@ const assert = require('assert');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawn, execFileSync } = require('child_process');
-
-let rpc, protocol;
-try {
-  rpc = require('vscode-jsonrpc/node');
-  protocol = require('vscode-languageserver-protocol');
-} catch (error) {
-  console.log('skipped: node modules not installed (run npm ci in tests/lsp)');
-  process.exit(77);
-}
+const { execFileSync } = require('child_process');
+const { protocol, startServer, within } = require('./harness');
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-hostile-'));
 const file = (name) => path.join(dir, name);
@@ -44,26 +36,13 @@ fs.writeFileSync(file('build/xmlpp_commands.json'), JSON.stringify([{
 
 // A server, with the address space limited to `limitKb` when given.
 function server(limitKb) {
-  const command = limitKb ? ['sh', ['-c', `ulimit -v ${limitKb}; exec "$0" --lsp`, process.argv[2]]]
-    : [process.argv[2], ['--lsp']];
-  const child = spawn(...command, { stdio: ['pipe', 'pipe', 'ignore'] });
-  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
-  const connection = rpc.createMessageConnection(
-    new rpc.StreamMessageReader(child.stdout), new rpc.StreamMessageWriter(child.stdin));
-  let waiters = [];
-  connection.onNotification(protocol.PublishDiagnosticsNotification.type, (params) => {
-    waiters.filter((w) => w.uri === params.uri).forEach((w) => w.resolve(params.diagnostics));
-    waiters = waiters.filter((w) => w.uri !== params.uri);
-  });
-  connection.listen();
-  const next = (name) => new Promise((resolve) => waiters.push({ uri: uri(name), resolve }));
-  return { child, exited, connection, next };
+  const started = limitKb
+    ? startServer('sh', ['-c', `ulimit -v ${limitKb}; exec "$0" --lsp`, process.argv[2]], 'ignore')
+    : startServer(process.argv[2], ['--lsp'], 'ignore');
+  return { ...started, next: (name) => started.next(uri(name)) };
 }
 let { child, exited, connection, next } = server();
 
-// Resolves with what `promise` gives, or fails when that takes more than `ms`.
-const within = (ms, what, promise) => Promise.race([promise, new Promise((_, reject) =>
-  setTimeout(() => reject(new Error(what + ' took more than ' + ms + ' ms')), ms))]);
 
 // Opens NAME holding TEXT; its diagnostics and a request after them each come within a second.
 async function open(name, text, ms = 1000) {

@@ -14,14 +14,7 @@ const os = require('os');
 const path = require('path');
 const { spawn } = require('child_process');
 
-let rpc, protocol;
-try {
-  rpc = require('vscode-jsonrpc/node');
-  protocol = require('vscode-languageserver-protocol');
-} catch (error) {
-  console.log('skipped: node modules not installed (run npm ci in tests/lsp)');
-  process.exit(77);
-}
+const { rpc, protocol } = require('./harness');
 
 const xmlpp = process.argv[2];
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-'));
