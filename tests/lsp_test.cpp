@@ -335,6 +335,13 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   shown = sent.at(0)["result"]["contents"]["value"];
   EXPECT_NE(shown.find("- `0` from a loop at main.xml:7\n- `1` from a loop"), std::string::npos)
       << shown;
+  // A loop variable's definition is its loop; references without a context leave out the
+  // declaration (the define): two uses.
+  sent = server.send(request("textDocument/definition", mainUri, 6, 52));
+  ASSERT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
+  EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 6}, {"character", 3}}));
+  sent = server.send(request("textDocument/references", mainUri, 4, 12));
+  EXPECT_EQ(sent.at(0)["result"].size(), 2u) << sent.at(0);
   sent = server.send(request("textDocument/definition", mainUri, 3, 17));
   // The fragment put is the one defined before the xmlput, not the later one of the same name.
   EXPECT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
@@ -357,6 +364,15 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   json close = {{"jsonrpc", "2.0"}, {"method", "textDocument/didClose"}};
   close["params"]["textDocument"] = {{"uri", loneUri}};
   EXPECT_EQ(notificationFor(server.send(close), loneUri), json::array());
+
+  // A variable of a loop the run never went through is still found by its name: its loop.
+  const std::string emptyUri = uriOfPath(root + "/empty-loop.xml");
+  server.send(openMessage(emptyUri,
+                          "<r>\n  <for index=\"i\" start=\"0\" end=\"0\" "
+                          "incr=\"1\"><e v=\"$(i)\"/></for>\n</r>\n"));
+  sent = server.send(request("textDocument/definition", emptyUri, 1, 52));
+  ASSERT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
+  EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 1}, {"character", 3}}));
 
   // A file no command covers runs alone, and its undefined macros are not reported.
   const std::string otherUri = uriOfPath(root + "/other.xml");
