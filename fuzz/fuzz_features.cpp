@@ -37,7 +37,9 @@ constexpr const char* kRequests[] = {
 };
 
 std::string notification(const char* method, const nlohmann::json& params) {
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump();
+  // A client sends JSON, which holds no invalid UTF-8: such bytes of the input become U+FFFD.
+  return nlohmann::json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump(
+      -1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
