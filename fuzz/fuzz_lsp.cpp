@@ -46,7 +46,7 @@ bool fuzz::openAllowed(const char*) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const ServerSetup setup{"/opt/xmlpp", "0"};
+  static const ServerSetup setup{"/opt/xmlpp", "0", 5000};
   Server server(setup, [](const std::string& body) {
     const nlohmann::json sent = nlohmann::json::parse(body, nullptr, false);
     fuzz::check(sent.is_object() && sent.value("jsonrpc", "") == "2.0",

@@ -47,9 +47,6 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
   if [ -z "$input" ] || [ ! -f "$dir/$input" ]; then continue; fi
 
   { printf '%s\0' "$list"; cat "$dir/$input"; } | seed expand
-  # A request picked by the case's name, on its second line.
-  pick=$(( $(printf '%s' "$name" | cksum | cut -d' ' -f1) % 7 ))
-  { printf "\\$(printf '%03o' "$pick")\\001\\004"; head -c 4000 "$dir/$input"; } | seed features
 
   # The main document and up to two more files of the case, renamed a.xml and b.xml; references to
   # their old names are renamed to match.
@@ -71,10 +68,13 @@ for dir in "$CASES"/*/ "$ROOT"/examples/*/; do
     printf '\0%s' "$list"
   } | seed preprocess
 
-  # A session on the main document: open it, ask about its first lines, change it, preview it.
-  # Documents made to exhaust memory are left out: the server runs each edit in full, so such a
-  # seed would only measure how long the fuzzer takes to fill its memory limit.
+  # Documents made to exhaust memory are left out of the server's seeds: such a seed would only
+  # measure how long the fuzzer takes to fill its memory limit.
   if [ -f "$dir/check" ] && grep -q "out of memory" "$dir/check"; then continue; fi
+  # A request picked by the case's name, on its second line.
+  pick=$(( $(printf '%s' "$name" | cksum | cut -d' ' -f1) % 7 ))
+  { printf "\\$(printf '%03o' "$pick")\\001\\004"; head -c 4000 "$dir/$input"; } | seed features
+  # A session on the main document: open it, ask about its first lines, change it, preview it.
   text=$(head -c 4000 "$dir/$input" | tr -d '\0' |
     sed -e 's/\\/\\\\/g' -e 's/"/\\"/g' -e 's/\t/\\t/g' -e 's/\r/\\r/g' |
     awk '{printf "%s\\n", $0}')

@@ -58,18 +58,18 @@ class RunFiles : public FileSource {
 struct WorkBudgetSpent {};
 
 // Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) when it
-// reaches more than kWorkBudget elements, copies by loops and includes counted: the work of a run
+// reaches more than `budget` elements, copies by loops and includes counted: the work of a run
 // then has a bound, whatever the document repeats, independent of the machine's load. It also
 // ends the run (by throwing RunInterrupted) at the first element reached once an interruption
 // is pending.
 class Budgeted : public WalkListener {
  public:
-  Budgeted(WalkListener& inner, const Interruptions* interruptions)
-      : inner_(inner), interruptions_(interruptions) {}
+  Budgeted(WalkListener& inner, std::uint64_t budget, const Interruptions* interruptions)
+      : inner_(inner), budget_(budget), interruptions_(interruptions) {}
   void reached(const XMLElement& element, const std::string& file,
                const MacroTable& scope) override {
     if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
-    if (++reached_ > kWorkBudget) throw WorkBudgetSpent{};
+    if (++reached_ > budget_) throw WorkBudgetSpent{};
     inner_.reached(element, file, scope);
   }
   void reference(const ReferenceEvent& event) override { inner_.reference(event); }
@@ -82,6 +82,7 @@ class Budgeted : public WalkListener {
 
  private:
   WalkListener& inner_;
+  std::uint64_t budget_;
   const Interruptions* interruptions_;
   std::uint64_t reached_ = 0;
 };
@@ -89,11 +90,11 @@ class Budgeted : public WalkListener {
 // Runs `run`; a run that spends its work budget or runs out of memory ends with the failure
 // that says so, its memory given back first (it is the run's own), and the server goes on.
 template <class Run>
-Failure bounded(Run&& run) {
+Failure bounded(std::uint64_t budget, Run&& run) {
   try {
     return run();
   } catch (const WorkBudgetSpent&) {
-    return Diagnostic::failure("the analysis stopped after " + std::to_string(kWorkBudget) +
+    return Diagnostic::failure("the analysis stopped after " + std::to_string(budget) +
                                " elements, the language server's work budget for one run");
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
@@ -291,7 +292,7 @@ Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSetti
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
   Recorder recorder(preprocessor.document(), analysis);
-  Budgeted budgeted(recorder, interruptions);
+  Budgeted budgeted(recorder, setup.workBudget, interruptions);
   const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
   analysis.diagnostics = preprocessor.warnings();
   for (const std::string& file : preprocessor.loadedFiles())
@@ -315,7 +316,7 @@ std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& c
   analysis->fromCommand = fromCommand;
   analysis->topLevel = command.macros;
   analysis->includeDirs = command.includeDirs;
-  if (Failure failure = bounded([&] {
+  if (Failure failure = bounded(setup.workBudget, [&] {
         return analyzeInto(*analysis, setup, command, fromCommand, openText, interruptions);
       })) {
     analysis->diagnostics.push_back(std::move(*failure));
@@ -333,10 +334,10 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
   preprocessor.setIncludeDirs(command.includeDirs);
   ByteSink text;
   Trace trace(preprocessor.document(), text, TraceFilter{});
-  Budgeted budgeted(trace, interruptions);
+  Budgeted budgeted(trace, setup.workBudget, interruptions);
   // The trace holds what was noted up to a failure of the run, which it shows; a spent budget or
   // exhausted memory is said at its end.
-  if (Failure stopped = bounded([&]() -> Failure {
+  if (Failure stopped = bounded(setup.workBudget, [&]() -> Failure {
         (void)preprocessor.run(command.input, command.macros, &budgeted);
         return std::nullopt;
       })) {

@@ -27,9 +27,6 @@
 // The largest file the server reads (an include, a macros file, the command database): a larger
 // one is reported, not read, so that one file cannot take the server's memory.
 inline constexpr std::size_t kMaxServerFileBytes = std::size_t{64} << 20;
-// The elements one run of the server may reach (copies made by loops and includes counted); past
-// it the run stops with a diagnostic saying so.
-inline constexpr std::uint64_t kWorkBudget = 1'000'000;
 
 // A file's text as a run read it, with its lines.
 using FileText = IndexedText;
