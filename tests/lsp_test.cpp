@@ -417,11 +417,12 @@ TEST(LspServer, MacroCompletionOffersTheNamesInScopeAtTheTag) {
   TestServer server;
   server.initialize({{"rootUri", uriOfPath(dir.path().string())}});
   // Line 2 is inside a foreach after a define; line 3 after the loop, in a scope that has
-  // ended; the define inside <s> is gone again by then.
+  // ended; the define inside <s> is gone again by then; line 4 is in a branch not taken.
   server.send(openMessage(uri,
                           "<r>\n  <define name=\"A\" value=\"1\"/>\n"
                           "  <foreach i=\"x,y\"><e v=\"$(\"/></foreach>\n"
-                          "  <s><define name=\"B\" value=\"2\"/></s><g w=\"$(\"/>\n</r>\n"));
+                          "  <s><define name=\"B\" value=\"2\"/></s><g w=\"$(\"/>\n"
+                          "  <ifdef name=\"NOPE\"><u w=\"$(\"/></ifdef>\n</r>\n"));
   auto offered = [&](int line, int character) {
     std::set<std::string> labels;
     const std::vector<json> sent =
@@ -432,6 +433,8 @@ TEST(LspServer, MacroCompletionOffersTheNamesInScopeAtTheTag) {
   };
   EXPECT_EQ(offered(2, 27), (std::set<std::string>{"A", "i"}));
   EXPECT_EQ(offered(3, 45), (std::set<std::string>{"A"}));
+  // Where the run did not go, every name the run knows: those defined and the loop variables.
+  EXPECT_EQ(offered(4, 29), (std::set<std::string>{"A", "B", "i"}));
 }
 
 TEST(LspTagText, OpenElementsAtAnOffset) {
