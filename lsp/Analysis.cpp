@@ -57,34 +57,44 @@ class RunFiles : public FileSource {
 // Thrown by Budgeted when a run has reached its work budget.
 struct WorkBudgetSpent {};
 
-// Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) when it
-// reaches more than `budget` elements, copies by loops and includes counted: the work of a run
-// then has a bound, whatever the document repeats, independent of the machine's load. It also
-// ends the run (by throwing RunInterrupted) at the first element reached once an interruption
-// is pending.
+// Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) past
+// `budget` steps: elements reached, loop iterations and macro references, so that copies a loop
+// makes before they are reached count too. The work of a run then has a bound, whatever the
+// document repeats, independent of the machine's load. It also ends the run (by throwing
+// RunInterrupted) at the first step once an interruption is pending.
 class Budgeted : public WalkListener {
  public:
   Budgeted(WalkListener& inner, std::uint64_t budget, const Interruptions* interruptions)
       : inner_(inner), budget_(budget), interruptions_(interruptions) {}
   void reached(const XMLElement& element, const std::string& file,
                const MacroTable& scope) override {
-    if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
-    if (++reached_ > budget_) throw WorkBudgetSpent{};
+    step();
     inner_.reached(element, file, scope);
   }
-  void reference(const ReferenceEvent& event) override { inner_.reference(event); }
+  void reference(const ReferenceEvent& event) override {
+    step();
+    inner_.reference(event);
+  }
   void condition(const ConditionEvent& event) override { inner_.condition(event); }
   void include(const IncludeEvent& event) override { inner_.include(event); }
   void put(const PutEvent& event) override { inner_.put(event); }
   void define(const DefineEvent& event) override { inner_.define(event); }
-  void iteration(const IterationEvent& event) override { inner_.iteration(event); }
+  void iteration(const IterationEvent& event) override {
+    step();
+    inner_.iteration(event);
+  }
   void loop(const LoopEvent& event) override { inner_.loop(event); }
 
  private:
+  void step() {
+    if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
+    if (++steps_ > budget_) throw WorkBudgetSpent{};
+  }
+
   WalkListener& inner_;
   std::uint64_t budget_;
   const Interruptions* interruptions_;
-  std::uint64_t reached_ = 0;
+  std::uint64_t steps_ = 0;
 };
 
 // Runs `run`; a run that spends its work budget or runs out of memory ends with the failure
@@ -95,7 +105,7 @@ Failure bounded(std::uint64_t budget, Run&& run) {
     return run();
   } catch (const WorkBudgetSpent&) {
     return Diagnostic::failure("the analysis stopped after " + std::to_string(budget) +
-                               " elements, the language server's work budget for one run");
+                               " steps, the language server's work budget for one run");
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

@@ -11,8 +11,8 @@ struct ServerSetup {
   std::string installDirectory;  // the value of $(ZuruvaDez)
   // SOURCE_DATE_EPOCH's value, for the date and time macros (empty: the clock).
   std::string sourceDateEpoch;
-  // The elements one run may reach (copies made by loops and includes counted); past it the run
-  // stops with a diagnostic saying so.
+  // The steps one run may take (elements reached, loop iterations, macro references, copies made
+  // by loops and includes counted); past it the run stops with a diagnostic saying so.
   std::uint64_t workBudget = 1'000'000;
 };
 

@@ -1,8 +1,8 @@
 // Files that would block or exhaust the language server: documents that include its own standard
 // input, a FIFO, a folder or a 2 GB sparse file, and a build command whose macros file is a FIFO.
 // Each becomes a diagnostic, and the next request is answered within a second. A document that
-// includes itself carries a bounded list of related places; a loop past the work budget, and one
-// whose copies exhaust a server run under a memory limit, end their analysis, not the server.
+// includes itself carries a bounded list of related places; a loop past the work budget, and
+// values that exhaust a server run under a memory limit, end their analysis, not the server.
 //
 //   node hostile.js XMLPP
 //
@@ -89,12 +89,12 @@ async function session() {
   assert.match(related[20].message, /^\d+ more places not shown$/);
 
   const loop = (end) => `<r>\n  <for index="i" start="0" end="${end}" incr="1"><e/></for>\n</r>\n`;
-  const spent = await open('budget.xml', loop(1000001), 30000);
-  assert.match(spent[0].message, /^the analysis stopped after 1000000 elements/);
+  const spent = await open('budget.xml', loop(600000), 30000);
+  assert.match(spent[0].message, /^the analysis stopped after 1000000 steps/);
   await stop();
 
-  // Under a memory limit, a loop whose counter wraps (four billion copies made at once) ends its
-  // analysis with "out of memory"; the server then serves the next document.
+  // Under a memory limit, forty values of 10 MB each (made in a few steps) end the analysis with
+  // "out of memory"; the server then serves the next document.
   ({ child, exited, connection, next } = server(200000));
   try {
     await within(5000, 'initialize', connection.sendRequest(protocol.InitializeRequest.type,
@@ -104,8 +104,10 @@ async function session() {
     child.kill();
     return;
   }
-  const wrapped = '<r>\n  <for index="i" start="-3" end="-2" incr="-1"><e/></for>\n</r>\n';
-  const exhausted = await open('wrap.xml', wrapped, 60000);
+  let doubling = '<r>\n  <define name="A0" value="0123456789012345678901234567890123456789"/>\n';
+  for (let k = 1; k <= 18; k++) doubling += `  <define name="A${k}" value="$(A${k - 1})$(A${k - 1})"/>\n`;
+  for (let k = 1; k <= 40; k++) doubling += `  <define name="B${k}" value="$(A18)"/>\n`;
+  const exhausted = await open('doubling.xml', doubling + '</r>\n', 60000);
   assert.match(exhausted[0].message, /out of memory/);
   assert.deepStrictEqual(await open('after.xml', '<r/>\n'), []);
   await stop();
