@@ -435,6 +435,11 @@ TEST(LspServer, MacroCompletionOffersTheNamesInScopeAtTheTag) {
   EXPECT_EQ(offered(3, 45), (std::set<std::string>{"A"}));
   // Where the run did not go, every name the run knows: those defined and the loop variables.
   EXPECT_EQ(offered(4, 29), (std::set<std::string>{"A", "B", "i"}));
+  // The macro an ifdef names is shown on hover over its value.
+  const std::vector<json> sent = server.send(request("textDocument/hover", uri, 4, 16));
+  EXPECT_EQ(sent.at(0)["result"]["contents"]["value"],
+            "**NOPE**\n- undefined here\n\n<ifdef>: not taken")
+      << sent.at(0);
 }
 
 TEST(LspTagText, OpenElementsAtAnOffset) {
