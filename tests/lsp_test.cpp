@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TestFiles.h"
+#include "lsp/Analysis.h"
 #include "lsp/Server.h"
 #include "lsp/TagText.h"
 #include "lsp/TextDocument.h"
@@ -532,3 +533,30 @@ TEST(LspServer, ChoosesTheCommandDatabase) {
     EXPECT_EQ(sent.at(0)["result"]["text"], "<x v=\"" + chosen + "\" />\n") << folders.size();
   }
 }
+
+namespace {
+
+// The work budget: a run of exactly the budget's steps (here three elements and a reference) goes
+// through; one step fewer stops it.
+TEST(LspAnalysis, WorkBudgetStopsARunPastItsSteps) {
+  TempDir dir("lsp-budget");
+  const std::string input = (dir.path() / "in.xml").string();
+  std::ofstream(input) << "<r><a v=\"$(X)\"/><b/></r>\n";
+  RunSettings command;
+  command.input = input;
+  auto stopped = [&](std::uint64_t budget) {
+    const ServerSetup setup{"/usr", "", budget};
+    const auto analysis = analyze(setup, command, false, [](const std::string&) {
+      return std::optional<std::string_view>();
+    });
+    return !analysis->diagnostics.empty() &&
+           analysis->diagnostics.back().message.starts_with("the analysis stopped after");
+  };
+  std::uint64_t steps = 0;
+  while (stopped(steps))
+    ++steps;
+  EXPECT_EQ(steps, 4u);  // r, a and its reference, b
+  EXPECT_FALSE(stopped(steps + 1));
+}
+
+}  // namespace
