@@ -204,6 +204,7 @@ TEST(LspServer, AnswersWhatItCannotServeWithErrors) {
        rpc::kInvalidParams},
       {{{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"}, {"params", {{"x", 1}}}}, 0},
       {{{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"x", 1}}}}, 0},
+      {{{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"id", 1}}}}, 0},
   };
   for (const Case& c : cases) {
     const std::vector<json> replies = server.send(c.message);
