@@ -21,7 +21,8 @@ std::uint64_t mixed(std::uint64_t h) {
   h *= 0xff51afd7ed558ccdULL;
   h ^= h >> 33;
   h *= 0xc4ceb9fe1a85ec53ULL;
-  return h ^ (h >> 33);
+  h ^= h >> 33;
+  return h != 0 ? h : 1;  // 0 marks an empty slot of the table
 }
 
 }  // namespace
@@ -54,26 +55,54 @@ std::string NearNames::folded(std::string_view name) {
   return text;
 }
 
+void NearNames::insert(std::uint64_t key, std::string_view name) {
+  if (2 * (used_ + 1) > slots_.size()) {
+    std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& slot : old) {
+      if (slot.key != 0) insert(slot.key, std::string_view(slot.data, slot.size));
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = key & mask;
+  while (slots_[i].key != 0)
+    i = (i + 1) & mask;
+  slots_[i] = Slot{key, name.data(), name.size()};
+  ++used_;
+}
+
+void NearNames::erase(std::uint64_t key, std::string_view name) {
+  if (slots_.empty()) return;
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = key & mask;
+  while (slots_[hole].key != 0 && !(slots_[hole].key == key && slots_[hole].data == name.data() &&
+                                    slots_[hole].size == name.size())) {
+    hole = (hole + 1) & mask;
+  }
+  if (slots_[hole].key == 0) return;
+  // The slots after the hole, up to the next empty one, move back into it when their probe
+  // started at or before it, so that every key stays reachable from its first slot.
+  for (std::size_t j = (hole + 1) & mask; slots_[j].key != 0; j = (j + 1) & mask) {
+    const std::size_t home = slots_[j].key & mask;
+    if (((j - home) & mask) >= ((j - hole) & mask)) {
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+  }
+  slots_[hole] = Slot{};
+  --used_;
+}
+
 void NearNames::add(std::string_view name) {
   for (const std::uint64_t key : keysOf(name))
-    byVariant_[key].push_back(name);
+    insert(key, name);
   byFolded_[folded(name)].insert(name);
 }
 
 void NearNames::remove(std::string_view name) {
-  for (const std::uint64_t key : keysOf(name)) {
-    const auto found = byVariant_.find(key);
-    if (found == byVariant_.end()) continue;
-    std::vector<std::string_view>& names = found->second;
-    for (std::string_view& kept : names) {
-      if (kept.data() == name.data() && kept.size() == name.size()) {
-        kept = names.back();
-        names.pop_back();
-        break;
-      }
-    }
-    if (names.empty()) byVariant_.erase(found);
-  }
+  for (const std::uint64_t key : keysOf(name))
+    erase(key, name);
   const auto it = byFolded_.find(folded(name));
   if (it == byFolded_.end()) return;
   it->second.erase(name);

@@ -27,11 +27,12 @@ class NearNames {
   // be visited more than once.
   template <class Visit>
   void forEachCandidate(std::string_view name, Visit&& visit) const {
+    if (slots_.empty()) return;
+    const std::size_t mask = slots_.size() - 1;
     for (const std::uint64_t key : keysOf(name)) {
-      const auto found = byVariant_.find(key);
-      if (found == byVariant_.end()) continue;
-      for (const std::string_view candidate : found->second)
-        visit(candidate);
+      for (std::size_t i = key & mask; slots_[i].key != 0; i = (i + 1) & mask) {
+        if (slots_[i].key == key) visit(std::string_view(slots_[i].data, slots_[i].size));
+      }
     }
   }
 
@@ -40,8 +41,17 @@ class NearNames {
   static std::vector<std::uint64_t> keysOf(std::string_view name);
   static std::string folded(std::string_view name);
 
-  // Names one edit apart share keys by the dozen (REG_1234 and REG_12340 to REG_12349): each key's
-  // names are kept together, so that adding, removing and visiting them walks contiguous memory.
-  std::unordered_map<std::uint64_t, std::vector<std::string_view>> byVariant_;
+  // One (key, name) pair a slot, in an open-addressing table (linear probing, at most half full,
+  // key 0 marking an empty slot): a key's names lie in one run of neighbouring slots, and a name
+  // costs its keys 24 bytes each, so that a large index stays small enough for the cache.
+  struct Slot {
+    std::uint64_t key = 0;
+    const char* data = nullptr;
+    std::size_t size = 0;
+  };
+  void insert(std::uint64_t key, std::string_view name);
+  void erase(std::uint64_t key, std::string_view name);
+  std::vector<Slot> slots_;  // a power of two in size, or empty
+  std::size_t used_ = 0;
   std::unordered_map<std::string, std::set<std::string_view>> byFolded_;
 };
