@@ -9,7 +9,7 @@
 
 class Scanner;
 
-// Evaluates the expressions of "ifex", "define" and "for". Each entry point gives the value of a
+// Evaluates the expressions of <ifex>, <define> and <for>. Each entry point gives the value of a
 // text, or nothing when the text fails to evaluate or its value is not of a kind the entry takes;
 // no failure is ever reported further. One evaluator serves any number of texts and keeps only
 // scratch storage between them.

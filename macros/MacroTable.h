@@ -17,10 +17,10 @@
 struct MacroOrigin {
   enum class Kind : std::uint8_t {
     CommandLine,      // the macro list argument
-    Define,           // a "define" element
+    Define,           // a <define> element
     MacrosAttribute,  // the "macros" attribute of an include or xmlput
-    Loop,             // a loop variable of a "for" or "foreach"
-    Condition,        // defined empty by the "if", "ifnot" or "switch" that tested it
+    Loop,             // a loop variable of a <for> or <foreach>
+    Condition,        // defined empty by the <if>, <ifnot> or <switch> that tested it
   };
   Kind kind = Kind::CommandLine;
   const std::string* file = nullptr;  // the file the element was written in

@@ -1,6 +1,6 @@
 #pragma once
 
-// The conditional directives: "if", "ifnot", "ifex", "ifdef", "ifndef" and "switch". A condition
+// The conditional directives: <if>, <ifnot>, <ifex>, <ifdef>, <ifndef> and <switch>. A condition
 // that holds replaces the directive by its processed children; one that fails removes it.
 
 #include "DirectiveChecks.h"

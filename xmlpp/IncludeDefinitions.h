@@ -1,6 +1,6 @@
 #pragma once
 
-// The include and definition directives: "include", "define", "xmldef" and "xmlput". An include
+// The include and definition directives: <include>, <define>, <xmldef> and <xmlput>. An include
 // loads a file into the document; its root takes the directive's place and its content is
 // walked in a scope of its own. The fragments of xmldef are kept for the whole walk (the
 // registry has no scopes), and each xmlput walks a fresh copy of one.
@@ -41,7 +41,7 @@ class IncludeDefinitions {
                           std::size_t frame);
 
  private:
-  // A fragment registered by "xmldef": the element (detached from the tree, in the document's
+  // A fragment registered by <xmldef>: the element (detached from the tree, in the document's
   // arena) and the file it was written in.
   struct Fragment {
     const XMLElement* element;

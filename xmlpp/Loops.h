@@ -1,6 +1,6 @@
 #pragma once
 
-// The loop directives "for" and "foreach": copies of the body, expanded with the loop variables,
+// The loop directives <for> and <foreach>: copies of the body, expanded with the loop variables,
 // are inserted after the loop element, which is then removed, so the walk goes on with the first
 // copy in the enclosing scope. The last iteration needs no copy: the body itself is handed over
 // with its loop maps (LoopMaps.h). A for loop whose copies are complete as made inserts one

@@ -39,7 +39,7 @@ struct WalkPlace {
 
 // A macro reference expanded in an attribute value, and what it became: by the scope when the
 // walk reaches the element, or by a loop's variables when the loop copies it (or hands its body
-// over). Not told: the further expansion of an expression that "ifex", "define" and "for" give
+// over). Not told: the further expansion of an expression that <ifex>, <define> and <for> give
 // their already expanded text (it matters only where a value itself holds references), and the
 // system macros of an include's file name (the include's event gives the name they made).
 struct ReferenceEvent {
@@ -51,7 +51,7 @@ struct ReferenceEvent {
   bool loopVariable;  // resolved by a loop's variables (at the loop, for its copies and body)
 };
 
-// A conditional directive decided: "if", "ifnot", "ifdef", "ifndef", "ifex" or "switch".
+// A conditional directive decided: <if>, <ifnot>, <ifdef>, <ifndef>, <ifex> or <switch>.
 struct ConditionEvent {
   WalkPlace place;
   DirectiveId directive;  // If, Ifnot, Ifdef, Ifndef, Ifex or Switch
@@ -62,7 +62,7 @@ struct ConditionEvent {
   std::string_view tested;  // if/ifnot: the attribute's value (the values compared with)
   // The macro tested (if, ifnot, ifdef, ifndef, switch); empty for ifex.
   std::string_view name;
-  // Whether the macro was defined before the test (an "if", "ifnot" or "switch" defines an
+  // Whether the macro was defined before the test (an <if>, <ifnot> or <switch> defines an
   // undefined name empty, with a Condition origin).
   bool defined;
   std::string_view value;     // the macro's value (ifex: the expression as evaluated)
@@ -91,7 +91,7 @@ struct PutEvent {
   const std::string* fragmentFile;
 };
 
-// A macro defined by a "define" element or by a "macros" attribute of an include or xmlput.
+// A macro defined by a <define> element or by a "macros" attribute of an include or xmlput.
 struct DefineEvent {
   WalkPlace place;  // the define, include or xmlput element
   std::string_view name;
@@ -103,7 +103,7 @@ struct DefineEvent {
   const MacroOrigin& origin;
 };
 
-// One iteration of a loop: its variables (and their derived macros for "for").
+// One iteration of a loop: its variables (and their derived macros for <for>).
 struct IterationEvent {
   WalkPlace place;      // the loop element
   std::uint64_t index;  // from 0
@@ -113,7 +113,7 @@ struct IterationEvent {
 // A loop carried out, after its iterations.
 struct LoopEvent {
   WalkPlace place;
-  bool foreach;  // "foreach", else "for"
+  bool foreach;  // <foreach>, else <for>
   std::uint64_t iterations;
 };
 
