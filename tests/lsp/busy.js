@@ -10,7 +10,7 @@
 'use strict';
 
 const assert = require('assert');
-const { rpc, protocol, startServer, within } = require('./harness');
+const { rpc, protocol, runSession, startServer, within } = require('./harness');
 
 const { child, exited, connection, next: nextOf } = startServer(process.argv[2], ['--lsp']);
 const uri = (name) => 'file:///xmlpp-lsp-busy/' + name;
@@ -70,13 +70,4 @@ async function session() {
   assert.strictEqual(await within(1000, 'exit', exited), 0);
 }
 
-const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 60000);
-session().then(() => {
-  clearTimeout(timeout);
-  console.log('busy server session: ok');
-  process.exit(0);
-}, (error) => {
-  console.error(error);
-  child.kill();
-  process.exit(1);
-});
+runSession('busy server session', 60, session, () => child.kill());

@@ -34,4 +34,21 @@ function startServer(command, args, stderr = 'inherit') {
 const within = (ms, what, promise) => Promise.race([promise, new Promise((_, reject) =>
   setTimeout(() => reject(new Error(what + ' took more than ' + ms + ' ms')), ms))]);
 
-module.exports = { rpc, protocol, startServer, within };
+// Runs the async `session` within `seconds`: prints "WHAT: ok" and exits 0, or prints why and exits
+// 1. `cleanup` (ending the server, removing files) runs either way.
+function runSession(what, seconds, session, cleanup = () => {}) {
+  const fail = (error) => {
+    console.error(error);
+    cleanup();
+    process.exit(1);
+  };
+  const timeout = setTimeout(() => fail('the session took too long'), seconds * 1000);
+  session().then(() => {
+    clearTimeout(timeout);
+    cleanup();
+    console.log(what + ': ok');
+    process.exit(0);
+  }, fail);
+}
+
+module.exports = { rpc, protocol, startServer, within, runSession };

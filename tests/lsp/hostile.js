@@ -14,7 +14,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { execFileSync } = require('child_process');
-const { protocol, startServer, within } = require('./harness');
+const { protocol, runSession, startServer, within } = require('./harness');
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-hostile-'));
 const file = (name) => path.join(dir, name);
@@ -119,15 +119,7 @@ async function stop() {
   assert.strictEqual(await exited, 0);
 }
 
-const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 120000);
-session().then(() => {
-  clearTimeout(timeout);
-  fs.rmSync(dir, { recursive: true, force: true });
-  console.log('hostile files session: ok');
-  process.exit(0);
-}, (error) => {
-  console.error(error);
+runSession('hostile files session', 120, session, () => {
   child.kill();
   fs.rmSync(dir, { recursive: true, force: true });
-  process.exit(1);
 });

@@ -14,7 +14,7 @@ const os = require('os');
 const path = require('path');
 const { spawn } = require('child_process');
 
-const { rpc, protocol } = require('./harness');
+const { rpc, protocol, runSession } = require('./harness');
 
 const xmlpp = process.argv[2];
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'xmlpp-lsp-'));
@@ -156,14 +156,7 @@ async function session() {
   assert.strictEqual(await exited, 0);
 }
 
-const timeout = setTimeout(() => { console.error('the session took too long'); process.exit(1); }, 30000);
-session().then(() => {
-  clearTimeout(timeout);
-  fs.rmSync(dir, { recursive: true, force: true });
-  console.log('language server session: ok');
-  process.exit(0);
-}, (error) => {
-  console.error(error);
+runSession('language server session', 30, session, () => {
   child.kill();
-  process.exit(1);
+  fs.rmSync(dir, { recursive: true, force: true });
 });
