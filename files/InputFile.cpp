@@ -143,6 +143,7 @@ bool InputWindow::refill(const char* keep) {
     if (const void* nul = std::memchr(into, '\0', static_cast<std::size_t>(n))) {
       size_ += static_cast<std::size_t>(static_cast<const char*>(nul) - into);
       atEnd_ = true;
+      endedAtNul_ = true;
       break;
     }
     size_ += static_cast<std::size_t>(n);

@@ -47,6 +47,8 @@ class InputWindow {
   char* end() const { return buffer_.get() + size_; }
   // Whether the window holds the rest of the text.
   bool atEnd() const { return atEnd_; }
+  // Whether the text ended at a NUL byte (the file goes on after it, unread).
+  bool endedAtNul() const { return endedAtNul_; }
 
  private:
   static constexpr std::size_t kFirstSize = 1 << 20;
@@ -57,4 +59,5 @@ class InputWindow {
   std::size_t fileSize_ = 0;  // when it was opened
   std::size_t consumed_ = 0;  // bytes read from the file
   bool atEnd_ = false;
+  bool endedAtNul_ = false;
 };

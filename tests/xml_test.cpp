@@ -322,6 +322,52 @@ TEST(Reader, ChildrenTakenThroughWindowsWriteTheSameDocument) {
   EXPECT_EQ(plain.root, nullptr);
 }
 
+// The repairs of a load, each as kind, line, column, element and name.
+std::vector<std::string> repairsOf(const XMLDocument& doc) {
+  std::vector<std::string> out;
+  for (const XMLDocument::Repair& r : doc.repairs) {
+    out.push_back(std::to_string(static_cast<int>(r.kind)) + " " +
+                  std::to_string(doc.lineAt(r.at)) + ":" + std::to_string(doc.columnAt(r.at)) +
+                  " " + std::string(r.element) + " " + std::string(r.name));
+  }
+  return out;
+}
+
+TEST(Reader, RepairsRecordedWhileChildrenAreTakenAreThoseOfTheWholeText) {
+  TempDir dir("xmlpp-repairs");
+  const std::string path = (dir.path() / "out.xml").string();
+  const std::filesystem::path input = dir.path() / "in.xml";
+  std::string indented = "<root>";
+  for (int i = 0; i < 200000; ++i)
+    indented += "\n  <a i=\"" + std::to_string(i) + "\"/>";
+  indented += "\n</root>\n";
+  // Text after a child near where the first window ends; a NUL byte; nothing to repair.
+  std::vector<std::string> texts;
+  for (std::size_t back = 0; back < 24; back += 3) {
+    std::string text = indented;
+    texts.push_back(text.insert(text.find('\n', (1 << 20) - back), "wd"));
+  }
+  texts.push_back(std::string(indented).insert(indented.size() / 2, 1, '\0'));
+  texts.push_back(indented + std::string(1, '\0') + std::string(3 << 20, ' '));
+  texts.push_back(indented);
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(texts.size());
+    std::ofstream(input, std::ios::binary) << text;
+    XMLDocument plain, doc;
+    plain.recordRepairs = doc.recordRepairs = true;
+    ASSERT_FALSE(plain.load(input.string()));
+    std::string expected;
+    plain.write(expected);
+    std::filesystem::remove(path);
+    StreamingSink sink(doc, path, -1);
+    ASSERT_FALSE(doc.load(input.string(), LoadRole::Input, &sink));
+    EXPECT_EQ(repairsOf(doc), repairsOf(plain));
+    // Only a text without repairs stays taken.
+    EXPECT_EQ(sink.drops_ == 0, plain.repairs.empty());
+    EXPECT_TRUE(sink.written(doc) == expected);
+  }
+}
+
 TEST(Reader, ChildrenTakenWhileReadingWriteTheSameDocument) {
   const StreamCase cases[] = {
       {"plain", "<?xml version='1'?><!DOCTYPE d><r a='1'><x b='&amp;amp;'/><y><z/></y></r>"},

@@ -14,6 +14,7 @@
 #include "xml/TextLines.h"
 #include "xml/XMLNode.h"
 
+class InputWindow;
 class OutputFile;
 
 // How the writer treats the bytes of attribute values that are not printable ASCII.
@@ -205,9 +206,10 @@ class XMLDocument {
   // the way this tool reports them: the line feeds from the text's second byte up to the error's
   // position, that byte included (0 for a file that could not be read).
   //
-  // With a `sink` (for a load that keeps no text and records no repairs), the top-level element's
-  // children go to it as they are read; when it took any and the load succeeds, the document's
-  // root is left without them.
+  // With a `sink` (for a load that keeps no text), the top-level element's children go to it as
+  // they are read; when it took any and the load succeeds, the document's root is left without
+  // them. A repair ends that (the text is read again whole), so that recorded repairs are
+  // located in the text.
   Failure load(const std::string& fileName, LoadRole role = LoadRole::Input,
                ChildSink* sink = nullptr);
   // Parses a text as an input with no file name; the document keeps its own copy of the bytes.
@@ -235,6 +237,9 @@ class XMLDocument {
   // it whole); true when the document holds what was read; false when the sink's part ended
   // (the sink dropped: read the file whole, without it).
   std::optional<bool> loadThroughWindows(const std::string& fileName, ChildSink& sink);
+  // The parse of loadThroughWindows: true when the document holds what was read.
+  template <bool kRecord>
+  bool parseWindows(InputWindow& window, ChildSink& sink);
   static constexpr std::size_t kWindowedFrom = 2 << 20;
   // Parses `size` bytes that live as long as the document (in its arena), and that it may change.
   std::optional<SyntaxError> loadBuffer(char* text, std::size_t size, const std::string& fileName,

@@ -54,7 +54,7 @@ Failure XMLDocument::load(const std::string& fileName, LoadRole role, ChildSink*
       return loadCopy(**given, fileName, role);
     }
   }
-  if (sink && role == LoadRole::Input && !keepText && !recordRepairs && fileName != "-") {
+  if (sink && role == LoadRole::Input && !keepText && fileName != "-") {
     if (const std::optional<bool> done = loadThroughWindows(fileName, *sink)) {
       if (*done) return std::nullopt;
       sink = nullptr;

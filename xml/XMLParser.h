@@ -203,25 +203,34 @@ class Parser {
   [[gnu::noinline]] void repaired(XMLDocument::Repair::Kind kind, const char* at,
                                   std::string_view name) {
     if (!record_ || open_.empty()) return;
-    doc_.repairs.push_back({kind, at, open_.back().element->name(), name});
+    record({kind, at, open_.back().element->name(), name});
   }
+  // Records a repair. While a sink takes children, the parse ends there: the text is read again
+  // whole, so that every repair is located in it.
+  void record(const XMLDocument::Repair& repair) {
+    if constexpr (kStream) {
+      if (cutByWindow()) return;  // what the window's end cut off is read again whole
+    }
+    doc_.repairs.push_back(repair);
+    if constexpr (kStream) dropSink();
+  }
+  // Whether the parse has reached the end of a window that the text goes on after.
+  bool cutByWindow() const { return window_ && !window_->atEnd() && atEnd(); }
   // Records a character reference reduced to the byte `byte`, or one whose byte 0 ends the value.
   void referenceRepaired(char byte, bool wide) {
     if (!record_ || open_.empty()) return;
     const XMLElement* element = open_.back().element;
-    doc_.repairs.push_back({byte == '\0' ? XMLDocument::Repair::Kind::ReferenceEndsValue
-                                         : XMLDocument::Repair::Kind::ReferenceReduced,
-                            element->name().data() - 1,
-                            element->name(),
-                            {},
-                            static_cast<unsigned char>(byte),
-                            wide});
+    record({byte == '\0' ? XMLDocument::Repair::Kind::ReferenceEndsValue
+                         : XMLDocument::Repair::Kind::ReferenceReduced,
+            element->name().data() - 1,
+            element->name(),
+            {},
+            static_cast<unsigned char>(byte),
+            wide});
   }
   // Records a comment or CDATA section opened at `at` that the text never closes.
   void unterminated(const char* at, std::string_view what) {
-    if (record_) {
-      doc_.repairs.push_back({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
-    }
+    if (record_) record({XMLDocument::Repair::Kind::Unterminated, at, {}, what});
   }
   // Keeps the text between the cursor and `next` as a piece of the innermost element's text: the
   // first piece without the white space before it; blank text before any piece is dropped, and

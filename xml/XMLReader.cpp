@@ -95,7 +95,11 @@ bool Parser<kRecord, kKeepText, kStream>::readOn() {
     end_ = window_->end();
     resumeAt_ = begin_;
     // What stands before the next "<" is text between children: dropped.
-    if (const void* next = std::memchr(begin_, '<', static_cast<std::size_t>(end_ - begin_))) {
+    const void* next = std::memchr(begin_, '<', static_cast<std::size_t>(end_ - begin_));
+    p_ = begin_;
+    droppedText(next ? static_cast<const char*>(next) : end_);
+    if (sinkDropped_) return false;
+    if (next) {
       p_ = static_cast<const char*>(next);
       return true;
     }
@@ -306,6 +310,11 @@ void Parser<kRecord, kKeepText, kStream>::startTag() {
     element->adoptAttributes(records, count);
   }
   if (kStream && !root_) {
+    // A start tag that the window's end cut is read again whole with the next window.
+    if (cutByWindow()) {
+      finished_ = true;
+      return;
+    }
     if (!sink_->admits(*element)) return dropSink();
     if (open_.size() == 1) childrenStart_ = doc_.arena().mark();
   }
@@ -329,8 +338,8 @@ void Parser<kRecord, kKeepText, kStream>::closeInnermost() {
     return;
   }
   if (root_ && record_) {
-    doc_.repairs.push_back({XMLDocument::Repair::Kind::SeveralRoots, root_->name().data() - 1,
-                            root_->name(), element->name()});
+    record({XMLDocument::Repair::Kind::SeveralRoots, root_->name().data() - 1, root_->name(),
+            element->name()});
   }
   root_ = element;
 }
@@ -384,37 +393,44 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::loadBuffer(char* text, std:
     return recordRepairs ? parseText<true, true>(text, size, nullptr)
                          : parseText<false, true>(text, size, nullptr);
   }
-  if (recordRepairs) {
-    return parseText<true, false>(text, size, nullptr);
-  }
-  return parseText<false, false>(text, size, sink);
+  return recordRepairs ? parseText<true, false>(text, size, sink)
+                       : parseText<false, false>(text, size, sink);
 }
 
 std::optional<bool> XMLDocument::loadThroughWindows(const std::string& fileName, ChildSink& sink) {
   InputWindow window;
   if (!window.open(fileName, kWindowedFrom)) return std::nullopt;
-  char* text = window.begin();
-  if (window.end() - text >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) text += 3;
   if (!readerScratch_) readerScratch_ = std::make_unique<ReaderScratch>();
   const Arena::Mark start = arena_.mark();
   const std::optional<std::string_view> header[] = {version, encoding, doctype};
-  Parser<false, false, true> parser(*this, text, static_cast<std::size_t>(window.end() - text),
-                                    readerScratch_->open, readerScratch_->attributes, &sink);
-  parser.readThrough(window);
-  XMLElement* parsed = parser.parse();
-  // The document keeps no view into the window: it stands only for a root whose children were
-  // taken, with nothing left open.
-  if (parsed && parser.tookChildren() && parser.sinkStands() && !parser.unclosed()) {
-    root = parsed;
-    unclosed.reset();
+  if (recordRepairs ? parseWindows<true>(window, sink) : parseWindows<false>(window, sink)) {
     return true;
   }
   sink.drop();
   arena_.rewind(start);
+  repairs.clear();
   version = header[0];
   encoding = header[1];
   doctype = header[2];
   return false;
+}
+
+template <bool kRecord>
+bool XMLDocument::parseWindows(InputWindow& window, ChildSink& sink) {
+  char* text = window.begin();
+  if (window.end() - text >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) text += 3;
+  Parser<kRecord, false, true> parser(*this, text, static_cast<std::size_t>(window.end() - text),
+                                      readerScratch_->open, readerScratch_->attributes, &sink);
+  parser.readThrough(window);
+  XMLElement* parsed = parser.parse();
+  // The document keeps no view into the window: it stands only for a root whose children were
+  // taken, with nothing left open and, when repairs are recorded, none met (a NUL byte ends the
+  // text as one).
+  if (!parsed || !parser.tookChildren() || !parser.sinkStands() || parser.unclosed()) return false;
+  if (kRecord && window.endedAtNul()) return false;
+  root = parsed;
+  unclosed.reset();
+  return true;
 }
 
 template <bool kRecord, bool kKeepText>
@@ -428,18 +444,20 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::
     return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
                        text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
   };
-  if constexpr (!kRecord && !kKeepText) {
+  if constexpr (!kKeepText) {
     if (sink) {
       const Arena::Mark start = arena_.mark();
-      Parser<false, false, true> parser(*this, text, size, readerScratch_->open,
-                                        readerScratch_->attributes, sink);
+      const std::size_t repairsBefore = repairs.size();
+      Parser<kRecord, false, true> parser(*this, text, size, readerScratch_->open,
+                                          readerScratch_->attributes, sink);
       XMLElement* parsed = parser.parse();
       if (parser.sinkStands()) return result(parser, parsed);
       // The text is as it was read (nothing was decoded in place): read it again, keeping all.
       // The declaration and DOCTYPE it set were met before the sink's part began, and are met
-      // again.
+      // again, and so are the repairs.
       sink->drop();
       arena_.rewind(start);
+      repairs.resize(repairsBefore);
     }
   }
   Parser<kRecord, kKeepText, false> parser(*this, text, size, readerScratch_->open,
