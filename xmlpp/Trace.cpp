@@ -130,6 +130,7 @@ void Trace::reference(const ReferenceEvent& event) {
   if (filter_.macro) {
     if (r.name != *filter_.macro) return;
     referring_ = event.place.element;
+    referringName_ = referring_ ? referring_->name().data() : nullptr;
   }
   if (!keptFile(event.place.file)) return;
   begin(event.place);
@@ -161,7 +162,7 @@ void Trace::reference(const ReferenceEvent& event) {
 
 void Trace::condition(const ConditionEvent& event) {
   using Directive = DirectiveId;
-  if (filter_.macro && event.name != *filter_.macro && event.place.element != referring_) return;
+  if (filter_.macro && event.name != *filter_.macro && !refers(event.place.element)) return;
   if (!keptFile(event.place.file)) return;
   begin(event.place);
   buffer_ += directiveName(event.directive);
@@ -207,7 +208,7 @@ void Trace::condition(const ConditionEvent& event) {
 }
 
 void Trace::include(const IncludeEvent& event) {
-  if (filter_.macro && event.place.element != referring_) return;
+  if (filter_.macro && !refers(event.place.element)) return;
   if (!keptFile(event.place.file)) return;
   begin(event.place);
   buffer_ += "include ";
@@ -219,7 +220,7 @@ void Trace::include(const IncludeEvent& event) {
 }
 
 void Trace::put(const PutEvent& event) {
-  if (filter_.macro && event.place.element != referring_) return;
+  if (filter_.macro && !refers(event.place.element)) return;
   if (!keptFile(event.place.file)) return;
   begin(event.place);
   buffer_ += "xmlput ";
@@ -229,7 +230,7 @@ void Trace::put(const PutEvent& event) {
 }
 
 void Trace::define(const DefineEvent& event) {
-  if (filter_.macro && event.name != *filter_.macro && event.place.element != referring_) return;
+  if (filter_.macro && event.name != *filter_.macro && !refers(event.place.element)) return;
   if (!keptFile(event.place.file)) return;
   begin(event.place);
   const bool macrosAttribute = event.origin.kind == MacroOrigin::Kind::MacrosAttribute;
@@ -255,7 +256,7 @@ void Trace::define(const DefineEvent& event) {
 
 void Trace::loop(const LoopEvent& event) {
   const XMLElement& loop = *event.place.element;
-  if (filter_.macro && event.place.element != referring_ &&
+  if (filter_.macro && !refers(event.place.element) &&
       !loopDefines(loop, event.foreach, *filter_.macro)) {
     return;
   }

@@ -61,6 +61,12 @@ class Trace final : public WalkListener {
   // Files compared with --trace-file, by the walk's kept path.
   std::unordered_map<const std::string*, bool> fileKept_;
   // The element whose references named the --trace-macro macro last: its directive's line is
-  // about that macro too.
+  // about that macro too. Copies made by a loop may be dropped and their memory reused by the
+  // next copies, so the element is known by its address and the text its name points at, which
+  // copies share with the element they copy.
   const XMLElement* referring_ = nullptr;
+  const char* referringName_ = nullptr;
+  bool refers(const XMLElement* element) const {
+    return element == referring_ && (!element || element->name().data() == referringName_);
+  }
 };
