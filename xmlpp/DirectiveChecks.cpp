@@ -114,6 +114,16 @@ Failure DirectiveChecks::illFormedNames(const Step& step) {
   return std::nullopt;
 }
 
+bool DirectiveChecks::findsNothingIn(const XMLElement& element, const CheckSettings& checks) {
+  if (checks.on(Check::IllFormedName)) {
+    if (!wellFormedName(element.name())) return false;
+    for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
+      if (!wellFormedName(element.attributes()[i].name())) return false;
+    }
+  }
+  return !checks.on(Check::MisspelledDirective) || nearDirectives(element.name()) == 0;
+}
+
 Failure DirectiveChecks::checkStep(const Step& step) {
   if (Failure failure = checkNames(step)) return failure;
   // A case or default is read only inside a switch, never walked as a directive.

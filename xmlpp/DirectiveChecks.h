@@ -33,6 +33,10 @@ class DirectiveChecks {
                                       std::optional<bool> truth);
   // A switch whose tested value `value` chose no branch.
   Failure checkSwitchBranch(const Step& step, std::string_view value);
+  // Whether `checkStep` is sure to find nothing in `element`, an element that is no directive
+  // (its name may be near one) and holds no reference: no name the output cannot hold, and no
+  // name a directive's could be a misspelling of.
+  static bool findsNothingIn(const XMLElement& element, const CheckSettings& checks);
 
  private:
   Failure checkNames(const Step& step);

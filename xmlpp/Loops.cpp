@@ -60,7 +60,7 @@ std::uint64_t iterationCount(std::uint32_t start, std::uint32_t end, std::uint32
 
 }  // namespace
 
-Failure Loops::insertBody(const Step& step, MacroTable& iteration, bool last,
+Failure Loops::insertBody(const Step& step, MacroTable& iteration, bool last, bool tell,
                           XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
                           PreparedValues& prepared) {
   XMLElement* loop = step.element;
@@ -77,7 +77,7 @@ Failure Loops::insertBody(const Step& step, MacroTable& iteration, bool last,
       const XMLElement* body = asElement(child);
       if (!body) continue;  // only elements are copied
       Expected<XMLElement*> copy =
-          copyWithMacros(step, body, iteration, step.loopMaps ? nullptr : &prepared);
+          copyWithMacros(step, body, iteration, step.loopMaps ? nullptr : &prepared, tell);
       if (!copy) return std::move(copy.error());
       link(*copy);
       if (chainHasMaps) handedOver.push_back({*copy, nullptr});
@@ -167,42 +167,83 @@ Decision Loops::decideFor(Step& step) {
   return iterateFor(step, forLoop);
 }
 
+bool Loops::advance(ForLoop& loop) {
+  if (loop.setValue) {
+    // A counter that goes up by one goes on from the digits of the iteration before.
+    if (loop.increment == 1 && loop.counted) {
+      incrementDecimal(*loop.value);
+    } else {
+      setDecimal(*loop.value, loop.counter);
+    }
+    loop.counted = true;
+  }
+  // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
+  if (loop.setAlpha) {
+    loop.alpha->assign(1, loop.counter <= 255 - 65 ? static_cast<char>(65 + loop.counter) : '?');
+  }
+  if (loop.setHex) setUpperHex(*loop.hex, loop.counter);
+  if (loop.setAp) setDecimal(*loop.ap, loop.apCounter);
+  if (loop.setApHex) setUpperHex(*loop.apHex, loop.apCounter);
+  loop.counter += loop.increment;
+  loop.apCounter += loop.apIncrement;
+  return !(loop.counter < loop.end);
+}
+
+Failure Loops::rehearse(const Step& step, ForLoop& loop) {
+  Arena& arena = scope_.doc.arena();
+  const Arena::Mark start = arena.mark();
+  const std::uint32_t counter = loop.counter;
+  const std::uint32_t apCounter = loop.apCounter;
+  bool last = false;
+  while (!last) {
+    last = advance(loop);
+    scope_.listener->iteration(
+        IterationEvent{WalkScope::placeOf(step), loop.iterations++, loop.iteration});
+    if (last) break;  // the last iteration hands the body over: its references are told later
+    loop.prepared.next = 0;
+    for (XMLNode* child = step.element->firstChild; child; child = child->next) {
+      const XMLElement* body = asElement(child);
+      if (!body) continue;
+      Expected<XMLElement*> copy = copyWithMacros(step, body, loop.iteration, &loop.prepared, true);
+      if (!copy) return std::move(copy.error());
+    }
+    arena.rewind(start);
+  }
+  scope_.listener->loop(LoopEvent{WalkScope::placeOf(step), false, loop.iterations});
+  loop.counter = counter;
+  loop.apCounter = apCounter;
+  loop.counted = false;
+  return std::nullopt;
+}
+
 Decision Loops::iterateFor(Step& step, ForLoop& loop) {
   // Copies made one iteration at a time are walked before the next are made, which changes
   // nothing when they are complete as made. A loop of more than 2^24 iterations makes them all
   // at once: such a loop is almost always a mistake (an end of -1, or a start of -3 counting
   // down, gives over four billion), and its copies' memory then ends the run, where one
   // iteration at a time would write for hours.
-  const bool oneAtATime = !scope_.listener && !scope_.findings.any() && !step.loopMaps &&
-                          !step.context->loopMaps && loop.planned <= kOneAtATimeIterations;
+  const bool oneAtATime =
+      !step.loopMaps && !step.context->loopMaps && loop.planned <= kOneAtATimeIterations;
+  // A listener hears of a loop as if its copies were all made at once, before the first is
+  // walked: each iteration, the references its copies expand, then the loop's line. A loop
+  // that goes one iteration at a time tells it all that first, and then makes its copies
+  // without telling.
+  if (oneAtATime && scope_.listener && !loop.rehearsed) {
+    loop.rehearsed = true;
+    if (Failure failure = rehearse(step, loop)) return std::move(*failure);
+  }
+  WalkListener* const listener = loop.rehearsed ? nullptr : scope_.listener;
   std::vector<HandedOver> handedOver;
   XMLNode* insertionPoint = step.element;
   bool last = false;
   while (!last) {
-    if (loop.setValue) {
-      // A counter that goes up by one goes on from the digits of the iteration before.
-      if (loop.increment == 1 && loop.counted) {
-        incrementDecimal(*loop.value);
-      } else {
-        setDecimal(*loop.value, loop.counter);
-      }
-      loop.counted = true;
-    }
-    // The character with code 65 + i ("A" for 0); a code above 255 is no byte, and gives "?".
-    if (loop.setAlpha) {
-      loop.alpha->assign(1, loop.counter <= 255 - 65 ? static_cast<char>(65 + loop.counter) : '?');
-    }
-    if (loop.setHex) setUpperHex(*loop.hex, loop.counter);
-    if (loop.setAp) setDecimal(*loop.ap, loop.apCounter);
-    if (loop.setApHex) setUpperHex(*loop.apHex, loop.apCounter);
-    loop.counter += loop.increment;
-    last = !(loop.counter < loop.end);
-    if (scope_.listener) {
-      scope_.listener->iteration(
+    last = advance(loop);
+    if (listener) {
+      listener->iteration(
           IterationEvent{WalkScope::placeOf(step), loop.iterations++, loop.iteration});
     }
-    if (Failure failure =
-            insertBody(step, loop.iteration, last, &insertionPoint, handedOver, loop.prepared)) {
+    if (Failure failure = insertBody(step, loop.iteration, last, listener != nullptr,
+                                     &insertionPoint, handedOver, loop.prepared)) {
       return std::move(*failure);
     }
     if (!loop.narrowed && !scope_.listener && !step.loopMaps) {
@@ -213,16 +254,13 @@ Decision Loops::iterateFor(Step& step, ForLoop& loop) {
       loop.setAp = loop.prepared.write(loop.ap);
       loop.setApHex = loop.prepared.write(loop.apHex);
     }
-    loop.apCounter += loop.apIncrement;
     if (!last && oneAtATime && !loop.prepared.wholeTable) {
       return Outcome{Outcome::Kind::Repeat, insertionPoint == step.element
                                                 ? nullptr
                                                 : static_cast<XMLElement*>(insertionPoint)};
     }
   }
-  if (scope_.listener) {
-    scope_.listener->loop(LoopEvent{WalkScope::placeOf(step), false, loop.iterations});
-  }
+  if (listener) listener->loop(LoopEvent{WalkScope::placeOf(step), false, loop.iterations});
   forLoops_.pop_back();
   return Outcome{Outcome::Kind::Remove, nullptr, nullptr, std::move(handedOver)};
 }
@@ -279,7 +317,7 @@ Decision Loops::decideForeach(Step& step) {
   combineValueLists(lists, [&](const std::vector<std::size_t>& chosen, bool last) {
     for (std::size_t k = 0; k < lists.size(); ++k)
       *slots[k] = lists[k][chosen[k]];
-    failure = insertBody(step, iteration, last, &insertionPoint, handedOver, prepared);
+    failure = insertBody(step, iteration, last, true, &insertionPoint, handedOver, prepared);
     return !failure;
   });
   if (failure) return std::move(*failure);
@@ -322,7 +360,8 @@ std::optional<std::string_view> Loops::expandPrepared(PreparedValues& prepared,
 }
 
 Expected<XMLElement*> Loops::copyWithMacros(const Step& step, const XMLElement* body,
-                                            const MacroTable& iteration, PreparedValues* prepared) {
+                                            const MacroTable& iteration, PreparedValues* prepared,
+                                            bool tell) {
   // The copy goes on past a value that grows too long (with that value empty), and then fails
   // for the first such value.
   const XMLElement* tooLongIn = nullptr;
@@ -366,7 +405,7 @@ Expected<XMLElement*> Loops::copyWithMacros(const Step& step, const XMLElement* 
     return copied;
   }));
   if (tooLongIn) return scope_.tooLong(*tooLongIn, tooLongAttribute, step.element, step.frame);
-  if (scope_.listener) tellCopyReferences(step, body, iteration);
+  if (tell && scope_.listener) tellCopyReferences(step, body, iteration);
   return copy;
 }
 

@@ -86,6 +86,7 @@ class Loops {
     bool narrowed = false;
     bool counted = false;  // `value` holds the decimal digits of the counter before the last step
     std::uint64_t iterations = 0;  // told to the listener
+    bool rehearsed = false;        // the listener was told of every iteration (rehearse)
     PreparedValues prepared;
     // Where the copies of the iteration being walked began: the arena, the node before them in
     // the chain and the count of lasting effects. Not for the first iteration, whose copies were
@@ -98,22 +99,31 @@ class Loops {
 
   Decision decideFor(Step& step);
   Decision decideForeach(Step& step);
+  // Sets the loop variables of the next iteration and steps the counters; true for the last.
+  static bool advance(ForLoop& loop);
+  // Tells the listener what making every copy of the loop at once would: each iteration and the
+  // references its copies expand (copies made and dropped), then the loop's line; the counters
+  // are then set back. Fails as making those copies would.
+  Failure rehearse(const Step& step, ForLoop& loop);
   // Makes the loop's next iterations: all that are left, or one when the loop can go on later.
   Decision iterateFor(Step& step, ForLoop& loop);
   // Inserts the loop body's elements after `*insertionPoint`, advancing it: copies expanded with
   // `iteration`, or for the last iteration the body itself, handed over with its loop maps. What
-  // the chain's frame must list goes to `handedOver`, in insertion order.
-  Failure insertBody(const Step& step, MacroTable& iteration, bool last, XMLNode** insertionPoint,
-                     std::vector<HandedOver>& handedOver, PreparedValues& prepared);
+  // the chain's frame must list goes to `handedOver`, in insertion order. `tell`: the listener
+  // hears of the references the copies expand.
+  Failure insertBody(const Step& step, MacroTable& iteration, bool last, bool tell,
+                     XMLNode** insertionPoint, std::vector<HandedOver>& handedOver,
+                     PreparedValues& prepared);
   // A value of the body expanded with `iteration` alone, prepared once: as expandWithLoopMaps
   // with no maps gives it. Clears `final` unless the value is known to hold no "$".
   std::optional<std::string_view> expandPrepared(PreparedValues& prepared, std::string_view value,
                                                  const MacroTable& iteration, bool& final);
   // A detached deep copy of `body` and its element descendants, every attribute value expanded
   // with the step's loop maps and then `iteration` (with `prepared`, when given, for a step
-  // without maps).
+  // without maps); `tell`: the listener hears of the references expanded.
   Expected<XMLElement*> copyWithMacros(const Step& step, const XMLElement* body,
-                                       const MacroTable& iteration, PreparedValues* prepared);
+                                       const MacroTable& iteration, PreparedValues* prepared,
+                                       bool tell);
   // Tells the listener of the references a copy of `body` expanded with the loop variables.
   [[gnu::noinline]] void tellCopyReferences(const Step& step, const XMLElement* body,
                                             const MacroTable& iteration);

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include "ReaderChecks.h"
 #include "StreamedOutput.h"
 #include "Walk.h"
@@ -51,8 +53,8 @@ Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
   return walk.run(fileName, macros);
 }
 
-bool Preprocessor::streams(const OutputTarget& target, const WalkListener* listener) const {
-  return target.path != "-" && !listener && !checks_.any() && !document_->keepText;
+bool Preprocessor::streams(const OutputTarget& target) const {
+  return target.path != "-" && !document_->keepText;
 }
 
 Preprocessor::Preprocessor(MacroEnvironment environment, const CheckSettings& checks)
@@ -62,12 +64,13 @@ Preprocessor::~Preprocessor() = default;
 
 Failure Preprocessor::runFor(const std::string& fileName, const MacroMap& macros,
                              const OutputTarget& target, WalkListener* listener) {
-  if (!streams(target, listener)) return run(fileName, macros, listener);
-  streamed_ = std::make_unique<StreamedOutput>(*document_, target);
+  if (!streams(target)) return run(fileName, macros, listener);
+  streamed_ = std::make_unique<StreamedOutput>(*document_, target, checks_);
   if (Failure failure = run(fileName, macros, listener, streamed_.get())) return failure;
   if (!streamed_->holdsChildren() || streamed_->startStands()) return std::nullopt;
   // An include loaded after the output had begun gave the document another declaration or
-  // DOCTYPE: the run is made again, on a new document, and written after the walk.
+  // DOCTYPE: the run is made again, on a new document, and written after the walk. The first run
+  // was complete: its trace and its warnings stand, so the second has neither listener nor checks.
   streamed_.reset();
   target.file.discard();
   auto fresh = std::make_unique<XMLDocument>();
@@ -76,8 +79,10 @@ Failure Preprocessor::runFor(const std::string& fileName, const MacroMap& macros
   fresh->fileSource = document_->fileSource;
   document_ = std::move(fresh);
   loadedFiles_.clear();
-  warnings_.clear();
-  return run(fileName, macros, listener);
+  const CheckSettings checks = std::exchange(checks_, CheckSettings{});
+  Failure failure = run(fileName, macros, nullptr);
+  checks_ = checks;
+  return failure;
 }
 
 Failure Preprocessor::writeOutput(const OutputTarget& target) {

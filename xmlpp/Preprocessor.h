@@ -53,9 +53,8 @@ class Preprocessor {
   // level. The first failure ends the run; the document is then not meant to be written. Its
   // locations are where it happened (the element, or the position of a load error), then the
   // include and xmlput elements through which the walk reached there.
-  // With an `output` (ignored when a listener, a check or kept text asks for the whole tree),
-  // the input's top-level element's children go to it as they are read (XMLDocument::load), and
-  // so do the root's children that the walk has finished with.
+  // With an `output`, the input's top-level element's children go to it as they are read
+  // (XMLDocument::load), and so do the root's children that the walk has finished with.
   Failure run(const std::string& fileName, std::string_view macroList,
               WalkListener* listener = nullptr);
   // The same with the top-level macros given as a map.
@@ -71,8 +70,8 @@ class Preprocessor {
   // finishes the file; nothing is put in place.
   Failure writeOutput(const OutputTarget& target);
   // Whether a run into `target` is written as it goes: not for standard output (which must get
-  // nothing on a failure), nor with a listener, a check or kept text, which need the tree.
-  bool streams(const OutputTarget& target, const WalkListener* listener) const;
+  // nothing on a failure), nor with kept text, which needs the tree.
+  bool streams(const OutputTarget& target) const;
 
   // Whether the walk would keep `element` as read, children aside: it is no directive and no
   // attribute value holds a reference.

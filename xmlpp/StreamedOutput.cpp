@@ -1,5 +1,7 @@
 #include "StreamedOutput.h"
 
+#include "DirectiveChecks.h"
+
 namespace {
 
 std::optional<std::string> copy(const std::optional<std::string_view>& text) {
@@ -23,6 +25,11 @@ bool StreamedOutput::begin(const XMLElement& root) {
   writer_->start(document_, doctype(), root);
   start_ = currentStart();
   return true;
+}
+
+bool StreamedOutput::admits(const XMLElement& element) {
+  return Preprocessor::keepsAsRead(element) &&
+         (!checks_.any() || DirectiveChecks::findsNothingIn(element, checks_));
 }
 
 bool StreamedOutput::take(const XMLElement& root, const XMLNode& child) {

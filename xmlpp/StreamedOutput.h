@@ -17,15 +17,18 @@
 #include "diagnostics/Diagnostic.h"
 #include "files/OutputFile.h"
 #include "xml/XMLDocument.h"
+#include "xmlpp/Checks.h"
 #include "xmlpp/Preprocessor.h"
 
 class StreamedOutput final : public RunOutput {
  public:
-  StreamedOutput(const XMLDocument& document, const OutputTarget& target)
-      : document_(document), target_(target) {}
+  // `checks`: the run's checks, which must find nothing in what is written as it is read.
+  StreamedOutput(const XMLDocument& document, const OutputTarget& target,
+                 const CheckSettings& checks)
+      : document_(document), target_(target), checks_(checks) {}
 
   bool take(const XMLElement& root, const XMLNode& child) override;
-  bool admits(const XMLElement& element) override { return Preprocessor::keepsAsRead(element); }
+  bool admits(const XMLElement& element) override;
   void drop() override;
   bool takeFinished(const XMLElement& root, const XMLNode& child) override;
 
@@ -57,6 +60,7 @@ class StreamedOutput final : public RunOutput {
 
   const XMLDocument& document_;
   const OutputTarget& target_;
+  const CheckSettings& checks_;
   std::unique_ptr<PieceWriter> writer_;
   Start start_;
   bool refused_ = false;
