@@ -118,10 +118,11 @@ std::string endsInsideMessage(const std::string& path, const XMLDocument::OpenEl
 std::string withoutLineFeeds(std::string_view text) {
   std::string result;
   result.reserve(text.size());
-  for (char c : text) {
-    if (c != '\n') result.push_back(c);
+  for (std::size_t lineFeed; (lineFeed = text.find('\n')) != std::string_view::npos;) {
+    result.append(text.substr(0, lineFeed));
+    text.remove_prefix(lineFeed + 1);
   }
-  return result;
+  return result.append(text);
 }
 
 std::string_view formatUpperHex(std::uint32_t value, char (&buffer)[10]) {
