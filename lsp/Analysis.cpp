@@ -59,8 +59,10 @@ struct WorkBudgetSpent {};
 
 // Passes the walk's events on to `inner`, and ends the run (by throwing WorkBudgetSpent) past
 // `budget` steps: elements reached, loop iterations and macro references, so that copies a loop
-// makes before they are reached count too. The work of a run then has a bound, whatever the
-// document repeats, independent of the machine's load. It also ends the run (by throwing
+// makes before they are reached count too, and a step more for each KiB of a reference's value,
+// so that values that multiply as they are defined (each from ten references to the one before)
+// count for their bytes. The work of a run then has a bound, whatever the document repeats,
+// independent of the machine's load. It also ends the run (by throwing
 // RunInterrupted) at the first step once an interruption is pending.
 class Budgeted : public WalkListener {
  public:
@@ -72,7 +74,7 @@ class Budgeted : public WalkListener {
     inner_.reached(element, file, scope);
   }
   void reference(const ReferenceEvent& event) override {
-    step();
+    step(1 + event.reference.value.size() / kBytesPerStep);
     inner_.reference(event);
   }
   void condition(const ConditionEvent& event) override { inner_.condition(event); }
@@ -86,9 +88,11 @@ class Budgeted : public WalkListener {
   void loop(const LoopEvent& event) override { inner_.loop(event); }
 
  private:
-  void step() {
+  static constexpr std::size_t kBytesPerStep = 1024;
+  void step(std::uint64_t steps = 1) {
     if (interruptions_ && interruptions_->pending()) throw RunInterrupted{};
-    if (++steps_ > budget_) throw WorkBudgetSpent{};
+    steps_ += steps;
+    if (steps_ > budget_) throw WorkBudgetSpent{};
   }
 
   WalkListener& inner_;

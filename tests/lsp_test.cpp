@@ -538,27 +538,42 @@ TEST(LspServer, ChoosesTheCommandDatabase) {
 
 namespace {
 
-// The work budget: a run of exactly the budget's steps (here three elements and a reference) goes
-// through; one step fewer stops it.
+// The work budget: a run of exactly the budget's steps goes through; one step fewer stops it.
+// Elements and references count one step, and a reference one more for each KiB of its value.
 TEST(LspAnalysis, WorkBudgetStopsARunPastItsSteps) {
+  struct Case {
+    std::string text;
+    std::uint64_t steps;
+  };
+  const auto defined = [](std::size_t bytes) {
+    return "<r><define name=\"X\" value=\"" + std::string(bytes, 'x') + "\"/><a v=\"$(X)\"/></r>";
+  };
+  const Case cases[] = {
+      {"<r><a v=\"$(X)\"/><b/></r>\n", 4},  // r, a and its reference, b
+      {defined(1023), 4},                   // r, define, a and its reference
+      {defined(1024), 5},
+      {defined(3 * 1024 + 5), 7},
+  };
   TempDir dir("lsp-budget");
   const std::string input = (dir.path() / "in.xml").string();
-  std::ofstream(input) << "<r><a v=\"$(X)\"/><b/></r>\n";
   RunSettings command;
   command.input = input;
-  auto stopped = [&](std::uint64_t budget) {
-    const ServerSetup setup{"/usr", "", budget};
-    const auto analysis = analyze(setup, command, false, [](const std::string&) {
-      return std::optional<std::string_view>();
-    });
-    return !analysis->diagnostics.empty() &&
-           analysis->diagnostics.back().message.starts_with("the analysis stopped after");
-  };
-  std::uint64_t steps = 0;
-  while (stopped(steps))
-    ++steps;
-  EXPECT_EQ(steps, 4u);  // r, a and its reference, b
-  EXPECT_FALSE(stopped(steps + 1));
+  for (const Case& c : cases) {
+    std::ofstream(input) << c.text;
+    auto stopped = [&](std::uint64_t budget) {
+      const ServerSetup setup{"/usr", "", budget};
+      const auto analysis = analyze(setup, command, false, [](const std::string&) {
+        return std::optional<std::string_view>();
+      });
+      return !analysis->diagnostics.empty() &&
+             analysis->diagnostics.back().message.starts_with("the analysis stopped after");
+    };
+    std::uint64_t steps = 0;
+    while (stopped(steps))
+      ++steps;
+    EXPECT_EQ(steps, c.steps) << c.text.size();
+    EXPECT_FALSE(stopped(steps + 1));
+  }
 }
 
 }  // namespace
