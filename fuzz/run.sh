@@ -19,7 +19,7 @@ RUN_SECONDS=${FUZZ_SECONDS:-60}
 TARGETS=${FUZZ_TARGETS:-roundtrip expand expression preprocess lsp transport features}
 JOBS=${JOBS:-2}
 SANITIZE="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
-SANITIZE+=" -fno-omit-frame-pointer"
+SANITIZE+=" -fno-omit-frame-pointer -fsanitize-coverage-ignorelist=$PWD/fuzz/coverage-ignore.txt"
 
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_CXX_COMPILER=clang++ \
