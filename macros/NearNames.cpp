@@ -48,42 +48,72 @@ std::vector<std::uint64_t> NearNames::keysOf(std::string_view name) {
   return keys;
 }
 
-std::string NearNames::folded(std::string_view name) {
-  std::string text(name);
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-void NearNames::insert(std::uint64_t key, std::string_view name) {
-  if (2 * (used_ + 1) > slots_.size()) {
-    std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
-    old.swap(slots_);
-    used_ = 0;
-    for (const Slot& slot : old) {
-      if (slot.key != 0) insert(slot.key, std::string_view(slot.data, slot.size));
+bool equalButForCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
     }
   }
+  return true;
+}
+
+bool oneEditApart(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  std::size_t i = 0;
+  while (i < a.size() && a[i] == b[i])
+    ++i;
+  if (a.size() == b.size()) {
+    if (i == a.size()) return false;  // the same name
+    // One substitution, or neighbours swapped.
+    if (a.substr(i + 1) == b.substr(i + 1)) return true;
+    return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
+           a.substr(i + 2) == b.substr(i + 2);
+  }
+  return a.substr(i) == b.substr(i + 1);  // one letter more in b
+}
+
+std::uint64_t NearNames::foldedKey(std::string_view name) {
+  std::uint64_t h = 0;
+  for (const char c : name)
+    h = h * kBase + digit(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  // Apart from the key of a name that is its own folded form.
+  return mixed(h ^ 0x9e3779b97f4a7c15ULL);
+}
+
+void NearNames::reserve(std::size_t more) {
+  if (2 * (used_ + more) <= slots_.size()) return;
+  std::size_t size = std::max<std::size_t>(16, slots_.size());
+  while (2 * (used_ + more) > size)
+    size *= 2;
+  std::vector<Slot> old(size);
+  old.swap(slots_);
+  used_ = 0;
+  for (const Slot& slot : old) {
+    if (slot.name != kEmpty) place(slot.key, slot.name);
+  }
+}
+
+void NearNames::place(std::uint32_t key, std::uint32_t name) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = key & mask;
-  while (slots_[i].key != 0)
+  while (slots_[i].name != kEmpty)
     i = (i + 1) & mask;
-  slots_[i] = Slot{key, name.data(), name.size()};
+  slots_[i] = Slot{key, name};
   ++used_;
 }
 
-void NearNames::erase(std::uint64_t key, std::string_view name) {
-  if (slots_.empty()) return;
+void NearNames::erase(std::uint32_t key, std::uint32_t name) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t hole = key & mask;
-  while (slots_[hole].key != 0 && !(slots_[hole].key == key && slots_[hole].data == name.data() &&
-                                    slots_[hole].size == name.size())) {
+  while (slots_[hole].name != kEmpty && !(slots_[hole].key == key && slots_[hole].name == name))
     hole = (hole + 1) & mask;
-  }
-  if (slots_[hole].key == 0) return;
+  if (slots_[hole].name == kEmpty) return;
   // The slots after the hole, up to the next empty one, move back into it when their probe
   // started at or before it, so that every key stays reachable from its first slot.
-  for (std::size_t j = (hole + 1) & mask; slots_[j].key != 0; j = (j + 1) & mask) {
+  for (std::size_t j = (hole + 1) & mask; slots_[j].name != kEmpty; j = (j + 1) & mask) {
     const std::size_t home = slots_[j].key & mask;
     if (((j - home) & mask) >= ((j - hole) & mask)) {
       slots_[hole] = slots_[j];
@@ -95,25 +125,47 @@ void NearNames::erase(std::uint64_t key, std::string_view name) {
 }
 
 void NearNames::add(std::string_view name) {
-  for (const std::uint64_t key : keysOf(name))
-    insert(key, name);
-  byFolded_[folded(name)].insert(name);
+  std::uint32_t number;
+  if (free_.empty()) {
+    number = static_cast<std::uint32_t>(names_.size());
+    names_.push_back(name);
+  } else {
+    number = free_.back();
+    free_.pop_back();
+    names_[number] = name;
+  }
+  std::vector<std::uint64_t> keys = keysOf(name);
+  keys.push_back(foldedKey(name));
+  reserve(keys.size());
+  prefetch(keys);
+  for (const std::uint64_t key : keys)
+    place(static_cast<std::uint32_t>(key), number);
 }
 
 void NearNames::remove(std::string_view name) {
+  // The name's number: the entry under its folded key that views these very bytes.
+  std::uint32_t number = kEmpty;
+  const std::uint64_t folded = foldedKey(name);
+  forEachFiled(folded, [&](std::uint32_t candidate) {
+    const std::string_view filed = names_[candidate];
+    if (filed.data() == name.data() && filed.size() == name.size()) number = candidate;
+  });
+  if (number == kEmpty) return;
+  erase(static_cast<std::uint32_t>(folded), number);
   for (const std::uint64_t key : keysOf(name))
-    erase(key, name);
-  const auto it = byFolded_.find(folded(name));
-  if (it == byFolded_.end()) return;
-  it->second.erase(name);
-  if (it->second.empty()) byFolded_.erase(it);
+    erase(static_cast<std::uint32_t>(key), number);
+  names_[number] = {};
+  free_.push_back(number);
 }
 
 std::string_view NearNames::sameButCase(std::string_view name) const {
-  const auto it = byFolded_.find(folded(name));
-  if (it == byFolded_.end()) return {};
-  for (const std::string_view candidate : it->second) {
-    if (candidate != name) return candidate;
-  }
-  return {};
+  std::string_view least;
+  forEachFiled(foldedKey(name), [&](std::uint32_t number) {
+    const std::string_view candidate = names_[number];
+    if (candidate != name && equalButForCase(candidate, name) &&
+        (least.empty() || candidate < least)) {
+      least = candidate;
+    }
+  });
+  return least;
 }

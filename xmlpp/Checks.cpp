@@ -23,33 +23,6 @@ Failure Findings::report(Check check, std::string message, std::vector<SourceLoc
   return std::nullopt;
 }
 
-bool equalButForCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool oneEditApart(std::string_view a, std::string_view b) {
-  if (a.size() > b.size()) std::swap(a, b);
-  if (b.size() - a.size() > 1) return false;
-  std::size_t i = 0;
-  while (i < a.size() && a[i] == b[i])
-    ++i;
-  if (a.size() == b.size()) {
-    if (i == a.size()) return false;  // the same name
-    // One substitution, or neighbours swapped.
-    if (a.substr(i + 1) == b.substr(i + 1)) return true;
-    return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
-           a.substr(i + 2) == b.substr(i + 2);
-  }
-  return a.substr(i) == b.substr(i + 1);  // one letter more in b
-}
-
 std::string_view nearestName(std::string_view name, const NearNames& names) {
   const std::string_view same = names.sameButCase(name);
   if (!same.empty() || name.size() < 4) return same;

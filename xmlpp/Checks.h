@@ -119,5 +119,3 @@ class Findings {
 // more) one insertion, deletion, substitution or swap of neighbours away; the least in byte order
 // among equally near ones. Empty when none is.
 std::string_view nearestName(std::string_view name, const NearNames& names);
-bool oneEditApart(std::string_view a, std::string_view b);
-bool equalButForCase(std::string_view a, std::string_view b);
