@@ -1,5 +1,7 @@
-# Builds with CMake + Ninja. `make demo` runs the tool on the bundled example; `make test` builds
-# and runs every test, in a normal build and again with AddressSanitizer and UBSan. `make tool`
+# Builds with CMake + Ninja. `make demo` builds the tool alone and runs it on the bundled example;
+# `make test` builds and runs every test, in a normal build and again with AddressSanitizer and
+# UBSan. Both first install (as root) the Debian packages they need and the machine lacks, or
+# print the apt-get line that would (.ci/deps, which .ci/run uses too). `make tool`
 # builds only the tool, in Release; `make install` installs it under $(PREFIX) (staged under
 # $(DESTDIR) when set); `make package` makes a Debian package of it; `make vsix` the VS Code
 # extension (docs/editors.md).
@@ -20,7 +22,8 @@ XMLPP_COPYRIGHT  ?=
 package_vars = $(if $(XMLPP_MAINTAINER),-DXMLPP_MAINTAINER="$(XMLPP_MAINTAINER)") \
   $(if $(XMLPP_COPYRIGHT),-DXMLPP_COPYRIGHT="$(XMLPP_COPYRIGHT)")
 
-.PHONY: all build build-asan tool install package vsix vsix-test demo test bench fuzz clean
+.PHONY: all build build-asan tool install package vsix vsix-test demo test bench fuzz clean \
+  tool-deps test-deps
 
 all: build
 
@@ -67,11 +70,22 @@ vsix:
 vsix-test:
 	tests/editors/vsix.sh
 
-demo: build
-	$(BUILD)/driver/xmlpp examples/board/board.xml $(BUILD)/demo-output.xml "BOARD=evb2;VARIANT=full"
-	@cat $(BUILD)/demo-output.xml
+# The tool alone, on the bundled example. .ci/deps installs (as root) what the build lacks, or
+# prints the apt-get line that would.
+demo: tool-deps
+	$(MAKE) --no-print-directory tool
+	$(TOOL_BUILD)/driver/xmlpp examples/board/board.xml $(TOOL_BUILD)/demo-output.xml \
+	  "BOARD=evb2;VARIANT=full"
+	@cat $(TOOL_BUILD)/demo-output.xml
 
-test: build build-asan
+tool-deps:
+	@.ci/deps tool
+
+test-deps:
+	@.ci/deps test
+
+test: test-deps
+	$(MAKE) --no-print-directory build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
