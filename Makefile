@@ -86,9 +86,9 @@ test-deps:
 
 test: test-deps
 	$(MAKE) --no-print-directory build build-asan
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	tests/run-ctest.sh $(BUILD) --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	  tests/run-ctest.sh $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # Release build and the benchmark workloads (bench/run.sh), with xmllint for comparison.
 bench:
