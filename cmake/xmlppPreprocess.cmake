@@ -11,11 +11,12 @@
 # one replacing an earlier one. A value that holds ";" goes in MACROS or the macros file, since
 # CMake splits a DEFINES item there.
 #
-# The tool's options are --locations unless OPTIONS gives others: a failure in a build log then
-# names the file, the line and the includes that led there. OPTIONS replaces that default
-# (OPTIONS --locations --strict adds strict mode; OPTIONS alone passes no option). WARN adds
-# --warn: the tool's checks print warnings in the build log and the build goes on; STRICT adds
-# --strict: a check's finding fails the build.
+# The tool's options are --diagnostics=gnu unless OPTIONS gives others: a failure or warning in a
+# build log then reads FILE:LINE:COL: error|warning: MESSAGE, as a compiler's does, which IDEs'
+# problem matchers pick up, with a note for each include that led there. OPTIONS replaces that
+# default (OPTIONS --diagnostics=gnu --utf8 adds an option; OPTIONS alone passes no option). WARN
+# adds --warn: every check prints warnings in the build log and the build goes on; STRICT adds
+# --strict: a check's finding fails the build (for CI). Each output is logged by its own name.
 #
 # The tool writes a dependency file next to the output (<out>.d, named with -MF) that lists the
 # input, every file it included and the macros file, and the command's DEPFILE points at it:
@@ -121,7 +122,7 @@ function(xmlpp_preprocess)
   file(MAKE_DIRECTORY "${output_dir}")
 
   if(NOT DEFINED arg_OPTIONS AND NOT "OPTIONS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
-    set(arg_OPTIONS --locations)
+    set(arg_OPTIONS --diagnostics=gnu)
   endif()
   set(depends "${input}" xmlpp::xmlpp)
   if(DEFINED arg_MACROS_FILE)
@@ -154,7 +155,7 @@ function(xmlpp_preprocess)
   set(options
     DEPENDS ${depends}
     DEPFILE "${depfile}"
-    COMMENT "Preprocessing ${arg_INPUT}"
+    COMMENT "Preprocessing ${arg_INPUT} into ${arg_OUTPUT}"
     VERBATIM)
   if(DEFINED arg_DOCTYPE)
     add_custom_command(OUTPUT "${output}" COMMAND ${tool} "${arg_MACROS}" "${arg_DOCTYPE}" ${options})
