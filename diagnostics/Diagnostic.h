@@ -5,6 +5,7 @@
 // why there is none); only the driver prints one, and picks the exit status.
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,27 @@ struct SourceLocation {
   std::int32_t line = 0;    // from 0, counting line feeds as editors do
   std::int32_t column = 0;  // bytes from 1 within the line; 0 where it is not known
 };
+
+// How a place of the chain led to the one before it: "at" (where it happened), "included
+// from", "put from".
+constexpr std::string_view roleText(SourceLocation::Role role) {
+  switch (role) {
+    case SourceLocation::Role::IncludedFrom:
+      return "included from";
+    case SourceLocation::Role::PutFrom:
+      return "put from";
+    case SourceLocation::Role::At:
+      break;
+  }
+  return "at";
+}
+
+// Of a chain of `count` places, how many are shown: where it happened and at most 20 of the
+// include and xmlput elements that led there (a self-include a thousand deep would otherwise show
+// a thousand); the rest are counted, as "N more places not shown".
+constexpr std::size_t shownPlaces(std::size_t count) {
+  return count < 21 ? count : 21;
+}
 
 struct Diagnostic {
   Severity severity = Severity::Error;
@@ -51,6 +73,18 @@ struct Diagnostic {
     return Diagnostic{Severity::Error, check, std::move(message), std::move(locations), 0, {}};
   }
 };
+
+// The message as the gnu and SARIF forms and the editor give it: what went wrong in its own words
+// (the cause, when the text form's message wraps it), without the "xmlpp: " of the text form, then
+// the system's reason; without the check name.
+inline std::string messageText(const Diagnostic& diagnostic) {
+  std::string_view message = diagnostic.cause.empty() ? diagnostic.message : diagnostic.cause;
+  if (message.starts_with("xmlpp: ")) message.remove_prefix(7);
+  std::string text(message);
+  if (diagnostic.systemError != 0)
+    text += std::string(": ") + std::strerror(diagnostic.systemError);
+  return text;
+}
 
 // A value, or the diagnostic that says why there is none.
 template <class T>

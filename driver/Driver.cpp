@@ -313,7 +313,7 @@ int runXmlpp(int argc, char** argv) {
   if (options.help) return printText(helpText());
   if (options.version) return printText(versionText());
   if (options.lsp) return serveLanguageServer(zuruvaDez);
-  Reporter reporter(options.checks, options.locations);
+  Reporter reporter(options.checks, !options.noLocations);
   WrittenFiles files;
   int status = 1;
   try {

@@ -9,18 +9,6 @@
 
 namespace {
 
-const char* roleText(SourceLocation::Role role) {
-  switch (role) {
-    case SourceLocation::Role::IncludedFrom:
-      return "included from";
-    case SourceLocation::Role::PutFrom:
-      return "put from";
-    case SourceLocation::Role::At:
-      break;
-  }
-  return "at";
-}
-
 // The text form: the message ("xmlpp: warning: MESSAGE [NAME]" for a warning, "xmlpp: MESSAGE"
 // for a check's error), "  note: REASON" where a system call failed, then "  at FILE:LINE" and
 // the include and xmlput lines.
@@ -35,8 +23,15 @@ void printText(const Diagnostic& diagnostic, bool withLocations) {
   if (diagnostic.systemError != 0)
     std::fprintf(stderr, "  note: %s\n", std::strerror(diagnostic.systemError));
   if (!withLocations && !check) return;
-  for (const SourceLocation& at : diagnostic.locations)
-    std::fprintf(stderr, "  %s %s:%d\n", roleText(at.role), at.file.c_str(), at.line + 1);
+  const std::size_t shown = shownPlaces(diagnostic.locations.size());
+  for (std::size_t i = 0; i < shown; ++i) {
+    const SourceLocation& at = diagnostic.locations[i];
+    const std::string_view role = roleText(at.role);
+    std::fprintf(stderr, "  %.*s %s:%d\n", static_cast<int>(role.size()), role.data(),
+                 at.file.c_str(), at.line + 1);
+  }
+  if (diagnostic.locations.size() > shown)
+    std::fprintf(stderr, "  %zu more places not shown\n", diagnostic.locations.size() - shown);
 }
 
 // "FILE:LINE:COL: " (lines and columns from 1; no column where it is not known).
@@ -54,11 +49,17 @@ void printGnu(const Diagnostic& diagnostic) {
   line += messageText(diagnostic);
   if (!diagnostic.check.empty()) line += " [" + std::string(diagnostic.check) + "]";
   std::fprintf(stderr, "%s\n", line.c_str());
-  for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
+  const std::size_t shown = shownPlaces(diagnostic.locations.size());
+  for (std::size_t i = 1; i < shown; ++i) {
     const SourceLocation& at = diagnostic.locations[i];
-    const char* how =
-        at.role == SourceLocation::Role::PutFrom ? "put from here" : "included from here";
-    std::fprintf(stderr, "%snote: %s\n", place(at).c_str(), how);
+    const std::string_view role = roleText(at.role);
+    std::fprintf(stderr, "%snote: %.*s here\n", place(at).c_str(), static_cast<int>(role.size()),
+                 role.data());
+  }
+  if (diagnostic.locations.size() > shown) {
+    std::fprintf(stderr, "%snote: %zu more places not shown\n",
+                 place(diagnostic.locations[shown - 1]).c_str(),
+                 diagnostic.locations.size() - shown);
   }
 }
 
@@ -75,15 +76,6 @@ Failure writeLogFile(WrittenFiles& files, const std::string& log) {
 }
 
 }  // namespace
-
-std::string messageText(const Diagnostic& diagnostic) {
-  std::string_view message = diagnostic.cause.empty() ? diagnostic.message : diagnostic.cause;
-  if (message.starts_with("xmlpp: ")) message.remove_prefix(7);
-  std::string text(message);
-  if (diagnostic.systemError != 0)
-    text += std::string(": ") + std::strerror(diagnostic.systemError);
-  return text;
-}
 
 void printDiagnostic(const Diagnostic& diagnostic, DiagnosticFormat format, bool withLocations) {
   if (format == DiagnosticFormat::Gnu) {

@@ -15,10 +15,6 @@
 // form prints nothing here: see Reporter.
 void printDiagnostic(const Diagnostic& diagnostic, DiagnosticFormat format, bool withLocations);
 
-// The message as the gnu and SARIF forms give it: what failed in its own words (without the
-// "xmlpp: " of the text form) and the system's reason, without the check name.
-std::string messageText(const Diagnostic& diagnostic);
-
 // The diagnostics of one run. The text and gnu forms print each as it comes; the SARIF form
 // keeps them for the one log `finish` writes: on standard error, where nothing else is printed,
 // or to --diagnostics=sarif:FILE (the run's SARIF log, WrittenFiles.h), while standard error gets

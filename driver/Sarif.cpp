@@ -83,13 +83,19 @@ Json result(const Diagnostic& diagnostic) {
   entry["locations"] =
       Json::array({{{"physicalLocation", physicalLocation(diagnostic.locations[0])}}});
   Json related = Json::array();
-  for (std::size_t i = 1; i < diagnostic.locations.size(); ++i) {
+  const std::size_t shown = shownPlaces(diagnostic.locations.size());
+  for (std::size_t i = 1; i < shown; ++i) {
     const SourceLocation& at = diagnostic.locations[i];
-    const char* how =
-        at.role == SourceLocation::Role::PutFrom ? "put from here" : "included from here";
     related.push_back({{"id", static_cast<int>(i)},
                        {"physicalLocation", physicalLocation(at)},
-                       {"message", {{"text", how}}}});
+                       {"message", {{"text", std::string(roleText(at.role)) + " here"}}}});
+  }
+  if (diagnostic.locations.size() > shown) {
+    related.push_back({{"id", static_cast<int>(shown)},
+                       {"physicalLocation", physicalLocation(diagnostic.locations[shown - 1])},
+                       {"message",
+                        {{"text", std::to_string(diagnostic.locations.size() - shown) +
+                                      " more places not shown"}}}});
   }
   if (!related.empty()) entry["relatedLocations"] = std::move(related);
   return entry;

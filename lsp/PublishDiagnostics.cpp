@@ -66,10 +66,6 @@ json rangeAt(const Analysis& analysis, const SourceLocation& location, std::stri
   return rangeJson(file->second.lines(), start, end);
 }
 
-// The include and xmlput lines shown with one diagnostic; a self-include a thousand deep would
-// otherwise carry a thousand.
-constexpr std::size_t kMaxRelated = 20;
-
 int severityOf(Severity severity) {
   switch (severity) {
     case Severity::Error:
@@ -94,16 +90,15 @@ std::map<std::string, json> diagnosticsByUri(const Workspace& workspace, const A
     json entry = {{"range", rangeAt(analysis, at, diagnostic.message)},
                   {"severity", severityOf(diagnostic.severity)},
                   {"source", "xmlpp"},
-                  {"message", diagnostic.message}};
+                  {"message", messageText(diagnostic)}};
     if (!diagnostic.check.empty()) entry["code"] = std::string(diagnostic.check);
     json related = json::array();
-    const std::size_t shown = std::min(diagnostic.locations.size(), kMaxRelated + 1);
+    const std::size_t shown = shownPlaces(diagnostic.locations.size());
     for (std::size_t i = 1; i < shown; ++i) {
       const SourceLocation& via = diagnostic.locations[i];
-      const std::string_view how = via.role == SourceLocation::Role::PutFrom ? "put from here"
-                                   : via.role == SourceLocation::Role::IncludedFrom
-                                       ? "included from here"
-                                       : "here";
+      const std::string how = via.role == SourceLocation::Role::At
+                                  ? std::string("here")
+                                  : std::string(roleText(via.role)) + " here";
       related.push_back({{"location",
                           {{"uri", workspace.uriOf(normalPath(via.file))},
                            {"range", rangeAt(analysis, via, {})}}},

@@ -72,12 +72,19 @@ class XMLDocument {
   std::optional<std::string_view> encoding;
   XMLElement* root = nullptr;
   // After a load: the innermost element still open where the text ended, if any (the reader
-  // drops elements that are never closed), and the editor's line of its "<", from 0.
+  // drops elements that are never closed), the editor's line of its "<", from 0, and its column,
+  // bytes from 1.
   struct OpenElement {
     std::string_view name;
     std::int32_t line;
+    std::int32_t column;
   };
   std::optional<OpenElement> unclosed;
+  // "<NAME> opened at LINE:COLUMN" (both from 1), for a message about an element left open.
+  static std::string openedAt(const OpenElement& open) {
+    return "<" + std::string(open.name) + "> opened at " + std::to_string(open.line + 1) + ":" +
+           std::to_string(open.column);
+  }
 
   // What the lenient reader repaired in the text of the last load, in the order met. Recorded
   // only when `recordRepairs` is set, so that a load nobody asks about costs nothing more.
@@ -231,6 +238,9 @@ class XMLDocument {
     const char* end;            // and its end
     const char* at;             // the position of the error in it
     std::int32_t reportedLine;  // the line the message gives (see load)
+    // An end tag that closes no open element: the innermost open one and the end tag's name.
+    const XMLElement* open = nullptr;
+    std::string_view endName;
   };
   // Reads the input `fileName` a window at a time (InputWindow) while `sink` takes the children of
   // its first top-level element: nothing for a file too small for that, or no regular file (read

@@ -23,9 +23,18 @@ std::string loadMessage(LoadRole role, const std::string& fileName, std::string_
 
 Diagnostic XMLDocument::syntaxFailure(const SyntaxError& error, const std::string& fileName,
                                       LoadRole role) const {
-  return Diagnostic::failure(
+  Diagnostic failure = Diagnostic::failure(
       loadMessage(role, fileName, error.reason, error.reportedLine, root),
       {{SourceLocation::Role::At, fileName, lineAt(error.at), columnAt(error.at)}});
+  // What the reader found, in words, for the forms that show it (Diagnostic::text).
+  if (error.open) {
+    const OpenElement open{error.open->name(), lineOf(error.open), columnOf(error.open)};
+    failure.cause = openedAt(open) + " is not closed before </" + std::string(error.endName) + ">";
+  } else {
+    failure.cause =
+        "an attribute name was expected here (a name starts with a letter, \"_\" or \":\")";
+  }
+  return failure;
 }
 
 Failure XMLDocument::loadCopy(std::string_view text, const std::string& fileName, LoadRole role) {

@@ -69,6 +69,9 @@ class Parser {
   // reads on from there with the next.
   void readThrough(InputWindow& window) { window_ = &window; }
   ReadError error() const { return error_; }
+  // After a TagNameMismatch: the element the end tag did not close, and the end tag's name.
+  const XMLElement* innermostOpen() const { return open_.empty() ? nullptr : open_.back().element; }
+  std::string_view mismatchedEnd() const { return mismatchedEnd_; }
   // Whether what the sink took stands: the sink kept taking, and the text ended without an error
   // and with the element whose children it took as the one complete top-level element.
   bool tookChildren() const { return sinkRoot_ != nullptr; }
@@ -80,7 +83,8 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(), doc_.lineAt(element->name().data())};
+    return XMLDocument::OpenElement{element->name(), doc_.lineAt(element->name().data()),
+                                    doc_.columnAt(element->name().data() - 1)};
   }
   const char* cursor() const { return p_; }
 
@@ -355,6 +359,7 @@ class Parser {
   // Reading through a window: the window, and the last point the parse can go back to (the
   // position of a "<", the first top-level element when it is open there, the root then).
   InputWindow* window_ = nullptr;
+  std::string_view mismatchedEnd_;
   const char* resumeAt_ = nullptr;
   XMLElement* resumeElement_ = nullptr;
   XMLElement* resumeRoot_ = nullptr;

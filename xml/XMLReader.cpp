@@ -360,6 +360,7 @@ void Parser<kRecord, kKeepText, kStream>::endTag() {
   std::string_view openName = open_.back().element->name();
   if (openName.substr(0, name.size()) != name) {
     error_ = ReadError::TagNameMismatch;
+    mismatchedEnd_ = name;
     return;
   }
   if (name.size() != openName.size()) {
@@ -441,8 +442,18 @@ std::optional<XMLDocument::SyntaxError> XMLDocument::parseText(char* text, std::
     root = parsed;
     unclosed = parser.unclosed();
     if (parser.error() == ReadError::None) return std::nullopt;
-    return SyntaxError{parser.error() == ReadError::BadTagName ? "bad tagName" : "tagName mismatch",
-                       text, text + size, parser.cursor(), parser.lineAt(parser.cursor())};
+    if (parser.error() == ReadError::BadTagName) {
+      return SyntaxError{
+          "bad tagName", text, text + size, parser.cursor(), parser.lineAt(parser.cursor()),
+          nullptr,       {}};
+    }
+    return SyntaxError{"tagName mismatch",
+                       text,
+                       text + size,
+                       parser.cursor(),
+                       parser.lineAt(parser.cursor()),
+                       parser.innermostOpen(),
+                       parser.mismatchedEnd()};
   };
   if constexpr (!kKeepText) {
     if (sink) {

@@ -107,9 +107,15 @@ Failure IncludeDefinitions::loadChecks(const Step& step, const Found& found, Fai
   // Where something went wrong inside the file, then where the include is.
   // A failure without a place in the file (one that could not be read) is located at the include.
   auto inside = [&](Diagnostic failure) {
-    if (failure.check.empty()) failure.message.insert(0, "XmlPP::processConditionals(): ");
-    if (!found.lookedAt.empty())
-      failure.message.append(" (also looked for " + found.lookedAt + ")");
+    if (failure.check.empty()) {
+      if (failure.cause.empty()) failure.cause = failure.message;
+      failure.message.insert(0, "XmlPP::processConditionals(): ");
+    }
+    if (!found.lookedAt.empty()) {
+      const std::string lookedAt = " (also looked for " + found.lookedAt + ")";
+      failure.message.append(lookedAt);
+      if (!failure.cause.empty()) failure.cause.append(lookedAt);
+    }
     std::vector<SourceLocation> chain = scope_.locate(directive, step.frame);
     if (!failure.locations.empty()) chain.front().role = SourceLocation::Role::IncludedFrom;
     failure.locations.insert(failure.locations.end(), chain.begin(), chain.end());
@@ -136,8 +142,10 @@ Failure IncludeDefinitions::loadChecks(const Step& step, const Found& found, Fai
   if (!doc.root) {
     // A file read to its end that holds no element: located at the element left open, if any.
     Diagnostic empty = Diagnostic::failure("error: include file '" + path + "' is empty");
-    if (doc.unclosed) {
-      empty.locations.push_back({SourceLocation::Role::At, path, doc.unclosed->line, 0});
+    empty.cause = path + " holds no element";
+    if (const std::optional<XMLDocument::OpenElement>& open = doc.unclosed) {
+      empty.locations.push_back({SourceLocation::Role::At, path, open->line, open->column});
+      empty.cause = XMLDocument::openedAt(*open) + " is not closed";
     }
     return inside(std::move(empty));
   }

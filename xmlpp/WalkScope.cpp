@@ -8,8 +8,10 @@
 
 Diagnostic WalkScope::failAt(const XMLElement* element, std::size_t frame,
                              std::string message) const {
-  return Diagnostic::failure("XmlPP::processConditionals(): " + std::move(message),
-                             locate(element, frame));
+  Diagnostic failure =
+      Diagnostic::failure("XmlPP::processConditionals(): " + message, locate(element, frame));
+  failure.cause = std::move(message);
+  return failure;
 }
 
 Diagnostic WalkScope::tooLong(const XMLElement& element, std::string_view attribute,
