@@ -20,13 +20,13 @@
 struct Options {
   bool help = false;
   bool version = false;
-  bool utf8 = false;       // write valid UTF-8 as it is; character references read as UTF-8
-  bool keepText = false;   // keep the text of elements without child elements
+  bool utf8 = false;         // write valid UTF-8 as it is; character references read as UTF-8
+  bool keepText = false;     // keep the text of elements without child elements
   bool locations = false;    // --locations: accepted (a failure is located by default)
   bool noLocations = false;  // --no-locations: a failure's message alone, without where
-  bool strict = false;     // enable every check, and fail on what one finds
-  bool lsp = false;        // serve the language server protocol instead
-  CheckOptions checks;     // --warn, --no-warn, --diagnostics
+  bool strict = false;       // enable every check, and fail on what one finds
+  bool lsp = false;          // serve the language server protocol instead
+  CheckOptions checks;       // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE
   std::vector<std::string_view> defines;      // -D NAME[=VALUE], in order
