@@ -244,7 +244,11 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
   const XMLDocument* texts = &preprocessor.document();
   for (const Diagnostic& warning : preprocessor.warnings())
     reporter.add(warning, texts);
+  // Writing the output may find something more (utf8-as-references).
+  const std::size_t told = preprocessor.warnings().size();
   if (!failure) failure = writeResults(preprocessor, settings, options, files);
+  for (std::size_t i = told; i < preprocessor.warnings().size(); ++i)
+    reporter.add(preprocessor.warnings()[i], texts);
   if (!failure) return 0;
   reporter.add(*failure, texts);
   return 1;

@@ -279,6 +279,8 @@ CheckSettings serverChecks(bool fromCommand) {
     checks.enabled.reset(static_cast<std::size_t>(Check::UnresolvedMacro));
     checks.enabled.reset(static_cast<std::size_t>(Check::UnresolvedInDirective));
     checks.enabled.reset(static_cast<std::size_t>(Check::UndefinedCondition));
+    checks.enabled.reset(static_cast<std::size_t>(Check::MisspelledCondition));
+    checks.enabled.reset(static_cast<std::size_t>(Check::MisspelledMacro));
   }
   return checks;
 }

@@ -75,6 +75,46 @@ bool oneEditApart(std::string_view a, std::string_view b) {
   return a.substr(i) == b.substr(i + 1);  // one letter more in b
 }
 
+namespace {
+
+// The optimal-string-alignment distance between `a` and `b`: insertions, deletions,
+// substitutions and swaps of neighbours, one byte each.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i)
+    d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j)
+    d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string_view closestName(std::string_view name,
+                             const std::vector<std::string_view>& candidates) {
+  const std::size_t most = name.size() <= 3 ? 0 : name.size() <= 7 ? 1 : 2;
+  std::string_view closest;
+  std::size_t best = most + 1;
+  for (const std::string_view candidate : candidates) {
+    // Names whose lengths differ by more than the edits allowed are never close.
+    if (candidate.size() + most < name.size() || name.size() + most < candidate.size()) continue;
+    const std::size_t distance = editDistance(name, candidate);
+    if (distance < best) {
+      best = distance;
+      closest = candidate;
+    }
+  }
+  return closest;
+}
+
 std::uint64_t NearNames::foldedKey(std::string_view name) {
   std::uint64_t h = 0;
   for (const char c : name)

@@ -10,6 +10,13 @@ bool equalButForCase(std::string_view a, std::string_view b);
 // Whether two names are one insertion, deletion, substitution or swap of neighbours apart.
 bool oneEditApart(std::string_view a, std::string_view b);
 
+// The candidate closest to `name` by edits (insertions, deletions, substitutions and swaps of
+// neighbours), the first of equally close ones, when it is at most one edit away for a name of
+// four to seven bytes and two for a longer one (never for a shorter one); empty for none. For
+// short lists (options, checks): it compares `name` with each candidate.
+std::string_view closestName(std::string_view name,
+                             const std::vector<std::string_view>& candidates);
+
 // An index of a changing set of names, for finding the names near a given one: those equal to it
 // but for case, and those one insertion, deletion, substitution or swap of neighbours away. Each
 // name is filed under the hash of its case-folded form, and under the hash of itself and of each

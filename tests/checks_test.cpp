@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "macros/MacroTable.h"
+#include "xmlpp/CheckOptions.h"
 
 namespace {
 
@@ -98,3 +99,65 @@ TEST(NearNames, TheTablesIndexFindsWhatAScanFinds) {
 }
 
 }  // namespace
+
+// The check options in the spellings of this tool and of compilers, from the default set.
+TEST(CheckOptions, DefaultSetAndCompilerSpellings) {
+  struct Case {
+    std::vector<std::string_view> args;
+    bool strict;
+    std::vector<Check> on, off;
+    bool asErrors;
+  };
+  const Case cases[] = {
+      {{},
+       false,
+       {Check::MisspelledMacro, Check::UnclosedElement},
+       {Check::UnresolvedMacro},
+       false},
+      {{"-w"}, false, {}, {Check::MisspelledMacro, Check::UnclosedElement}, false},
+      {{"-Wall", "-w"}, false, {}, {Check::UnresolvedMacro}, false},
+      {{"-Wall"}, false, {Check::UnresolvedMacro, Check::TextDropped}, {}, false},
+      {{"-Wunresolved-macro"},
+       false,
+       {Check::UnresolvedMacro, Check::NulByte},
+       {Check::TextDropped},
+       false},
+      {{"-Wno-misspelled-macro"}, false, {Check::NulByte}, {Check::MisspelledMacro}, false},
+      {{"--warn", "--no-warn=nul-byte,utf16-input"},
+       false,
+       {Check::TextDropped},
+       {Check::NulByte, Check::Utf16Input},
+       false},
+      {{"-Werror"}, false, {Check::MisspelledDirective}, {Check::UnreadAttribute}, true},
+      {{"-Wno-nul-byte"}, true, {Check::UnreadAttribute}, {Check::NulByte}, true},
+  };
+  for (const Case& c : cases) {
+    CheckOptions options;
+    for (const std::string_view arg : c.args)
+      ASSERT_TRUE(*options.read(arg)) << arg;
+    const CheckSettings settings = options.settings(c.strict);
+    for (const Check check : c.on)
+      EXPECT_TRUE(settings.on(check)) << c.args.size() << " " << checkName(check);
+    for (const Check check : c.off)
+      EXPECT_FALSE(settings.on(check)) << c.args.size() << " " << checkName(check);
+    EXPECT_EQ(settings.asErrors, c.asErrors) << c.args.size();
+  }
+  // An unknown check names the closest one; a name far from all names none.
+  CheckOptions options;
+  EXPECT_EQ(options.read("-Wunclosed-elemnt").error().message,
+            "xmlpp: unknown check \"unclosed-elemnt\" in -Wunclosed-elemnt; did you mean "
+            "unclosed-element? (see xmlpp --help)");
+  EXPECT_EQ(options.read("--warn=zzz").error().message,
+            "xmlpp: unknown check \"zzz\" in --warn=zzz (see xmlpp --help)");
+}
+
+TEST(NearNames, ClosestNameAllowsMoreEditsForLongerNames) {
+  const std::vector<std::string_view> names = {"--warn", "--trace", "--trace=", "-o", "--utf8"};
+  EXPECT_EQ(closestName("--wran", names), "--warn");     // a swap
+  EXPECT_EQ(closestName("--traces", names), "--trace");  // the first of equally near ones
+  EXPECT_EQ(closestName("--tarce=", names), "--trace=");
+  EXPECT_EQ(closestName("--wrn", names), "--warn");     // one edit in a name of 5 bytes
+  EXPECT_EQ(closestName("--wrnn", names), "");          // two edits in one of 6
+  EXPECT_EQ(closestName("--utff88", names), "--utf8");  // two in one of 8
+  EXPECT_EQ(closestName("-x", names), "");              // never for names of 3 bytes or fewer
+}

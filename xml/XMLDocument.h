@@ -22,6 +22,9 @@ struct WriteOptions {
   // Bytes that form a valid UTF-8 sequence of an XML character are written as they are; without
   // this, and for every other byte, each byte above 127 is written as a "&#x..;" reference.
   bool utf8 = false;
+  // When given, set once a valid UTF-8 sequence of two bytes or more is written as references
+  // (without `utf8`): the text of a reader of the output is then not the text of the input.
+  bool* utf8Escaped = nullptr;
 };
 
 // Where a load finds a file's text other than on disk, such as an editor's unsaved buffer. A

@@ -82,16 +82,20 @@ constexpr std::size_t kMaxEscapedPerByte = 6;
 // `first` is the first byte to escape; kept out of line, as most values have none.
 template <class Output>
 [[gnu::noinline]] void writeEscapedFrom(Output& out, std::string_view text, const char* first,
-                                        bool utf8, const ByteScans& scans) {
+                                        const WriteOptions& options, const ByteScans& scans) {
   static constexpr char kHex[] = "0123456789abcdef";
   const char* const end = text.data() + text.size();
   const char* run = text.data();  // the bytes from here on are copied as they are
   for (const char* p = first; p != end; p = escapeShort(scans, p, end)) {
     const auto c = static_cast<unsigned char>(*p);
-    if (utf8 && c >= 0x80) {
+    if (c >= 0x80 && (options.utf8 || (options.utf8Escaped && !*options.utf8Escaped))) {
       if (std::size_t length = utf8SequenceLength(std::string_view(p, end - p))) {
-        p += length;
-        continue;
+        if (!options.utf8) {
+          *options.utf8Escaped = true;
+        } else {
+          p += length;
+          continue;
+        }
       }
     }
     out.append(std::string_view(run, p - run));
@@ -125,12 +129,13 @@ template <class Output>
 
 // A value without a byte to escape is copied where it is written.
 template <class Output>
-[[gnu::always_inline]] inline void writeEscaped(Output& out, std::string_view text, bool utf8,
+[[gnu::always_inline]] inline void writeEscaped(Output& out, std::string_view text,
+                                                const WriteOptions& options,
                                                 const ByteScans& scans) {
   const char* const end = text.data() + text.size();
   const char* first = escapeShort(scans, text.data(), end);
   if (first == end) return out.append(text);
-  writeEscapedFrom(out, text, first, utf8, scans);
+  writeEscapedFrom(out, text, first, options, scans);
 }
 
 class Writer {
@@ -218,7 +223,7 @@ class Writer {
       // Kept text stays on the element's line, each line break in it written as a reference.
       out.append('>');
       for (const XMLNode* piece = first; piece; piece = piece->next)
-        writeEscaped(out, static_cast<const XMLText*>(piece)->text(), options_.utf8, scans_);
+        writeEscaped(out, static_cast<const XMLText*>(piece)->text(), options_, scans_);
       out.append("</");
       out.append(element->name());
       out.append(">\n");
@@ -240,7 +245,7 @@ class Writer {
       out.append(' ');
       out.append(a.name());
       out.append("=\"");
-      writeEscaped(out, a.value(), options_.utf8, scans_);
+      writeEscaped(out, a.value(), options_, scans_);
       out.append('"');
     }
   }

@@ -9,9 +9,11 @@ struct OptionHelp {
   std::string_view summary;
 };
 constexpr OptionHelp kCheckOptions[] = {
-    {"--warn", "enable every check; print what they find as warnings"},
-    {"--warn=NAME,...", "enable these checks (see Checks below)"},
-    {"--no-warn=NAME,...", "disable these checks (the options apply left to right)"},
+    {"--warn, -Wall", "enable every check; print what they find as warnings"},
+    {"--warn=NAME,...", "enable these checks too (see Checks below), -WNAME one"},
+    {"--no-warn=NAME,...", "disable these checks, -Wno-NAME one (left to right)"},
+    {"-w", "print no warning at all"},
+    {"-Werror", "make every enabled check's finding an error"},
     {"--diagnostics=gnu", "print FILE:LINE:COL: error|warning: MESSAGE [NAME] lines"},
     {"--diagnostics=sarif[:FILE]", "one SARIF 2.1.0 log: alone on stderr, or in FILE"},
 };
@@ -20,11 +22,41 @@ Diagnostic usage(std::string message) {
   return Diagnostic::failure("xmlpp: " + std::move(message) + " (see xmlpp --help)");
 }
 
+// The check named `name`, or a usage error for `arg` that names the closest check.
+Expected<Check> namedCheck(std::string_view name, std::string_view arg) {
+  if (const std::optional<Check> check = checkNamed(name)) return *check;
+  std::vector<std::string_view> names;
+  for (const CheckInfo& info : kChecks)
+    names.push_back(info.name);
+  const std::string_view near = closestName(name, names);
+  return usage("unknown check \"" + std::string(name) + "\" in " + std::string(arg) +
+               (near.empty() ? "" : "; did you mean " + std::string(near) + "?"));
+}
+
 }  // namespace
 
+std::vector<std::string_view> CheckOptions::names() {
+  return {"--warn", "--warn=", "--no-warn=", "--diagnostics=", "-w", "-Wall", "-Werror"};
+}
+
 Expected<bool> CheckOptions::read(std::string_view arg) {
-  if (arg == "--warn") {
+  if (arg == "--warn" || arg == "-Wall") {
     edits.push_back({true, true, {}});
+    return true;
+  }
+  if (arg == "-w") {
+    silent = true;
+    return true;
+  }
+  if (arg == "-Werror") {
+    warningsAsErrors = true;
+    return true;
+  }
+  if (arg.starts_with("-W")) {
+    const bool enable = !arg.starts_with("-Wno-");
+    Expected<Check> check = namedCheck(arg.substr(enable ? 2 : 5), arg);
+    if (!check) return std::move(check.error());
+    edits.push_back({enable, false, *check});
     return true;
   }
   if (arg.starts_with("--diagnostics=")) {
@@ -53,8 +85,8 @@ Expected<bool> CheckOptions::read(std::string_view arg) {
   while (start <= list.size()) {
     std::size_t end = std::min(list.find(',', start), list.size());
     const std::string_view name = list.substr(start, end - start);
-    const std::optional<Check> check = checkNamed(name);
-    if (!check) return usage("unknown check \"" + std::string(name) + "\" in " + std::string(arg));
+    Expected<Check> check = namedCheck(name, arg);
+    if (!check) return std::move(check.error());
     edits.push_back({enable, false, *check});
     start = end + 1;
   }
@@ -62,7 +94,7 @@ Expected<bool> CheckOptions::read(std::string_view arg) {
 }
 
 CheckSettings CheckOptions::settings(bool strict) const {
-  CheckSettings settings = strict ? CheckSettings::strict() : CheckSettings{};
+  CheckSettings settings = strict ? CheckSettings::strict() : CheckSettings::byDefault();
   for (const Edit& edit : edits) {
     if (edit.all) {
       if (edit.enable) settings.enabled.set();
@@ -70,6 +102,8 @@ CheckSettings CheckOptions::settings(bool strict) const {
       settings.enabled.set(static_cast<std::size_t>(edit.check), edit.enable);
     }
   }
+  if (silent) settings.enabled.reset();
+  if (warningsAsErrors) settings.asErrors = true;
   return settings;
 }
 
@@ -104,6 +138,6 @@ std::string checkOptionsHelp() {
 std::string checksHelp() {
   std::vector<std::pair<std::string, std::string_view>> rows;
   for (const CheckInfo& info : kChecks)
-    rows.emplace_back(info.name, info.help);
-  return "\nChecks (--warn, --strict; docs/directives.md has examples):\n" + alignedHelp(rows);
+    rows.emplace_back((info.byDefault ? "* " : "  ") + std::string(info.name), info.help);
+  return "\nChecks (on by default: *; docs/directives.md has examples):\n" + alignedHelp(rows);
 }

@@ -26,16 +26,21 @@ struct CheckOptions {
     Check check;  // when not `all`
   };
   std::vector<Edit> edits;
+  bool silent = false;            // -w: no warning at all
+  bool warningsAsErrors = false;  // -Werror: a finding of an enabled check fails the run
   DiagnosticFormat format = DiagnosticFormat::Text;
   // --diagnostics=sarif:FILE: the file the SARIF log goes to; empty for standard error.
   std::string_view sarifFile;
 
-  // Reads `arg` when it is one of these options: true when it is, false when it is another
-  // option; fails for an unknown check or format.
+  // Reads `arg` when it is one of these options (also in the spellings compilers take: -w, -Wall,
+  // -WNAME, -Wno-NAME, -Werror): true when it is, false when it is another option; fails for an
+  // unknown check or format, naming the closest check.
   Expected<bool> read(std::string_view arg);
-  // The checks enabled: in strict mode every check, as errors, less those removed; else those
-  // the edits enable, left to right.
+  // The checks enabled: in strict mode every check, as errors; else the default ones
+  // (CheckInfo::byDefault). Then the edits, left to right; none with -w; as errors with -Werror.
   CheckSettings settings(bool strict) const;
+  // The names of these options, for a did-you-mean of an unknown one.
+  static std::vector<std::string_view> names();
 };
 
 // What --help says of these options, and the list of checks.

@@ -2,6 +2,18 @@
 
 #include <cctype>
 
+namespace {
+
+constexpr bool inCheckOrder() {
+  for (std::size_t i = 0; i < kCheckCount; ++i) {
+    if (static_cast<std::size_t>(kChecks[i].check) != i) return false;
+  }
+  return true;
+}
+static_assert(inCheckOrder(), "kChecks lists the checks in the order of Check");
+
+}  // namespace
+
 std::string_view checkName(Check check) {
   return kChecks[static_cast<std::size_t>(check)].name;
 }

@@ -40,26 +40,33 @@ enum class Check : std::uint8_t {
   EmptyDoctype,
   IllFormedName,
   MixedText,
+  MisspelledAttribute,
+  MisspelledCondition,
+  MisspelledMacro,
+  Utf8AsReferences,
 };
 
+// A check on by default finds what almost always means the output differs from what the author
+// meant, and what documents written so on purpose never hold.
 struct CheckInfo {
   Check check;
   std::string_view name;
   std::string_view help;
+  bool byDefault = false;
 };
 
-// Every check, in the order --help lists them.
+// Every check, in the order of Check.
 inline constexpr CheckInfo kChecks[] = {
     {Check::UnresolvedMacro, "unresolved-macro", "$(NAME) unresolved in a value written out"},
-    {Check::UnclosedElement, "unclosed-element", "a file that ends inside an element"},
-    {Check::NoElement, "no-element", "an input file that holds no element"},
+    {Check::UnclosedElement, "unclosed-element", "a file that ends inside an element", true},
+    {Check::NoElement, "no-element", "an input file that holds no element", true},
     {Check::ExtraArguments, "extra-arguments", "more than four arguments"},
     {Check::DoctypeLooksLikeMacro, "doctype-looks-like-macro",
      "a doctype argument that holds \"=\""},
     {Check::UnreadAttribute, "unread-attribute", "an attribute the directive does not read"},
     {Check::MissingAttribute, "missing-attribute", "a directive without an attribute it needs"},
     {Check::MisspelledDirective, "misspelled-directive",
-     "a directive's name but for case or one letter"},
+     "a directive's name but for case or one letter", true},
     {Check::UndefinedCondition, "undefined-condition",
      "if, ifnot, switch testing an undefined macro"},
     {Check::UnresolvedInDirective, "unresolved-in-directive",
@@ -72,13 +79,21 @@ inline constexpr CheckInfo kChecks[] = {
     {Check::DuplicateAttribute, "duplicate-attribute", "an attribute given twice (the last kept)"},
     {Check::SeveralTopLevelElements, "several-top-level-elements",
      "more than one top-level element"},
-    {Check::UnterminatedSection, "unterminated-section", "a comment or CDATA section never closed"},
+    {Check::UnterminatedSection, "unterminated-section", "a comment or CDATA section never closed",
+     true},
     {Check::CharacterReference, "character-reference", "&#..; above 255, or of byte 0"},
-    {Check::NulByte, "nul-byte", "a NUL byte, which ends the text"},
-    {Check::Utf16Input, "utf16-input", "a file in UTF-16 (by its byte-order mark)"},
+    {Check::NulByte, "nul-byte", "a NUL byte, which ends the text", true},
+    {Check::Utf16Input, "utf16-input", "a file in UTF-16 (by its byte-order mark)", true},
     {Check::EmptyDoctype, "empty-doctype", "an empty doctype argument"},
     {Check::IllFormedName, "ill-formed-name", "a name the output cannot hold as XML"},
     {Check::MixedText, "mixed-text", "--keep-text: mixed text, or text in a directive"},
+    {Check::MisspelledAttribute, "misspelled-attribute",
+     "an unread attribute, near one the directive reads", true},
+    {Check::MisspelledCondition, "misspelled-condition",
+     "a condition's undefined name, near a defined one", true},
+    {Check::MisspelledMacro, "misspelled-macro", "$(NAME) unresolved, near a defined name", true},
+    {Check::Utf8AsReferences, "utf8-as-references",
+     "UTF-8 written as one &#x..; per byte (see --utf8)", true},
 };
 inline constexpr std::size_t kCheckCount = sizeof kChecks / sizeof kChecks[0];
 
@@ -94,6 +109,13 @@ struct CheckSettings {
   bool on(Check check) const { return enabled.test(static_cast<std::size_t>(check)); }
   bool any() const { return enabled.any(); }
   static CheckSettings strict() { return CheckSettings{std::bitset<kCheckCount>().set(), true}; }
+  // The checks on by default, as warnings.
+  static CheckSettings byDefault() {
+    CheckSettings settings;
+    for (const CheckInfo& info : kChecks)
+      settings.enabled.set(static_cast<std::size_t>(info.check), info.byDefault);
+    return settings;
+  }
 };
 
 // Where the findings of a run's enabled checks go: warnings are kept in order; in strict mode a

@@ -52,7 +52,8 @@ Decision Conditionals::decideIf(const Step& step, bool negated) {
   const MacroOrigin* found = nullptr;
   const std::string& current = scope_.macros.findOrInsert(
       condition.name(), [&] { return scope_.originOf(step, MacroOrigin::Kind::Condition); }, found);
-  if (undefinedBefore(found) && scope_.findings.on(Check::UndefinedCondition)) {
+  if (undefinedBefore(found) && (scope_.findings.on(Check::UndefinedCondition) ||
+                                 scope_.findings.on(Check::MisspelledCondition))) {
     if (Failure failure = checks_.checkCondition(step, condition.name())) {
       return std::move(*failure);
     }
@@ -111,7 +112,9 @@ Decision Conditionals::decideSwitch(Step& step) {
   const MacroOrigin* found = nullptr;
   const std::string current = scope_.macros.findOrInsert(
       name, [&] { return scope_.originOf(step, MacroOrigin::Kind::Condition); }, found);
-  if (undefinedBefore(found) && scope_.findings.on(Check::UndefinedCondition) &&
+  if (undefinedBefore(found) &&
+      (scope_.findings.on(Check::UndefinedCondition) ||
+       scope_.findings.on(Check::MisspelledCondition)) &&
       step.element->hasAttribute(attr::kName)) {
     if (Failure failure = checks_.checkCondition(step, name)) return std::move(*failure);
   }

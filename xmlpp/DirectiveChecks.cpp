@@ -15,13 +15,19 @@ std::vector<std::string_view> known(const Directive& directive) {
 // The suggestion for an attribute a directive does not read: a name it reads that differs but
 // for case or one letter (short attribute names too: "nam" for "name"), else the attribute it
 // needs and lacks.
-std::string attributeSuggestion(std::string_view name, const std::vector<std::string_view>& names,
-                                const Directive& what, const XMLElement* element) {
+// The first of `names` that `name` equals but for case or is one edit from; empty for none.
+std::string_view nearAttribute(std::string_view name, const std::vector<std::string_view>& names) {
   for (const std::string_view candidate : names) {
-    if (equalButForCase(candidate, name) || oneEditApart(candidate, name)) {
-      return "; did you mean " + std::string(candidate) + "?";
-    }
+    if (equalButForCase(candidate, name) || oneEditApart(candidate, name)) return candidate;
   }
+  return {};
+}
+
+// What a message about an attribute the directive does not read suggests: the near attribute,
+// else the required one when the element lacks it.
+std::string attributeSuggestion(std::string_view near, const Directive& what,
+                                const XMLElement* element) {
+  if (!near.empty()) return "; did you mean " + std::string(near) + "?";
   const std::string_view required = what.required();
   if (!required.empty() && !element->hasAttribute(required)) {
     return "; did you mean " + std::string(required) + "?";
@@ -82,6 +88,7 @@ std::uint32_t nearDirectives(std::string_view name) {
 }  // namespace
 
 Failure DirectiveChecks::checkNames(const Step& step) {
+  if (!scope_.findings.on(Check::IllFormedName)) return std::nullopt;
   const XMLElement* element = step.element;
   bool wellFormed = wellFormedName(element->name());
   for (std::uint32_t i = 0; i < element->attributeCount(); ++i)
@@ -134,6 +141,7 @@ Failure DirectiveChecks::checkStep(const Step& step) {
     if (directive->anyAttribute && step.unresolved.empty()) return std::nullopt;
     return checkDirective(step, *directive);
   }
+  if (!scope_.findings.on(Check::MisspelledDirective)) return std::nullopt;
   return checkMisspelled(step);
 }
 
@@ -148,10 +156,11 @@ Failure DirectiveChecks::checkDirective(const Step& step, const Directive& direc
           scope_.env.expandWithSystemMacros(attributeText(step.element, attr::kFilename));
       if (name && name->find(u.reference) == std::string::npos) continue;
     }
-    if (Failure failure = scope_.found(step, Check::UnresolvedInDirective,
+    auto [check, suggestion] = scope_.unresolvedCheck(u.reference, Check::UnresolvedInDirective);
+    if (Failure failure = scope_.found(step, check,
                                        "unresolved " + u.reference + " in attribute " +
                                            std::string(u.attribute) + " of " + tag(directive.name) +
-                                           ": the directive reads it as written")) {
+                                           ": the directive reads it as written" + suggestion)) {
       return failure;
     }
   }
@@ -186,10 +195,13 @@ Failure DirectiveChecks::checkAttributes(const XMLElement* element, std::size_t 
     bool isInherited = false;
     forEachItem(inherited, ';', [&](std::string_view item) { isInherited |= item == name; });
     if (isInherited) continue;
+    // An attribute near one the directive reads is most likely that one, misspelled.
+    const std::vector<std::string_view> names = known(directive);
+    const std::string_view near = nearAttribute(name, names);
     if (Failure failure = scope_.findings.report(
-            Check::UnreadAttribute,
+            near.empty() ? Check::UnreadAttribute : Check::MisspelledAttribute,
             tag(directive.name) + " does not read attribute " + std::string(name) +
-                attributeSuggestion(name, known(directive), directive, element),
+                attributeSuggestion(near, directive, element),
             scope_.locate(element, frame))) {
       return failure;
     }
@@ -253,7 +265,8 @@ Failure DirectiveChecks::checkCondition(const Step& step, std::string_view teste
   // A name an earlier condition tested while undefined is still one nobody defined.
   if (origin && origin->kind != MacroOrigin::Kind::Condition) return std::nullopt;
   const std::string_view near = nearestName(tested, scope_.macros.nearNames());
-  return scope_.found(step, Check::UndefinedCondition,
+  // A name near a defined one is most likely that one, misspelled.
+  return scope_.found(step, near.empty() ? Check::UndefinedCondition : Check::MisspelledCondition,
                       tag(step.element->name()) + " tests " + std::string(tested) +
                           ", which is not defined here: it is taken as empty" +
                           (near.empty() ? "" : "; did you mean " + std::string(near) + "?"));

@@ -127,8 +127,10 @@ Failure IncludeDefinitions::loadChecks(const Step& step, const Found& found, Fai
     chain.front().role = SourceLocation::Role::IncludedFrom;
     if (Failure failure = reportRepairs(findings, doc, path, chain)) return failure;
   }
-  // A file read to its end should close what it opens (its root, when it has none).
-  if (findings.on(Check::UnclosedElement) && !loadFailure && doc.unclosed) {
+  // A file read to its end should close what it opens. Without a root, the failure below says so,
+  // and a warning would only repeat it.
+  if (findings.on(Check::UnclosedElement) && !loadFailure && doc.unclosed &&
+      (doc.root || findings.asErrors())) {
     Diagnostic unclosed = inside(
         Diagnostic::found(checkName(Check::UnclosedElement), endsInsideMessage(path, *doc.unclosed),
                           {{SourceLocation::Role::At, path, doc.unclosed->line, 0}}));

@@ -107,6 +107,23 @@ std::string shownName(const KnownOption& option) {
   return shown;
 }
 
+// "; did you mean OPTION?" for an unknown option near a known one (compared up to its "=", if
+// any), or nothing.
+std::string didYouMean(std::string_view unknown) {
+  std::vector<std::string_view> names;
+  for (const KnownOption& option : kOptions) {
+    names.push_back(option.name);
+    if (!option.alias.empty()) names.push_back(option.alias);
+  }
+  for (const std::string_view name : CheckOptions::names())
+    names.push_back(name);
+  names.push_back("--trace=");
+  const std::size_t equals = unknown.find('=');
+  const std::string_view near = closestName(
+      equals == std::string_view::npos ? unknown : unknown.substr(0, equals + 1), names);
+  return near.empty() ? "" : "; did you mean " + std::string(near) + "?";
+}
+
 // The latest time SOURCE_DATE_EPOCH may give: 9999-12-31 23:59:59 UTC.
 constexpr long long kLatestEpoch = 253402300799;
 
@@ -151,7 +168,7 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
   }
   if (unknown) {
     return Diagnostic::failure("xmlpp: unknown option " + std::string(*unknown) +
-                               " (see xmlpp --help)");
+                               didYouMean(*unknown) + " (see xmlpp --help)");
   }
   if (missingValue) {
     return Diagnostic::failure("xmlpp: option " + std::string(*missingValue) +

@@ -18,7 +18,8 @@ SourceLocation at(SourceLocation::Role role, const std::string& file, std::int32
 }
 
 // The checks of a file just loaded into `document`: it should hold an element and close every
-// element it opens.
+// element it opens. A file without an element because its first one is never closed gets the
+// unclosed-element finding alone, when that check is on.
 Failure loadChecks(Findings& findings, const XMLDocument& document, const std::string& path) {
   if (document.unclosed) {
     if (Failure failure =
@@ -27,8 +28,10 @@ Failure loadChecks(Findings& findings, const XMLDocument& document, const std::s
       return failure;
     }
   }
-  if (!document.root) return findings.report(Check::NoElement, path + " holds no element", {});
-  return std::nullopt;
+  if (document.root || (document.unclosed && findings.on(Check::UnclosedElement))) {
+    return std::nullopt;
+  }
+  return findings.report(Check::NoElement, path + " holds no element", {});
 }
 
 }  // namespace
@@ -65,7 +68,7 @@ Preprocessor::~Preprocessor() = default;
 Failure Preprocessor::runFor(const std::string& fileName, const MacroMap& macros,
                              const OutputTarget& target, WalkListener* listener) {
   if (!streams(target)) return run(fileName, macros, listener);
-  streamed_ = std::make_unique<StreamedOutput>(*document_, target, checks_);
+  streamed_ = std::make_unique<StreamedOutput>(*document_, target, checks_, &utf8Escaped_);
   if (Failure failure = run(fileName, macros, listener, streamed_.get())) return failure;
   if (!streamed_->holdsChildren() || streamed_->startStands()) return std::nullopt;
   // An include loaded after the output had begun gave the document another declaration or
@@ -86,6 +89,17 @@ Failure Preprocessor::runFor(const std::string& fileName, const MacroMap& macros
 }
 
 Failure Preprocessor::writeOutput(const OutputTarget& target) {
+  if (Failure failure = writeRest(target)) return failure;
+  Findings findings(checks_, warnings_);
+  if (!utf8Escaped_ || !findings.on(Check::Utf8AsReferences)) return std::nullopt;
+  return findings.report(Check::Utf8AsReferences,
+                         "the output writes UTF-8 text as one character reference per byte "
+                         "(&#xc3;&#xa9; for one accented letter), which XML readers read as other "
+                         "characters; --utf8 writes it as it is",
+                         {});
+}
+
+Failure Preprocessor::writeRest(const OutputTarget& target) {
   XMLDocument& document = *document_;
   if (streamed_ && streamed_->holdsChildren()) return streamed_->finish(*document.root);
   if (target.doctype) document.doctype = document.duplicateString(*target.doctype);
@@ -93,7 +107,9 @@ Failure Preprocessor::writeOutput(const OutputTarget& target) {
                                            : target.file.open(target.path)) {
     return failure;
   }
-  return document.writeFile(target.file, target.options);
+  WriteOptions options = target.options;
+  options.utf8Escaped = &utf8Escaped_;
+  return document.writeFile(target.file, options);
 }
 
 bool Preprocessor::keepsAsRead(const XMLElement& element) {

@@ -67,8 +67,12 @@ class Preprocessor {
   Failure runFor(const std::string& fileName, const MacroMap& macros, const OutputTarget& target,
                  WalkListener* listener = nullptr);
   // Writes what the run left to write into `target` (all of it, or what did not stream) and
-  // finishes the file; nothing is put in place.
+  // finishes the file; nothing is put in place. Then the utf8-as-references check: once for the
+  // output, when it wrote UTF-8 text as one reference per byte (a finding that, in strict mode,
+  // fails the run).
   Failure writeOutput(const OutputTarget& target);
+  // Writes the output: what did not stream, or all of it.
+  Failure writeRest(const OutputTarget& target);
   // Whether a run into `target` is written as it goes: not for standard output (which must get
   // nothing on a failure), nor with kept text, which needs the tree.
   bool streams(const OutputTarget& target) const;
@@ -102,4 +106,5 @@ class Preprocessor {
   std::vector<std::string> loadedFiles_;
   std::vector<std::string> includeDirs_;
   std::vector<Diagnostic> warnings_;
+  bool utf8Escaped_ = false;  // the output wrote UTF-8 text as one reference per byte
 };

@@ -21,7 +21,7 @@ bool StreamedOutput::begin(const XMLElement& root) {
     refused_ = true;
     return false;
   }
-  writer_ = std::make_unique<PieceWriter>(target_.file, target_.options);
+  writer_ = std::make_unique<PieceWriter>(target_.file, options_);
   writer_->start(document_, doctype(), root);
   start_ = currentStart();
   return true;

@@ -22,10 +22,13 @@
 
 class StreamedOutput final : public RunOutput {
  public:
-  // `checks`: the run's checks, which must find nothing in what is written as it is read.
+  // `checks`: the run's checks, which must find nothing in what is written as it is read;
+  // `utf8Escaped`: set when the output writes UTF-8 text as references (WriteOptions).
   StreamedOutput(const XMLDocument& document, const OutputTarget& target,
-                 const CheckSettings& checks)
-      : document_(document), target_(target), checks_(checks) {}
+                 const CheckSettings& checks, bool* utf8Escaped)
+      : document_(document), target_(target), checks_(checks), options_(target.options) {
+    options_.utf8Escaped = utf8Escaped;
+  }
 
   bool take(const XMLElement& root, const XMLNode& child) override;
   bool admits(const XMLElement& element) override;
@@ -61,6 +64,7 @@ class StreamedOutput final : public RunOutput {
   const XMLDocument& document_;
   const OutputTarget& target_;
   const CheckSettings& checks_;
+  WriteOptions options_;
   std::unique_ptr<PieceWriter> writer_;
   Start start_;
   bool refused_ = false;

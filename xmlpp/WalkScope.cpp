@@ -26,16 +26,28 @@ Diagnostic WalkScope::tooLong(const XMLElement& element, std::string_view attrib
   return failAt(at, frame, std::move(message));
 }
 
+std::pair<Check, std::string> WalkScope::unresolvedCheck(std::string_view reference, Check plain) {
+  if (!findings.on(Check::MisspelledMacro) || !reference.starts_with("$(") ||
+      !reference.ends_with(")")) {
+    return {plain, {}};
+  }
+  const std::string_view name = reference.substr(2, reference.size() - 3);
+  const std::string_view near = nearestName(name, macros.nearNames());
+  if (near.empty()) return {plain, {}};
+  return {Check::MisspelledMacro, "; did you mean $(" + std::string(near) + ")?"};
+}
+
 Failure WalkScope::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
-                                     std::size_t frame) const {
-  return findings.report(Check::UnresolvedMacro,
+                                     std::size_t frame) {
+  auto [check, suggestion] = unresolvedCheck(unresolved.reference, Check::UnresolvedMacro);
+  return findings.report(check,
                          "unresolved " + unresolved.reference + " in attribute " +
                              std::string(unresolved.attribute) + " of <" +
-                             std::string(element->name()) + ">",
+                             std::string(element->name()) + ">" + suggestion,
                          locate(element, frame));
 }
 
-Failure WalkScope::unresolvedFindings(const Step& step) const {
+Failure WalkScope::unresolvedFindings(const Step& step) {
   for (const Unresolved& unresolved : step.unresolved) {
     if (Failure failure = unresolvedFinding(unresolved, step.element, step.frame)) return failure;
   }
@@ -77,9 +89,10 @@ Failure WalkScope::expandText(XMLElement* element, std::size_t frame) {
       if (!value) return tooLong(*element, {}, element, frame);
       if (value->data() != piece->text().data()) piece->setText(doc.duplicateString(*value));
       if (!reference_.empty()) {
-        if (Failure failure = findings.report(Check::UnresolvedMacro,
+        auto [check, suggestion] = unresolvedCheck(reference_, Check::UnresolvedMacro);
+        if (Failure failure = findings.report(check,
                                               "unresolved " + reference_ + " in the text of <" +
-                                                  std::string(element->name()) + ">",
+                                                  std::string(element->name()) + ">" + suggestion,
                                               locate(element, frame))) {
           return failure;
         }

@@ -40,7 +40,8 @@ class WalkScope {
         findings(findings),
         listener(listener),
         collectUnresolved(findings.on(Check::UnresolvedMacro) ||
-                          findings.on(Check::UnresolvedInDirective)),
+                          findings.on(Check::UnresolvedInDirective) ||
+                          findings.on(Check::MisspelledMacro)),
         locator_(locator) {
     relay_.listener = listener;
   }
@@ -77,12 +78,15 @@ class WalkScope {
   Failure found(const Step& step, Check check, std::string message) const {
     return findings.report(check, std::move(message), locate(step.element, step.frame));
   }
-  // The unresolved-macro check's finding for a reference left unresolved in a value of
-  // `element`, written out.
+  // The finding for a reference left unresolved in a value of `element`, written out.
   Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
-                            std::size_t frame) const;
+                            std::size_t frame);
   // The findings for each reference left unresolved in the step's element, written out.
-  [[gnu::noinline]] Failure unresolvedFindings(const Step& step) const;
+  [[gnu::noinline]] Failure unresolvedFindings(const Step& step);
+  // The check a reference `reference` ("$(NAME)") left unresolved is reported under, and what the
+  // message ends with: misspelled-macro and "; did you mean $(OTHER)?" when it is on and a name
+  // in force is near, else `plain` and nothing.
+  std::pair<Check, std::string> unresolvedCheck(std::string_view reference, Check plain);
 
   // The origin of a value defined by the step's element, and where the step stands.
   MacroOrigin originOf(const Step& step, MacroOrigin::Kind kind) const {
