@@ -104,7 +104,7 @@ class XMLDocument {
                            // utf8References: no character) became `byte`
       ReferenceEndsValue,  // a character reference in `element` gave byte 0: the value ends
       NulByte,             // a NUL byte at `at` ends the text
-      Utf16,               // the text starts with a UTF-16 byte-order mark
+      Utf16,               // the text starts with a UTF-16 byte-order mark (the last kind)
     };
     Kind kind;
     const char* at;  // where in the text
@@ -114,6 +114,12 @@ class XMLDocument {
     bool wide = false;       // References: the code was above 255
   };
   bool recordRepairs = false;
+  // The kinds recorded, one bit each (1 << Kind): a repair of another kind is made and not
+  // recorded, so that it neither shows nor ends the writing of children as they are read.
+  std::uint32_t recordedKinds = ~std::uint32_t{0};
+  bool records(Repair::Kind kind) const {
+    return recordRepairs && (recordedKinds >> static_cast<unsigned>(kind) & 1) != 0;
+  }
   std::vector<Repair> repairs;
   // How the next loads read. keepText: the text of an element that has no child element or CDATA
   // section is kept (XMLText), trimmed of the white space around it; text beside them is dropped

@@ -212,6 +212,7 @@ class Parser {
   // Records a repair. While a sink takes children, the parse ends there: the text is read again
   // whole, so that every repair is located in it.
   void record(const XMLDocument::Repair& repair) {
+    if (!doc_.records(repair.kind)) return;
     if constexpr (kStream) {
       if (cutByWindow()) return;  // what the window's end cut off is read again whole
     }

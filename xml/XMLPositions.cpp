@@ -61,9 +61,11 @@ void XMLDocument::textRepairs(const char* text, std::size_t size, const char* nu
   const bool utf16 = size >= 2 && (text[0] == '\xFF' || text[0] == '\xFE') &&
                      (text[1] == '\xFE' || text[1] == '\xFF') && text[0] != text[1];
   if (utf16) {
-    repairs.push_back({Repair::Kind::Utf16, text, {}, {}});
+    if (records(Repair::Kind::Utf16)) repairs.push_back({Repair::Kind::Utf16, text, {}, {}});
   } else if (nul) {
-    repairs.push_back({Repair::Kind::NulByte, text + size, {}, {}});
+    if (records(Repair::Kind::NulByte)) {
+      repairs.push_back({Repair::Kind::NulByte, text + size, {}, {}});
+    }
   }
 }
 

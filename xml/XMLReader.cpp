@@ -428,7 +428,7 @@ bool XMLDocument::parseWindows(InputWindow& window, ChildSink& sink) {
   // taken, with nothing left open and, when repairs are recorded, none met (a NUL byte ends the
   // text as one).
   if (!parsed || !parser.tookChildren() || !parser.sinkStands() || parser.unclosed()) return false;
-  if (kRecord && window.endedAtNul()) return false;
+  if (kRecord && window.endedAtNul() && records(Repair::Kind::NulByte)) return false;
   root = parsed;
   unclosed.reset();
   return true;

@@ -45,6 +45,7 @@ Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
                           WalkListener* listener, RunOutput* output) {
   XMLDocument& document = *document_;
   document.recordRepairs = checks_.any();
+  document.recordedKinds = checkedRepairs(checks_);
   if (Failure failure = document.load(fileName, LoadRole::Input, output)) return failure;
   Findings findings(checks_, warnings_);
   if (findings.any()) {

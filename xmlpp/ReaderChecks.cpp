@@ -95,6 +95,14 @@ Check checkOf(XMLDocument::Repair::Kind kind) {
 
 }  // namespace
 
+std::uint32_t checkedRepairs(const CheckSettings& checks) {
+  std::uint32_t kinds = 0;
+  for (unsigned kind = 0; kind <= static_cast<unsigned>(XMLDocument::Repair::Kind::Utf16); ++kind) {
+    if (checks.on(checkOf(static_cast<XMLDocument::Repair::Kind>(kind)))) kinds |= 1u << kind;
+  }
+  return kinds;
+}
+
 Failure reportRepairs(Findings& findings, const XMLDocument& document, const std::string& path,
                       const std::vector<SourceLocation>& chain) {
   for (const XMLDocument::Repair& repair : document.repairs) {
