@@ -244,6 +244,14 @@ TEST(LspServer, TextWithInvalidUtf8IsSentEscaped) {
                           {"k", {"\xC3\xA9", 1}}}),
             "{\"k\":[\"\xC3\xA9\",1],\"m\":\"a\\\\xFFb\"}");
   EXPECT_EQ(jsonText(json{{"m", "caf\xC3\xA9"}}), "{\"m\":\"caf\xC3\xA9\"}");
+  // A stray byte anywhere in a long string: in the first eight bytes, after them, at the end.
+  for (const std::size_t at : {0u, 7u, 8u, 13u, 16u, 23u}) {
+    std::string text(24, 'x');
+    text[at] = '\xFF';
+    std::string escaped = text;
+    escaped.replace(at, 1, "\\\\xFF");
+    EXPECT_EQ(jsonText(json{{"m", text}}), "{\"m\":\"" + escaped + "\"}") << at;
+  }
 }
 
 json notificationFor(const std::vector<json>& sent, const std::string& uri) {
