@@ -6,40 +6,32 @@
 #include <filesystem>
 #include <system_error>
 
+#include "diagnostics/JsonText.h"
 #include "xmlpp/Directives.h"
 
 namespace {
 
-// Bytes written as they are in a quoted value: printable ASCII but the four the output's writer
-// escapes; every other byte is escaped as the writer escapes it in an attribute value.
+// A value as it reads, decoded: printable ASCII (`&`, `<` and `>` too) and valid UTF-8 as they
+// are, a quote and a backslash after a backslash, every other byte as \xHH, so that a line holds
+// no control byte and the quotes around a value stay unambiguous.
 void appendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (const char byte : text) {
-    const auto c = static_cast<unsigned char>(byte);
-    switch (c) {
-      case '"':
-        out += "&quot;";
-        continue;
-      case '&':
-        out += "&amp;";
-        continue;
-      case '<':
-        out += "&lt;";
-        continue;
-      case '>':
-        out += "&gt;";
-        continue;
-      default:
-        break;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(text[at++]);
+    } else if (c >= 0x20 && c <= 0x7E) {
+      out.push_back(text[at++]);
+    } else if (const std::size_t length = c >= 0x80 ? utf8SequenceLength(text, at) : 0) {
+      out.append(text.substr(at, length));
+      at += length;
+    } else {
+      out += "\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+      ++at;
     }
-    if (c >= 0x20 && c <= 0x7E) {
-      out.push_back(byte);
-      continue;
-    }
-    out += "&#x";
-    if (c >= 16) out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 15]);
-    out.push_back(';');
   }
 }
 
