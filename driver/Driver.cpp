@@ -223,6 +223,7 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
                Reporter& reporter, WrittenFiles& files) {
   Preprocessor preprocessor{MacroEnvironment(zuruvaDez, settings.fixedTime), settings.checks};
   preprocessor.setIncludeDirs(settings.includeDirs);
+  preprocessor.setMacroSources(&settings.macroSources);
   preprocessor.setWrittenFiles(&files);
   preprocessor.document().keepText = settings.keepText;
   preprocessor.document().utf8References = settings.utf8;

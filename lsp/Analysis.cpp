@@ -307,6 +307,7 @@ Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSetti
                             serverChecks(fromCommand)};
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
+  preprocessor.setMacroSources(&command.macroSources);
   Recorder recorder(preprocessor.document(), analysis);
   Budgeted budgeted(recorder, setup.workBudget, interruptions);
   const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
@@ -348,6 +349,7 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
                             serverChecks(fromCommand)};
   preprocessor.setFileSource(&files);
   preprocessor.setIncludeDirs(command.includeDirs);
+  preprocessor.setMacroSources(&command.macroSources);
   ByteSink text;
   Trace trace(preprocessor.document(), text, TraceFilter{});
   Budgeted budgeted(trace, setup.workBudget, interruptions);

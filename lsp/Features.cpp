@@ -127,7 +127,11 @@ Cursor cursorAt(std::string_view text, std::size_t offset) {
 std::string_view kindText(MacroOrigin::Kind kind) {
   switch (kind) {
     case MacroOrigin::Kind::CommandLine:
-      return "the command line";
+      return "the macro list";
+    case MacroOrigin::Kind::MacrosFile:
+      return "a macros file";
+    case MacroOrigin::Kind::DefineOption:
+      return "a -D option";
     case MacroOrigin::Kind::Define:
       return "a define";
     case MacroOrigin::Kind::MacrosAttribute:

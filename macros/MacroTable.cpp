@@ -1,8 +1,16 @@
 #include "macros/MacroTable.h"
 
-MacroTable::MacroTable(const MacroMap& macros) {
-  for (const auto& [name, value] : macros)
-    values_.emplace(name, Entry{value, 0, MacroOrigin{}});
+MacroTable::MacroTable(const MacroMap& macros, const MacroSources* sources) {
+  for (const auto& [name, value] : macros) {
+    const auto source = sources ? sources->find(name) : MacroSources::const_iterator();
+    MacroOrigin origin;
+    if (sources && source != sources->end()) {
+      const MacroSource& from = source->second;
+      const bool inFile = from.kind == MacroOrigin::Kind::MacrosFile;
+      origin = MacroOrigin{from.kind, inFile ? &from.file : nullptr, nullptr, from.line};
+    }
+    values_.emplace(name, Entry{value, 0, origin});
+  }
 }
 
 std::string& MacroTable::define(std::string_view name, const MacroOrigin& origin) {

@@ -21,11 +21,23 @@ struct MacroOrigin {
     MacrosAttribute,  // the "macros" attribute of an include or xmlput
     Loop,             // a loop variable of a <for> or <foreach>
     Condition,        // defined empty by the <if>, <ifnot> or <switch> that tested it
+    MacrosFile,       // a line of a --macros-file: `file`, and `line`
+    DefineOption,     // a -D option
   };
   Kind kind = Kind::CommandLine;
-  const std::string* file = nullptr;  // the file the element was written in
+  const std::string* file = nullptr;  // the file the element (or macros file line) was written in
   const char* position = nullptr;     // the element's name in that file's text
+  std::int32_t line = 0;              // MacrosFile: the line, from 1
 };
+
+// Where a macro given to a run came from, when not from the macro list: a line of a macros file,
+// or a -D option.
+struct MacroSource {
+  MacroOrigin::Kind kind = MacroOrigin::Kind::DefineOption;
+  std::string file;       // MacrosFile: the file's path as given
+  std::int32_t line = 0;  // MacrosFile: the line, from 1
+};
+using MacroSources = std::map<std::string, MacroSource, std::less<>>;
 
 // The macros in force at one point of a walk: names and values in nested scopes. A definition
 // lands in the innermost scope and is undone when that scope is left, so definitions never leak
@@ -36,7 +48,9 @@ class MacroTable {
  public:
   MacroTable() = default;
   // A table holding these macros at its outermost scope.
-  explicit MacroTable(const MacroMap& macros);
+  // The macros given to a run, from the macro list unless `sources` says otherwise (it must
+  // outlive the table: origins point into it).
+  explicit MacroTable(const MacroMap& macros, const MacroSources* sources = nullptr);
 
   // The value of a name, or null when it is not defined.
   const std::string* find(std::string_view name) const {

@@ -334,13 +334,13 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   server.send(openMessage(mainUri, readFile(dir.path() / "main.xml")));
   sent = server.send(request("textDocument/hover", mainUri, 4, 21));
   EXPECT_NE(sent.at(0)["result"]["contents"]["value"].get<std::string>().find(
-                "`evb` from the command line"),
+                "`evb` from the macro list"),
             std::string::npos)
       << sent.at(0);
   // A condition: the value tested and the decision; a loop variable: each value it took.
   sent = server.send(request("textDocument/hover", mainUri, 5, 6));
   std::string shown = sent.at(0)["result"]["contents"]["value"];
-  EXPECT_NE(shown.find("`evb` from the command line"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("`evb` from the macro list"), std::string::npos) << shown;
   EXPECT_NE(shown.find("<if>: taken"), std::string::npos) << shown;
   sent = server.send(request("textDocument/hover", mainUri, 6, 52));
   shown = sent.at(0)["result"]["contents"]["value"];

@@ -39,20 +39,25 @@ Expected<RunSettings> runSettings(const Options& options, const std::string& dir
     if (readCheck) {
       if (Failure clash = readCheck("a macros file", path)) return std::move(*clash);
     }
+    const auto fromFile = [&](const std::string& defined, std::int32_t line) {
+      settings.macroSources[defined] = MacroSource{MacroOrigin::Kind::MacrosFile, path, line};
+    };
     if (regularFilesUpTo) {
       Expected<std::string> text = readRegularFile(path, *regularFilesUpTo);
       if (!text) return text.error();
-      addMacroLines(settings.macros, *text);
+      addMacroLines(settings.macros, *text, fromFile);
       continue;
     }
     std::deque<std::string> blocks;
     Expected<std::span<char>> text = readInputFile(
         path, [&](std::size_t size) { return blocks.emplace_back(size, '\0').data(); });
     if (!text) return text.error();
-    addMacroLines(settings.macros, std::string_view(text->data(), text->size()));
+    addMacroLines(settings.macros, std::string_view(text->data(), text->size()), fromFile);
   }
-  for (const std::string_view item : options.defines)
-    addMacroItem(settings.macros, item);
+  for (const std::string_view item : options.defines) {
+    if (const std::optional<std::string> defined = addMacroItem(settings.macros, item))
+      settings.macroSources[*defined] = MacroSource{};
+  }
   for (const std::string_view dir : options.includeDirs)
     settings.includeDirs.push_back(inDirectory(dir, directory));
   if (args.size() == 4) settings.doctype = std::string(args[3]);

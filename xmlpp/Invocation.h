@@ -23,6 +23,7 @@ struct RunSettings {
   // The macros of the list, then of each macros file, then of each -D: a later item replaces an
   // earlier one of the same name.
   MacroMap macros;
+  MacroSources macroSources;             // where the macros not from the list came from
   std::vector<std::string> macrosFiles;  // as given (the output depends on them too)
   std::vector<std::string> includeDirs;
   // The output's DOCTYPE: --doctype's, else the fourth argument's when there are exactly four;

@@ -54,7 +54,7 @@ Failure Preprocessor::run(const std::string& fileName, const MacroMap& macros,
   }
   Walk walk(document, environment_, loadedFiles_, includeDirs_, findings, listener, output,
             writtenFiles_);
-  return walk.run(fileName, macros);
+  return walk.run(fileName, macros, macroSources_);
 }
 
 bool Preprocessor::streams(const OutputTarget& target) const {

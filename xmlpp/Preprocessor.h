@@ -85,6 +85,10 @@ class Preprocessor {
   // order; the first that holds the file gives its path.
   void setIncludeDirs(std::vector<std::string> dirs) { includeDirs_ = std::move(dirs); }
 
+  // Where the top-level macros not from the macro list came from (a macros file's line, -D), for
+  // the trace and the editor; it must outlive the runs.
+  void setMacroSources(const MacroSources* sources) { macroSources_ = sources; }
+
   // Where the run's loads look for texts before the disk (an editor's unsaved buffers).
   void setFileSource(FileSource* source) { document_->fileSource = source; }
   // The files the run writes, against which each included file is checked as it is met.
@@ -102,6 +106,7 @@ class Preprocessor {
   CheckSettings checks_;
   std::unique_ptr<XMLDocument> document_ = std::make_unique<XMLDocument>();
   const WrittenFiles* writtenFiles_ = nullptr;
+  const MacroSources* macroSources_ = nullptr;
   std::unique_ptr<StreamedOutput> streamed_;  // what runFor wrote as it went
   std::vector<std::string> loadedFiles_;
   std::vector<std::string> includeDirs_;

@@ -107,13 +107,18 @@ void Trace::appendQuoted(std::string_view text) {
 
 void Trace::appendOrigin(const MacroOrigin* origin) {
   // By MacroOrigin::Kind; a define is named by its directive.
-  static constexpr std::string_view kKinds[] = {"command line", directiveName(DirectiveId::Define),
-                                                "macros attribute", "loop",
-                                                "defined empty by the test"};
+  static constexpr std::string_view kKinds[] = {
+      "macro list", directiveName(DirectiveId::Define), "macros attribute",
+      "loop",       "defined empty by the test",        "macros file",
+      "-D"};
   if (!origin) return;
   buffer_ += " (";
   buffer_ += kKinds[static_cast<int>(origin->kind)];
-  if (origin->file) buffer_ += " at " + where(*origin->file, origin->position - 1);
+  if (origin->kind == MacroOrigin::Kind::MacrosFile) {
+    buffer_ += " " + *origin->file + ":" + std::to_string(origin->line);
+  } else if (origin->file) {
+    buffer_ += " at " + where(*origin->file, origin->position - 1);
+  }
   buffer_ += ")";
 }
 

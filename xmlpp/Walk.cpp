@@ -20,8 +20,9 @@ std::vector<SourceLocation> Walk::locate(const XMLElement* element, std::size_t 
   return chain;
 }
 
-Failure Walk::run(const std::string& fileName, const MacroMap& macros) {
-  scope_.macros = MacroTable(macros);
+Failure Walk::run(const std::string& fileName, const MacroMap& macros,
+                  const MacroSources* sources) {
+  scope_.macros = MacroTable(macros, sources);
   const std::string* file = includes_.keptPath(fileName);
   frames_.push_back(
       Frame{nullptr, scope_.doc.root, nullptr, WalkContext{file, file, {}, 0, 0}, Finish{}, {}});

@@ -48,7 +48,8 @@ class Walk final : private Locator {
 
   // Walks the document's root element, the content of `fileName`, with these macros in the
   // outermost scope.
-  Failure run(const std::string& fileName, const MacroMap& macros);
+  Failure run(const std::string& fileName, const MacroMap& macros,
+              const MacroSources* sources = nullptr);
 
   // The directive the walk carries out for an element of this name, or null.
   static const Directive* walkedDirective(std::string_view name);

@@ -135,7 +135,7 @@ local function run()
   result, err = request(main, 'textDocument/hover', find(main, 'BOARD="evb2"', 1))
   text = result and result.contents and (result.contents.value or result.contents) or err
   check('hover on an if attribute: the command-line value', type(text) == 'string'
-    and text:find('`evb2` from the command line', 1, true), text, 'hoverProvider')
+    and text:find('`evb2` from the macro list', 1, true), text, 'hoverProvider')
 
   -- Definition of an include's filename: the file.
   result, err = request(main, 'textDocument/definition', find(main, 'lib.xml', 2))

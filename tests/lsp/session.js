@@ -105,7 +105,7 @@ async function session() {
 
   // Hover: a command-line macro, and a define's value after a character of two UTF-16 units.
   let hover = await connection.sendRequest(protocol.HoverRequest.type, at('main.xml', 4, 16));
-  assert.match(hover.contents.value, /`evb2` from the command line/);
+  assert.match(hover.contents.value, /`evb2` from the macro list/);
   hover = await connection.sendRequest(protocol.HoverRequest.type, at('main.xml', 4, 53));
   assert.match(hover.contents.value, /`fast` from a define at main\.xml:3/);
 
