@@ -47,6 +47,16 @@ constexpr std::size_t shownPlaces(std::size_t count) {
   return count < 21 ? count : 21;
 }
 
+// A replacement that repairs what a finding reports: in `file`, the bytes of line `line` (from 0)
+// from column `column` up to `endColumn` (bytes from 1, the end excluded) become `text`.
+struct FixIt {
+  std::string file;
+  std::int32_t line = 0;
+  std::int32_t column = 0;
+  std::int32_t endColumn = 0;
+  std::string text;
+};
+
 struct Diagnostic {
   Severity severity = Severity::Error;
   // The stable name of the check that raised it ("unresolved-macro"), or empty for a failure
@@ -60,17 +70,19 @@ struct Diagnostic {
   // that cannot be read: "couldn't read x.xml"); empty when `message` is all. The gnu form
   // prints it with the system's reason.
   std::string cause;
+  // The certain repair of a finding that suggests one (a name near the one written); empty else.
+  std::vector<FixIt> fixes;
 
   // A failure of the run: an error without a check name.
   static Diagnostic failure(std::string message, std::vector<SourceLocation> locations = {},
                             int systemError = 0) {
-    return Diagnostic{Severity::Error,      {},          std::move(message),
-                      std::move(locations), systemError, {}};
+    return Diagnostic{
+        Severity::Error, {}, std::move(message), std::move(locations), systemError, {}, {}};
   }
   // What the check `check` found, as an error.
   static Diagnostic found(std::string_view check, std::string message,
                           std::vector<SourceLocation> locations = {}) {
-    return Diagnostic{Severity::Error, check, std::move(message), std::move(locations), 0, {}};
+    return Diagnostic{Severity::Error, check, std::move(message), std::move(locations), 0, {}, {}};
   }
 };
 

@@ -61,6 +61,11 @@ void printGnu(const Diagnostic& diagnostic) {
                  place(diagnostic.locations[shown - 1]).c_str(),
                  diagnostic.locations.size() - shown);
   }
+  // Each fix as compilers print one: fix-it:"FILE":{LINE:COL-LINE:COL}:"TEXT".
+  for (const FixIt& fix : diagnostic.fixes) {
+    std::fprintf(stderr, "fix-it:\"%s\":{%d:%d-%d:%d}:\"%s\"\n", fix.file.c_str(), fix.line + 1,
+                 fix.column, fix.line + 1, fix.endColumn, fix.text.c_str());
+  }
 }
 
 // Writes the log into the run's log file (a device opened now) and finishes it.
@@ -97,6 +102,15 @@ void Reporter::add(const Diagnostic& diagnostic, const XMLDocument* texts) {
     const TextLines* lines = texts && at.column > 0 ? texts->linesOf(at.file) : nullptr;
     at.column = lines ? lines->codePointColumn(static_cast<std::size_t>(at.line), at.column) : 0;
   }
+  // A fix whose columns cannot be given in code points is left out of the log.
+  std::erase_if(kept.fixes, [&](FixIt& fix) {
+    const TextLines* lines = texts ? texts->linesOf(fix.file) : nullptr;
+    if (!lines) return true;
+    const auto line = static_cast<std::size_t>(fix.line);
+    fix.column = lines->codePointColumn(line, fix.column);
+    fix.endColumn = lines->codePointColumn(line, fix.endColumn);
+    return false;
+  });
 }
 
 bool Reporter::finish(int status, WrittenFiles& files) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -69,6 +70,31 @@ const char* levelOf(Severity severity) {
   return "error";
 }
 
+// The replacements of a diagnostic's fixes make one fix: a change for each file, in the order
+// met, the columns in code points as the log's.
+Json fixesOf(const Diagnostic& diagnostic) {
+  Json changes = Json::array();
+  for (const FixIt& fix : diagnostic.fixes) {
+    const Json replacement{
+        {"deletedRegion",
+         {{"startLine", fix.line + 1}, {"startColumn", fix.column}, {"endColumn", fix.endColumn}}},
+        {"insertedContent", {{"text", jsonText(fix.text)}}}};
+    Json artifact = physicalLocation(SourceLocation{{}, fix.file, fix.line, 0})["artifactLocation"];
+    auto same = std::find_if(changes.begin(), changes.end(), [&](const Json& change) {
+      return change["artifactLocation"] == artifact;
+    });
+    if (same == changes.end()) {
+      changes.push_back(
+          {{"artifactLocation", std::move(artifact)}, {"replacements", Json::array()}});
+      same = changes.end() - 1;
+    }
+    (*same)["replacements"].push_back(replacement);
+  }
+  return Json::array(
+      {{{"description", {{"text", jsonText("write " + diagnostic.fixes.front().text)}}},
+        {"artifactChanges", std::move(changes)}}});
+}
+
 Json result(const Diagnostic& diagnostic) {
   Json entry;
   // The rule's place in tool.driver.rules: its check's in kChecks, or the failure rule's.
@@ -98,6 +124,7 @@ Json result(const Diagnostic& diagnostic) {
                                       " more places not shown"}}}});
   }
   if (!related.empty()) entry["relatedLocations"] = std::move(related);
+  if (!diagnostic.fixes.empty()) entry["fixes"] = fixesOf(diagnostic);
   return entry;
 }
 

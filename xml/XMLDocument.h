@@ -146,6 +146,13 @@ class XMLDocument {
   // The byte offset of a position inside a text the document read (nothing for any other
   // pointer).
   std::optional<std::size_t> offsetAt(const char* position) const;
+  // The file whose text holds `position` (the path as it was loaded) and that text from
+  // `position` on; nothing for a pointer into no text the document read.
+  struct TextPlace {
+    const std::string* file;
+    std::string_view rest;
+  };
+  std::optional<TextPlace> placeAt(const char* position) const;
   // The lines of the text that holds `position`, or of the text last read for `fileName` (the
   // path as it was loaded); null for any other.
   const TextLines* linesAt(const char* position) const;

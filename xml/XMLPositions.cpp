@@ -33,6 +33,13 @@ const XMLDocument::LoadedText* XMLDocument::loadedTextAt(const char* position) c
   return std::less<>()(text->begin + size, position) ? nullptr : text;
 }
 
+std::optional<XMLDocument::TextPlace> XMLDocument::placeAt(const char* position) const {
+  const LoadedText* text = loadedTextAt(position);
+  if (!text) return std::nullopt;
+  const std::string_view whole = text->lines.text();
+  return TextPlace{&text->fileName, whole.substr(static_cast<std::size_t>(position - text->begin))};
+}
+
 const TextLines* XMLDocument::linesAt(const char* position) const {
   const LoadedText* text = loadedTextAt(position);
   return text ? &text->lines : nullptr;

@@ -25,10 +25,12 @@ std::optional<Check> checkNamed(std::string_view name) {
   return std::nullopt;
 }
 
-Failure Findings::report(Check check, std::string message, std::vector<SourceLocation> locations) {
+Failure Findings::report(Check check, std::string message, std::vector<SourceLocation> locations,
+                         std::vector<FixIt> fixes) {
   if (!on(check)) return std::nullopt;
   Diagnostic finding =
       Diagnostic::found(checkName(check), std::move(message), std::move(locations));
+  finding.fixes = std::move(fixes);
   if (settings_.asErrors) return finding;
   finding.severity = Severity::Warning;
   warnings_.push_back(std::move(finding));

@@ -130,7 +130,8 @@ class Findings {
   bool asErrors() const { return settings_.asErrors; }
   // Records what `check` found: the error to fail with in strict mode, else nothing (the
   // finding is kept as a warning). A check that is not enabled records nothing.
-  Failure report(Check check, std::string message, std::vector<SourceLocation> locations);
+  Failure report(Check check, std::string message, std::vector<SourceLocation> locations,
+                 std::vector<FixIt> fixes = {});
 
  private:
   const CheckSettings& settings_;

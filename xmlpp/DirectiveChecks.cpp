@@ -198,11 +198,15 @@ Failure DirectiveChecks::checkAttributes(const XMLElement* element, std::size_t 
     // An attribute near one the directive reads is most likely that one, misspelled.
     const std::vector<std::string_view> names = known(directive);
     const std::string_view near = nearAttribute(name, names);
+    std::vector<FixIt> fixes;
+    if (!near.empty()) {
+      if (std::optional<FixIt> fix = scope_.renaming(name, near)) fixes.push_back(std::move(*fix));
+    }
     if (Failure failure = scope_.findings.report(
             near.empty() ? Check::UnreadAttribute : Check::MisspelledAttribute,
             tag(directive.name) + " does not read attribute " + std::string(name) +
                 attributeSuggestion(near, directive, element),
-            scope_.locate(element, frame))) {
+            scope_.locate(element, frame), std::move(fixes))) {
       return failure;
     }
   }
@@ -255,7 +259,8 @@ Failure DirectiveChecks::checkMisspelled(const Step& step) {
                         tag(name) +
                             " is no directive and is written out as an ordinary element; did "
                             "you mean " +
-                            tag(what.name) + "?");
+                            tag(what.name) + "?",
+                        scope_.renamingElement(*element, what.name));
   }
   return std::nullopt;
 }
@@ -265,11 +270,17 @@ Failure DirectiveChecks::checkCondition(const Step& step, std::string_view teste
   // A name an earlier condition tested while undefined is still one nobody defined.
   if (origin && origin->kind != MacroOrigin::Kind::Condition) return std::nullopt;
   const std::string_view near = nearestName(tested, scope_.macros.nearNames());
-  // A name near a defined one is most likely that one, misspelled.
+  // A name near a defined one is most likely that one, misspelled. An if or ifnot tests the
+  // name of its attribute, which the fix renames; a switch's is a value, left as it is.
+  std::vector<FixIt> fixes;
+  if (!near.empty() && directiveNamed(step.element->name())->id != DirectiveId::Switch) {
+    if (std::optional<FixIt> fix = scope_.renaming(tested, near)) fixes.push_back(std::move(*fix));
+  }
   return scope_.found(step, near.empty() ? Check::UndefinedCondition : Check::MisspelledCondition,
                       tag(step.element->name()) + " tests " + std::string(tested) +
                           ", which is not defined here: it is taken as empty" +
-                          (near.empty() ? "" : "; did you mean " + std::string(near) + "?"));
+                          (near.empty() ? "" : "; did you mean " + std::string(near) + "?"),
+                      std::move(fixes));
 }
 
 Failure DirectiveChecks::notEvaluated(const Step& step, std::string_view directive,

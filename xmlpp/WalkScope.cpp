@@ -37,6 +37,48 @@ std::pair<Check, std::string> WalkScope::unresolvedCheck(std::string_view refere
   return {Check::MisspelledMacro, "; did you mean $(" + std::string(near) + ")?"};
 }
 
+std::optional<FixIt> WalkScope::renaming(std::string_view name, std::string_view text) const {
+  const std::optional<XMLDocument::TextPlace> place = doc.placeAt(name.data());
+  if (!place || !place->rest.starts_with(name)) return std::nullopt;
+  const std::int32_t column = doc.columnAt(name.data());
+  return FixIt{*place->file, doc.lineAt(name.data()), column,
+               column + static_cast<std::int32_t>(name.size()), std::string(text)};
+}
+
+std::vector<FixIt> WalkScope::renamingElement(const XMLElement& element,
+                                              std::string_view text) const {
+  const std::string_view name = element.name();
+  std::optional<FixIt> start = renaming(name, text);
+  if (!start) return {};
+  // The start tag's end: the first ">" outside a quoted value.
+  const std::string_view rest = doc.placeAt(name.data())->rest;
+  char quote = 0;
+  std::size_t end = name.size();
+  for (; end < rest.size(); ++end) {
+    const char c = rest[end];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      break;
+    }
+  }
+  if (end == rest.size()) return {};
+  if (rest[end - 1] == '/') return {*start};
+  if (element.firstChild) return {};
+  // "<NAME ...>" followed by blanks and "</NAME>".
+  std::size_t close = rest.find_first_not_of(" \t\r\n", end + 1);
+  if (close == std::string_view::npos || rest.substr(close, 2) != "</" ||
+      rest.substr(close + 2, name.size()) != name ||
+      rest.substr(close + 2 + name.size(), 1) != ">") {
+    return {};
+  }
+  std::optional<FixIt> finish = renaming(rest.substr(close + 2, name.size()), text);
+  if (!finish) return {};
+  return {*start, *finish};
+}
+
 Failure WalkScope::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
                                      std::size_t frame) {
   auto [check, suggestion] = unresolvedCheck(unresolved.reference, Check::UnresolvedMacro);

@@ -75,9 +75,18 @@ class WalkScope {
   Diagnostic tooLong(const XMLElement& element, std::string_view attribute, const XMLElement* at,
                      std::size_t frame) const;
   // A finding of `check` located at the step's element.
-  Failure found(const Step& step, Check check, std::string message) const {
-    return findings.report(check, std::move(message), locate(step.element, step.frame));
+  Failure found(const Step& step, Check check, std::string message,
+                std::vector<FixIt> fixes = {}) const {
+    return findings.report(check, std::move(message), locate(step.element, step.frame),
+                           std::move(fixes));
   }
+  // The fix that writes `text` in place of the name `name`, a view into a text the document read
+  // (an element's or attribute's name); none for a name held anywhere else.
+  std::optional<FixIt> renaming(std::string_view name, std::string_view text) const;
+  // The fixes that rename `element` to `text`: its start tag's name and, for an element without
+  // children whose end tag follows its start tag, that end tag's; none where its end tag is
+  // further on.
+  std::vector<FixIt> renamingElement(const XMLElement& element, std::string_view text) const;
   // The finding for a reference left unresolved in a value of `element`, written out.
   Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
                             std::size_t frame);

@@ -28,6 +28,7 @@ import urllib.parse
 PROBLEM = re.compile(r"^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$")
 NOTE = re.compile(r"^(.*?):(\d+):(\d*):?\s+note:\s+(.*)$")
 PLACELESS = re.compile(r"^xmlpp: (warning|error): (.*)$")
+FIX_IT = re.compile(r'^fix-it:"(.*)":\{(\d+):(\d+)-(\d+):(\d+)\}:"(.*)"$')
 NAMED = re.compile(r"^(.*) \[([a-z0-9-]+)\]$")
 PREFIXES = ("warn_", "strict_", "gnu_", "locations_", "error_", "root_")
 
@@ -90,6 +91,11 @@ def gnu_diagnostics(stderr: bytes, problems):
     found = []
     for raw in stderr.split(b"\n")[:-1]:
         line = raw.decode("utf-8", "surrogateescape")
+        fix = FIX_IT.match(line)
+        if fix and found:
+            found[-1]["fixes"].append((fix.group(1), int(fix.group(2)), int(fix.group(3)),
+                                       int(fix.group(5)), fix.group(6)))
+            continue
         note = NOTE.match(line)
         if note and found:
             found[-1]["notes"].append((note.group(1), int(note.group(2)),
@@ -110,7 +116,7 @@ def gnu_diagnostics(stderr: bytes, problems):
         rule = named.group(2) if named else "failure"
         message = named.group(1) if named else message
         found.append({"rule": rule, "level": level, "message": message, "place": place,
-                      "notes": []})
+                      "notes": [], "fixes": []})
     return found
 
 
@@ -138,6 +144,32 @@ def compare_place(expected, physical, work, problems, what):
         if column != want:
             problems.append("%s: startColumn %s, expected %d (byte column %d)"
                             % (what, column, want, gnu_column))
+
+
+def compare_fixes(result, fixes, work, problems, what):
+    """The gnu form's fix-it lines are the replacements of the result's one fix, in order, their
+    byte columns the log's code point columns."""
+    replacements = []
+    for fix in result.get("fixes", []):
+        for change in fix["artifactChanges"]:
+            for replacement in change["replacements"]:
+                replacements.append((change["artifactLocation"], replacement))
+    if len(result.get("fixes", [])) > 1:
+        problems.append(what + ": more than one fix")
+    if len(replacements) != len(fixes):
+        problems.append("%s: %d replacements, %d fix-it lines" % (what, len(replacements),
+                                                                  len(fixes)))
+        return
+    for (artifact, replacement), (path, line, start, end, text) in zip(replacements, fixes):
+        region = replacement["deletedRegion"]
+        where, _, _ = location_of({"artifactLocation": artifact, "region": region}, work,
+                                  problems, what)
+        expected = (path, line, code_point_column(os.path.join(work, path), line, start),
+                    code_point_column(os.path.join(work, path), line, end), text)
+        got = (where, region["startLine"], region["startColumn"], region["endColumn"],
+               replacement["insertedContent"]["text"])
+        if got != expected:
+            problems.append("%s: fix %r, fix-it %r" % (what, got, expected))
 
 
 def compare(name, gnu, log, work, problems):
@@ -168,6 +200,7 @@ def compare(name, gnu, log, work, problems):
             problems.append(what + ": not one location")
             continue
         compare_place(expected["place"], locations[0]["physicalLocation"], work, problems, what)
+        compare_fixes(result, expected["fixes"], work, problems, what)
         related = result.get("relatedLocations", [])
         if len(related) != len(expected["notes"]):
             problems.append("%s: %d related locations, %d notes" % (what, len(related),
