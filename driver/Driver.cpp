@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Fix.h"
 #include "Help.h"
 #include "Report.h"
 #include "driver/DepFile.h"
@@ -250,6 +251,10 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
   if (!failure) failure = writeResults(preprocessor, settings, options, files);
   for (std::size_t i = told; i < preprocessor.warnings().size(); ++i)
     reporter.add(preprocessor.warnings()[i], texts);
+  if (!failure && options.fix) {
+    failure =
+        fixFiles(preprocessor.warnings(), settings.input, settings.includeDirs, options.fixDiff);
+  }
   if (!failure) return 0;
   reporter.add(*failure, texts);
   return 1;

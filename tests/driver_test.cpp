@@ -9,6 +9,7 @@
 
 #include "TestFiles.h"
 #include "driver/DepFile.h"
+#include "driver/Fix.h"
 #include "driver/InstallDirectory.h"
 
 namespace {
@@ -78,3 +79,39 @@ TEST(DepFile, NamedAfterTheOutput) {
 }
 
 }  // namespace
+
+// Fixes rename within lines: each replaces its columns, once, whatever line ends the text uses;
+// one that overlaps another or lies outside its line is left out.
+TEST(Fix, ReplacementsWithinLines) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<FixIt> fixes;
+    std::string want;
+  };
+  const auto fix = [](std::int32_t line, std::int32_t column, std::int32_t end, std::string text) {
+    return FixIt{"f", line, column, end, std::move(text)};
+  };
+  const Case cases[] = {
+      {"two on a line, given out of order",
+       "<Define></Define>\n",
+       {fix(0, 11, 17, "define"), fix(0, 2, 8, "define")},
+       "<define></define>\n"},
+      {"the same twice",
+       "<a nmae=\"x\"/>",
+       {fix(0, 4, 8, "name"), fix(0, 4, 8, "name")},
+       "<a name=\"x\"/>"},
+      {"overlapping: the first kept", "abcdef", {fix(0, 2, 5, "X"), fix(0, 3, 6, "Y")}, "aXef"},
+      {"lines ended by CR, CR LF and LF",
+       "a\rbb\r\nccc\nd",
+       {fix(2, 2, 4, "Z"), fix(1, 1, 2, "Y")},
+       "a\rYb\r\ncZ\nd"},
+      {"past its line, or no such line",
+       "ab\ncd",
+       {fix(0, 2, 4, "X"), fix(5, 1, 2, "Y")},
+       "ab\ncd"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(applyFixes(c.text, c.fixes), c.want) << c.what;
+  EXPECT_EQ(unifiedDiff("f", "a\nb\nc\n", "a\nB\nc\n"), "--- f\n+++ f\n@@ -2,1 +2,1 @@\n-b\n+B\n");
+}

@@ -53,6 +53,8 @@ constexpr KnownOption kOptions[] = {
      "enable every check (less --no-warn); fail on a finding"},
     {"--lsp", "", &Options::lsp, nullptr, nullptr, "",
      "serve the language server protocol on stdin/stdout"},
+    {"--fix", "", &Options::fix, nullptr, nullptr, "[=diff]",
+     "repair what findings name for certain (=diff: print it)"},
     {"--trace", "", &Options::trace, nullptr, nullptr, "[=FILE]",
      "note each decision on standard error (or in FILE)"},
     {"--trace-file", "", nullptr, &Options::traceFile, nullptr, "PATH",
@@ -147,6 +149,10 @@ Expected<Options> parseOptions(int argc, const char* const* argv) {
     Expected<bool> checkOption = options.checks.read(arg);
     if (!checkOption) return std::move(checkOption.error());
     if (*checkOption) continue;
+    if (arg == "--fix=diff") {
+      options.fix = options.fixDiff = true;
+      continue;
+    }
     // "--trace=FILE": the flag with its optional value.
     if (arg.starts_with("--trace=")) {
       options.trace = true;

@@ -26,6 +26,8 @@ struct Options {
   bool noLocations = false;  // --no-locations: a failure's message alone, without where
   bool strict = false;       // enable every check, and fail on what one finds
   bool lsp = false;          // serve the language server protocol instead
+  bool fix = false;          // --fix: repair the certain findings in the files
+  bool fixDiff = false;      // --fix=diff: print those repairs as a diff instead
   CheckOptions checks;       // --warn, --no-warn, --diagnostics
   std::optional<std::string_view> output;     // -o: the output; the positionals lose outfile
   std::optional<std::string_view> doctype;    // --doctype: the output's DOCTYPE

@@ -1,0 +1,131 @@
+#include "Fix.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "files/ByteSink.h"
+#include "files/InputFile.h"
+#include "files/OutputFile.h"
+#include "xml/TextLines.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether `path` lies inside the folder `folder` (both made absolute and normal).
+bool inside(const fs::path& path, const fs::path& folder) {
+  const auto [end, rest] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+  return end == folder.end();
+}
+
+fs::path normal(const std::string& path) {
+  std::error_code error;
+  fs::path result = fs::weakly_canonical(fs::absolute(path, error), error);
+  return error ? fs::path(path).lexically_normal() : result;
+}
+
+}  // namespace
+
+std::string applyFixes(std::string_view text, std::vector<FixIt> fixes) {
+  const TextLines lines(text);
+  struct Edit {
+    std::size_t from, to;
+    std::string text;
+  };
+  std::vector<Edit> edits;
+  for (const FixIt& fix : fixes) {
+    if (fix.line < 0 || static_cast<std::size_t>(fix.line) >= lines.lineCount()) continue;
+    const auto line = static_cast<std::size_t>(fix.line);
+    const std::size_t start = lines.lineStart(line), end = lines.lineEnd(line);
+    if (fix.column < 1 || fix.endColumn < fix.column) continue;
+    const std::size_t from = start + static_cast<std::size_t>(fix.column - 1);
+    const std::size_t to = start + static_cast<std::size_t>(fix.endColumn - 1);
+    if (to > end) continue;
+    edits.push_back({from, to, fix.text});
+  }
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) {
+    return a.from != b.from ? a.from < b.from : a.to < b.to;
+  });
+  std::string result;
+  std::size_t done = 0;
+  for (const Edit& edit : edits) {
+    if (edit.from < done) continue;  // the same fix again, or one overlapping it
+    result.append(text.substr(done, edit.from - done)).append(edit.text);
+    done = edit.to;
+  }
+  return result.append(text.substr(done));
+}
+
+std::string unifiedDiff(const std::string& path, std::string_view before, std::string_view after) {
+  const TextLines old(before), now(after);
+  std::string diff = "--- " + path + "\n+++ " + path + "\n";
+  // Fixes rename within a line, so the two texts have the same lines, line for line.
+  const std::size_t count = std::min(old.lineCount(), now.lineCount());
+  for (std::size_t line = 0; line < count; ++line) {
+    const std::string_view a =
+        before.substr(old.lineStart(line), old.lineEnd(line) - old.lineStart(line));
+    const std::string_view b =
+        after.substr(now.lineStart(line), now.lineEnd(line) - now.lineStart(line));
+    if (a == b) continue;
+    const std::string number = std::to_string(line + 1);
+    diff += "@@ -" + number + ",1 +" + number + ",1 @@\n-" + std::string(a) + "\n+" +
+            std::string(b) + "\n";
+  }
+  return diff;
+}
+
+Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& input,
+                 const std::vector<std::string>& includeDirs, bool diffOnly) {
+  std::map<std::string, std::vector<FixIt>> byFile;
+  for (const Diagnostic& diagnostic : diagnostics) {
+    for (const FixIt& fix : diagnostic.fixes)
+      byFile[fix.file].push_back(fix);
+  }
+  const fs::path folder = normal(input == "-" ? "." : input).parent_path();
+  std::deque<OutputFile> written;
+  std::string diff;
+  for (const auto& [file, fixes] : byFile) {
+    const fs::path path = normal(file);
+    const bool throughDir = std::any_of(includeDirs.begin(), includeDirs.end(),
+                                        [&](const auto& dir) { return inside(path, normal(dir)); });
+    if (!inside(path, folder) || throughDir) {
+      const char* why = throughDir ? "was found through -I" : "is not under the input's folder";
+      for (const FixIt& fix : fixes) {
+        std::fprintf(stderr, "xmlpp: %s is not changed, as it %s: at %d:%d, write \"%s\"\n",
+                     file.c_str(), why, fix.line + 1, fix.column, fix.text.c_str());
+      }
+      continue;
+    }
+    std::deque<std::string> blocks;
+    Expected<std::span<char>> text = readInputFile(
+        file, [&](std::size_t size) { return blocks.emplace_back(size, '\0').data(); });
+    if (!text) return text.error();
+    const std::string_view before(text->data(), text->size());
+    const std::string after = applyFixes(before, fixes);
+    if (after == before) continue;
+    if (diffOnly) {
+      diff += unifiedDiff(file, before, after);
+      continue;
+    }
+    OutputFile& out = written.emplace_back();
+    if (Failure failure = out.open(file)) return failure;
+    ByteSink sink(out.fd(), out.path());
+    sink.append(after);
+    if (Failure failure = sink.flush()) return failure;
+    if (Failure failure = out.finish()) return failure;
+  }
+  if (diffOnly) {
+    if (std::fputs(diff.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+      return Diagnostic::failure("couldn't write -");
+    }
+    return std::nullopt;
+  }
+  for (OutputFile& out : written) {
+    if (Failure failure = out.replace()) return failure;
+  }
+  return std::nullopt;
+}
