@@ -46,3 +46,6 @@ nlohmann::json definition(const FeatureContext& context, const PositionRequest& 
 nlohmann::json references(const FeatureContext& context, const PositionRequest& request);
 nlohmann::json completion(const FeatureContext& context, const PositionRequest& request);
 nlohmann::json documentSymbols(const FeatureContext& context, const PositionRequest& request);
+// The quick fixes of the document's diagnostics that carry a certain repair (Diagnostic::fixes):
+// one code action each, its edit the repair's replacements.
+nlohmann::json codeActions(const FeatureContext& context, const PositionRequest& request);

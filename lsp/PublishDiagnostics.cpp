@@ -80,6 +80,36 @@ int severityOf(Severity severity) {
 
 }  // namespace
 
+json codeActions(const FeatureContext& context, const PositionRequest&) {
+  json actions = json::array();
+  if (!context.analysis) return actions;
+  const Analysis& analysis = *context.analysis;
+  for (const Diagnostic& diagnostic : analysis.diagnostics) {
+    if (diagnostic.fixes.empty() || diagnostic.locations.empty() ||
+        normalPath(diagnostic.locations.front().file) != context.path) {
+      continue;
+    }
+    json changes = json::object();
+    for (const FixIt& fix : diagnostic.fixes) {
+      const std::string path = normalPath(fix.file);
+      const auto file = analysis.texts.find(path);
+      if (file == analysis.texts.end()) continue;
+      const TextLines& lines = file->second.lines();
+      const std::size_t start = lines.lineStart(static_cast<std::size_t>(fix.line));
+      changes[context.workspace.uriOf(path)].push_back(
+          {{"range", rangeJson(lines, start + static_cast<std::size_t>(fix.column - 1),
+                               start + static_cast<std::size_t>(fix.endColumn - 1))},
+           {"newText", fix.text}});
+    }
+    if (changes.empty()) continue;
+    actions.push_back({{"title", "Write " + diagnostic.fixes.front().text},
+                       {"kind", "quickfix"},
+                       {"isPreferred", true},
+                       {"edit", {{"changes", std::move(changes)}}}});
+  }
+  return actions;
+}
+
 std::map<std::string, json> diagnosticsByUri(const Workspace& workspace, const Analysis& analysis) {
   std::map<std::string, json> byUri;
   for (const Diagnostic& diagnostic : analysis.diagnostics) {

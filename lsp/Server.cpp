@@ -31,6 +31,7 @@ json capabilities() {
       {"definitionProvider", true},
       {"referencesProvider", true},
       {"documentSymbolProvider", true},
+      {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
       {"completionProvider", {{"triggerCharacters", {"<", "(", " "}}}},
   };
 }
@@ -359,6 +360,7 @@ Reply Server::feature(const std::string& method, const json& params) {
       {"textDocument/references", {&references, true}},
       {"textDocument/completion", {&completion, true}},
       {"textDocument/documentSymbol", {&documentSymbols, false}},
+      {"textDocument/codeAction", {&codeActions, false}},
   };
   const auto handler = kHandlers.find(method);
   if (handler == kHandlers.end()) {

@@ -393,6 +393,39 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
 
 }  // namespace
 
+// A finding with a certain repair is offered as a quick fix whose edit is the repair, its range
+// in UTF-16 units: a misspelled directive's two tags, an attribute after a four-byte character.
+TEST(LspServer, CodeActionsRepairCertainFindings) {
+  TempDir dir("lsp-fix");
+  const std::string root = dir.path().string();
+  const std::string text =
+      "<r>\n  <Define name=\"X\" value=\"1\"></Define>\n  <ifdef v=\"\xF0\x9F\x98\x80\" "
+      "nmae=\"X\"/>\n</r>\n";
+  std::ofstream(dir.path() / "main.xml") << text;
+  TestServer server(ServerSetup{"/usr", ""});
+  server.initialize({{"rootUri", uriOfPath(root)}});
+  const std::string uri = uriOfPath(root + "/main.xml");
+  server.send(openMessage(uri, text));
+  json ask = request("textDocument/codeAction", uri, 0, 0);
+  ask["params"].erase("position");
+  ask["params"]["range"] = {{"start", {{"line", 0}, {"character", 0}}},
+                            {"end", {{"line", 4}, {"character", 0}}}};
+  ask["params"]["context"] = {{"diagnostics", json::array()}};
+  const json actions = server.send(ask).at(0)["result"];
+  ASSERT_EQ(actions.size(), 2u) << actions;
+  const auto edit = [](int line, int from, int to, const char* text) {
+    return json{{"range",
+                 {{"start", {{"line", line}, {"character", from}}},
+                  {"end", {{"line", line}, {"character", to}}}}},
+                {"newText", text}};
+  };
+  EXPECT_EQ(actions[0]["title"], "Write define");
+  EXPECT_EQ(actions[0]["kind"], "quickfix");
+  EXPECT_EQ(actions[0]["edit"]["changes"][uri],
+            json::array({edit(1, 3, 9, "define"), edit(1, 31, 37, "define")}));
+  EXPECT_EQ(actions[1]["edit"]["changes"][uri], json::array({edit(2, 16, 20, "name")}));
+}
+
 TEST(LspServer, EditsThatArriveTogetherAreRunOnce) {
   TempDir dir("lsp-settle");
   const std::string uri = uriOfPath(dir.path().string() + "/a.xml");
