@@ -14,6 +14,7 @@ const os = require('os');
 const path = require('path');
 const { spawn } = require('child_process');
 
+const { TextDocument } = require('vscode-languageserver-textdocument');
 const { rpc, protocol, runSession } = require('./harness');
 
 const xmlpp = process.argv[2];
@@ -101,6 +102,33 @@ async function session() {
     textDocument: { uri: uri('main.xml'), version: 3 },
     contentChanges: [{ range: { start: { line: 5, character: 0 }, end: { line: 6, character: 0 } }, text: '' }],
   });
+  assert.deepStrictEqual(await changed, []);
+
+  // A misspelled attribute: its quick fix, applied as the client applies edits, repairs it, and
+  // the repaired text has no diagnostic.
+  const typo = '  <ifdef nmae="BOARD"><k/></ifdef>\n';
+  let current = TextDocument.create(uri('main.xml'), 'xml', 3, mainText);
+  changed = nextDiagnostics(uri('main.xml'));
+  const insert = { range: { start: { line: 5, character: 0 }, end: { line: 5, character: 0 } }, text: typo };
+  connection.sendNotification(protocol.DidChangeTextDocumentNotification.type, {
+    textDocument: { uri: uri('main.xml'), version: 4 }, contentChanges: [insert] });
+  current = TextDocument.update(current, [insert], 4);
+  now = await changed;
+  assert.strictEqual(now[0].code, 'misspelled-attribute', JSON.stringify(now));
+  const actions = await connection.sendRequest(protocol.CodeActionRequest.type, {
+    textDocument: { uri: uri('main.xml') }, range: now[0].range, context: { diagnostics: now } });
+  assert.strictEqual(actions.length, 1, JSON.stringify(actions));
+  assert.strictEqual(actions[0].kind, 'quickfix');
+  const edits = actions[0].edit.changes[uri('main.xml')];
+  const repaired = TextDocument.applyEdits(current, edits);
+  assert.strictEqual(repaired.split('\n')[5], '  <ifdef name="BOARD"><k/></ifdef>');
+  changed = nextDiagnostics(uri('main.xml'));
+  connection.sendNotification(protocol.DidChangeTextDocumentNotification.type, {
+    textDocument: { uri: uri('main.xml'), version: 5 }, contentChanges: [{ text: repaired }] });
+  assert.deepStrictEqual(await changed, []);
+  changed = nextDiagnostics(uri('main.xml'));
+  connection.sendNotification(protocol.DidChangeTextDocumentNotification.type, {
+    textDocument: { uri: uri('main.xml'), version: 6 }, contentChanges: [{ text: mainText }] });
   assert.deepStrictEqual(await changed, []);
 
   // Hover: a command-line macro, and a define's value after a character of two UTF-16 units.
