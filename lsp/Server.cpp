@@ -207,7 +207,14 @@ void Server::notification(const std::string& method, const json& params) {
     return;
   }
   if (!initialized_ || shutdown_) return;
-  if (method == "textDocument/didOpen") {
+  if (method == "initialized") {
+    // The client is ready for messages: a workspace without a usable command database says so.
+    if (const std::optional<std::string> problem = workspace_.databaseProblem()) {
+      send_(jsonText({{"jsonrpc", "2.0"},
+                      {"method", "window/showMessage"},
+                      {"params", {{"type", 2}, {"message", *problem}}}}));
+    }
+  } else if (method == "textDocument/didOpen") {
     didOpen(params);
   } else if (method == "textDocument/didChange") {
     didChange(params);

@@ -114,7 +114,8 @@ void Workspace::configure(const std::string& root, const nlohmann::json& options
     return;
   }
   if (root_.empty()) return;
-  // The root's own database, else the first build folder (a folder named build*) that has one.
+  // The root's own database, else that of the first of its immediate subfolders, in name order
+  // (hidden ones left out), that has one: a build folder may have any name.
   if (std::filesystem::exists(root_ + "/xmlpp_commands.json", error)) {
     databasePath_ = root_ + "/xmlpp_commands.json";
     return;
@@ -123,12 +124,24 @@ void Workspace::configure(const std::string& root, const nlohmann::json& options
   for (const auto& entry : std::filesystem::directory_iterator(root_, error)) {
     const std::string name = entry.path().filename().string();
     const std::string candidate = entry.path().string() + "/xmlpp_commands.json";
-    if (name.starts_with("build") && std::filesystem::exists(candidate, error)) {
+    if (!name.starts_with('.') && std::filesystem::exists(candidate, error)) {
       candidates.push_back(candidate);
     }
   }
   std::sort(candidates.begin(), candidates.end());
   if (!candidates.empty()) databasePath_ = candidates.front();
+}
+
+std::optional<std::string> Workspace::databaseProblem() const {
+  if (root_.empty()) return std::nullopt;
+  const std::string alone = ": each file runs on its own, without the build's macros";
+  if (databasePath_.empty()) {
+    return "xmlpp: no command database (xmlpp_commands.json) in " + root_ + " or its subfolders" +
+           alone;
+  }
+  Expected<std::string> text = readRegularFile(databasePath_, kMaxServerFileBytes);
+  if (text) return std::nullopt;
+  return "xmlpp: " + messageText(text.error()) + alone;
 }
 
 void Workspace::refreshDatabase() {

@@ -44,6 +44,9 @@ class Workspace {
   // "commandDatabase" (a file, or a folder holding xmlpp_commands.json) and "macros" (a macro
   // list, or an object of names and values) for files no command covers.
   void configure(const std::string& root, const nlohmann::json& options);
+  // Why the files of a workspace with a root run on their own: no command database found, or
+  // one that cannot be read; nothing when there is a readable one, or no root.
+  std::optional<std::string> databaseProblem() const;
 
   void open(const std::string& uri, std::string text, std::int64_t version);
   bool close(const std::string& uri);

@@ -546,14 +546,16 @@ TEST(LspServer, PositionsAfterThreeByteCharacters) {
             "  <k t=\"&#xe2;&#x82;&#xac;\" />\n  <k t=\"&#xe2;&#x82;&#xac;\" />\n  <x/>\n</r>\n");
 }
 
-// The command database the server reads: the root's own, else the first folder named build* (in
-// name order) that holds one, else none (the file runs alone).
+// The command database the server reads: the root's own, else that of the first immediate
+// subfolder (in name order, hidden ones left out) that holds one, else none: the file runs alone,
+// and the server tells the client so once it is initialized.
 TEST(LspServer, ChoosesTheCommandDatabase) {
   const std::pair<std::vector<std::string>, std::string> layouts[] = {
       {{"build", ""}, ""},
       {{"build-s", "build-t", "build-q", "build-r"}, "build-q"},
       {{"other", "build2"}, "build2"},
-      {{"other"}, "$(BOARD)"},
+      {{"out"}, "out"},
+      {{".cache"}, "$(BOARD)"},
       {{}, "$(BOARD)"},
   };
   for (const auto& [folders, chosen] : layouts) {
@@ -570,11 +572,33 @@ TEST(LspServer, ChoosesTheCommandDatabase) {
     }
     TestServer server(ServerSetup{"/usr", ""});
     server.initialize({{"rootUri", uriOfPath(root)}});
+    const std::vector<json> told =
+        server.send({{"jsonrpc", "2.0"}, {"method", "initialized"}, {"params", json::object()}});
+    const bool alone = chosen == "$(BOARD)";
+    ASSERT_EQ(told.size(), alone ? 1u : 0u) << folders.size();
+    if (alone) {
+      EXPECT_EQ(told[0]["method"], "window/showMessage");
+      EXPECT_EQ(told[0]["params"]["message"],
+                "xmlpp: no command database (xmlpp_commands.json) in " + root +
+                    " or its subfolders: each file runs on its own, without the build's macros");
+    }
     const std::string uri = uriOfPath(root + "/main.xml");
     server.send(openMessage(uri, readFile(dir.path() / "main.xml")));
     const std::vector<json> sent = server.send(request("xmlpp/preview", uri, 0, 0));
     EXPECT_EQ(sent.at(0)["result"]["text"], "<x v=\"" + chosen + "\" />\n") << folders.size();
   }
+  // A database given that cannot be read is shown too, with the reason.
+  TempDir dir("lsp-database");
+  TestServer server(ServerSetup{"/usr", ""});
+  server.initialize({{"rootUri", uriOfPath(dir.path().string())},
+                     {"initializationOptions", {{"commandDatabase", "missing.json"}}}});
+  const std::vector<json> told =
+      server.send({{"jsonrpc", "2.0"}, {"method", "initialized"}, {"params", json::object()}});
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0]["params"]["message"],
+            "xmlpp: couldn't read " + dir.path().string() +
+                "/missing.json: No such file or directory: each file runs on its own, without "
+                "the build's macros");
 }
 
 namespace {
