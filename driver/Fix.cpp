@@ -22,6 +22,10 @@ bool inside(const fs::path& path, const fs::path& folder) {
   return end == folder.end();
 }
 
+// The largest file --fix reads: far above any document, and short of what size arithmetic
+// could overflow.
+constexpr std::size_t kMaxFixedFileBytes = std::size_t{1} << 40;
+
 fs::path normal(const std::string& path) {
   std::error_code error;
   fs::path result = fs::weakly_canonical(fs::absolute(path, error), error);
@@ -86,12 +90,15 @@ Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& 
       byFile[fix.file].push_back(fix);
   }
   const fs::path folder = normal(input == "-" ? "." : input).parent_path();
+  std::vector<fs::path> dirs;
+  for (const std::string& dir : includeDirs)
+    dirs.push_back(normal(dir));
   std::deque<OutputFile> written;
   std::string diff;
   for (const auto& [file, fixes] : byFile) {
     const fs::path path = normal(file);
-    const bool throughDir = std::any_of(includeDirs.begin(), includeDirs.end(),
-                                        [&](const auto& dir) { return inside(path, normal(dir)); });
+    const bool throughDir = std::any_of(dirs.begin(), dirs.end(),
+                                        [&](const fs::path& dir) { return inside(path, dir); });
     if (!inside(path, folder) || throughDir) {
       const char* why = throughDir ? "was found through -I" : "is not under the input's folder";
       for (const FixIt& fix : fixes) {
@@ -100,12 +107,14 @@ Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& 
       }
       continue;
     }
-    std::deque<std::string> blocks;
-    Expected<std::span<char>> text = readInputFile(
-        file, [&](std::size_t size) { return blocks.emplace_back(size, '\0').data(); });
+    // Every byte of the file, a NUL and what follows it too; the run's positions count from
+    // after a UTF-8 byte-order mark, which stays.
+    Expected<std::string> text = readRegularFile(file, kMaxFixedFileBytes);
     if (!text) return text.error();
-    const std::string_view before(text->data(), text->size());
-    const std::string after = applyFixes(before, fixes);
+    const std::string_view before = *text;
+    const std::size_t mark = before.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    const std::string after =
+        std::string(before.substr(0, mark)) + applyFixes(before.substr(mark), fixes);
     if (after == before) continue;
     if (diffOnly) {
       diff += unifiedDiff(file, before, after);
