@@ -64,6 +64,11 @@ struct Reached {
 struct Analysis {
   std::string input;         // the file run, an absolute path
   bool fromCommand = false;  // run as a command of the database says, else on its own
+  // The command the run followed: its output, and its number (from 1) among the `commandCount`
+  // commands for the input (none and 0 for a run on its own).
+  std::string commandOutput;
+  std::size_t commandNumber = 0;
+  std::size_t commandCount = 0;
   std::vector<Diagnostic> diagnostics;
   std::optional<std::string> output;  // what the tool would write, when the run succeeded
   std::vector<std::string> loadedFiles;

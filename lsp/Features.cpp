@@ -217,8 +217,25 @@ std::string useText(const FeatureContext& context, const Use& use) {
   return text;
 }
 
-json hoverReply(std::string markdown) {
-  return {{"contents", {{"kind", "markdown"}, {"value", std::move(markdown)}}}};
+// The run a hover speaks of: the build's command it followed, or none.
+std::string runText(const FeatureContext& context) {
+  const Analysis* analysis = context.analysis;
+  if (!analysis) return "";
+  if (!analysis->fromCommand) return "\n\n---\nrun on its own: no build command reads this file";
+  std::string text = "\n\n---\nrun by the build's command for `" +
+                     context.workspace.shownPath(analysis->commandOutput) + "`";
+  if (analysis->input != context.path) {
+    text += " from `" + context.workspace.shownPath(analysis->input) + "`";
+  }
+  if (analysis->commandCount > 1) {
+    text += " (" + std::to_string(analysis->commandNumber) + " of " +
+            std::to_string(analysis->commandCount) + " commands for that input)";
+  }
+  return text;
+}
+
+json hoverReply(const FeatureContext& context, std::string markdown) {
+  return {{"contents", {{"kind", "markdown"}, {"value", std::move(markdown) + runText(context)}}}};
 }
 
 }  // namespace
@@ -302,13 +319,13 @@ json hover(const FeatureContext& context, const PositionRequest& request) {
     }
     if (use && std::any_of(use->values.begin(), use->values.end(),
                            [](const UsedValue& value) { return value.defined; })) {
-      return hoverReply(useText(context, *use) + decided);
+      return hoverReply(context, useText(context, *use) + decided);
     }
     if (const Reached* loop = loopOf(context, cursor.at, name)) {
-      return hoverReply("**" + name + "**: " + loopText(context, *loop));
+      return hoverReply(context, "**" + name + "**: " + loopText(context, *loop));
     }
-    if (use) return hoverReply(useText(context, *use) + decided);
-    return hoverReply("**" + name + "**: the run did not reach this element");
+    if (use) return hoverReply(context, useText(context, *use) + decided);
+    return hoverReply(context, "**" + name + "**: the run did not reach this element");
   }
   // A loop's own variable: the index of a for, an attribute of a foreach.
   const bool loopVariable =
@@ -320,7 +337,7 @@ json hover(const FeatureContext& context, const PositionRequest& request) {
       if (loop.at.file == context.path && loop.at.offset == cursor.tagAt) {
         const std::string name =
             cursor.kind == Cursor::Kind::AttributeValue ? cursor.value : cursor.name;
-        return hoverReply("**" + name + "**: " + loopText(context, loop));
+        return hoverReply(context, "**" + name + "**: " + loopText(context, loop));
       }
     }
   }

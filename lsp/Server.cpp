@@ -191,6 +191,7 @@ Reply Server::request(const std::string& method, const json& params) {
   }
   if (method == "xmlpp/preview") return preview(params);
   if (method == "xmlpp/trace") return trace(params);
+  if (method == "xmlpp/commands") return commands(params);
   return feature(method, params);
 }
 
@@ -353,6 +354,36 @@ Reply Server::trace(const json& params) {
   const std::optional<std::string> path = pathOfUri(request->uri);
   if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
   return json{{"text", workspace_.trace(*path)}};
+}
+
+Reply Server::commands(const json& params) {
+  Expected<PositionRequest> request = readRequest(params, false);
+  const auto open = openDocument(request);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::optional<std::string> path = pathOfUri(request->uri);
+  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
+  Workspace::Choice choice = workspace_.choices(*path);
+  if (const json* select = member(params, "select")) {
+    if (!select->is_string()) return RpcError{rpc::kInvalidParams, "select is not a string"};
+    if (!workspace_.choose(choice.input, select->get<std::string>())) {
+      return RpcError{rpc::kInvalidParams, "no build command for " + choice.input + " writes " +
+                                               select->get<std::string>()};
+    }
+    choice = workspace_.choices(*path);
+    // The documents are run again by the chosen command at the next settle.
+    touch(request->uri);
+    const std::string input = workspace_.uriOf(choice.input);
+    if (input != request->uri && workspace_.document(input)) touch(input);
+  }
+  json list = json::array();
+  for (std::size_t i = 0; i < choice.commands.size(); ++i) {
+    const Command& command = *choice.commands[i];
+    list.push_back({{"output", command.output},
+                    {"directory", command.directory},
+                    {"arguments", command.arguments},
+                    {"used", choice.used == i}});
+  }
+  return json{{"input", choice.input}, {"commands", std::move(list)}};
 }
 
 Reply Server::feature(const std::string& method, const json& params) {

@@ -88,6 +88,9 @@ class Server {
   std::variant<TextDocument*, RpcError> openDocument(Expected<PositionRequest>& request);
   Reply preview(const json& params);
   Reply trace(const json& params);
+  // The build's commands for the document's input, the one used marked; with "select" (an
+  // output), makes that command the one used, and runs the document again.
+  Reply commands(const json& params);
   Reply feature(const std::string& method, const json& params);
 
   Workspace workspace_;

@@ -30,6 +30,14 @@ const std::string* stringMember(const nlohmann::json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
 }
 
+// A command's arguments read as the command line reads them; the options borrow its strings.
+Expected<Options> optionsOf(const Command& command) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : command.arguments)
+    argv.push_back(argument.c_str());
+  return parseOptions(static_cast<int>(argv.size()), argv.data());
+}
+
 }  // namespace
 
 std::string uriOfPath(const std::string& path) {
@@ -90,6 +98,16 @@ std::vector<Command> readCommandDatabase(std::string_view text) {
   return commands;
 }
 
+std::string Workspace::rooted(const std::string& path) const {
+  const bool relative = std::filesystem::path(path).is_relative() && !root_.empty();
+  return normalPath(relative ? root_ + "/" + path : path);
+}
+
+std::string Workspace::shownPath(const std::string& path) const {
+  if (!root_.empty() && path.starts_with(root_ + "/")) return path.substr(root_.size() + 1);
+  return path;
+}
+
 void Workspace::configure(const std::string& root, const nlohmann::json& options) {
   root_ = root;
   std::string database;
@@ -101,6 +119,12 @@ void Workspace::configure(const std::string& root, const nlohmann::json& options
     } else if (macros != options.end() && macros->is_object()) {
       for (const auto& [name, value] : macros->items()) {
         if (value.is_string()) defaultMacros_[name] = value.get<std::string>();
+      }
+    }
+    const auto chosen = options.find("commands");
+    if (chosen != options.end() && chosen->is_object()) {
+      for (const auto& [input, output] : chosen->items()) {
+        if (output.is_string()) chosen_[rooted(input)] = rooted(output.get<std::string>());
       }
     }
   }
@@ -158,16 +182,26 @@ void Workspace::refreshDatabase() {
       command.file = command.directory + "/" + command.file;
     }
     command.file = normalPath(command.file);
+    // The output names the command; without one in the entry, it is the command's own.
+    if (command.output.empty()) {
+      Expected<Options> options = optionsOf(command);
+      const std::vector<std::string_view> args =
+          options ? positionals(*options) : std::vector<std::string_view>{};
+      if (args.size() >= 2) command.output = args[1];
+    }
+    if (!command.output.empty() && command.output != "-") {
+      if (std::filesystem::path(command.output).is_relative()) {
+        command.output = command.directory + "/" + command.output;
+      }
+      command.output = normalPath(command.output);
+    }
   }
   scanned_ = false;
   readBy_.clear();
 }
 
 std::optional<Expected<RunSettings>> Workspace::parsed(const Command& command) {
-  std::vector<const char*> argv;
-  for (const std::string& argument : command.arguments)
-    argv.push_back(argument.c_str());
-  Expected<Options> options = parseOptions(static_cast<int>(argv.size()), argv.data());
+  Expected<Options> options = optionsOf(command);
   if (!options) return std::nullopt;
   const std::vector<std::string_view> args = positionals(*options);
   if (args.size() < 2 || args[0] == "-") return std::nullopt;
@@ -175,50 +209,83 @@ std::optional<Expected<RunSettings>> Workspace::parsed(const Command& command) {
                      kMaxServerFileBytes);
 }
 
-RunSettings Workspace::commandFor(const std::string& path, bool& fromCommand, Failure& unusable) {
-  refreshDatabase();
-  fromCommand = true;
-  for (const Command& command : commands_) {
-    if (command.file != path) continue;
-    if (std::optional<Expected<RunSettings>> run = parsed(command)) {
-      if (*run) return std::move(**run);
-      unusable = std::move(run->error());
+std::vector<const Command*> Workspace::commandsOf(const std::string& input) const {
+  std::vector<const Command*> own;
+  for (const Command& command : commands_)
+    if (command.file == input) own.push_back(&command);
+  return own;
+}
+
+std::optional<Workspace::Covering> Workspace::commandOfInput(const std::string& input) {
+  const std::vector<const Command*> own = commandsOf(input);
+  const auto chosen = chosen_.find(input);
+  std::optional<Covering> unusable;
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    // A chosen command is the only one tried; else the first that can be run.
+    if (chosen != chosen_.end() && own[i]->output != chosen->second) continue;
+    std::optional<Expected<RunSettings>> run = parsed(*own[i]);
+    if (!run) continue;
+    Covering covering;
+    covering.number = i + 1;
+    covering.of = own.size();
+    covering.command = own[i];
+    if (*run) {
+      covering.settings = std::move(**run);
+      return covering;
     }
+    covering.command = nullptr;
+    covering.unusable = std::move(run->error());
+    if (!unusable) unusable = std::move(covering);
   }
+  return unusable;
+}
+
+Workspace::Covering Workspace::commandFor(const std::string& path) {
+  refreshDatabase();
+  std::optional<Covering> own = commandOfInput(path);
+  if (own && own->command) return std::move(*own);
   if (!scanned_) {
     std::size_t count = 0;
+    std::set<std::string> inputs;
     for (const Command& command : commands_) {
+      if (!inputs.insert(command.file).second) continue;
       if (++count > kMaxScannedCommands) break;
       if (analyses_.contains(command.file)) continue;
-      std::optional<Expected<RunSettings>> run = parsed(command);
-      if (run && *run) {
+      std::optional<Covering> theirs = commandOfInput(command.file);
+      if (theirs && theirs->command) {
         keep(analyze(
-            setup_, **run, true, [this](const std::string& p) { return openText(p); },
-            interruptions_));
+                 setup_, theirs->settings, true,
+                 [this](const std::string& p) { return openText(p); }, interruptions_),
+             *theirs);
       }
     }
     // Only a scan that went through counts: an interrupted one goes on at the next run.
     scanned_ = true;
   }
-  if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
-    for (const Command& command : commands_) {
-      if (command.file != reader->second) continue;
-      std::optional<Expected<RunSettings>> run = parsed(command);
-      if (run && *run) return std::move(**run);
+  if (!own) {
+    if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
+      std::optional<Covering> theirs = commandOfInput(reader->second);
+      if (theirs && theirs->command) return std::move(*theirs);
     }
   }
-  fromCommand = false;
-  RunSettings alone;
-  alone.input = path;
-  alone.macros = defaultMacros_;
+  Covering alone;
+  if (own) alone.unusable = std::move(own->unusable);
+  alone.settings.input = path;
+  alone.settings.macros = defaultMacros_;
   if (!setup_.sourceDateEpoch.empty()) {
     Expected<std::time_t> time = parseSourceDateEpoch(setup_.sourceDateEpoch);
-    if (time) alone.fixedTime = *time;
+    if (time) alone.settings.fixedTime = *time;
   }
   return alone;
 }
 
-const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
+const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis, const Covering& covering) {
+  analysis->fromCommand = covering.command != nullptr;
+  if (covering.command) {
+    analysis->commandOutput = covering.command->output;
+    analysis->commandNumber = covering.number;
+    analysis->commandCount = covering.of;
+  }
   const Analysis& kept = *analysis;
   if (kept.fromCommand) {
     for (const std::string& file : kept.loadedFiles)
@@ -229,31 +296,55 @@ const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis) {
 }
 
 const Analysis& Workspace::run(const std::string& path) {
-  bool fromCommand = false;
-  Failure unusable;
-  const RunSettings command = commandFor(path, fromCommand, unusable);
+  Covering covering = commandFor(path);
   std::unique_ptr<Analysis> analysis = analyze(
-      setup_, command, fromCommand, [this](const std::string& p) { return openText(p); },
-      interruptions_);
-  if (unusable) {
+      setup_, covering.settings, covering.command != nullptr,
+      [this](const std::string& p) { return openText(p); }, interruptions_);
+  if (covering.unusable) {
     // The build's command for this file cannot be run here (a macros file that cannot be read):
     // the file was run on its own, and the document says so at its start.
-    Diagnostic& note = analysis->diagnostics.emplace_back(std::move(*unusable));
+    Diagnostic& note = analysis->diagnostics.emplace_back(std::move(*covering.unusable));
     note.severity = Severity::Warning;
     note.message = "the build's command for this file is not used: " + note.message;
     if (note.systemError != 0) note.message += std::string(": ") + std::strerror(note.systemError);
     note.locations = {};
   }
-  return keep(std::move(analysis));
+  return keep(std::move(analysis), covering);
+}
+
+Workspace::Choice Workspace::choices(const std::string& path) {
+  refreshDatabase();
+  Choice choice;
+  choice.input = path;
+  if (commandsOf(path).empty()) {
+    commandFor(path);  // learns which input reads the file
+    if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
+      choice.input = reader->second;
+    }
+  }
+  choice.commands = commandsOf(choice.input);
+  if (const std::optional<Covering> used = commandOfInput(choice.input); used && used->number) {
+    choice.used = used->command ? std::optional(used->number - 1) : std::nullopt;
+  }
+  return choice;
+}
+
+bool Workspace::choose(const std::string& input, const std::string& output) {
+  const std::string wanted = rooted(output);
+  for (const Command* command : commandsOf(input)) {
+    if (command->output == wanted) {
+      chosen_[input] = wanted;
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string Workspace::trace(const std::string& path) {
-  bool fromCommand = false;
-  Failure unusable;
-  const RunSettings command = commandFor(path, fromCommand, unusable);
+  const Covering covering = commandFor(path);
   return traceRun(
-      setup_, command, fromCommand, [this](const std::string& p) { return openText(p); },
-      interruptions_);
+      setup_, covering.settings, covering.command != nullptr,
+      [this](const std::string& p) { return openText(p); }, interruptions_);
 }
 
 const Analysis* Workspace::latestFor(const std::string& path) const {

@@ -347,12 +347,13 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   EXPECT_NE(shown.find("- `0` from a loop at main.xml:7\n- `1` from a loop"), std::string::npos)
       << shown;
   // A loop variable's definition is its loop; references without a context leave out the
-  // declaration (the define): two uses.
+  // declaration (the define): three uses, one on the included file's root.
   sent = server.send(request("textDocument/definition", mainUri, 6, 52));
   ASSERT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
   EXPECT_EQ(sent.at(0)["result"][0]["range"]["start"], json({{"line", 6}, {"character", 3}}));
   sent = server.send(request("textDocument/references", mainUri, 4, 12));
-  EXPECT_EQ(sent.at(0)["result"].size(), 2u) << sent.at(0);
+  ASSERT_EQ(sent.at(0)["result"].size(), 3u) << sent.at(0);
+  EXPECT_EQ(sent.at(0)["result"][1]["range"]["start"], json({{"line", 0}, {"character", 9}}));
   sent = server.send(request("textDocument/definition", mainUri, 3, 17));
   // The fragment put is the one defined before the xmlput, not the later one of the same name.
   EXPECT_EQ(sent.at(0)["result"].size(), 1u) << sent.at(0);
@@ -482,7 +483,8 @@ TEST(LspServer, MacroCompletionOffersTheNamesInScopeAtTheTag) {
   // The macro an ifdef names is shown on hover over its value.
   const std::vector<json> sent = server.send(request("textDocument/hover", uri, 4, 16));
   EXPECT_EQ(sent.at(0)["result"]["contents"]["value"],
-            "**NOPE**\n- undefined here\n\n<ifdef>: not taken")
+            "**NOPE**\n- undefined here\n\n<ifdef>: not taken\n\n---\n"
+            "run on its own: no build command reads this file")
       << sent.at(0);
 }
 
@@ -599,6 +601,81 @@ TEST(LspServer, ChoosesTheCommandDatabase) {
             "xmlpp: couldn't read " + dir.path().string() +
                 "/missing.json: No such file or directory: each file runs on its own, without "
                 "the build's macros");
+}
+
+// Three commands make main.xml (the last names its output only in its arguments): the first is
+// used unless the "commands" option or an xmlpp/commands request picks another, asked from the
+// input or from the file it includes; hover tells which was used.
+TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
+  struct Case {
+    json options;
+    std::string askedFrom;  // the document the request names
+    std::string select;     // none: only the list is asked for
+    std::string board;      // the value the run gave $(BOARD)
+    std::size_t used;
+    std::string hover;
+  } cases[] = {
+      {json::object(), "main.xml", "", "a", 0, "(1 of 3 commands for that input)"},
+      {{{"commands", {{"main.xml", "out/b.xml"}}}}, "main.xml", "", "b", 1, "(2 of 3"},
+      {json::object(), "main.xml", "out/c.xml", "c", 2, "(3 of 3"},
+      {json::object(), "part.xml", "out/b.xml", "b", 1, "(2 of 3"},
+      {json::object(), "main.xml", "out/z.xml", "a", 0, "(1 of 3"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir("lsp-choice");
+    const std::string root = dir.path().string();
+    std::filesystem::create_directories(dir.path() / "variants");
+    std::ofstream(dir.path() / "main.xml")
+        << "<x v=\"$(BOARD)\">\n<include filename=\"part.xml\"/>\n</x>\n";
+    std::ofstream(dir.path() / "part.xml") << "<p b=\"$(BOARD)\"/>\n";
+    json database = json::array();
+    for (const std::string board : {"a", "b", "c"}) {
+      json entry = {
+          {"directory", root},
+          {"file", "main.xml"},
+          {"arguments", {"xmlpp", "main.xml", "out/" + board + ".xml", "BOARD=" + board}}};
+      if (board != "c") entry["output"] = root + "/out/" + board + ".xml";
+      database.push_back(entry);
+    }
+    std::ofstream(dir.path() / "variants" / "xmlpp_commands.json") << database;
+    TestServer server(ServerSetup{"/usr", ""});
+    server.initialize({{"rootUri", uriOfPath(root)}, {"initializationOptions", c.options}});
+    const std::string mainUri = uriOfPath(root + "/main.xml");
+    const std::string askedUri = uriOfPath(root + "/" + c.askedFrom);
+    server.send(openMessage(mainUri, readFile(dir.path() / "main.xml")));
+    if (c.askedFrom != "main.xml") {
+      server.send(openMessage(askedUri, readFile(dir.path() / c.askedFrom)));
+    }
+    json ask = request("xmlpp/commands", askedUri, 0, 0);
+    if (!c.select.empty()) ask["params"]["select"] = c.select;
+    const std::vector<json> answer = server.send(ask);
+    const std::string what = c.askedFrom + " " + c.select;
+    if (c.select == "out/z.xml") {
+      EXPECT_EQ(errorCode(answer), rpc::kInvalidParams) << what;
+    } else {
+      const json& result = answer.at(0)["result"];
+      EXPECT_EQ(result["input"], root + "/main.xml") << what;
+      ASSERT_EQ(result["commands"].size(), 3u) << result;
+      for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(result["commands"][i]["output"], root + "/out/" + "abc"[i] + ".xml") << result;
+        EXPECT_EQ(result["commands"][i]["used"], i == c.used) << what << result;
+      }
+    }
+    std::vector<json> sent = server.send(request("xmlpp/preview", mainUri, 0, 0));
+    EXPECT_EQ(sent.at(0)["result"]["text"],
+              "<x v=\"" + c.board + "\">\n  <p b=\"" + c.board + "\" />\n</x>\n")
+        << what;
+    for (const std::string file : {"main.xml", "part.xml"}) {
+      server.send(openMessage(uriOfPath(root + "/" + file), readFile(dir.path() / file)));
+      sent = server.send(request("textDocument/hover", uriOfPath(root + "/" + file), 0, 8));
+      const std::string shown = sent.at(0)["result"]["contents"]["value"];
+      EXPECT_NE(shown.find("`" + c.board + "` from the macro list"), std::string::npos) << shown;
+      EXPECT_NE(shown.find(c.hover), std::string::npos) << what << shown;
+      EXPECT_NE(shown.find("build's command for `out/" + c.board + ".xml`"), std::string::npos)
+          << shown;
+      EXPECT_EQ(shown.find("from `main.xml`") != std::string::npos, file == "part.xml") << shown;
+    }
+  }
 }
 
 namespace {

@@ -160,6 +160,8 @@ Failure IncludeDefinitions::entered(const Step& step, XMLElement* root, std::siz
   scope_.defineMacrosAttribute(directive, step.context->sourceFile);
   std::vector<Unresolved> own;
   if (Failure failure = scope_.expandAttributes(root, frame, file, own)) return failure;
+  // The root's values are expanded here rather than by the walk, which starts at its children.
+  if (scope_.listener && file) scope_.listener->reached(*root, *file, scope_.macros);
   // The root is written out unless it is unwrapped.
   const bool written = root->name() != kEnvelope && !directive->hasAttribute(attr::kNoRoot);
   if (textOf(root)) {
