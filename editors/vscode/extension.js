@@ -1,7 +1,9 @@
 'use strict';
 // Starts `xmlpp --lsp` for XML files and connects it to VS Code through vscode-languageclient.
-// The settings xmlpp.path, xmlpp.commandDatabase and xmlpp.macros choose the executable and what
-// the server is told at start (its initializationOptions); changing one restarts the server.
+// The settings xmlpp.path, xmlpp.commandDatabase, xmlpp.macros and xmlpp.commands choose the
+// executable and what the server is told at start (its initializationOptions); changing one
+// restarts the server. The command xmlpp.selectCommand picks, among the build's commands for the
+// active file's input, the one the server runs it by.
 
 const path = require('path');
 const vscode = require('vscode');
@@ -32,6 +34,7 @@ function clientSettings(config, folder) {
     initializationOptions: {
       commandDatabase: resolvePath(config.get('commandDatabase'), folder),
       macros: config.get('macros') || '',
+      commands: config.get('commands') || {},
     },
   };
 }
@@ -66,7 +69,33 @@ async function stopClient() {
   }
 }
 
+// Lists the build's commands for the active file's input and makes the one picked the one used.
+async function selectCommand() {
+  const active = vscode.window.activeTextEditor;
+  if (!client || !active) {
+    return;
+  }
+  const textDocument = { uri: active.document.uri.toString() };
+  const list = await client.sendRequest('xmlpp/commands', { textDocument });
+  if (list.commands.length === 0) {
+    vscode.window.showInformationMessage('xmlpp: no build command reads this file; it runs on its own');
+    return;
+  }
+  const items = list.commands.map((command) => ({
+    label: command.output,
+    description: command.used ? '(used)' : '',
+    detail: command.arguments.join(' '),
+  }));
+  const picked = await vscode.window.showQuickPick(items, {
+    placeHolder: `The build command to run ${list.input} by`,
+  });
+  if (picked) {
+    await client.sendRequest('xmlpp/commands', { textDocument, select: picked.label });
+  }
+}
+
 function activate(context) {
+  context.subscriptions.push(vscode.commands.registerCommand('xmlpp.selectCommand', selectCommand));
   context.subscriptions.push(
     vscode.workspace.onDidChangeConfiguration(async (event) => {
       if (event.affectsConfiguration('xmlpp')) {

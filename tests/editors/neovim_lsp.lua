@@ -4,7 +4,9 @@
 -- docs/editors.md is loaded before this script and starts the client when an XML file opens.
 -- Checked: the diagnostics and their file, line and related include; hover on a reference and on
 -- an if; go to definition of an include's file and of an xmlput's fragment; completion after
--- "<"; and, after Neovim's incremental edits, that the server's preview is the tool's output.
+-- "<"; after Neovim's incremental edits, that the server's preview is the tool's output; and that
+-- hover names the command used, of the two for main.xml, and :XmlppCommand picks the other.
+-- With XMLPP_NEOVIM_CASE=no-database (a project without a database): the editor is told so.
 --
 -- Each check prints "ok: WHAT" or "FAIL: WHAT: DETAIL"; a check of a capability the server does
 -- not announce prints "XFAIL (server lacks CAPABILITY): WHAT" instead and does not fail the run.
@@ -37,6 +39,12 @@ end
 local root = vim.fn.getcwd()
 local function uri(name)
   return vim.uri_from_fname(root .. '/' .. name)
+end
+
+-- Every window/showMessage the server sent.
+local messages = {}
+vim.lsp.handlers['window/showMessage'] = function(_, result)
+  table.insert(messages, result)
 end
 
 -- Every publishDiagnostics, as the server sent it, besides what the client makes of it.
@@ -202,8 +210,52 @@ local function run()
     and not written:find('<cpu', 1, true), written)
   check("the preview of the edited buffers is the tool's output",
     preview and preview.text == written, { preview = preview or err, written = written })
+
+  -- Two commands make main.xml: the first is used, and hover says which.
+  local board = find(main, '$(BOARD)', 2)
+  result, err = request(main, 'textDocument/hover', board)
+  text = result and result.contents and (result.contents.value or result.contents) or err
+  check('hover names the command used, of two', type(text) == 'string' and
+    text:find("build's command for `variants/board.xml` (1 of 2", 1, true), text, 'hoverProvider')
+  -- :XmlppCommand offers both, the first marked, and the second picked is used from then on.
+  local offered
+  vim.ui.select = function(items, options, choose)
+    offered = vim.tbl_map(options.format_item, items)
+    choose(items[2], 2)
+  end
+  vim.cmd('XmlppCommand')
+  vim.wait(10000, function()
+    return offered ~= nil
+  end, 20)
+  check(':XmlppCommand offers both commands', vim.deep_equal(offered, {
+    root .. '/variants/board.xml (used)', root .. '/variants/evb1.xml' }), offered)
+  for _ = 1, 100 do
+    result, err = request(main, 'textDocument/hover', board)
+    text = result and result.contents and (result.contents.value or result.contents) or err
+    if type(text) == 'string' and text:find('(2 of 2', 1, true) then
+      break
+    end
+    vim.wait(50)
+  end
+  check('the picked command is used: its macros and its name on hover', type(text) == 'string'
+    and text:find('`evb1` from the macro list', 1, true)
+    and text:find("build's command for `variants/evb1.xml` (2 of 2", 1, true), text)
 end
 
-local ok, err = pcall(run)
+-- A project without a command database: the editor shows a message saying so.
+local function runWithoutDatabase()
+  vim.cmd('edit main.xml')
+  local main = vim.api.nvim_get_current_buf()
+  check('a client attaches to main.xml', attached(main), clientsOf(main))
+  vim.wait(10000, function()
+    return #messages > 0
+  end, 20)
+  local shown = messages[1] or {}
+  check('the editor is told there is no command database', type(shown.message) == 'string'
+    and shown.message:find('no command database (xmlpp_commands.json) in ' .. root, 1, true)
+    and shown.type == 2, messages)
+end
+
+local ok, err = pcall(vim.env.XMLPP_NEOVIM_CASE == 'no-database' and runWithoutDatabase or run)
 check('the script ran to its end', ok, err)
 finish()

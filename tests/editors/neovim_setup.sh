@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Neovim setup of docs/editors.md: both Lua blocks are valid Lua, and the one for the
-# installed Neovim (vim.lsp.start from 0.8 on, else the 0.7 form), run headless, starts one
+# The Neovim setup of docs/editors.md: its three Lua blocks (two setups and the :XmlppCommand
+# command) are valid Lua, and the setup for the installed Neovim (vim.lsp.start from 0.8 on, else the 0.7 form), run headless, starts one
 # `xmlpp --lsp` for the XML files opened (a stand-in server found as xmlpp on PATH records what
 # it gets), with the documented initialization options, and none for other files. Skipped
 # (status 77) without nvim.
@@ -24,9 +24,9 @@ fail() {
 # The Lua blocks, in the order the page shows them.
 awk -v dir="$work" '/^```lua$/ { n++; on = 1; next } /^```$/ { on = 0 }
   on { print > (dir "/setup" n ".lua") }' "$source_dir/docs/editors.md"
-[ -f "$work/setup1.lua" ] && [ -f "$work/setup2.lua" ] && [ ! -e "$work/setup3.lua" ] ||
-  fail "docs/editors.md does not hold two Lua blocks"
-for block in setup1 setup2; do
+[ -f "$work/setup3.lua" ] && [ ! -e "$work/setup4.lua" ] ||
+  fail "docs/editors.md does not hold three Lua blocks"
+for block in setup1 setup2 setup3; do
   nvim --headless -u NONE -c "lua local ok, err = loadfile('$work/$block.lua')
     if not ok then io.stderr:write(err .. '\n') vim.cmd('cquit 1') end" -c 'qall!' \
     >"$work/log" 2>&1 || fail "$block.lua (docs/editors.md) is not valid Lua"
@@ -46,7 +46,8 @@ wait_opened="lua vim.wait(10000, function()
   end, 50)"
 (cd "$work/project" && PATH="$work/bin:$PATH" nvim --headless -u NONE -c 'filetype on' \
   -c "lua if vim.lsp.start then dofile('$work/setup1.lua') else dofile('$work/setup2.lua') end" \
-  -c 'edit a.xml' -c 'split c.txt' -c 'split b.xml' -c "$wait_opened" -c 'qall!') \
+  -c "luafile $work/setup3.lua" -c 'edit a.xml' -c 'split c.txt' -c 'split b.xml' \
+  -c "$wait_opened" -c 'qall!') \
   >"$work/log" 2>&1 || fail "nvim with the setup"
 
 python3 - "$FAKE_LSP_RECORD" "$project" >"$work/log" 2>&1 <<'PYTHON' || fail "what the server got"

@@ -13,7 +13,7 @@ const path = require('node:path');
 const test = require('node:test');
 
 // The stand-ins: settings and a workspace folder the test sets, and a record of the clients.
-const editor = { settings: {}, folders: undefined, listeners: [], clients: [] };
+const editor = { settings: {}, folders: undefined, listeners: [], clients: [], commands: {} };
 
 class FakeClient {
   constructor(id, name, serverOptions, clientOptions) {
@@ -28,9 +28,32 @@ class FakeClient {
     this.stopped += 1;
     return Promise.resolve();
   }
+  // The server's answers to xmlpp/commands: the list the test sets, every request recorded.
+  sendRequest(method, params) {
+    this.requests = [...(this.requests || []), { method, params }];
+    return Promise.resolve(editor.commandList);
+  }
 }
 
 const fakeVscode = {
+  commands: {
+    registerCommand: (name, run) => {
+      editor.commands[name] = run;
+      return { dispose() {} };
+    },
+  },
+  window: {
+    get activeTextEditor() {
+      return editor.active && { document: { uri: { toString: () => editor.active } } };
+    },
+    showQuickPick: (items, options) => {
+      editor.shown = { items, options };
+      return Promise.resolve(items[editor.pick]);
+    },
+    showInformationMessage: (message) => {
+      editor.shown = { message };
+    },
+  },
   workspace: {
     get workspaceFolders() {
       return editor.folders && editor.folders.map((folder) => ({ uri: { fsPath: folder } }));
@@ -57,7 +80,7 @@ const extension = require('../extension.js');
 const manifest = JSON.parse(fs.readFileSync(path.join(__dirname, '..', 'package.json'), 'utf8'));
 
 function reset(settings, folders) {
-  Object.assign(editor, { settings, folders, listeners: [], clients: [] });
+  Object.assign(editor, { settings, folders, listeners: [], clients: [], commands: {} });
 }
 
 async function activate() {
@@ -72,6 +95,7 @@ test('starts <xmlpp.path> --lsp on stdio for XML files, the settings as options'
       path: '/opt/xmlpp/bin/xmlpp',
       commandDatabase: '${workspaceFolder}/build/xmlpp_commands.json',
       macros: 'A=1;B=2',
+      commands: { 'config.xml': 'build/evb1.xml' },
     },
     ['/home/me/board', '/home/me/other'],
   );
@@ -84,6 +108,7 @@ test('starts <xmlpp.path> --lsp on stdio for XML files, the settings as options'
   assert.deepEqual(client.clientOptions.initializationOptions, {
     commandDatabase: '/home/me/board/build/xmlpp_commands.json',
     macros: 'A=1;B=2',
+    commands: { 'config.xml': 'build/evb1.xml' },
   });
   const languages = client.clientOptions.documentSelector.map((selector) => selector.language);
   assert.deepEqual([...new Set(languages)], ['xml']);
@@ -94,7 +119,11 @@ test('without settings: xmlpp from PATH, no database, no macros', async () => {
   await activate();
   const [client] = editor.clients;
   assert.equal(client.serverOptions.run.command, 'xmlpp');
-  assert.deepEqual(client.clientOptions.initializationOptions, { commandDatabase: '', macros: '' });
+  assert.deepEqual(client.clientOptions.initializationOptions, {
+    commandDatabase: '',
+    macros: '',
+    commands: {},
+  });
 });
 
 test('a database path: relative to the first folder, kept as given without one', () => {
@@ -130,13 +159,54 @@ test('a change of an xmlpp setting restarts the server with the new settings', a
   assert.equal(second.stopped, 1);
 });
 
-test('the manifest: activation on XML, the three settings with their defaults', () => {
-  assert.deepEqual(manifest.activationEvents, ['onLanguage:xml']);
+test('choosing the build command: the list shown, the one picked sent back', async () => {
+  reset({}, ['/ws']);
+  await activate();
+  const choose = editor.commands['xmlpp.selectCommand'];
+  const uri = 'file:///ws/config.xml';
+  editor.active = uri;
+  const commands = ['a', 'b'].map((board, i) => ({
+    output: `/ws/build/${board}.xml`,
+    arguments: ['xmlpp', 'config.xml', `${board}.xml`],
+    used: i === 0,
+  }));
+  editor.commandList = { input: '/ws/config.xml', commands };
+  const cases = [
+    { pick: 1, sent: [{ textDocument: { uri } }, { textDocument: { uri }, select: '/ws/build/b.xml' }] },
+    { pick: undefined, sent: [{ textDocument: { uri } }] },
+  ];
+  for (const { pick, sent } of cases) {
+    editor.clients[0].requests = [];
+    editor.pick = pick;
+    await choose();
+    assert.deepEqual(editor.clients[0].requests, sent.map((params) => ({ method: 'xmlpp/commands', params })));
+  }
+  assert.deepEqual(
+    editor.shown.items.map((item) => [item.label, item.description, item.detail]),
+    [
+      ['/ws/build/a.xml', '(used)', 'xmlpp config.xml a.xml'],
+      ['/ws/build/b.xml', '', 'xmlpp config.xml b.xml'],
+    ],
+  );
+  // A file no command reads: said, nothing picked.
+  editor.commandList = { input: '/ws/config.xml', commands: [] };
+  editor.clients[0].requests = [];
+  await choose();
+  assert.match(editor.shown.message, /no build command reads this file/);
+  assert.equal(editor.clients[0].requests.length, 1);
+});
+
+test('the manifest: activation on XML and the command, the settings with their defaults', () => {
+  assert.deepEqual(manifest.activationEvents, ['onLanguage:xml', 'onCommand:xmlpp.selectCommand']);
+  assert.deepEqual(
+    manifest.contributes.commands.map((command) => command.command),
+    Object.keys(editor.commands),
+  );
   assert.ok(fs.existsSync(path.join(__dirname, '..', manifest.main)));
   const properties = manifest.contributes.configuration.properties;
   assert.deepEqual(
     Object.fromEntries(Object.entries(properties).map(([key, value]) => [key, value.default])),
-    { 'xmlpp.path': 'xmlpp', 'xmlpp.commandDatabase': '', 'xmlpp.macros': '' },
+    { 'xmlpp.path': 'xmlpp', 'xmlpp.commandDatabase': '', 'xmlpp.macros': '', 'xmlpp.commands': {} },
   );
   assert.deepEqual(Object.keys(manifest.dependencies), ['vscode-languageclient']);
   if (process.env.XMLPP_VERSION) {
