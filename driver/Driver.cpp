@@ -251,9 +251,14 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
   if (!failure) failure = writeResults(preprocessor, settings, options, files);
   for (std::size_t i = told; i < preprocessor.warnings().size(); ++i)
     reporter.add(preprocessor.warnings()[i], texts);
-  if (!failure && options.fix) {
-    failure =
-        fixFiles(preprocessor.warnings(), settings.input, settings.includeDirs, options.fixDiff);
+  if (options.fix) {
+    // A run that failed still repairs what it found for certain before it stopped (a misspelled
+    // attribute can be why a directive misses a required one), the failing finding too.
+    std::vector<Diagnostic> found = preprocessor.warnings();
+    if (failure) found.push_back(*failure);
+    Failure fixed = fixFiles(found, settings.input, settings.includeDirs, options.fixDiff);
+    if (fixed && failure) reporter.add(*fixed, texts);
+    if (!failure) failure = std::move(fixed);
   }
   if (!failure) return 0;
   reporter.add(*failure, texts);

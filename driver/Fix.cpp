@@ -67,17 +67,23 @@ std::string applyFixes(std::string_view text, std::vector<FixIt> fixes) {
 std::string unifiedDiff(const std::string& path, std::string_view before, std::string_view after) {
   const TextLines old(before), now(after);
   std::string diff = "--- " + path + "\n+++ " + path + "\n";
+  // A line with its own line break, so that patch(1) applies the diff to CR LF files too; a last
+  // line without one is marked so, as diff(1) does.
+  auto lineOf = [](std::string_view text, const TextLines& lines, std::size_t line) {
+    const std::size_t from = lines.lineStart(line);
+    const std::size_t to = line + 1 < lines.lineCount() ? lines.lineStart(line + 1) : text.size();
+    std::string shown(text.substr(from, to - from));
+    if (!shown.ends_with('\n')) shown += "\n\\ No newline at end of file\n";
+    return shown;
+  };
   // Fixes rename within a line, so the two texts have the same lines, line for line.
   const std::size_t count = std::min(old.lineCount(), now.lineCount());
   for (std::size_t line = 0; line < count; ++line) {
-    const std::string_view a =
-        before.substr(old.lineStart(line), old.lineEnd(line) - old.lineStart(line));
-    const std::string_view b =
-        after.substr(now.lineStart(line), now.lineEnd(line) - now.lineStart(line));
+    const std::string a = lineOf(before, old, line);
+    const std::string b = lineOf(after, now, line);
     if (a == b) continue;
     const std::string number = std::to_string(line + 1);
-    diff += "@@ -" + number + ",1 +" + number + ",1 @@\n-" + std::string(a) + "\n+" +
-            std::string(b) + "\n";
+    diff += "@@ -" + number + ",1 +" + number + ",1 @@\n-" + a + "+" + b;
   }
   return diff;
 }

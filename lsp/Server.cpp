@@ -370,10 +370,9 @@ Reply Server::commands(const json& params) {
                                                select->get<std::string>()};
     }
     choice = workspace_.choices(*path);
-    // The documents are run again by the chosen command at the next settle.
+    // Run again by the chosen command at the next settle; the run publishes the diagnostics of
+    // every file it reads, the input's too.
     touch(request->uri);
-    const std::string input = workspace_.uriOf(choice.input);
-    if (input != request->uri && workspace_.document(input)) touch(input);
   }
   json list = json::array();
   for (std::size_t i = 0; i < choice.commands.size(); ++i) {

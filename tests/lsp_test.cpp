@@ -676,6 +676,25 @@ TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
       EXPECT_EQ(shown.find("from `main.xml`") != std::string::npos, file == "part.xml") << shown;
     }
   }
+  // A command that cannot be run here (its macros file is missing) is listed, but not used.
+  TempDir dir("lsp-choice");
+  const std::string root = dir.path().string();
+  std::ofstream(dir.path() / "main.xml") << "<x/>\n";
+  std::ofstream(dir.path() / "xmlpp_commands.json") << json::array(
+      {{{"directory", root},
+        {"file", "main.xml"},
+        {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}}}});
+  TestServer server(ServerSetup{"/usr", ""});
+  server.initialize({{"rootUri", uriOfPath(root)}});
+  const std::string uri = uriOfPath(root + "/main.xml");
+  server.send(openMessage(uri, "<x/>\n"));
+  const std::vector<json> sent = server.send(request("xmlpp/commands", uri, 0, 0));
+  EXPECT_EQ(
+      sent.at(0)["result"]["commands"],
+      json::array({{{"output", root + "/out.xml"},
+                    {"directory", root},
+                    {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}},
+                    {"used", false}}}));
 }
 
 namespace {
