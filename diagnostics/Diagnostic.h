@@ -48,13 +48,16 @@ constexpr std::size_t shownPlaces(std::size_t count) {
 }
 
 // A replacement that repairs what a finding reports: in `file`, the bytes of line `line` (from 0)
-// from column `column` up to `endColumn` (bytes from 1, the end excluded) become `text`.
+// from column `column` up to `endColumn` (bytes from 1, the end excluded) become `text`. A fix
+// that is not certain (a reference near a defined name, which another build may define) is
+// offered, for the user to confirm, and never applied by --fix.
 struct FixIt {
   std::string file;
   std::int32_t line = 0;
   std::int32_t column = 0;
   std::int32_t endColumn = 0;
   std::string text;
+  bool certain = true;
 };
 
 struct Diagnostic {

@@ -93,7 +93,7 @@ Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& 
   std::map<std::string, std::vector<FixIt>> byFile;
   for (const Diagnostic& diagnostic : diagnostics) {
     for (const FixIt& fix : diagnostic.fixes)
-      byFile[fix.file].push_back(fix);
+      if (fix.certain) byFile[fix.file].push_back(fix);
   }
   const fs::path folder = normal(input == "-" ? "." : input).parent_path();
   std::vector<fs::path> dirs;

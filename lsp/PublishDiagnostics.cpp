@@ -104,7 +104,7 @@ json codeActions(const FeatureContext& context, const PositionRequest&) {
     if (changes.empty()) continue;
     actions.push_back({{"title", "Write " + diagnostic.fixes.front().text},
                        {"kind", "quickfix"},
-                       {"isPreferred", true},
+                       {"isPreferred", diagnostic.fixes.front().certain},
                        {"edit", {{"changes", std::move(changes)}}}});
   }
   return actions;

@@ -396,13 +396,17 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
 
 // A finding with a certain repair is offered as a quick fix whose edit is the repair, its range
 // in UTF-16 units: a misspelled directive's two tags, an attribute after a four-byte character.
-TEST(LspServer, CodeActionsRepairCertainFindings) {
+TEST(LspServer, CodeActionsRepairFindings) {
   TempDir dir("lsp-fix");
   const std::string root = dir.path().string();
   const std::string text =
       "<r>\n  <Define name=\"X\" value=\"1\"></Define>\n  <ifdef v=\"\xF0\x9F\x98\x80\" "
-      "nmae=\"X\"/>\n</r>\n";
+      "nmae=\"X\"/>\n  <u v=\"$(BORD)\"/>\n</r>\n";
   std::ofstream(dir.path() / "main.xml") << text;
+  std::ofstream(dir.path() / "xmlpp_commands.json")
+      << json::array({{{"directory", root},
+                       {"file", "main.xml"},
+                       {"arguments", {"xmlpp", "main.xml", "out.xml", "BOARD=1"}}}});
   TestServer server(ServerSetup{"/usr", ""});
   server.initialize({{"rootUri", uriOfPath(root)}});
   const std::string uri = uriOfPath(root + "/main.xml");
@@ -413,7 +417,7 @@ TEST(LspServer, CodeActionsRepairCertainFindings) {
                             {"end", {{"line", 4}, {"character", 0}}}};
   ask["params"]["context"] = {{"diagnostics", json::array()}};
   const json actions = server.send(ask).at(0)["result"];
-  ASSERT_EQ(actions.size(), 2u) << actions;
+  ASSERT_EQ(actions.size(), 3u) << actions;
   const auto edit = [](int line, int from, int to, const char* text) {
     return json{{"range",
                  {{"start", {{"line", line}, {"character", from}}},
@@ -425,6 +429,10 @@ TEST(LspServer, CodeActionsRepairCertainFindings) {
   EXPECT_EQ(actions[0]["edit"]["changes"][uri],
             json::array({edit(1, 3, 9, "define"), edit(1, 31, 37, "define")}));
   EXPECT_EQ(actions[1]["edit"]["changes"][uri], json::array({edit(2, 16, 20, "name")}));
+  EXPECT_EQ(actions[0]["isPreferred"], true);
+  // A reference near a defined name: offered, not preferred (another build may define it).
+  EXPECT_EQ(actions[2]["edit"]["changes"][uri], json::array({edit(3, 10, 14, "BOARD")}));
+  EXPECT_EQ(actions[2]["isPreferred"], false);
 }
 
 TEST(LspServer, EditsThatArriveTogetherAreRunOnce) {

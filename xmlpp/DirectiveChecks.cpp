@@ -156,11 +156,17 @@ Failure DirectiveChecks::checkDirective(const Step& step, const Directive& direc
           scope_.env.expandWithSystemMacros(attributeText(step.element, attr::kFilename));
       if (name && name->find(u.reference) == std::string::npos) continue;
     }
-    auto [check, suggestion] = scope_.unresolvedCheck(u.reference, Check::UnresolvedInDirective);
+    auto [check, suggestion, near] =
+        scope_.unresolvedCheck(u.reference, Check::UnresolvedInDirective);
+    std::vector<FixIt> fixes;
+    if (!near.empty()) {
+      fixes = scope_.renamingReference(*step.element, u.attribute, u.reference, near);
+    }
     if (Failure failure = scope_.found(step, check,
                                        "unresolved " + u.reference + " in attribute " +
                                            std::string(u.attribute) + " of " + tag(directive.name) +
-                                           ": the directive reads it as written" + suggestion)) {
+                                           ": the directive reads it as written" + suggestion,
+                                       std::move(fixes))) {
       return failure;
     }
   }

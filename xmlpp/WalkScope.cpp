@@ -26,15 +26,81 @@ Diagnostic WalkScope::tooLong(const XMLElement& element, std::string_view attrib
   return failAt(at, frame, std::move(message));
 }
 
-std::pair<Check, std::string> WalkScope::unresolvedCheck(std::string_view reference, Check plain) {
+WalkScope::UnresolvedCheck WalkScope::unresolvedCheck(std::string_view reference, Check plain) {
   if (!findings.on(Check::MisspelledMacro) || !reference.starts_with("$(") ||
       !reference.ends_with(")")) {
-    return {plain, {}};
+    return {plain, {}, {}};
   }
   const std::string_view name = reference.substr(2, reference.size() - 3);
   const std::string_view near = nearestName(name, macros.nearNames());
-  if (near.empty()) return {plain, {}};
-  return {Check::MisspelledMacro, "; did you mean $(" + std::string(near) + ")?"};
+  if (near.empty()) return {plain, {}, {}};
+  return {Check::MisspelledMacro, "; did you mean $(" + std::string(near) + ")?",
+          std::string(near)};
+}
+
+namespace {
+
+// The start tag whose name begins `rest` (a view into a text the document read), up to its ">"
+// (the first outside a quoted value); none when it does not end.
+std::optional<std::string_view> startTagAt(std::string_view rest) {
+  char quote = 0;
+  for (std::size_t end = 0; end < rest.size(); ++end) {
+    const char c = rest[end];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return rest.substr(0, end);
+    }
+  }
+  return std::nullopt;
+}
+
+// The value of `attribute` as written in a start tag (without its quotes), or none.
+std::optional<std::string_view> writtenValue(std::string_view tag, std::string_view attribute) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  std::size_t at = tag.find_first_of(kBlanks);
+  while (at != std::string_view::npos) {
+    const std::size_t name = tag.find_first_not_of(kBlanks, at);
+    if (name == std::string_view::npos) return std::nullopt;
+    const std::size_t equals = tag.find('=', name);
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::size_t quote = tag.find_first_not_of(kBlanks, equals + 1);
+    if (quote == std::string_view::npos || (tag[quote] != '"' && tag[quote] != '\'')) {
+      return std::nullopt;
+    }
+    const std::size_t close = tag.find(tag[quote], quote + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view written = tag.substr(name, equals - name);
+    written = written.substr(0, written.find_last_not_of(kBlanks) + 1);
+    if (written == attribute) return tag.substr(quote + 1, close - quote - 1);
+    at = close + 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<FixIt> WalkScope::renamingReference(const XMLElement& element,
+                                                std::string_view attribute,
+                                                std::string_view reference,
+                                                std::string_view near) const {
+  const std::optional<XMLDocument::TextPlace> place = doc.placeAt(element.name().data());
+  if (!place || !place->rest.starts_with(element.name())) return {};
+  const std::optional<std::string_view> tag = startTagAt(place->rest);
+  const std::optional<std::string_view> value = tag ? writtenValue(*tag, attribute) : std::nullopt;
+  std::vector<FixIt> fixes;
+  if (!value) return fixes;
+  for (std::size_t at = value->find(reference); at != std::string_view::npos;
+       at = value->find(reference, at + reference.size())) {
+    // The name between "$(" and ")".
+    if (std::optional<FixIt> fix = renaming(value->substr(at + 2, reference.size() - 3), near)) {
+      fix->certain = false;
+      fixes.push_back(std::move(*fix));
+    }
+  }
+  return fixes;
 }
 
 std::optional<FixIt> WalkScope::renaming(std::string_view name, std::string_view text) const {
@@ -50,21 +116,10 @@ std::vector<FixIt> WalkScope::renamingElement(const XMLElement& element,
   const std::string_view name = element.name();
   std::optional<FixIt> start = renaming(name, text);
   if (!start) return {};
-  // The start tag's end: the first ">" outside a quoted value.
   const std::string_view rest = doc.placeAt(name.data())->rest;
-  char quote = 0;
-  std::size_t end = name.size();
-  for (; end < rest.size(); ++end) {
-    const char c = rest[end];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      break;
-    }
-  }
-  if (end == rest.size()) return {};
+  const std::optional<std::string_view> tag = startTagAt(rest);
+  if (!tag) return {};
+  const std::size_t end = tag->size();
   if (rest[end - 1] == '/') return {*start};
   if (element.firstChild) return {};
   // "<NAME ...>" followed by blanks and "</NAME>".
@@ -81,12 +136,16 @@ std::vector<FixIt> WalkScope::renamingElement(const XMLElement& element,
 
 Failure WalkScope::unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
                                      std::size_t frame) {
-  auto [check, suggestion] = unresolvedCheck(unresolved.reference, Check::UnresolvedMacro);
+  auto [check, suggestion, near] = unresolvedCheck(unresolved.reference, Check::UnresolvedMacro);
+  std::vector<FixIt> fixes;
+  if (!near.empty()) {
+    fixes = renamingReference(*element, unresolved.attribute, unresolved.reference, near);
+  }
   return findings.report(check,
                          "unresolved " + unresolved.reference + " in attribute " +
                              std::string(unresolved.attribute) + " of <" +
                              std::string(element->name()) + ">" + suggestion,
-                         locate(element, frame));
+                         locate(element, frame), std::move(fixes));
 }
 
 Failure WalkScope::unresolvedFindings(const Step& step) {
@@ -131,7 +190,7 @@ Failure WalkScope::expandText(XMLElement* element, std::size_t frame) {
       if (!value) return tooLong(*element, {}, element, frame);
       if (value->data() != piece->text().data()) piece->setText(doc.duplicateString(*value));
       if (!reference_.empty()) {
-        auto [check, suggestion] = unresolvedCheck(reference_, Check::UnresolvedMacro);
+        auto [check, suggestion, near] = unresolvedCheck(reference_, Check::UnresolvedMacro);
         if (Failure failure = findings.report(check,
                                               "unresolved " + reference_ + " in the text of <" +
                                                   std::string(element->name()) + ">" + suggestion,

@@ -87,15 +87,25 @@ class WalkScope {
   // children whose end tag follows its start tag, that end tag's; none where its end tag is
   // further on.
   std::vector<FixIt> renamingElement(const XMLElement& element, std::string_view text) const;
+  // The fixes, not certain, that rename the references `reference` ("$(NAME)") in the value of
+  // `attribute` of `element` to $(`near`), as its start tag is written; none where the value is
+  // not written so (a copy a loop or fragment made).
+  std::vector<FixIt> renamingReference(const XMLElement& element, std::string_view attribute,
+                                       std::string_view reference, std::string_view near) const;
   // The finding for a reference left unresolved in a value of `element`, written out.
   Failure unresolvedFinding(const Unresolved& unresolved, const XMLElement* element,
                             std::size_t frame);
   // The findings for each reference left unresolved in the step's element, written out.
   [[gnu::noinline]] Failure unresolvedFindings(const Step& step);
-  // The check a reference `reference` ("$(NAME)") left unresolved is reported under, and what the
-  // message ends with: misspelled-macro and "; did you mean $(OTHER)?" when it is on and a name
-  // in force is near, else `plain` and nothing.
-  std::pair<Check, std::string> unresolvedCheck(std::string_view reference, Check plain);
+  // The check a reference `reference` ("$(NAME)") left unresolved is reported under, what the
+  // message ends with and the name near: misspelled-macro, "; did you mean $(OTHER)?" and OTHER
+  // when it is on and a name in force is near, else `plain` and nothing.
+  struct UnresolvedCheck {
+    Check check;
+    std::string suggestion;
+    std::string near;
+  };
+  UnresolvedCheck unresolvedCheck(std::string_view reference, Check plain);
 
   // The origin of a value defined by the step's element, and where the step stands.
   MacroOrigin originOf(const Step& step, MacroOrigin::Kind kind) const {
