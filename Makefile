@@ -4,7 +4,7 @@
 # print the apt-get line that would (.ci/deps, which .ci/run uses too). `make tool`
 # builds only the tool, in Release; `make install` installs it under $(PREFIX) (staged under
 # $(DESTDIR) when set); `make package` makes a Debian package of it; `make vsix` the VS Code
-# extension (docs/editors.md).
+# extension (docs/editors.md); `make docs` the board example's graph in docs/images.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -22,8 +22,8 @@ XMLPP_COPYRIGHT  ?=
 package_vars = $(if $(XMLPP_MAINTAINER),-DXMLPP_MAINTAINER="$(XMLPP_MAINTAINER)") \
   $(if $(XMLPP_COPYRIGHT),-DXMLPP_COPYRIGHT="$(XMLPP_COPYRIGHT)")
 
-.PHONY: all build build-asan tool install package vsix vsix-test demo test bench fuzz clean \
-  tool-deps test-deps
+.PHONY: all build build-asan tool install package vsix vsix-test demo docs test bench fuzz clean \
+  tool-deps docs-deps test-deps
 
 all: build
 
@@ -78,8 +78,19 @@ demo: tool-deps
 	  "BOARD=evb2;VARIANT=full"
 	@cat $(TOOL_BUILD)/demo-output.xml
 
+# docs/images/board-graph.dot and .svg: the board example's graph (--graph), drawn by Graphviz's
+# dot. Both are committed; the docs_graph test checks they are up to date.
+docs: docs-deps
+	$(MAKE) --no-print-directory tool
+	cd examples/board && ../../$(TOOL_BUILD)/driver/xmlpp --graph=../../docs/images/board-graph.dot \
+	  board.xml /dev/null "BOARD=evb2;VARIANT=full"
+	dot -Tsvg docs/images/board-graph.dot -o docs/images/board-graph.svg
+
 tool-deps:
 	@.ci/deps tool
+
+docs-deps:
+	@.ci/deps docs
 
 test-deps:
 	@.ci/deps test

@@ -22,6 +22,7 @@
 #include "files/ByteSink.h"
 #include "files/WrittenFiles.h"
 #include "lsp/LanguageServer.h"
+#include "xmlpp/Graph.h"
 #include "xmlpp/Invocation.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Trace.h"
@@ -91,6 +92,12 @@ Failure declareWrittenFiles(const Options& options, const std::string& output,
   if (!depFile.empty()) {
     if (Failure failure = files.declare(WrittenRole::DependencyFile, depFile)) return failure;
   }
+  if (options.graph) {
+    if (options.graph->empty()) return Diagnostic::failure("xmlpp: --graph needs a file name");
+    if (Failure failure = files.declare(WrittenRole::Graph, std::string(*options.graph))) {
+      return failure;
+    }
+  }
   if (options.traceOutput && !options.traceOutput->empty()) {
     if (Failure failure =
             files.declare(WrittenRole::TraceFile, std::string(*options.traceOutput))) {
@@ -98,6 +105,16 @@ Failure declareWrittenFiles(const Options& options, const std::string& output,
     }
   }
   return std::nullopt;
+}
+
+// Writes the graph of the run's set (finished, not yet in place).
+Failure writeGraph(const RunGraph& graph, WrittenFiles& files) {
+  OutputFile& file = files.file(WrittenRole::Graph);
+  if (Failure failure = file.open(files.path(WrittenRole::Graph))) return failure;
+  ByteSink sink(file.fd(), file.path());
+  sink.append(graph.dot());
+  if (Failure failure = sink.flush()) return failure;
+  return file.finish();
 }
 
 // The SARIF log's file, declared and opened before anything else: the log reports every failure,
@@ -203,7 +220,10 @@ Failure writeRuleOnly(const Options& options, const std::string& output,
 // goes first: its failure then comes before a single byte of an output written directly
 // (standard output, a pipe).
 Failure writeResults(Preprocessor& preprocessor, const RunSettings& settings,
-                     const Options& options, WrittenFiles& files) {
+                     const Options& options, const RunGraph* graph, WrittenFiles& files) {
+  if (graph) {
+    if (Failure failure = writeGraph(*graph, files)) return failure;
+  }
   // Every file the output depends on: those loaded, then the macros files.
   std::vector<std::string> dependencies = preprocessor.loadedFiles();
   dependencies.insert(dependencies.end(), settings.macrosFiles.begin(), settings.macrosFiles.end());
@@ -236,7 +256,22 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
   }
   const OutputTarget target{
       files.file(WrittenRole::Output), settings.output, settings.doctype, {.utf8 = settings.utf8}};
-  WalkListener* listener = trace ? &*trace : nullptr;
+  std::optional<RunGraph> graph;
+  if (files.declared(WrittenRole::Graph)) {
+    bool commandLine = false;
+    for (const auto& [name, value] : settings.macros) {
+      const auto source = settings.macroSources.find(name);
+      commandLine = commandLine || source == settings.macroSources.end() ||
+                    source->second.kind != MacroOrigin::Kind::MacrosFile;
+    }
+    graph.emplace(preprocessor.document(), settings.input, settings.macrosFiles, commandLine);
+  }
+  std::optional<BothListeners> both;
+  if (trace && graph) both.emplace(*trace, *graph);
+  WalkListener* listener = both    ? static_cast<WalkListener*>(&*both)
+                           : trace ? static_cast<WalkListener*>(&*trace)
+                           : graph ? static_cast<WalkListener*>(&*graph)
+                                   : nullptr;
   Failure failure = options.depsOnly
                         ? preprocessor.run(settings.input, settings.macros, listener)
                         : preprocessor.runFor(settings.input, settings.macros, target, listener);
@@ -248,7 +283,9 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
     reporter.add(warning, texts);
   // Writing the output may find something more (utf8-as-references).
   const std::size_t told = preprocessor.warnings().size();
-  if (!failure) failure = writeResults(preprocessor, settings, options, files);
+  if (!failure) {
+    failure = writeResults(preprocessor, settings, options, graph ? &*graph : nullptr, files);
+  }
   for (std::size_t i = told; i < preprocessor.warnings().size(); ++i)
     reporter.add(preprocessor.warnings()[i], texts);
   if (options.fix) {

@@ -28,6 +28,8 @@ std::string_view WrittenFiles::roleName(WrittenRole role) {
       return "the dependency file";
     case WrittenRole::Output:
       return "the output";
+    case WrittenRole::Graph:
+      return "the graph";
     case WrittenRole::TraceFile:
       return "the trace file";
     case WrittenRole::SarifLog:
@@ -99,7 +101,8 @@ Failure WrittenFiles::replace(bool succeeded) {
   if (succeeded) {
     // The output only after its dependency file: a run ended between the two leaves an older
     // output, which the next build redoes.
-    failure = replaceInOrder({&file(WrittenRole::DependencyFile), &file(WrittenRole::Output)});
+    failure = replaceInOrder({&file(WrittenRole::DependencyFile), &file(WrittenRole::Graph),
+                              &file(WrittenRole::Output)});
   }
   for (const WrittenRole report : {WrittenRole::TraceFile, WrittenRole::SarifLog}) {
     Failure replaced = file(report).replace();

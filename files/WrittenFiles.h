@@ -1,7 +1,7 @@
 #pragma once
 
-// The files a run writes, as one set: the output, the dependency file, the trace file and the
-// SARIF log. Each is declared before anything is read, and checked against the others, against
+// The files a run writes, as one set: the output, the dependency file, the graph, the trace file
+// and the SARIF log. Each is declared before anything is read, and checked against the others, against
 // standard output when the output goes there, and against every file the run reads (the input,
 // each macros file, each included file as the walk meets it), by what the paths lead to
 // (FileIdentity): a clash fails the run before anything is changed, naming the file and both of its
@@ -9,9 +9,9 @@
 //
 // Each member is an OutputFile (OutputFile.h): a regular file is written to a temporary file and
 // put in place at the end; a device or FIFO is written directly, once the run has its result.
-// They are put in place in this order: the dependency file, the output, the trace file, the SARIF
-// log. The output and the dependency file only when the run succeeded and every member was
-// written; the trace and the log in any case, since they report the failure too.
+// They are put in place in this order: the dependency file, the graph, the output, the trace file,
+// the SARIF log. The output, the dependency file and the graph only when the run succeeded and
+// every member was written; the trace and the log in any case, since they report the failure too.
 
 #include <array>
 #include <cstdint>
@@ -25,7 +25,7 @@
 #include "files/OutputFile.h"
 
 // In the order a clash's message names them.
-enum class WrittenRole : std::uint8_t { Output, DependencyFile, TraceFile, SarifLog };
+enum class WrittenRole : std::uint8_t { Output, DependencyFile, Graph, TraceFile, SarifLog };
 
 class WrittenFiles {
  public:
@@ -48,8 +48,8 @@ class WrittenFiles {
   const std::string& path(WrittenRole role) const { return members_[index(role)].path; }
   OutputFile& file(WrittenRole role) { return members_[index(role)].file; }
 
-  // Puts the finished members in place, in the order above; the output and the dependency file
-  // only when `succeeded`, and none after a clash. The first failure is returned; the others are
+  // Puts the finished members in place, in the order above; the output, the dependency file and
+  // the graph only when `succeeded`, and none after a clash. The first failure is returned; the others are
   // still put in place.
   Failure replace(bool succeeded);
 
@@ -65,7 +65,7 @@ class WrittenFiles {
   // The failure of a clash, which is remembered.
   Diagnostic clash(const std::string& path, std::string_view first, std::string_view second) const;
 
-  std::array<Member, 4> members_;
+  std::array<Member, 5> members_;
   std::vector<WrittenRole> order_;              // as declared
   std::optional<FileIdentity> standardOutput_;  // when the output goes there
   mutable bool clashed_ = false;

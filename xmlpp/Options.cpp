@@ -55,6 +55,8 @@ constexpr KnownOption kOptions[] = {
      "serve the language server protocol on stdin/stdout"},
     {"--fix", "", &Options::fix, nullptr, nullptr, "[=diff]",
      "repair what findings name for certain (=diff: print it)"},
+    {"--graph", "", nullptr, &Options::graph, nullptr, "FILE",
+     "write the run's graph of files to FILE (Graphviz DOT)"},
     {"--trace", "", &Options::trace, nullptr, nullptr, "[=FILE]",
      "note each decision on standard error (or in FILE)"},
     {"--trace-file", "", nullptr, &Options::traceFile, nullptr, "PATH",

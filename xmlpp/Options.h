@@ -41,6 +41,7 @@ struct Options {
   std::optional<std::string_view> depTarget;    // -MT: the rule's target instead of the output
   bool trace = false;                           // --trace: a line per decision of the run
   std::optional<std::string_view> traceOutput;  // --trace=FILE: where, instead of standard error
+  std::optional<std::string_view> graph;        // --graph: where the run's graph goes (DOT)
   std::optional<std::string_view> traceFile;    // --trace-file: only lines in this input file
   std::optional<std::string_view> traceMacro;   // --trace-macro: only lines about this macro
   // The positional arguments: infile, outfile, the macro list and the doctype (more are ignored).

@@ -134,3 +134,30 @@ class WalkListener {
   virtual void iteration(const IterationEvent& event) { (void)event; }
   virtual void loop(const LoopEvent& event) { (void)event; }
 };
+
+// Two listeners told every event, the first first (a trace and a graph of one run).
+class BothListeners final : public WalkListener {
+ public:
+  BothListeners(WalkListener& first, WalkListener& second) : first_(first), second_(second) {}
+  void reached(const XMLElement& element, const std::string& file,
+               const MacroTable& scope) override {
+    first_.reached(element, file, scope);
+    second_.reached(element, file, scope);
+  }
+  void reference(const ReferenceEvent& event) override { both(&WalkListener::reference, event); }
+  void condition(const ConditionEvent& event) override { both(&WalkListener::condition, event); }
+  void include(const IncludeEvent& event) override { both(&WalkListener::include, event); }
+  void put(const PutEvent& event) override { both(&WalkListener::put, event); }
+  void define(const DefineEvent& event) override { both(&WalkListener::define, event); }
+  void iteration(const IterationEvent& event) override { both(&WalkListener::iteration, event); }
+  void loop(const LoopEvent& event) override { both(&WalkListener::loop, event); }
+
+ private:
+  template <typename Event>
+  void both(void (WalkListener::*told)(const Event&), const Event& event) {
+    (first_.*told)(event);
+    (second_.*told)(event);
+  }
+  WalkListener& first_;
+  WalkListener& second_;
+};
