@@ -257,15 +257,7 @@ int preprocess(const Options& options, const RunSettings& settings, const std::s
   const OutputTarget target{
       files.file(WrittenRole::Output), settings.output, settings.doctype, {.utf8 = settings.utf8}};
   std::optional<RunGraph> graph;
-  if (files.declared(WrittenRole::Graph)) {
-    bool commandLine = false;
-    for (const auto& [name, value] : settings.macros) {
-      const auto source = settings.macroSources.find(name);
-      commandLine = commandLine || source == settings.macroSources.end() ||
-                    source->second.kind != MacroOrigin::Kind::MacrosFile;
-    }
-    graph.emplace(preprocessor.document(), settings.input, settings.macrosFiles, commandLine);
-  }
+  if (files.declared(WrittenRole::Graph)) graph.emplace(preprocessor.document(), settings);
   std::optional<BothListeners> both;
   if (trace && graph) both.emplace(*trace, *graph);
   WalkListener* listener = both    ? static_cast<WalkListener*>(&*both)

@@ -309,8 +309,13 @@ Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSetti
   preprocessor.setIncludeDirs(command.includeDirs);
   preprocessor.setMacroSources(&command.macroSources);
   Recorder recorder(preprocessor.document(), analysis);
-  Budgeted budgeted(recorder, setup.workBudget, interruptions);
+  RunGraph graph(preprocessor.document(), command);
+  BothListeners both(recorder, graph);
+  Budgeted budgeted(both, setup.workBudget, interruptions);
   const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
+  analysis.graphDot = graph.dot();
+  analysis.graphNodes = graph.nodes();
+  analysis.graphEdges = graph.edges();
   analysis.diagnostics = preprocessor.warnings();
   for (const std::string& file : preprocessor.loadedFiles())
     analysis.loadedFiles.push_back(normalPath(file));

@@ -22,6 +22,7 @@
 #include "macros/MacroTable.h"
 #include "xml/XMLDocument.h"
 #include "xmlpp/Directives.h"
+#include "xmlpp/Graph.h"
 #include "xmlpp/Invocation.h"
 
 // The largest file the server reads (an include, a macros file, the command database): a larger
@@ -84,6 +85,10 @@ struct Analysis {
   // element's name: the names of the macros in scope there, over every visit (for completion).
   std::map<Place, std::set<std::string>> scopesAtUnfinished;
   MacroMap topLevel;  // the macros of the command
+  // The run's graph (what --graph writes, and its nodes and edges), up to a failure.
+  std::string graphDot;
+  std::vector<GraphNode> graphNodes;
+  std::vector<GraphEdge> graphEdges;
   std::vector<std::string> includeDirs;
 };
 

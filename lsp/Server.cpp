@@ -33,6 +33,7 @@ json capabilities() {
       {"documentSymbolProvider", true},
       {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
       {"completionProvider", {{"triggerCharacters", {"<", "(", " "}}}},
+      {"callHierarchyProvider", true},
   };
 }
 
@@ -192,6 +193,9 @@ Reply Server::request(const std::string& method, const json& params) {
   if (method == "xmlpp/preview") return preview(params);
   if (method == "xmlpp/trace") return trace(params);
   if (method == "xmlpp/commands") return commands(params);
+  if (method == "xmlpp/graph") return graph(params);
+  if (method == "callHierarchy/incomingCalls") return calls(params, true);
+  if (method == "callHierarchy/outgoingCalls") return calls(params, false);
   return feature(method, params);
 }
 
@@ -356,6 +360,26 @@ Reply Server::trace(const json& params) {
   return json{{"text", workspace_.trace(*path)}};
 }
 
+Reply Server::graph(const json& params) {
+  Expected<PositionRequest> request = readRequest(params, false);
+  const auto open = openDocument(request);
+  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
+  const std::optional<std::string> path = pathOfUri(request->uri);
+  const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
+  if (!analysis) return RpcError{rpc::kRequestFailed, "the document has not been run"};
+  return graphReply(workspace_, *analysis);
+}
+
+Reply Server::calls(const json& params, bool incoming) {
+  const json* item = member(params, "item");
+  const std::string* uri = item ? stringAt(*item, "uri") : nullptr;
+  if (!uri) return RpcError{rpc::kInvalidParams, "item.uri is missing or not a string"};
+  const std::optional<std::string> path = pathOfUri(*uri);
+  const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
+  if (!analysis) return json::array();
+  return includeCalls(workspace_, *analysis, *path, incoming);
+}
+
 Reply Server::commands(const json& params) {
   Expected<PositionRequest> request = readRequest(params, false);
   const auto open = openDocument(request);
@@ -398,6 +422,7 @@ Reply Server::feature(const std::string& method, const json& params) {
       {"textDocument/completion", {&completion, true}},
       {"textDocument/documentSymbol", {&documentSymbols, false}},
       {"textDocument/codeAction", {&codeActions, false}},
+      {"textDocument/prepareCallHierarchy", {&prepareCallHierarchy, true}},
   };
   const auto handler = kHandlers.find(method);
   if (handler == kHandlers.end()) {

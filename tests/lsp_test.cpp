@@ -705,6 +705,66 @@ TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
                     {"used", false}}}));
 }
 
+// xmlpp/graph answers the run's graph, as --graph writes it and located; the call hierarchy shows
+// a file's includes (outgoing) and includers (incoming), each with the include elements' ranges.
+TEST(LspServer, GraphAndIncludesAsACallHierarchy) {
+  TempDir dir("lsp-graph");
+  const std::string root = dir.path().string();
+  std::filesystem::create_directories(dir.path() / "inc");
+  const std::string main =
+      "<r b=\"$(BOARD)\">\n  <include filename=\"part.xml\"/>\n"
+      "  <foreach x=\"1,2\"><include filename=\"part.xml\"/></foreach>\n"
+      "  <include filename=\"lib.xml\"/>\n</r>\n";
+  std::ofstream(dir.path() / "main.xml") << main;
+  std::ofstream(dir.path() / "part.xml") << "<p/>\n";
+  std::ofstream(dir.path() / "inc" / "lib.xml") << "<l/>\n";
+  std::ofstream(dir.path() / "xmlpp_commands.json")
+      << json::array({{{"directory", root},
+                       {"file", "main.xml"},
+                       {"arguments", {"xmlpp", "-I", "inc", "main.xml", "out.xml", "BOARD=a"}}}});
+  TestServer server(ServerSetup{"/usr", ""});
+  server.initialize({{"rootUri", uriOfPath(root)}});
+  const std::string uri = uriOfPath(root + "/main.xml");
+  server.send(openMessage(uri, main));
+  const json graph = server.send(request("xmlpp/graph", uri, 0, 0)).at(0)["result"];
+  EXPECT_EQ(graph["dot"].get<std::string>().rfind("digraph xmlpp {\n", 0), 0u) << graph;
+  std::vector<std::string> kinds;
+  for (const json& node : graph["nodes"])
+    kinds.push_back(node["kind"]);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"input", "commandLine", "file", "file"})) << graph;
+  const auto range = [](int line, int from, int to) {
+    return json{{"start", {{"line", line}, {"character", from}}},
+                {"end", {{"line", line}, {"character", to}}}};
+  };
+  // The commandLine's use, the include of part.xml at two places (one a loop's, met twice), and
+  // the include of lib.xml through -I.
+  ASSERT_EQ(graph["edges"].size(), 4u) << graph;
+  EXPECT_EQ(graph["edges"][0]["names"], json::array({"BOARD"}));
+  EXPECT_EQ(graph["edges"][2]["location"]["range"], range(2, 20, 27));
+  EXPECT_EQ(graph["edges"][3]["includeDir"], root + "/inc");
+  EXPECT_EQ(graph["edges"][3]["location"], json({{"uri", uri}, {"range", range(3, 3, 10)}}));
+
+  const json items = server.send(request("textDocument/prepareCallHierarchy", uri, 1, 5));
+  ASSERT_EQ(items.at(0)["result"].size(), 1u);
+  const json item = items.at(0)["result"][0];
+  EXPECT_EQ(item["uri"], uri);
+  json ask = {{"jsonrpc", "2.0"}, {"id", 2}, {"method", "callHierarchy/outgoingCalls"}};
+  ask["params"]["item"] = item;
+  const json outgoing = server.send(ask).at(0)["result"];
+  ASSERT_EQ(outgoing.size(), 2u) << outgoing;
+  EXPECT_EQ(outgoing[0]["to"]["uri"], uriOfPath(root + "/part.xml"));
+  EXPECT_EQ(outgoing[0]["fromRanges"], json::array({range(1, 3, 10), range(2, 20, 27)}));
+  EXPECT_EQ(outgoing[1]["to"]["detail"], "inc/lib.xml");
+  ask["method"] = "callHierarchy/incomingCalls";
+  ask["params"]["item"] = outgoing[0]["to"];
+  const json incoming = server.send(ask).at(0)["result"];
+  ASSERT_EQ(incoming.size(), 1u) << incoming;
+  EXPECT_EQ(incoming[0]["from"]["uri"], uri);
+  EXPECT_EQ(incoming[0]["fromRanges"].size(), 2u);
+  ask["params"] = json::object();
+  EXPECT_EQ(errorCode(server.send(ask)), rpc::kInvalidParams);
+}
+
 namespace {
 
 // The work budget: a run of exactly the budget's steps goes through; one step fewer stops it.

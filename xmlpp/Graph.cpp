@@ -1,5 +1,6 @@
 #include "Graph.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "diagnostics/JsonText.h"
@@ -52,13 +53,19 @@ std::string namesText(const std::set<std::string, std::less<>>& names) {
 
 }  // namespace
 
-RunGraph::RunGraph(const XMLDocument& document, const std::string& input,
-                   const std::vector<std::string>& macrosFiles, bool commandLine)
-    : doc_(document) {
-  nodes_.push_back(GraphNode{GraphNode::Kind::Input, normal(input), {normal(input), 1, 0}});
-  nodeIndex_[{GraphNode::Kind::File, nodes_.back().name}] = 0;
-  for (const std::string& file : macrosFiles)
+RunGraph::RunGraph(const XMLDocument& document, const RunSettings& settings) : doc_(document) {
+  const std::string input = normal(settings.input);
+  nodes_.push_back(GraphNode{GraphNode::Kind::Input, input, {input, 1, 0}});
+  nodeIndex_[{GraphNode::Kind::File, input}] = 0;
+  for (const std::string& file : settings.macrosFiles)
     node(GraphNode::Kind::MacrosFile, normal(file), {normal(file), 1, 0});
+  // The command line is a source when a macro comes from the list or -D.
+  const bool commandLine =
+      std::any_of(settings.macros.begin(), settings.macros.end(), [&](const auto& macro) {
+        const auto source = settings.macroSources.find(macro.first);
+        return source == settings.macroSources.end() ||
+               source->second.kind != MacroOrigin::Kind::MacrosFile;
+      });
   if (commandLine) {
     commandLine_ = node(GraphNode::Kind::CommandLine, "command line");
     hasCommandLine_ = true;

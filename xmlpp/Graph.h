@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "xml/XMLDocument.h"
+#include "xmlpp/Invocation.h"
 #include "xmlpp/WalkListener.h"
 
 // A place in a file the run read: the line from 1 and the byte offset of the element's name.
@@ -43,10 +44,8 @@ struct GraphEdge {
 
 class RunGraph final : public WalkListener {
  public:
-  // The graph of a run of `input` over `document`, whose macros come from the macro list or -D
-  // (`commandLine`) and from `macrosFiles` (as given).
-  RunGraph(const XMLDocument& document, const std::string& input,
-           const std::vector<std::string>& macrosFiles, bool commandLine);
+  // The graph of a run of `settings` over `document`.
+  RunGraph(const XMLDocument& document, const RunSettings& settings);
   RunGraph(const RunGraph&) = delete;
   RunGraph& operator=(const RunGraph&) = delete;
 
