@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -23,8 +24,9 @@ bool inside(const fs::path& path, const fs::path& folder) {
 }
 
 // The largest file --fix reads: far above any document, and short of what size arithmetic
-// could overflow.
-constexpr std::size_t kMaxFixedFileBytes = std::size_t{1} << 40;
+// could overflow (half the address space where that is less than 1 TiB).
+constexpr std::size_t kMaxFixedFileBytes =
+    std::min<std::uint64_t>(std::uint64_t{1} << 40, std::numeric_limits<std::size_t>::max() / 2);
 
 fs::path normal(const std::string& path) {
   std::error_code error;

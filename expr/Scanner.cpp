@@ -2,6 +2,8 @@
 
 #include <array>
 #include <charconv>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -94,8 +96,14 @@ bool Scanner::nextString(std::size_t p) {
 }
 
 double floatingLiteralValue(std::string_view text) {
+#if defined(_LIBCPP_VERSION)
+  // libc++ (the WebAssembly build's) has no floating-point from_chars; strtod reads the same
+  // digits-point-digits in the C locale, which the tool never leaves.
+  return std::strtod(std::string(text).c_str(), nullptr);
+#else
   // from_chars reads digits-point-digits exactly as strtod does in the C locale.
   double value = 0.0;
   std::from_chars(text.data(), text.data() + text.size(), value);
   return value;
+#endif
 }

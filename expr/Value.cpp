@@ -1,14 +1,28 @@
 #include "expr/Value.h"
 
-#include <bit>
+#include <cstring>
 #include <limits>
 
+namespace {
+
+// The bits of `from` as a `To` of the same size (std::bit_cast, which not every standard library
+// the tool is built with has).
+template <typename To, typename From>
+To sameBits(const From& from) {
+  static_assert(sizeof(To) == sizeof(From));
+  To to;
+  std::memcpy(&to, &from, sizeof to);
+  return to;
+}
+
+}  // namespace
+
 Value Value::floating(double number, std::uint8_t size) {
-  return {ValueKind::Floating, size, std::bit_cast<std::uint64_t>(number), {}};
+  return {ValueKind::Floating, size, sameBits<std::uint64_t>(number), {}};
 }
 
 double Value::number() const {
-  return std::bit_cast<double>(bits);
+  return sameBits<double>(bits);
 }
 
 std::int64_t Value::toSigned() const {

@@ -7,7 +7,7 @@
 
 ByteSink::ByteSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
   const std::size_t size = fd_ >= 0 ? kBlock : 4096;
-  buffer_ = std::make_unique_for_overwrite<char[]>(size);
+  buffer_ = uninitializedBuffer(size);
   cursor_ = buffer_.get();
   end_ = cursor_ + size;
 }
@@ -45,7 +45,7 @@ void ByteSink::makeRoom(std::size_t size) {
   const std::size_t capacity = static_cast<std::size_t>(end_ - buffer_.get());
   std::size_t grown = capacity * 2;
   if (grown < used + size) grown = used + size;
-  auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+  auto bigger = uninitializedBuffer(grown);
   if (used) std::memcpy(bigger.get(), buffer_.get(), used);
   buffer_ = std::move(bigger);
   cursor_ = buffer_.get() + used;

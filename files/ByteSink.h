@@ -8,6 +8,12 @@
 
 #include "diagnostics/Diagnostic.h"
 
+// A buffer of `size` bytes left uninitialized, to be written before it is read
+// (std::make_unique_for_overwrite, which not every standard library the tool is built with has).
+inline std::unique_ptr<char[]> uninitializedBuffer(std::size_t size) {
+  return std::unique_ptr<char[]>(new char[size]);
+}
+
 // An output buffer that writes to a file descriptor in large blocks, or collects everything in
 // memory when it has none. Appending is a bounds check and a copy into the buffer; only a full
 // buffer leaves the inline path. Write errors are remembered and reported by `flush`, as

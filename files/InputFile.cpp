@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/ByteSink.h"
+
 namespace {
 
 // One read, again when a signal interrupted it; -1 on an error (out of memory is thrown).
@@ -110,7 +112,7 @@ bool InputWindow::open(const std::string& name, std::size_t atLeast) {
     return false;
   }
   fileSize_ = static_cast<std::size_t>(info.st_size);
-  buffer_ = std::make_unique_for_overwrite<char[]>(kFirstSize);
+  buffer_ = uninitializedBuffer(kFirstSize);
   capacity_ = kFirstSize;
   return refill(buffer_.get());
 }
@@ -123,7 +125,7 @@ bool InputWindow::refill(const char* keep) {
     // for every doubling.
     const std::size_t rest = fileSize_ > consumed_ ? fileSize_ - consumed_ : 0;
     const std::size_t larger = std::max(capacity_ * 2, kept + rest + 1);
-    auto buffer = std::make_unique_for_overwrite<char[]>(larger);
+    auto buffer = uninitializedBuffer(larger);
     std::memcpy(buffer.get(), keep, kept);
     buffer_ = std::move(buffer);
     capacity_ = larger;

@@ -112,7 +112,14 @@ void makeTemporaryName(char (&name)[16]) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+#if defined(__EMSCRIPTEN__)
+  // The WebAssembly build's file system is in memory; its random bytes come from getentropy.
+  const bool random = ::getentropy(&bits, sizeof bits) == 0;
+#else
+  const bool random =
+      ::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits);
+#endif
+  if (!random) {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     bits = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^

@@ -46,7 +46,7 @@ inline std::uint32_t storedLength(std::size_t length) {
 
 // An attribute: a name and a value that may be null (written as an empty value). A null value is
 // one without data; every other value, empty ones included, points at its bytes. Packed into 24
-// bytes: two pointers and two lengths.
+// bytes on a 64-bit machine: two pointers and two lengths.
 class XMLAttribute {
  public:
   XMLAttribute() = default;
@@ -73,7 +73,7 @@ class XMLAttribute {
 };
 
 // A document holds millions of attributes: they stay packed.
-static_assert(sizeof(XMLAttribute) == 24);
+static_assert(sizeof(XMLAttribute) == 2 * sizeof(void*) + 8);
 
 class XMLElement : public XMLNode {
  public:
