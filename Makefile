@@ -4,7 +4,8 @@
 # print the apt-get line that would (.ci/deps, which .ci/run uses too). `make tool`
 # builds only the tool, in Release; `make install` installs it under $(PREFIX) (staged under
 # $(DESTDIR) when set); `make package` makes a Debian package of it; `make vsix` the VS Code
-# extension (docs/editors.md); `make docs` the board example's graph in docs/images.
+# extension (docs/editors.md); `make docs` the board example's graph in docs/images and the
+# docs' playground links; `make playground` the playground page's WebAssembly module.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -22,8 +23,8 @@ XMLPP_COPYRIGHT  ?=
 package_vars = $(if $(XMLPP_MAINTAINER),-DXMLPP_MAINTAINER="$(XMLPP_MAINTAINER)") \
   $(if $(XMLPP_COPYRIGHT),-DXMLPP_COPYRIGHT="$(XMLPP_COPYRIGHT)")
 
-.PHONY: all build build-asan tool install package vsix vsix-test demo docs test bench fuzz clean \
-  tool-deps docs-deps test-deps
+.PHONY: all build build-asan tool install package vsix vsix-test demo docs playground \
+  playground-test test bench fuzz clean tool-deps docs-deps playground-deps test-deps
 
 all: build
 
@@ -79,15 +80,32 @@ demo: tool-deps
 	@cat $(TOOL_BUILD)/demo-output.xml
 
 # docs/images/board-graph.dot and .svg: the board example's graph (--graph), drawn by Graphviz's
-# dot. Both are committed; the docs_graph test checks they are up to date.
+# dot; and the docs' links into the playground, one per example. All are committed; the
+# docs_graph and docs_playground_links tests check they are up to date.
 docs: docs-deps
 	$(MAKE) --no-print-directory tool
 	cd examples/board && ../../$(TOOL_BUILD)/driver/xmlpp --graph=../../docs/images/board-graph.dot \
 	  board.xml /dev/null "BOARD=evb2;VARIANT=full"
 	dot -Tsvg docs/images/board-graph.dot -o docs/images/board-graph.svg
+	python3 tests/docs/playground_links.py write .
+
+# docs/playground/xmlpp.js: the tool compiled to WebAssembly by emscripten, which the playground
+# page (docs/playground/index.html) runs in a Web Worker. Serve the folder over http, for example
+# python3 -m http.server -d docs/playground, and open it. `make playground-test` drives the page
+# in Chromium (tests/playground/browser.js); `make test` runs that test too.
+playground: playground-deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD) -j $(JOBS) --target xmlpp xmlpp_wasm
+	cp $(BUILD)/playground/xmlpp.js docs/playground/xmlpp.js
+
+playground-test: test-deps playground
+	tests/run-ctest.sh $(BUILD) --output-on-failure -R '^playground_'
 
 tool-deps:
 	@.ci/deps tool
+
+playground-deps:
+	@.ci/deps playground
 
 docs-deps:
 	@.ci/deps docs

@@ -1,9 +1,9 @@
 #pragma once
 
 // The files a run writes, as one set: the output, the dependency file, the graph, the trace file
-// and the SARIF log. Each is declared before anything is read, and checked against the others, against
-// standard output when the output goes there, and against every file the run reads (the input,
-// each macros file, each included file as the walk meets it), by what the paths lead to
+// and the SARIF log. Each is declared before anything is read, and checked against the others,
+// against standard output when the output goes there, and against every file the run reads (the
+// input, each macros file, each included file as the walk meets it), by what the paths lead to
 // (FileIdentity): a clash fails the run before anything is changed, naming the file and both of its
 // roles. The output may be the input: it is read whole before it is replaced.
 //
@@ -49,8 +49,8 @@ class WrittenFiles {
   OutputFile& file(WrittenRole role) { return members_[index(role)].file; }
 
   // Puts the finished members in place, in the order above; the output, the dependency file and
-  // the graph only when `succeeded`, and none after a clash. The first failure is returned; the others are
-  // still put in place.
+  // the graph only when `succeeded`, and none after a clash. The first failure is returned; the
+  // others are still put in place.
   Failure replace(bool succeeded);
 
  private:
