@@ -684,14 +684,16 @@ TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
       EXPECT_EQ(shown.find("from `main.xml`") != std::string::npos, file == "part.xml") << shown;
     }
   }
-  // A command that cannot be run here (its macros file is missing) is listed, but not used.
+  // A command that cannot be run here (its macros file is missing) is listed, but not used; one
+  // that writes standard output is named "-".
   TempDir dir("lsp-choice");
   const std::string root = dir.path().string();
   std::ofstream(dir.path() / "main.xml") << "<x/>\n";
   std::ofstream(dir.path() / "xmlpp_commands.json") << json::array(
       {{{"directory", root},
         {"file", "main.xml"},
-        {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}}}});
+        {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}}},
+       {{"directory", root}, {"file", "main.xml"}, {"arguments", {"xmlpp", "main.xml", "-"}}}});
   TestServer server(ServerSetup{"/usr", ""});
   server.initialize({{"rootUri", uriOfPath(root)}});
   const std::string uri = uriOfPath(root + "/main.xml");
@@ -702,7 +704,11 @@ TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
       json::array({{{"output", root + "/out.xml"},
                     {"directory", root},
                     {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}},
-                    {"used", false}}}));
+                    {"used", false}},
+                   {{"output", "-"},
+                    {"directory", root},
+                    {"arguments", {"xmlpp", "main.xml", "-"}},
+                    {"used", true}}}));
 }
 
 // xmlpp/graph answers the run's graph, as --graph writes it and located; the call hierarchy shows
