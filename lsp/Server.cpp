@@ -336,13 +336,27 @@ std::variant<TextDocument*, RpcError> Server::openDocument(Expected<PositionRequ
   return open;
 }
 
-Reply Server::preview(const json& params) {
+std::variant<std::string, RpcError> Server::documentPath(const json& params) {
   Expected<PositionRequest> request = readRequest(params, false);
   const auto open = openDocument(request);
   if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(request->uri);
-  const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
+  std::optional<std::string> path = pathOfUri(request->uri);
+  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
+  return std::move(*path);
+}
+
+std::variant<const Analysis*, RpcError> Server::latestRun(const json& params) {
+  const auto path = documentPath(params);
+  if (const RpcError* error = std::get_if<RpcError>(&path)) return *error;
+  const Analysis* analysis = workspace_.latestFor(std::get<std::string>(path));
   if (!analysis) return RpcError{rpc::kRequestFailed, "the document has not been run"};
+  return analysis;
+}
+
+Reply Server::preview(const json& params) {
+  const auto run = latestRun(params);
+  if (const RpcError* error = std::get_if<RpcError>(&run)) return *error;
+  const Analysis* analysis = std::get<const Analysis*>(run);
   if (!analysis->output) {
     const std::string why =
         analysis->diagnostics.empty() ? "the run failed" : analysis->diagnostics.back().message;
@@ -352,22 +366,15 @@ Reply Server::preview(const json& params) {
 }
 
 Reply Server::trace(const json& params) {
-  Expected<PositionRequest> request = readRequest(params, false);
-  const auto open = openDocument(request);
-  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(request->uri);
-  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
-  return json{{"text", workspace_.trace(*path)}};
+  const auto path = documentPath(params);
+  if (const RpcError* error = std::get_if<RpcError>(&path)) return *error;
+  return json{{"text", workspace_.trace(std::get<std::string>(path))}};
 }
 
 Reply Server::graph(const json& params) {
-  Expected<PositionRequest> request = readRequest(params, false);
-  const auto open = openDocument(request);
-  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(request->uri);
-  const Analysis* analysis = path ? workspace_.latestFor(*path) : nullptr;
-  if (!analysis) return RpcError{rpc::kRequestFailed, "the document has not been run"};
-  return graphReply(workspace_, *analysis);
+  const auto run = latestRun(params);
+  if (const RpcError* error = std::get_if<RpcError>(&run)) return *error;
+  return graphReply(workspace_, *std::get<const Analysis*>(run));
 }
 
 Reply Server::calls(const json& params, bool incoming) {
@@ -381,22 +388,20 @@ Reply Server::calls(const json& params, bool incoming) {
 }
 
 Reply Server::commands(const json& params) {
-  Expected<PositionRequest> request = readRequest(params, false);
-  const auto open = openDocument(request);
-  if (const RpcError* error = std::get_if<RpcError>(&open)) return *error;
-  const std::optional<std::string> path = pathOfUri(request->uri);
-  if (!path) return RpcError{rpc::kRequestFailed, "the document is no file"};
-  Workspace::Choice choice = workspace_.choices(*path);
+  const auto found = documentPath(params);
+  if (const RpcError* error = std::get_if<RpcError>(&found)) return *error;
+  const std::string& path = std::get<std::string>(found);
+  Workspace::Choice choice = workspace_.choices(path);
   if (const json* select = member(params, "select")) {
     if (!select->is_string()) return RpcError{rpc::kInvalidParams, "select is not a string"};
     if (!workspace_.choose(choice.input, select->get<std::string>())) {
       return RpcError{rpc::kInvalidParams, "no build command for " + choice.input + " writes " +
                                                select->get<std::string>()};
     }
-    choice = workspace_.choices(*path);
+    choice = workspace_.choices(path);
     // Run again by the chosen command at the next settle; the run publishes the diagnostics of
     // every file it reads, the input's too.
-    touch(request->uri);
+    touch(workspace_.uriOf(path));
   }
   json list = json::array();
   for (std::size_t i = 0; i < choice.commands.size(); ++i) {

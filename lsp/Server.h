@@ -86,6 +86,10 @@ class Server {
   // The open document a request names, or the error for parameters that name none, or one that
   // is not open.
   std::variant<TextDocument*, RpcError> openDocument(Expected<PositionRequest>& request);
+  // The file of the open document a request names, or the error to answer with.
+  std::variant<std::string, RpcError> documentPath(const json& params);
+  // The latest run that read that document.
+  std::variant<const Analysis*, RpcError> latestRun(const json& params);
   Reply preview(const json& params);
   Reply trace(const json& params);
   // The build's commands for the document's input, the one used marked; with "select" (an
