@@ -4,27 +4,47 @@
 // arguments that follow `xmlpp` on a command line, and what it writes comes back as bytes decoded
 // as UTF-8. Used by the page's Web Worker (worker.js) and by Node (tests/playground/smoke.js).
 //
-//   const tool = await startTool(createXmlpp);
-//   const result = tool.run({ files: { 'in.xml': '<r/>' }, args: ['in.xml', 'out.xml'], env: {} });
+//   const tool = startTool(createXmlpp);
+//   const result = await tool.run({ files: { 'in.xml': '<r/>' }, args: ['in.xml', 'out.xml'] });
 //   // { status, stdout, stderr, files: { 'in.xml': ..., 'out.xml': ... } }
+//
+// The module's C library copies the environment once, as the module starts: a run with other
+// environment variables (SOURCE_DATE_EPOCH, say) gets a module started with them, which is kept
+// for the runs that follow with the same ones.
 
 (function (root) {
   // Every run gets a folder of its own, so that files of one run never meet those of the next.
   const kWork = '/work';
 
-  async function startTool(createXmlpp) {
+  function startTool(createXmlpp) {
+    let started = { key: null, tool: null };
+    return {
+      async run(request) {
+        const env = request.env || {};
+        const key = JSON.stringify(Object.entries(env).sort());
+        if (started.key !== key) started = { key, tool: startModule(createXmlpp, env) };
+        return (await started.tool).run(request);
+      },
+    };
+  }
+
+  async function startModule(createXmlpp, env) {
     let stdout = [];
     let stderr = [];
     const module = await createXmlpp({
       noInitialRun: true,
-      // Standard output and error, byte by byte (null marks a flush).
       preRun: [
+        // Standard output and error, byte by byte (null marks a flush).
         (m) =>
           m.FS.init(
             null,
             (byte) => byte !== null && stdout.push(byte),
             (byte) => byte !== null && stderr.push(byte),
           ),
+        (m) => {
+          for (const name of Object.keys(m.ENV)) delete m.ENV[name];
+          Object.assign(m.ENV, env);
+        },
       ],
     });
     const FS = module.FS;
@@ -56,7 +76,7 @@
       return files;
     }
 
-    function run({ files = {}, args = [], env = {} }) {
+    function run({ files = {}, args = [] }) {
       const folder = `${kWork}${++count}`;
       FS.mkdir(folder);
       for (const [name, text] of Object.entries(files)) {
@@ -69,8 +89,6 @@
         FS.writeFile(`${folder}/${parts.join('/')}`, text);
       }
       FS.chdir(folder);
-      for (const key of Object.keys(module.ENV)) delete module.ENV[key];
-      Object.assign(module.ENV, env);
       stdout = [];
       stderr = [];
       const status = module.callMain(args.slice());

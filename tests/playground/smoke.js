@@ -27,7 +27,8 @@ const cases = [
   { what: 'a trace on standard error and a graph', files: { 'in.xml': board, 'inc/parts/cpu.xml': '<cpu/>\n' }, args: ['--trace', '--graph=g.dot', '-I', 'inc', 'in.xml', '-', 'BOARD=evb1'] },
   { what: 'UTF-8 text, as references and as it is', files: { 'in.xml': '<r name="caf\u00e9 \u2603"/>\n' }, args: ['in.xml', 'out.xml'] },
   { what: '--utf8', files: { 'in.xml': '<r name="caf\u00e9 &#x2603;"/>\n' }, args: ['--utf8', 'in.xml', 'out.xml'] },
-  { what: 'the date macros at SOURCE_DATE_EPOCH', files: { 'in.xml': '<r d="$(__DATE__)" t="$(__TIME__)"/>\n' }, args: ['in.xml', 'out.xml'], env: { SOURCE_DATE_EPOCH: '86400' } },
+  { what: 'the date macros at SOURCE_DATE_EPOCH', files: { 'in.xml': '<r d="$(Date)" t="$(Time)"/>\n' }, args: ['in.xml', 'out.xml', 'Date;Time'], env: { SOURCE_DATE_EPOCH: '86400' } },
+  { what: 'another environment, another module', files: { 'in.xml': '<r d="$(Date)"/>\n' }, args: ['in.xml', '-', 'Date'], env: { SOURCE_DATE_EPOCH: '0' } },
   { what: 'an expression and a loop', files: { 'in.xml': '<r><for index="i" start="0" end="3" incr="1" mul="8"><reg n="$(i)" off="$(i_m_hex)"/></for><ifex expression="(3 &lt;&lt; 2) == 12"><ok/></ifex></r>\n' }, args: ['in.xml', 'out.xml'] },
   { what: 'a usage error', files: {}, args: ['--wran'] },
 ];
@@ -58,13 +59,14 @@ function runNative({ files, args, env = {} }) {
 
 (async () => {
   let started = process.hrtime.bigint();
-  const tool = await startTool(createXmlpp);
+  const tool = startTool(createXmlpp);
+  await tool.run({ files: {}, args: ['--version'] });
   const startMs = Number(process.hrtime.bigint() - started) / 1e6;
   let failures = 0;
   for (const c of cases) {
     let wasm;
     try {
-      wasm = tool.run(c);
+      wasm = await tool.run(c);
     } catch (error) {
       wasm = { thrown: String(error && (error.message || error)).slice(0, 300) };
     }
@@ -78,7 +80,7 @@ function runNative({ files, args, env = {} }) {
     }
   }
   started = process.hrtime.bigint();
-  tool.run(cases[0]);
+  await tool.run(cases[0]);
   const runMs = Number(process.hrtime.bigint() - started) / 1e6;
   const size = fs.statSync(moduleFile).size;
   console.log(`module: ${size} bytes, started in ${startMs.toFixed(0)} ms, a run in ${runMs.toFixed(1)} ms`);
