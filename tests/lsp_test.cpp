@@ -738,6 +738,12 @@ TEST(LspServer, GraphAndIncludesAsACallHierarchy) {
   for (const json& node : graph["nodes"])
     kinds.push_back(node["kind"]);
   EXPECT_EQ(kinds, (std::vector<std::string>{"input", "commandLine", "file", "file"})) << graph;
+  // A file is located at its start; the command line nowhere.
+  EXPECT_EQ(graph["nodes"][2]["location"], json({{"uri", uriOfPath(root + "/part.xml")},
+                                                 {"range",
+                                                  {{"start", {{"line", 0}, {"character", 0}}},
+                                                   {"end", {{"line", 0}, {"character", 0}}}}}}));
+  EXPECT_FALSE(graph["nodes"][1].contains("location"));
   const auto range = [](int line, int from, int to) {
     return json{{"start", {{"line", line}, {"character", from}}},
                 {"end", {{"line", line}, {"character", to}}}};
