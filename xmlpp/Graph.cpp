@@ -160,7 +160,8 @@ void RunGraph::used(const MacroOrigin* origin, std::string_view name, const std:
 
 void RunGraph::reference(const ReferenceEvent& event) {
   const ResolvedReference& reference = event.reference;
-  if (reference.source != ResolvedReference::Source::Macro || event.loopVariable) return;
+  // A loop's variables, like every macro the documents define, have no source of their own.
+  if (reference.source != ResolvedReference::Source::Macro) return;
   // The reference itself where it stands in a text read, else its element.
   const char* position = reference.reference.data();
   if (!doc_.offsetAt(position)) position = event.place.element->name().data();
@@ -168,7 +169,7 @@ void RunGraph::reference(const ReferenceEvent& event) {
 }
 
 void RunGraph::condition(const ConditionEvent& event) {
-  if (!event.defined || event.name.empty()) return;
+  // An ifex tests no macro (no origin), and an undefined name has none or the condition's own.
   used(event.origin, event.name, event.place.file, event.place.element->name().data());
 }
 
