@@ -760,6 +760,8 @@ TEST(LspServer, GraphAndIncludesAsACallHierarchy) {
   ASSERT_EQ(items.at(0)["result"].size(), 1u);
   const json item = items.at(0)["result"][0];
   EXPECT_EQ(item["uri"], uri);
+  EXPECT_EQ(item["kind"], 1);  // a file
+  EXPECT_EQ(item["name"], "main.xml");
   json ask = {{"jsonrpc", "2.0"}, {"id", 2}, {"method", "callHierarchy/outgoingCalls"}};
   ask["params"]["item"] = item;
   const json outgoing = server.send(ask).at(0)["result"];
