@@ -68,7 +68,6 @@ RunGraph::RunGraph(const XMLDocument& document, const RunSettings& settings) : d
       });
   if (commandLine) {
     commandLine_ = node(GraphNode::Kind::CommandLine, "command line");
-    hasCommandLine_ = true;
   }
 }
 
@@ -134,11 +133,8 @@ void RunGraph::used(const MacroOrigin* origin, std::string_view name, const std:
   switch (origin->kind) {
     case MacroOrigin::Kind::CommandLine:
     case MacroOrigin::Kind::DefineOption:
-      if (!hasCommandLine_) {
-        commandLine_ = node(GraphNode::Kind::CommandLine, "command line");
-        hasCommandLine_ = true;
-      }
-      source = commandLine_;
+      if (!commandLine_) return;
+      source = *commandLine_;
       break;
     case MacroOrigin::Kind::MacrosFile: {
       const std::string path = normal(origin->file ? *origin->file : "");

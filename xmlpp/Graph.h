@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -79,6 +80,6 @@ class RunGraph final : public WalkListener {
       edgeIndex_;
   std::map<std::pair<std::size_t, std::size_t>, std::size_t> definesIndex_;
   std::map<const std::string*, std::size_t> fileNodes_;  // by the walk's file strings
-  std::size_t commandLine_ = 0;
-  bool hasCommandLine_ = false;
+  // The command line's node, made with the graph when a macro comes from the list or -D.
+  std::optional<std::size_t> commandLine_;
 };
