@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # docs/images/board-graph.dot and .svg, which the README and docs/directives.md show, are what
-# `make docs` makes of the board example now: the DOT always; the SVG where Graphviz is installed
+# `make docs` makes of the board example: the DOT always; the SVG where Graphviz is installed
 # and is the version that drew the committed one (another version draws other bytes).
 #
 #   tests/docs/graph.sh XMLPP SOURCE_DIR
