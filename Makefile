@@ -87,7 +87,7 @@ docs: docs-deps
 	cd examples/board && ../../$(TOOL_BUILD)/driver/xmlpp --graph=../../docs/images/board-graph.dot \
 	  board.xml /dev/null "BOARD=evb2;VARIANT=full"
 	dot -Tsvg docs/images/board-graph.dot -o docs/images/board-graph.svg
-	python3 tests/docs/playground_links.py write .
+	python3 docs/playground-links.py write .
 
 # docs/playground/xmlpp.js: the tool compiled to WebAssembly by emscripten, which the playground
 # page (docs/playground/index.html) runs in a Web Worker. Serve the folder over http, for example
@@ -99,7 +99,7 @@ playground: playground-deps
 	cp $(BUILD)/playground/xmlpp.js docs/playground/xmlpp.js
 
 playground-test: test-deps playground
-	tests/run-ctest.sh $(BUILD) --output-on-failure -R '^playground_'
+	.ci/run-ctest.sh $(BUILD) --output-on-failure -R '^playground_'
 
 tool-deps:
 	@.ci/deps tool
@@ -115,9 +115,9 @@ test-deps:
 
 test: test-deps
 	$(MAKE) --no-print-directory build build-asan
-	tests/run-ctest.sh $(BUILD) --output-on-failure -j $(JOBS)
+	.ci/run-ctest.sh $(BUILD) --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  tests/run-ctest.sh $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	  .ci/run-ctest.sh $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # Release build and the benchmark workloads (bench/run.sh), with xmllint for comparison.
 bench:

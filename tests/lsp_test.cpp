@@ -698,17 +698,12 @@ TEST(LspServer, ChoosesAmongTheCommandsForOneInput) {
   server.initialize({{"rootUri", uriOfPath(root)}});
   const std::string uri = uriOfPath(root + "/main.xml");
   server.send(openMessage(uri, "<x/>\n"));
-  const std::vector<json> sent = server.send(request("xmlpp/commands", uri, 0, 0));
-  EXPECT_EQ(
-      sent.at(0)["result"]["commands"],
-      json::array({{{"output", root + "/out.xml"},
-                    {"directory", root},
-                    {"arguments", {"xmlpp", "--macros-file", "none.txt", "main.xml", "out.xml"}},
-                    {"used", false}},
-                   {{"output", "-"},
-                    {"directory", root},
-                    {"arguments", {"xmlpp", "main.xml", "-"}},
-                    {"used", true}}}));
+  const json listed = server.send(request("xmlpp/commands", uri, 0, 0)).at(0)["result"]["commands"];
+  ASSERT_EQ(listed.size(), 2u) << listed;
+  EXPECT_EQ(listed[0]["output"], root + "/out.xml");
+  EXPECT_EQ(listed[0]["used"], false);
+  EXPECT_EQ(listed[1]["output"], "-");
+  EXPECT_EQ(listed[1]["used"], true);
 }
 
 // xmlpp/graph answers the run's graph, as --graph writes it and located; the call hierarchy shows
@@ -738,16 +733,14 @@ TEST(LspServer, GraphAndIncludesAsACallHierarchy) {
   for (const json& node : graph["nodes"])
     kinds.push_back(node["kind"]);
   EXPECT_EQ(kinds, (std::vector<std::string>{"input", "commandLine", "file", "file"})) << graph;
-  // A file is located at its start; the command line nowhere.
-  EXPECT_EQ(graph["nodes"][2]["location"], json({{"uri", uriOfPath(root + "/part.xml")},
-                                                 {"range",
-                                                  {{"start", {{"line", 0}, {"character", 0}}},
-                                                   {"end", {{"line", 0}, {"character", 0}}}}}}));
-  EXPECT_FALSE(graph["nodes"][1].contains("location"));
   const auto range = [](int line, int from, int to) {
     return json{{"start", {{"line", line}, {"character", from}}},
                 {"end", {{"line", line}, {"character", to}}}};
   };
+  // A file is located at its start; the command line nowhere.
+  EXPECT_EQ(graph["nodes"][2]["location"],
+            json({{"uri", uriOfPath(root + "/part.xml")}, {"range", range(0, 0, 0)}}));
+  EXPECT_FALSE(graph["nodes"][1].contains("location"));
   // The commandLine's use, the include of part.xml at two places (one a loop's, met twice), and
   // the include of lib.xml through -I.
   ASSERT_EQ(graph["edges"].size(), 4u) << graph;

@@ -2,8 +2,8 @@
 # Neovim's built-in LSP client, headless, against the real `xmlpp --lsp`: the editor setup of
 # docs/editors.md (the Lua block for the installed Neovim, and :XmlppCommand) starts the server
 # for a three-file project whose command database (two commands for main.xml) is in a folder not
-# named build, and tests/editors/neovim_lsp.lua checks diagnostics, hover, go to definition,
-# completion and picking the command; then, in a project without a database, that the editor is
+# named build, and tests/editors/neovim_lsp.lua checks that one server serves the XML files and
+# none starts for others, diagnostics, hover, go to definition and picking the command; then, in a project without a database, that the editor is
 # told so. Skipped (status 77) without nvim; Neovim gets 60 s at most each time.
 #
 #   tests/editors/neovim_lsp.sh SOURCE_DIR XMLPP
@@ -21,10 +21,16 @@ trap 'rm -rf "$work"' EXIT
 # The Lua blocks of the page, in its order: vim.lsp.start (0.8 on), then the 0.7 form.
 awk -v dir="$work" '/^```lua$/ { n++; on = 1; next } /^```$/ { on = 0 }
   on { print > (dir "/setup" n ".lua") }' "$source_dir/docs/editors.md"
-if [ ! -f "$work/setup1.lua" ] || [ ! -f "$work/setup2.lua" ] || [ ! -f "$work/setup3.lua" ]; then
+if [ ! -f "$work/setup3.lua" ] || [ -e "$work/setup4.lua" ]; then
   echo "FAIL: docs/editors.md does not hold the three Lua blocks of the Neovim setup" >&2
   exit 1
 fi
+# Each block is valid Lua, the one for the other Neovim version too.
+for block in setup1 setup2 setup3; do
+  nvim --headless -u NONE -c "lua local ok, err = loadfile('$work/$block.lua')
+    if not ok then io.stderr:write(err .. '\n') vim.cmd('cquit 1') end" -c 'qall!' ||
+    { echo "FAIL: $block.lua (docs/editors.md) is not valid Lua" >&2; exit 1; }
+done
 
 # The setup runs `xmlpp --lsp` from PATH.
 mkdir -p "$work/bin" "$work/project/variants" "$work/alone"

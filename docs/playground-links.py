@@ -10,8 +10,8 @@ command, or one `xmlpp ...` command, with variables before it and `2>&1` after i
 output and messages the page shows as the command line prints them; otherwise "Open the files in
 the playground", with the arguments of its first xmlpp command.
 
-    tests/docs/playground_links.py write SOURCE_DIR   # update the links in place (make docs)
-    tests/docs/playground_links.py check SOURCE_DIR   # fail when a link is missing or stale
+    docs/playground-links.py write SOURCE_DIR   # update the links in place (make docs)
+    docs/playground-links.py check SOURCE_DIR   # fail when a link is missing or stale
 """
 
 import base64
