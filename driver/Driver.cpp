@@ -112,7 +112,7 @@ Failure writeGraph(const RunGraph& graph, WrittenFiles& files) {
   OutputFile& file = files.file(WrittenRole::Graph);
   if (Failure failure = file.open(files.path(WrittenRole::Graph))) return failure;
   ByteSink sink(file.fd(), file.path());
-  sink.append(graph.dot());
+  sink.append(dotText(graph.nodes(), graph.edges()));
   if (Failure failure = sink.flush()) return failure;
   return file.finish();
 }

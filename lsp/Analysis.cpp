@@ -285,6 +285,17 @@ CheckSettings serverChecks(bool fromCommand) {
   return checks;
 }
 
+// A preprocessor for a run of `command` in the server, reading its files through `files`.
+std::unique_ptr<Preprocessor> serverRun(const ServerSetup& setup, const RunSettings& command,
+                                        bool fromCommand, RunFiles& files) {
+  auto preprocessor = std::make_unique<Preprocessor>(
+      MacroEnvironment(setup.installDirectory, command.fixedTime), serverChecks(fromCommand));
+  preprocessor->setFileSource(&files);
+  preprocessor->setIncludeDirs(command.includeDirs);
+  preprocessor->setMacroSources(&command.macroSources);
+  return preprocessor;
+}
+
 }  // namespace
 
 std::string normalPath(const std::string& path) {
@@ -303,19 +314,11 @@ Failure analyzeInto(Analysis& analysis, const ServerSetup& setup, const RunSetti
                     bool fromCommand, const OpenText& openText,
                     const Interruptions* interruptions) {
   RunFiles files(openText, analysis.texts);
-  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
-                            serverChecks(fromCommand)};
-  preprocessor.setFileSource(&files);
-  preprocessor.setIncludeDirs(command.includeDirs);
-  preprocessor.setMacroSources(&command.macroSources);
+  const std::unique_ptr<Preprocessor> run = serverRun(setup, command, fromCommand, files);
+  Preprocessor& preprocessor = *run;
   Recorder recorder(preprocessor.document(), analysis);
-  RunGraph graph(preprocessor.document(), command);
-  BothListeners both(recorder, graph);
-  Budgeted budgeted(both, setup.workBudget, interruptions);
+  Budgeted budgeted(recorder, setup.workBudget, interruptions);
   const Failure failure = preprocessor.run(command.input, command.macros, &budgeted);
-  analysis.graphDot = graph.dot();
-  analysis.graphNodes = graph.nodes();
-  analysis.graphEdges = graph.edges();
   analysis.diagnostics = preprocessor.warnings();
   for (const std::string& file : preprocessor.loadedFiles())
     analysis.loadedFiles.push_back(normalPath(file));
@@ -350,11 +353,8 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
                      const OpenText& openText, const Interruptions* interruptions) {
   std::map<std::string, FileText> texts;
   RunFiles files(openText, texts);
-  Preprocessor preprocessor{MacroEnvironment(setup.installDirectory, command.fixedTime),
-                            serverChecks(fromCommand)};
-  preprocessor.setFileSource(&files);
-  preprocessor.setIncludeDirs(command.includeDirs);
-  preprocessor.setMacroSources(&command.macroSources);
+  const std::unique_ptr<Preprocessor> run = serverRun(setup, command, fromCommand, files);
+  Preprocessor& preprocessor = *run;
   ByteSink text;
   Trace trace(preprocessor.document(), text, TraceFilter{});
   Budgeted budgeted(trace, setup.workBudget, interruptions);
@@ -367,4 +367,22 @@ std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool 
     text.append(stopped->message + "\n");
   }
   return std::string(text.contents());
+}
+
+GraphRun graphRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
+                  const OpenText& openText, const Interruptions* interruptions) {
+  GraphRun result;
+  RunFiles files(openText, result.texts);
+  const std::unique_ptr<Preprocessor> run = serverRun(setup, command, fromCommand, files);
+  Preprocessor& preprocessor = *run;
+  RunGraph graph(preprocessor.document(), command);
+  Budgeted budgeted(graph, setup.workBudget, interruptions);
+  // The graph holds what the run met up to a failure, a spent budget or exhausted memory.
+  (void)bounded(setup.workBudget, [&]() -> Failure {
+    (void)preprocessor.run(command.input, command.macros, &budgeted);
+    return std::nullopt;
+  });
+  result.nodes = graph.nodes();
+  result.edges = graph.edges();
+  return result;
 }

@@ -85,10 +85,6 @@ struct Analysis {
   // element's name: the names of the macros in scope there, over every visit (for completion).
   std::map<Place, std::set<std::string>> scopesAtUnfinished;
   MacroMap topLevel;  // the macros of the command
-  // The run's graph (what --graph writes, and its nodes and edges), up to a failure.
-  std::string graphDot;
-  std::vector<GraphNode> graphNodes;
-  std::vector<GraphEdge> graphEdges;
   std::vector<std::string> includeDirs;
 };
 
@@ -104,6 +100,15 @@ using OpenText = std::function<std::optional<std::string_view>(const std::string
 std::unique_ptr<Analysis> analyze(const ServerSetup& setup, const RunSettings& command,
                                   bool fromCommand, const OpenText& openText,
                                   const Interruptions* interruptions = nullptr);
+// The graph of the same run (what --graph writes), up to where the run stopped, with the texts its
+// places are in.
+struct GraphRun {
+  std::vector<GraphNode> nodes;
+  std::vector<GraphEdge> edges;
+  std::map<std::string, FileText> texts;  // by path
+};
+GraphRun graphRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
+                  const OpenText& openText, const Interruptions* interruptions = nullptr);
 // The trace of the same run: what --trace writes.
 std::string traceRun(const ServerSetup& setup, const RunSettings& command, bool fromCommand,
                      const OpenText& openText, const Interruptions* interruptions = nullptr);

@@ -50,11 +50,12 @@ nlohmann::json documentSymbols(const FeatureContext& context, const PositionRequ
 // one code action each, its edit the repair's replacements.
 nlohmann::json codeActions(const FeatureContext& context, const PositionRequest& request);
 
-// xmlpp/graph: the run's graph as --graph writes it ("dot"), and its nodes and edges with their
+// xmlpp/graph: a run's graph as --graph writes it ("dot"), and its nodes and edges with their
 // locations.
-nlohmann::json graphReply(const Workspace& workspace, const Analysis& analysis);
+nlohmann::json graphReply(const Workspace& workspace, const GraphRun& graph);
 // The includes as a call hierarchy: the document is the item; the files that include `path`
-// (incoming) or that it includes (outgoing), each with the ranges of the include elements.
+// (incoming) or that it includes (outgoing) in the latest run that read it, each with the ranges
+// of the include elements.
 nlohmann::json prepareCallHierarchy(const FeatureContext& context, const PositionRequest& request);
 nlohmann::json includeCalls(const Workspace& workspace, const Analysis& analysis,
                             const std::string& path, bool incoming);

@@ -1,6 +1,6 @@
 // The run's graph for the editor: xmlpp/graph (the DOT --graph writes, and its nodes and edges
 // located), and the includes as a call hierarchy: a file's incoming calls are the includes that
-// read it, its outgoing calls the includes it holds.
+// read it, its outgoing calls the includes it holds, as the latest run met them.
 
 #include <filesystem>
 #include <map>
@@ -14,17 +14,21 @@ using json = nlohmann::json;
 constexpr const char* kNodeKinds[] = {"input", "file", "fragment", "macrosFile", "commandLine"};
 constexpr const char* kEdgeKinds[] = {"include", "put", "defines"};
 
-// The range of `length` bytes at a place of the graph, in a text the run read; none elsewhere.
-std::optional<json> rangeAt(const Analysis& analysis, const GraphPlace& at, std::size_t length) {
-  const auto file = analysis.texts.find(normalPath(at.file));
-  if (file == analysis.texts.end()) return std::nullopt;
-  return rangeJson(file->second.lines(), at.offset, at.offset + length);
+// The range of `length` bytes at `offset` of a text a run read; none for any other file.
+std::optional<json> rangeAt(const std::map<std::string, FileText>& texts, const std::string& path,
+                            std::size_t offset, std::size_t length) {
+  const auto file = texts.find(path);
+  if (file == texts.end()) return std::nullopt;
+  return rangeJson(file->second.lines(), offset, offset + length);
 }
 
-json locationAt(const Workspace& workspace, const Analysis& analysis, const GraphPlace& at,
+json locationAt(const Workspace& workspace, const GraphRun& graph, const GraphPlace& at,
                 std::size_t length) {
-  json location = {{"uri", workspace.uriOf(normalPath(at.file))}};
-  if (std::optional<json> range = rangeAt(analysis, at, length)) location["range"] = *range;
+  const std::string path = normalPath(at.file);
+  json location = {{"uri", workspace.uriOf(path)}};
+  if (std::optional<json> range = rangeAt(graph.texts, path, at.offset, length)) {
+    location["range"] = *range;
+  }
   return location;
 }
 
@@ -41,22 +45,22 @@ json fileItem(const Workspace& workspace, const std::string& path) {
 
 }  // namespace
 
-json graphReply(const Workspace& workspace, const Analysis& analysis) {
+json graphReply(const Workspace& workspace, const GraphRun& graph) {
   json nodes = json::array();
-  for (std::size_t i = 0; i < analysis.graphNodes.size(); ++i) {
-    const GraphNode& node = analysis.graphNodes[i];
+  for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
+    const GraphNode& node = graph.nodes[i];
     json entry = {{"id", "n" + std::to_string(i)},
                   {"kind", kNodeKinds[static_cast<std::size_t>(node.kind)]},
                   {"name", node.name}};
     if (node.kind != GraphNode::Kind::CommandLine) {
       const std::size_t length =
           node.kind == GraphNode::Kind::Fragment ? directiveName(DirectiveId::Xmldef).size() : 0;
-      entry["location"] = locationAt(workspace, analysis, node.at, length);
+      entry["location"] = locationAt(workspace, graph, node.at, length);
     }
     nodes.push_back(std::move(entry));
   }
   json edges = json::array();
-  for (const GraphEdge& edge : analysis.graphEdges) {
+  for (const GraphEdge& edge : graph.edges) {
     json entry = {{"from", "n" + std::to_string(edge.from)},
                   {"to", "n" + std::to_string(edge.to)},
                   {"kind", kEdgeKinds[static_cast<std::size_t>(edge.kind)]}};
@@ -66,10 +70,12 @@ json graphReply(const Workspace& workspace, const Analysis& analysis) {
         edge.kind == GraphEdge::Kind::Include ? directiveName(DirectiveId::Include).size()
         : edge.kind == GraphEdge::Kind::Put   ? directiveName(DirectiveId::Xmlput).size()
                                               : 0;
-    entry["location"] = locationAt(workspace, analysis, edge.at, length);
+    entry["location"] = locationAt(workspace, graph, edge.at, length);
     edges.push_back(std::move(entry));
   }
-  return {{"dot", analysis.graphDot}, {"nodes", std::move(nodes)}, {"edges", std::move(edges)}};
+  return {{"dot", dotText(graph.nodes, graph.edges)},
+          {"nodes", std::move(nodes)},
+          {"edges", std::move(edges)}};
 }
 
 json prepareCallHierarchy(const FeatureContext& context, const PositionRequest&) {
@@ -78,19 +84,16 @@ json prepareCallHierarchy(const FeatureContext& context, const PositionRequest&)
 
 json includeCalls(const Workspace& workspace, const Analysis& analysis, const std::string& path,
                   bool incoming) {
-  // By the file at the other end, in the order the walk met it.
+  // By the file at the other end, in the order of the include elements.
   std::vector<std::string> order;
   std::map<std::string, json> ranges;
-  for (const GraphEdge& edge : analysis.graphEdges) {
-    if (edge.kind != GraphEdge::Kind::Include) continue;
-    const std::string from = normalPath(analysis.graphNodes[edge.from].name);
-    const std::string to = normalPath(analysis.graphNodes[edge.to].name);
-    if ((incoming ? to : from) != path) continue;
-    const std::string& other = incoming ? from : to;
+  const std::size_t length = directiveName(DirectiveId::Include).size();
+  for (const auto& [at, opened] : analysis.includedPaths) {
+    if ((incoming ? opened : at.file) != path) continue;
+    const std::string& other = incoming ? at.file : opened;
     const auto [it, added] = ranges.try_emplace(other, json::array());
     if (added) order.push_back(other);
-    const std::size_t length = directiveName(DirectiveId::Include).size();
-    if (std::optional<json> range = rangeAt(analysis, edge.at, length)) {
+    if (std::optional<json> range = rangeAt(analysis.texts, at.file, at.offset, length)) {
       it->second.push_back(*range);
     }
   }

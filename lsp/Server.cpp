@@ -372,9 +372,9 @@ Reply Server::trace(const json& params) {
 }
 
 Reply Server::graph(const json& params) {
-  const auto run = latestRun(params);
-  if (const RpcError* error = std::get_if<RpcError>(&run)) return *error;
-  return graphReply(workspace_, *std::get<const Analysis*>(run));
+  const auto path = documentPath(params);
+  if (const RpcError* error = std::get_if<RpcError>(&path)) return *error;
+  return graphReply(workspace_, workspace_.graph(std::get<std::string>(path)));
 }
 
 Reply Server::calls(const json& params, bool incoming) {

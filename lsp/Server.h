@@ -95,7 +95,7 @@ class Server {
   // The build's commands for the document's input, the one used marked; with "select" (an
   // output), makes that command the one used, and runs the document again.
   Reply commands(const json& params);
-  // xmlpp/graph: the graph of the latest run that read the document.
+  // xmlpp/graph: the graph of a run of what covers the document.
   Reply graph(const json& params);
   // callHierarchy/incomingCalls and outgoingCalls of a file item: its includers, its includes.
   Reply calls(const json& params, bool incoming);

@@ -347,6 +347,13 @@ std::string Workspace::trace(const std::string& path) {
       [this](const std::string& p) { return openText(p); }, interruptions_);
 }
 
+GraphRun Workspace::graph(const std::string& path) {
+  const Covering covering = commandFor(path);
+  return graphRun(
+      setup_, covering.settings, covering.command != nullptr,
+      [this](const std::string& p) { return openText(p); }, interruptions_);
+}
+
 const Analysis* Workspace::latestFor(const std::string& path) const {
   if (const auto own = analyses_.find(path); own != analyses_.end()) return own->second.get();
   if (const auto reader = readBy_.find(path); reader != readBy_.end()) {

@@ -62,6 +62,8 @@ class Workspace {
   const Analysis& run(const std::string& path);
   // The trace of a run of what covers `path`.
   std::string trace(const std::string& path);
+  // The graph of a run of what covers `path`.
+  GraphRun graph(const std::string& path);
   // The latest run that read `path`, or null.
   const Analysis* latestFor(const std::string& path) const;
 

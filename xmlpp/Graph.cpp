@@ -14,7 +14,7 @@ std::string normal(std::string_view path) {
 
 // A DOT string's contents: quotes and backslashes escaped, a line feed as a label line break, and
 // a byte that is no UTF-8 (or a control byte) shown as "\xHH".
-std::string dotText(std::string_view text) {
+std::string dotString(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string escaped;
   for (std::size_t at = 0; at < text.size();) {
@@ -169,46 +169,46 @@ void RunGraph::condition(const ConditionEvent& event) {
   used(event.origin, event.name, event.place.file, event.place.element->name().data());
 }
 
-std::string RunGraph::dot() const {
+std::string dotText(const std::vector<GraphNode>& nodes, const std::vector<GraphEdge>& edges) {
   std::string text =
       "digraph xmlpp {\n"
       "  graph [rankdir=LR, fontname=\"sans-serif\"];\n"
       "  node [shape=box, fontname=\"sans-serif\", fontsize=11];\n"
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
-  for (std::size_t i = 0; i < nodes_.size(); ++i) {
-    const GraphNode& node = nodes_[i];
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const GraphNode& node = nodes[i];
     text += "  n" + std::to_string(i) + " [label=\"";
     switch (node.kind) {
       case GraphNode::Kind::Input:
-        text += dotText(node.name) + "\", style=bold";
+        text += dotString(node.name) + "\", style=bold";
         break;
       case GraphNode::Kind::File:
-        text += dotText(node.name) + "\"";
+        text += dotString(node.name) + "\"";
         break;
       case GraphNode::Kind::Fragment:
-        text += "xmldef " + dotText(node.name) + "\\n" + dotText(where(node.at)) +
+        text += "xmldef " + dotString(node.name) + "\\n" + dotString(where(node.at)) +
                 "\", shape=component";
         break;
       case GraphNode::Kind::MacrosFile:
       case GraphNode::Kind::CommandLine:
-        text += dotText(node.name) + "\", shape=note";
+        text += dotString(node.name) + "\", shape=note";
         break;
     }
     text += "];\n";
   }
-  for (const GraphEdge& edge : edges_) {
+  for (const GraphEdge& edge : edges) {
     text += "  n" + std::to_string(edge.from) + " -> n" + std::to_string(edge.to) + " [label=\"";
     switch (edge.kind) {
       case GraphEdge::Kind::Include:
         text += "include";
-        if (!edge.includeDir.empty()) text += " via -I " + dotText(edge.includeDir);
-        text += "\\n" + dotText(where(edge.at)) + "\"";
+        if (!edge.includeDir.empty()) text += " via -I " + dotString(edge.includeDir);
+        text += "\\n" + dotString(where(edge.at)) + "\"";
         break;
       case GraphEdge::Kind::Put:
-        text += "put\\n" + dotText(where(edge.at)) + "\", style=dashed";
+        text += "put\\n" + dotString(where(edge.at)) + "\", style=dashed";
         break;
       case GraphEdge::Kind::Defines:
-        text += "defines " + dotText(namesText(edge.names)) + "\\n" + dotText(where(edge.at)) +
+        text += "defines " + dotString(namesText(edge.names)) + "\\n" + dotString(where(edge.at)) +
                 "\", style=dotted";
         break;
     }

@@ -43,6 +43,9 @@ struct GraphEdge {
   GraphPlace at;  // the include or xmlput element; for Defines, the first use in the file
 };
 
+// A graph in Graphviz's DOT language.
+std::string dotText(const std::vector<GraphNode>& nodes, const std::vector<GraphEdge>& edges);
+
 class RunGraph final : public WalkListener {
  public:
   // The graph of a run of `settings` over `document`.
@@ -57,8 +60,6 @@ class RunGraph final : public WalkListener {
 
   const std::vector<GraphNode>& nodes() const { return nodes_; }
   const std::vector<GraphEdge>& edges() const { return edges_; }
-  // The graph in Graphviz's DOT language.
-  std::string dot() const;
 
  private:
   using NodeKey = std::pair<GraphNode::Kind, std::string>;
