@@ -126,10 +126,11 @@ std::string dependencyFileName(std::string_view output) {
   return std::string(output) + ".d";
 }
 
-Failure DepFile::open(std::string_view output, const std::vector<std::string>& dependencies,
-                      std::string_view ruleTarget) {
+Expected<std::string> depFileText(const std::string& path, std::string_view output,
+                                  const std::vector<std::string>& dependencies,
+                                  std::string_view ruleTarget) {
   auto refused = [&](std::string_view why) {
-    return Diagnostic::failure("couldn't write " + path_ + std::string(why));
+    return Diagnostic::failure("couldn't write " + path + std::string(why));
   };
   const std::string_view target = ruleTarget.empty() ? output : ruleTarget;
   if (target == "-") {
@@ -138,13 +139,5 @@ Failure DepFile::open(std::string_view output, const std::vector<std::string>& d
   }
   Expected<std::string> rule = depFileRule(target, dependencies, ruleTarget.empty() ? "" : "-MT");
   if (!rule) return refused(": " + rule.error().message);
-  rule_ = std::move(*rule);
-  return file_.open(path_);
-}
-
-Failure DepFile::finish() {
-  ByteSink sink(file_.fd(), file_.path());
-  sink.append(rule_);
-  if (Failure failure = sink.flush()) return failure;
-  return file_.finish();
+  return rule;
 }

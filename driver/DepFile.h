@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/OutputFile.h"
+#include "diagnostics/Diagnostic.h"
 
 // The dependency file that a run writes when the environment variable XMLPP_DEPFILE names a path:
 // one Make-style rule "OUTFILE: INFILE DEP...\n" that lists every file the run loaded, so that a
@@ -52,25 +52,10 @@ Expected<std::string> depFileRule(std::string_view target,
 // ".d" added when it has none: "out/a.xml" -> "out/a.d", "dir.x/a" -> "dir.x/a.d".
 std::string dependencyFileName(std::string_view output);
 
-// The dependency file of one run, written into `file` (the run's dependency file, whose clashes
-// with the other files the run writes and reads WrittenFiles has checked): `open` builds the rule
-// and opens the file, `finish` writes the rule and finishes it, and the run's set puts it in
-// place together with the output (the dependency file first). It is refused when the output is
-// standard output ("-") with no other target given, since that has no name to make the rule's
-// target.
-class DepFile {
- public:
-  DepFile(OutputFile& file, std::string path) : file_(file), path_(std::move(path)) {}
-
-  // Builds the rule and opens the file; fails when a name cannot be written or the file cannot
-  // be created. The rule's target is `ruleTarget`, or the output when it is empty.
-  Failure open(std::string_view output, const std::vector<std::string>& dependencies,
-               std::string_view ruleTarget = {});
-  // Writes the rule and finishes the file (see OutputFile::finish): nothing is replaced yet.
-  Failure finish();
-
- private:
-  OutputFile& file_;
-  std::string path_;
-  std::string rule_;
-};
+// The text of the dependency file at `path` for one run: the rule whose target is `ruleTarget`,
+// or the output when it is empty; or why the file cannot be written: a name the rule cannot hold,
+// or an output that is standard output ("-") with no other target given, since that has no name
+// to make the rule's target.
+Expected<std::string> depFileText(const std::string& path, std::string_view output,
+                                  const std::vector<std::string>& dependencies,
+                                  std::string_view ruleTarget = {});

@@ -109,12 +109,8 @@ Failure declareWrittenFiles(const Options& options, const std::string& output,
 
 // Writes the graph of the run's set (finished, not yet in place).
 Failure writeGraph(const RunGraph& graph, WrittenFiles& files) {
-  OutputFile& file = files.file(WrittenRole::Graph);
-  if (Failure failure = file.open(files.path(WrittenRole::Graph))) return failure;
-  ByteSink sink(file.fd(), file.path());
-  sink.append(dotText(graph.nodes(), graph.edges()));
-  if (Failure failure = sink.flush()) return failure;
-  return file.finish();
+  return writeWhole(files.file(WrittenRole::Graph), files.path(WrittenRole::Graph),
+                    dotText(graph.nodes(), graph.edges()));
 }
 
 // The SARIF log's file, declared and opened before anything else: the log reports every failure,
@@ -191,10 +187,11 @@ Failure namingDepFileOption(Failure failure, const Options& options, const Writt
 // Writes the dependency file of the run's set (finished, not yet in place).
 Failure writeDepFile(const Options& options, const std::string& output,
                      const std::vector<std::string>& dependencies, WrittenFiles& files) {
-  DepFile depFile(files.file(WrittenRole::DependencyFile), files.path(WrittenRole::DependencyFile));
+  const std::string& path = files.path(WrittenRole::DependencyFile);
   const std::string_view ruleTarget = options.depTarget ? *options.depTarget : std::string_view();
-  Failure failure = depFile.open(output, dependencies, ruleTarget);
-  if (!failure) failure = depFile.finish();
+  Expected<std::string> text = depFileText(path, output, dependencies, ruleTarget);
+  Failure failure = text ? writeWhole(files.file(WrittenRole::DependencyFile), path, *text)
+                         : Failure(std::move(text.error()));
   return namingDepFileOption(std::move(failure), options, files);
 }
 

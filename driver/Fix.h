@@ -17,8 +17,8 @@ std::string applyFixes(std::string_view text, std::vector<FixIt> fixes);
 // A unified diff of `before` and `after` for `path`, one hunk for each changed line (no context).
 std::string unifiedDiff(const std::string& path, std::string_view before, std::string_view after);
 
-// The certain fixes of `diagnostics`, applied: to the input and the files under its folder (never one
-// found through an -I folder of `includeDirs`, whose fixes are printed instead), each file
+// The certain fixes of `diagnostics`, applied: to the input and the files under its folder (never
+// one found through an -I folder of `includeDirs`, whose fixes are printed instead), each file
 // written through a temporary file and all put in place together, nothing changed on a failure;
 // or, with `diffOnly`, printed as a unified diff on standard output, nothing changed.
 Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& input,

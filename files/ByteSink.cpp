@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "files/OutputFile.h"
+
 ByteSink::ByteSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
   const std::size_t size = fd_ >= 0 ? kBlock : 4096;
   buffer_ = uninitializedBuffer(size);
@@ -73,4 +75,12 @@ void ByteSink::spacesSlow(std::size_t count) {
     cursor_ += chunk;
     count -= chunk;
   }
+}
+
+Failure writeWhole(OutputFile& file, const std::string& path, std::string_view text) {
+  if (Failure failure = file.open(path)) return failure;
+  ByteSink sink(file.fd(), file.path());
+  sink.append(text);
+  if (Failure failure = sink.flush()) return failure;
+  return file.finish();
 }

@@ -8,6 +8,12 @@
 
 #include "diagnostics/Diagnostic.h"
 
+class OutputFile;
+
+// Opens `file` at `path`, writes `text` as the whole of it and finishes it (OutputFile::finish:
+// nothing is put in place yet).
+Failure writeWhole(OutputFile& file, const std::string& path, std::string_view text);
+
 // A buffer of `size` bytes left uninitialized, to be written before it is read
 // (std::make_unique_for_overwrite, which not every standard library the tool is built with has).
 inline std::unique_ptr<char[]> uninitializedBuffer(std::size_t size) {
