@@ -6,9 +6,9 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "TagText.h"
 #include "files/ByteSink.h"
 #include "files/InputFile.h"
+#include "xml/TagText.h"
 #include "xmlpp/Preprocessor.h"
 #include "xmlpp/Trace.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <set>
 
-#include "TagText.h"
+#include "xml/TagText.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "Features.h"
-#include "TagText.h"
+#include "xml/TagText.h"
 
 namespace {
 

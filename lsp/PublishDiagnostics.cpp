@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "Features.h"
-#include "TagText.h"
+#include "xml/TagText.h"
 
 namespace {
 

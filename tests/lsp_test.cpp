@@ -8,7 +8,7 @@
 #include "TestFiles.h"
 #include "lsp/Analysis.h"
 #include "lsp/Server.h"
-#include "lsp/TagText.h"
+#include "xml/TagText.h"
 #include "lsp/TextDocument.h"
 #include "lsp/Transport.h"
 

@@ -4,6 +4,7 @@
 #include "WalkScope.h"
 
 #include "macros/MacroList.h"
+#include "xml/TagText.h"
 #include "xmlpp/Directives.h"
 
 Diagnostic WalkScope::failAt(const XMLElement* element, std::size_t frame,
@@ -38,58 +39,18 @@ WalkScope::UnresolvedCheck WalkScope::unresolvedCheck(std::string_view reference
           std::string(near)};
 }
 
-namespace {
-
-// The start tag whose name begins `rest` (a view into a text the document read), up to its ">"
-// (the first outside a quoted value); none when it does not end.
-std::optional<std::string_view> startTagAt(std::string_view rest) {
-  char quote = 0;
-  for (std::size_t end = 0; end < rest.size(); ++end) {
-    const char c = rest[end];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      return rest.substr(0, end);
-    }
-  }
-  return std::nullopt;
-}
-
-// The value of `attribute` as written in a start tag (without its quotes), or none.
-std::optional<std::string_view> writtenValue(std::string_view tag, std::string_view attribute) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  std::size_t at = tag.find_first_of(kBlanks);
-  while (at != std::string_view::npos) {
-    const std::size_t name = tag.find_first_not_of(kBlanks, at);
-    if (name == std::string_view::npos) return std::nullopt;
-    const std::size_t equals = tag.find('=', name);
-    if (equals == std::string_view::npos) return std::nullopt;
-    const std::size_t quote = tag.find_first_not_of(kBlanks, equals + 1);
-    if (quote == std::string_view::npos || (tag[quote] != '"' && tag[quote] != '\'')) {
-      return std::nullopt;
-    }
-    const std::size_t close = tag.find(tag[quote], quote + 1);
-    if (close == std::string_view::npos) return std::nullopt;
-    std::string_view written = tag.substr(name, equals - name);
-    written = written.substr(0, written.find_last_not_of(kBlanks) + 1);
-    if (written == attribute) return tag.substr(quote + 1, close - quote - 1);
-    at = close + 1;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 std::vector<FixIt> WalkScope::renamingReference(const XMLElement& element,
                                                 std::string_view attribute,
                                                 std::string_view reference,
                                                 std::string_view near) const {
   const std::optional<XMLDocument::TextPlace> place = doc.placeAt(element.name().data());
   if (!place || !place->rest.starts_with(element.name())) return {};
-  const std::optional<std::string_view> tag = startTagAt(place->rest);
-  const std::optional<std::string_view> value = tag ? writtenValue(*tag, attribute) : std::nullopt;
+  std::optional<std::string_view> value;
+  tagtext::forEachAttribute(
+      tagtext::startTag(place->rest, 0),
+      [&](std::string_view name, std::size_t, std::string_view written, std::size_t) {
+        if (name == attribute) value = written;  // of several, the last is kept
+      });
   std::vector<FixIt> fixes;
   if (!value) return fixes;
   for (std::size_t at = value->find(reference); at != std::string_view::npos;
@@ -116,10 +77,10 @@ std::vector<FixIt> WalkScope::renamingElement(const XMLElement& element,
   const std::string_view name = element.name();
   std::optional<FixIt> start = renaming(name, text);
   if (!start) return {};
+  // The start tag, up to its ">".
   const std::string_view rest = doc.placeAt(name.data())->rest;
-  const std::optional<std::string_view> tag = startTagAt(rest);
-  if (!tag) return {};
-  const std::size_t end = tag->size();
+  const std::size_t end = tagtext::startTag(rest, 0).size();
+  if (end == rest.size() || rest[end] != '>') return {};
   if (rest[end - 1] == '/') return {*start};
   if (element.firstChild) return {};
   // "<NAME ...>" followed by blanks and "</NAME>".

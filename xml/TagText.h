@@ -1,7 +1,7 @@
 #pragma once
 
-// Reading start tags back from a text, where the server needs what the reader does not keep:
-// where each attribute and each macro reference stands.
+// Reading start tags back from a text, where the reader's tree does not say: where each attribute
+// and each macro reference stands (for the fixes of findings and for the language server).
 
 #include <algorithm>
 #include <cstddef>
