@@ -8,9 +8,9 @@
 #include "TestFiles.h"
 #include "lsp/Analysis.h"
 #include "lsp/Server.h"
-#include "xml/TagText.h"
 #include "lsp/TextDocument.h"
 #include "lsp/Transport.h"
+#include "xml/TagText.h"
 
 namespace {
 
@@ -315,6 +315,7 @@ TEST(LspServer, RunsTheCommandThatIncludesAnOpenFile) {
   EXPECT_EQ(diagnostics[0]["range"]["end"], json({{"line", 2}, {"character", 18}}));
   EXPECT_EQ(diagnostics[0]["relatedInformation"][0]["location"]["uri"], mainUri);
   EXPECT_EQ(diagnostics[0]["relatedInformation"][0]["location"]["range"]["start"]["line"], 2);
+  EXPECT_EQ(diagnostics[0]["relatedInformation"][0]["message"], "included from here");
 
   // The unsaved buffer is what the run reads: the warning goes, and the buffer's value shows.
   const json range = {{"start", {{"line", 2}, {"character", 8}}},
@@ -737,9 +738,10 @@ TEST(LspServer, GraphAndIncludesAsACallHierarchy) {
     return json{{"start", {{"line", line}, {"character", from}}},
                 {"end", {{"line", line}, {"character", to}}}};
   };
-  // A file is located at its start; the command line nowhere.
+  // A file is located at its start, the input too; the command line nowhere.
   EXPECT_EQ(graph["nodes"][2]["location"],
             json({{"uri", uriOfPath(root + "/part.xml")}, {"range", range(0, 0, 0)}}));
+  EXPECT_EQ(graph["nodes"][0]["location"]["range"], range(0, 0, 0));
   EXPECT_FALSE(graph["nodes"][1].contains("location"));
   // The commandLine's use, the include of part.xml at two places (one a loop's, met twice), and
   // the include of lib.xml through -I.
