@@ -171,7 +171,8 @@ Failure IncludeDefinitions::entered(const Step& step, XMLElement* root, std::siz
                                                 "the include's place");
     if (failure) return failure;
   }
-  if (written && scope_.findings.on(Check::UnresolvedMacro)) {
+  if (written && (scope_.findings.on(Check::UnresolvedMacro) ||
+                  scope_.findings.on(Check::MisspelledMacro))) {
     return checkWrittenRoot(step, root, frame, own);
   }
   return std::nullopt;
