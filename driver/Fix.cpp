@@ -128,12 +128,7 @@ Failure fixFiles(const std::vector<Diagnostic>& diagnostics, const std::string& 
       diff += unifiedDiff(file, before, after);
       continue;
     }
-    OutputFile& out = written.emplace_back();
-    if (Failure failure = out.open(file)) return failure;
-    ByteSink sink(out.fd(), out.path());
-    sink.append(after);
-    if (Failure failure = sink.flush()) return failure;
-    if (Failure failure = out.finish()) return failure;
+    if (Failure failure = writeWhole(written.emplace_back(), file, after)) return failure;
   }
   if (diffOnly) {
     if (std::fputs(diff.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {

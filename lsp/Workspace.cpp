@@ -280,7 +280,6 @@ Workspace::Covering Workspace::commandFor(const std::string& path) {
 }
 
 const Analysis& Workspace::keep(std::unique_ptr<Analysis> analysis, const Covering& covering) {
-  analysis->fromCommand = covering.command != nullptr;
   if (covering.command) {
     analysis->commandOutput = covering.command->output;
     analysis->commandNumber = covering.number;
@@ -316,16 +315,13 @@ Workspace::Choice Workspace::choices(const std::string& path) {
   refreshDatabase();
   Choice choice;
   choice.input = path;
-  if (commandsOf(path).empty()) {
-    commandFor(path);  // learns which input reads the file
-    if (const auto reader = readBy_.find(path); reader != readBy_.end()) {
-      choice.input = reader->second;
-    }
+  // The run that covers the file: by a command for it, else for the input whose run reads it.
+  const Covering covering = commandFor(path);
+  if (const auto reader = readBy_.find(path); commandsOf(path).empty() && reader != readBy_.end()) {
+    choice.input = reader->second;
   }
   choice.commands = commandsOf(choice.input);
-  if (const std::optional<Covering> used = commandOfInput(choice.input); used && used->number) {
-    choice.used = used->command ? std::optional(used->number - 1) : std::nullopt;
-  }
+  if (covering.command) choice.used = covering.number - 1;
   return choice;
 }
 

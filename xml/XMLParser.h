@@ -83,8 +83,7 @@ class Parser {
   std::optional<XMLDocument::OpenElement> unclosed() const {
     if (open_.empty()) return std::nullopt;
     const XMLElement* element = open_.back().element;
-    return XMLDocument::OpenElement{element->name(), doc_.lineAt(element->name().data()),
-                                    doc_.columnAt(element->name().data() - 1)};
+    return XMLDocument::OpenElement{element->name(), doc_.lineOf(element), doc_.columnOf(element)};
   }
   const char* cursor() const { return p_; }
 
