@@ -38,6 +38,11 @@ Expected<Options> optionsOf(const Command& command) {
   return parseOptions(static_cast<int>(argv.size()), argv.data());
 }
 
+// `path` made absolute: a relative one is taken from the folder `base`.
+std::string absoluteFrom(const std::string& base, const std::string& path) {
+  return normalPath(std::filesystem::path(path).is_relative() ? base + "/" + path : path);
+}
+
 }  // namespace
 
 std::string uriOfPath(const std::string& path) {
@@ -99,8 +104,7 @@ std::vector<Command> readCommandDatabase(std::string_view text) {
 }
 
 std::string Workspace::rooted(const std::string& path) const {
-  const bool relative = std::filesystem::path(path).is_relative() && !root_.empty();
-  return normalPath(relative ? root_ + "/" + path : path);
+  return root_.empty() ? normalPath(path) : absoluteFrom(root_, path);
 }
 
 std::string Workspace::shownPath(const std::string& path) const {
@@ -178,10 +182,7 @@ void Workspace::refreshDatabase() {
   Expected<std::string> text = readRegularFile(databasePath_, kMaxServerFileBytes);
   commands_ = text ? readCommandDatabase(*text) : std::vector<Command>{};
   for (Command& command : commands_) {
-    if (std::filesystem::path(command.file).is_relative()) {
-      command.file = command.directory + "/" + command.file;
-    }
-    command.file = normalPath(command.file);
+    command.file = absoluteFrom(command.directory, command.file);
     // The output names the command; without one in the entry, it is the command's own.
     if (command.output.empty()) {
       Expected<Options> options = optionsOf(command);
@@ -190,10 +191,7 @@ void Workspace::refreshDatabase() {
       if (args.size() >= 2) command.output = args[1];
     }
     if (!command.output.empty() && command.output != "-") {
-      if (std::filesystem::path(command.output).is_relative()) {
-        command.output = command.directory + "/" + command.output;
-      }
-      command.output = normalPath(command.output);
+      command.output = absoluteFrom(command.directory, command.output);
     }
   }
   scanned_ = false;
