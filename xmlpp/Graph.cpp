@@ -95,17 +95,14 @@ void RunGraph::include(const IncludeEvent& event) {
   const std::size_t from = fileNode(event.place.file);
   const std::string name = normal(event.path);
   const std::size_t to = node(GraphNode::Kind::File, name, {name, 1, 0});
-  const GraphPlace at = placeOf(event.place.file, event.place.element->name().data());
-  const auto [it, added] =
-      edgeIndex_.try_emplace({GraphEdge::Kind::Include, from, to, at.file, at.offset}, 0);
-  if (!added) return;
-  it->second = edges_.size();
+  const char* position = event.place.element->name().data();
+  if (!newEdge(GraphEdge::Kind::Include, from, to, position)) return;
   edges_.push_back(GraphEdge{GraphEdge::Kind::Include,
                              from,
                              to,
                              event.includeDir ? *event.includeDir : std::string(),
                              {},
-                             at});
+                             placeOf(event.place.file, position)});
 }
 
 void RunGraph::put(const PutEvent& event) {
@@ -118,16 +115,20 @@ void RunGraph::put(const PutEvent& event) {
   if (added) {
     nodes_.push_back(GraphNode{GraphNode::Kind::Fragment, std::string(event.name), defined});
   }
-  const GraphPlace at = placeOf(event.place.file, event.place.element->name().data());
-  const auto [it, newEdge] =
-      edgeIndex_.try_emplace({GraphEdge::Kind::Put, from, fragment->second, at.file, at.offset}, 0);
-  if (!newEdge) return;
-  it->second = edges_.size();
-  edges_.push_back(GraphEdge{GraphEdge::Kind::Put, from, fragment->second, {}, {}, at});
+  const char* position = event.place.element->name().data();
+  if (!newEdge(GraphEdge::Kind::Put, from, fragment->second, position)) return;
+  edges_.push_back(GraphEdge{
+      GraphEdge::Kind::Put, from, fragment->second, {}, {}, placeOf(event.place.file, position)});
+}
+
+bool RunGraph::newEdge(GraphEdge::Kind kind, std::size_t from, std::size_t to,
+                       const char* position) {
+  // The directive's place in its file: the file is the edge's own, so its offset tells it.
+  return edgeIndex_.insert({kind, from, to, doc_.offsetAt(position).value_or(0)}).second;
 }
 
 void RunGraph::used(const MacroOrigin* origin, std::string_view name, const std::string* file,
-                    const char* position) {
+                    const char* position, const char* element) {
   if (!origin) return;
   std::size_t source = 0;
   switch (origin->kind) {
@@ -147,6 +148,8 @@ void RunGraph::used(const MacroOrigin* origin, std::string_view name, const std:
   const std::size_t to = fileNode(file);
   const auto [it, added] = definesIndex_.try_emplace({source, to}, edges_.size());
   if (added) {
+    // The use itself where it stands in a text read, else its element (a loop's copy).
+    if (!doc_.offsetAt(position)) position = element;
     edges_.push_back(
         GraphEdge{GraphEdge::Kind::Defines, source, to, {}, {}, placeOf(file, position)});
   }
@@ -158,15 +161,14 @@ void RunGraph::reference(const ReferenceEvent& event) {
   const ResolvedReference& reference = event.reference;
   // A loop's variables, like every macro the documents define, have no source of their own.
   if (reference.source != ResolvedReference::Source::Macro) return;
-  // The reference itself where it stands in a text read, else its element.
-  const char* position = reference.reference.data();
-  if (!doc_.offsetAt(position)) position = event.place.element->name().data();
-  used(reference.origin, reference.name, event.place.file, position);
+  used(reference.origin, reference.name, event.place.file, reference.reference.data(),
+       event.place.element->name().data());
 }
 
 void RunGraph::condition(const ConditionEvent& event) {
   // An ifex tests no macro (no origin), and an undefined name has none or the condition's own.
-  used(event.origin, event.name, event.place.file, event.place.element->name().data());
+  const char* element = event.place.element->name().data();
+  used(event.origin, event.name, event.place.file, element, element);
 }
 
 std::string dotText(const std::vector<GraphNode>& nodes, const std::vector<GraphEdge>& edges) {

@@ -66,19 +66,20 @@ class RunGraph final : public WalkListener {
   std::size_t node(GraphNode::Kind kind, std::string name, GraphPlace at = {});
   std::size_t fileNode(const std::string* file);
   GraphPlace placeOf(const std::string* file, const char* position) const;
-  // A use of a macro defined at `origin` in `file`, at `position`.
+  // A use of a macro defined at `origin` in `file`, at `position` (or, where that is in no text
+  // read, at `element`'s name).
   void used(const MacroOrigin* origin, std::string_view name, const std::string* file,
-            const char* position);
+            const char* position, const char* element);
+  // Whether the edge made by the directive at `position` is met for the first time.
+  bool newEdge(GraphEdge::Kind kind, std::size_t from, std::size_t to, const char* position);
 
   const XMLDocument& doc_;
   std::vector<GraphNode> nodes_;
   std::vector<GraphEdge> edges_;
   std::map<NodeKey, std::size_t> nodeIndex_;
-  // Include and Put edges by (kind, from, to, offset and file of the element); Defines edges by
-  // (source, file).
-  std::map<std::tuple<GraphEdge::Kind, std::size_t, std::size_t, std::string, std::size_t>,
-           std::size_t>
-      edgeIndex_;
+  // Include and Put edges met, by (kind, from, to, the offset of the element in from's file);
+  // Defines edges by (source, file).
+  std::set<std::tuple<GraphEdge::Kind, std::size_t, std::size_t, std::size_t>> edgeIndex_;
   std::map<std::pair<std::size_t, std::size_t>, std::size_t> definesIndex_;
   std::map<const std::string*, std::size_t> fileNodes_;  // by the walk's file strings
   // The command line's node, made with the graph when a macro comes from the list or -D.
